@@ -1,0 +1,5 @@
+# The engine's foundation: records, threads, sockets, dates, ASCII conversion.
+zarvel_test(engine_records_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/records_test.cpp
+    LIBS zarvel_engine LABELS unit)
+zarvel_test(engine_socket_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/socket_test.cpp
+    LIBS zarvel_engine LABELS unit TIMEOUT 120)
