@@ -789,7 +789,7 @@ bool FTPEngine::GetDirList(const char* path, std::string& listing, bool passive)
     uint64_t offset = 0;
     if (!OpenDataConnection(Kind::kList, path ? path : "", passive, offset, nullptr))
         return false;
-    if (!mData.RetrieveData(listing, kMaxListing)) {
+    if (!mData.RetrieveData(listing, mListingLimit)) {
         listing.clear();
         if (mData.LastErrno() == EFBIG)
             return AbandonTransfer("The directory listing is too large", false);

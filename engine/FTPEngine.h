@@ -97,6 +97,9 @@ public:
     // installs a source that reads its preferences afresh on every call.
     static void SetHiddenFilesSource(bool (*source)());
 
+    // The most a listing may hold before it is refused (default kMaxListing).
+    void SetListingLimit(size_t bytes) { mListingLimit = bytes; }
+
     // The aborted flag of the last transfer (the user's own abort).
     bool TransferAborted() const { return mAbort.load(); }
 
@@ -130,6 +133,7 @@ private:
     FTPDataConnection mData;
     FTPEngineProgress* mParent = nullptr;
     uint32_t mLastProgressTick = 0;
+    size_t mListingLimit = kMaxListing;
 
     // Bytes read from the control connection beyond the reply in hand.
     std::string mInput;
