@@ -548,20 +548,20 @@ void NibDataBrowserView::Initialize(SysWindow window, const ControlID& id,
 
 uint32_t NibDataBrowserView::GetSelectedCount() const {
     if (!mWidget)
-        throw UIError(errUnknownControl, "GetDataBrowserItemCount failed");
+        throw OSError(errUnknownControl, "GetDataBrowserItemCount failed");
     return static_cast<uint32_t>(GetSelectedItems().size());
 }
 
 DataBrowser::ItemID NibDataBrowserView::GetFirstSelectedItem() const {
     if (!mWidget)
-        throw UIError(errUnknownControl, "GetDataBrowserItems failed");
+        throw OSError(errUnknownControl, "GetDataBrowserItems failed");
     auto items = GetSelectedItems();
     return items.empty() ? 0 : items.front();
 }
 
 DataBrowser::ItemID NibDataBrowserView::GetNextSelectedItem(DataBrowser::ItemID item) const {
     if (!mWidget)
-        throw UIError(errUnknownControl, "GetDataBrowserItems failed");
+        throw OSError(errUnknownControl, "GetDataBrowserItems failed");
     auto items = GetSelectedItems();
     auto it = std::find(items.begin(), items.end(), item);
     if (it == items.end() || ++it == items.end())

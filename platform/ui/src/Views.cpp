@@ -59,12 +59,12 @@ View::~View() {
 void View::Initialize(SysWindow window, const ControlID& id) {
     QWidget* widget = id.id == 100 ? FindControl(window, id.signature) : nullptr;
     if (!widget || !Accepts(widget) || FromWidget(widget))
-        throw UIError(errUnknownControl, "GetControlByID failed");
+        throw OSError(errUnknownControl, "GetControlByID failed");
     mWidget = widget;
     mSignature = id.signature;
     mOwner = new ViewOwner(widget, this);
     Window* owner = Window::GetWindowObject(window);
-    SetParentTarget(owner ? static_cast<CommandTarget*>(owner) : &CommandTarget::Application());
+    SetParent(owner ? static_cast<EventTarget*>(owner) : &ApplicationTarget());
     Connect();
 }
 

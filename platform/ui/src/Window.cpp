@@ -1,4 +1,5 @@
 #include "ppxui/Window.h"
+#include "platform/core/EventLoop.h"
 #include "ppxui/Views.h"
 
 #include <QAction>
@@ -42,44 +43,56 @@ void CommandTarget::RemoveHandlers(const void* handler) {
                   [handler](auto* h) { return dynamic_cast<const void*>(h) == handler; });
 }
 
-CommandTarget& CommandTarget::Application() {
-    static CommandTarget application;
-    return application;
-}
-
 OSStatus CommandTarget::ProcessCommand(uint32_t command) {
-    // A copy: a handler may add or remove handlers, or close the window.
-    std::vector<CommandProcessDoer*> handlers(mCommandHandlers.rbegin(), mCommandHandlers.rend());
-    CommandTarget* parent = mParent;
-    for (CommandProcessDoer* handler : handlers) {
-        OSStatus status;
-        EnterHandler();
-        try {
-            status = handler->DoCommandProcess(command);
-        } catch (...) {
-            status = noErr; // an exception ends the event as handled
+    // Doers first, target by target up to the application; each list is a
+    // copy, since a doer may add or remove doers or close its window.
+    for (EventTarget* target = this; target; target = target->Parent()) {
+        auto* commandTarget = dynamic_cast<CommandTarget*>(target);
+        if (!commandTarget)
+            continue;
+        std::vector<CommandProcessDoer*> handlers(commandTarget->mCommandHandlers.rbegin(),
+                                                  commandTarget->mCommandHandlers.rend());
+        for (CommandProcessDoer* handler : handlers) {
+            OSStatus status;
+            commandTarget->EnterHandler();
+            try {
+                status = handler->DoCommandProcess(command);
+            } catch (...) {
+                status = noErr; // an exception ends the event as handled
+            }
+            commandTarget->LeaveHandler();
+            if (status != eventNotHandledErr)
+                return status;
         }
-        LeaveHandler();
-        if (status != eventNotHandledErr)
-            return status;
     }
-    return parent ? parent->ProcessCommand(command) : eventNotHandledErr;
+    Event event = MakeCommandEvent(command);
+    return SendEvent(event);
 }
 
 OSStatus CommandTarget::UpdateStatus(uint32_t command, CommandStatus& status) {
-    std::vector<CommandUpdateStatusDoer*> handlers(mStatusHandlers.rbegin(),
-                                                   mStatusHandlers.rend());
-    for (CommandUpdateStatusDoer* handler : handlers) {
-        OSStatus result;
-        try {
-            result = handler->DoCommandUpdateStatus(command, status);
-        } catch (...) {
-            result = noErr;
+    for (EventTarget* target = this; target; target = target->Parent()) {
+        auto* commandTarget = dynamic_cast<CommandTarget*>(target);
+        if (!commandTarget)
+            continue;
+        std::vector<CommandUpdateStatusDoer*> handlers(commandTarget->mStatusHandlers.rbegin(),
+                                                       commandTarget->mStatusHandlers.rend());
+        for (CommandUpdateStatusDoer* handler : handlers) {
+            OSStatus result;
+            try {
+                result = handler->DoCommandUpdateStatus(command, status);
+            } catch (...) {
+                result = noErr;
+            }
+            if (result != eventNotHandledErr)
+                return result;
         }
-        if (result != eventNotHandledErr)
-            return result;
     }
-    return mParent ? mParent->UpdateStatus(command, status) : eventNotHandledErr;
+    Event event(kEventClassCommandStatus, command);
+    OSStatus result = SendEvent(event);
+    int64_t enabled = 0;
+    if (result != eventNotHandledErr && event.GetInteger(kEventParamEnabled, enabled))
+        status.enabled = enabled != 0;
+    return result;
 }
 
 // Menu bar -------------------------------------------------------------------
@@ -90,8 +103,6 @@ std::string& MenuBarName() {
     static std::string name = "MenuBar";
     return name;
 }
-
-const QEvent::Type kCloseEvent = static_cast<QEvent::Type>(QEvent::User + 72);
 
 // Makes a menu bar for WINDOW from the nib's "MenuBar": the menus of the
 // QMainWindow it describes, moved over to the window.
@@ -135,13 +146,13 @@ QMenuBar* MakeMenuBar(Window* window) {
     return bar;
 }
 
-struct ModalLoop {
+struct RunningLoop {
     Window* window;
-    QEventLoop* loop;
+    ModalLoop* loop;
 };
 
-std::vector<ModalLoop>& ModalLoops() {
-    static std::vector<ModalLoop> loops;
+std::vector<RunningLoop>& ModalLoops() {
+    static std::vector<RunningLoop> loops;
     return loops;
 }
 
@@ -164,23 +175,18 @@ public:
     Window* mWindow;
 
 protected:
-    bool event(QEvent* event) override {
-        if (event->type() == kCloseEvent) {
-            if (mWindow)
-                mWindow->DeliverClose();
-            return true;
-        }
-        return QObject::event(event);
-    }
-
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (!mWindow || watched != parent())
             return false;
         switch (event->type()) {
         case QEvent::Close:
             // The close box and the window manager ask; the window decides.
+            // For a sheet that is its Cancel: its caller still owns it.
             event->ignore();
-            mWindow->Close();
+            if (qobject_cast<QDialog*>(static_cast<QWidget*>(watched)))
+                mWindow->ProcessCommand('not!');
+            else
+                mWindow->Close();
             return true;
         case QEvent::KeyPress:
             // Escape in a sheet is its Cancel.
@@ -211,15 +217,22 @@ protected:
 
 // Windows --------------------------------------------------------------------
 
+constexpr FourCharCode kEventClassWindow = 'wind';
+constexpr FourCharCode kEventWindowClose = 72;
+
 Window::Window() {
-    SetParentTarget(&CommandTarget::Application());
+    SetParent(&ApplicationTarget());
+    mCloseHandler = InstallHandler(kEventClassWindow, kEventWindowClose, [this](Event&) {
+        DeliverClose();
+        return noErr;
+    });
 }
 
 Window::~Window() {
     for (auto& loop : ModalLoops())
         if (loop.window == this) {
             loop.window = nullptr;
-            loop.loop->exit(0);
+            loop.loop->Quit();
         }
     if (mAgent)
         mAgent->mWindow = nullptr;
@@ -233,7 +246,7 @@ Window::~Window() {
 
 void Window::AdoptSysWindow(SysWindow window) {
     if (!window || mWindow)
-        throw UIError(paramErr, "AdoptSysWindow failed");
+        throw OSError(paramErr, "AdoptSysWindow failed");
     mWindow = window;
     mAgent = new Agent(this, window);
     window->setProperty("ppxWindow", QVariant::fromValue<void*>(this));
@@ -315,7 +328,7 @@ int16_t Clamp16(int v) {
 
 Rect Window::GetContentBounds() const {
     if (!mWindow)
-        throw UIError(paramErr, "GetWindowBounds failed");
+        throw OSError(paramErr, "GetWindowBounds failed");
     QRect r = mWindow->geometry();
     return Rect{Clamp16(r.top()), Clamp16(r.left()), Clamp16(r.top() + r.height()),
                 Clamp16(r.left() + r.width())};
@@ -372,10 +385,10 @@ bool Window::HasTexturedLook() const {
 }
 
 void Window::Close() {
-    if (!mAgent || mClosePending)
+    if (mClosePending)
         return;
     mClosePending = true;
-    QCoreApplication::postEvent(mAgent, new QEvent(kCloseEvent));
+    PostEvent(Ref(), Event(kEventClassWindow, kEventWindowClose));
 }
 
 void Window::DeliverClose() {
@@ -405,7 +418,7 @@ void Window::InstallCursorChangeHandler(WindowCursorChangeDoer* handler) {
 void Window::SetDefaultButton(View* button) {
     auto* push = button ? dynamic_cast<PushButton*>(button) : nullptr;
     if (!push)
-        throw UIError(paramErr, "SetWindowDefaultButton failed");
+        throw OSError(paramErr, "SetWindowDefaultButton failed");
     push->SetDefault(true);
 }
 
@@ -414,8 +427,8 @@ void Window::Enter() {
 }
 
 void Window::Leave() {
-    if (--mBusy == 0 && mClosePending && mAgent)
-        QCoreApplication::postEvent(mAgent, new QEvent(kCloseEvent));
+    if (--mBusy == 0 && mClosePending)
+        PostEvent(Ref(), Event(kEventClassWindow, kEventWindowClose));
 }
 
 void Window::EnterHandler() {
@@ -482,16 +495,13 @@ void SheetWindow::Hide() {
 OSStatus RunAppModalLoopForWindow(Window* window) {
     if (!window || !window->GetSysWindow())
         return paramErr;
-    QEventLoop loop;
+    ModalLoop loop;
     ModalLoops().push_back({window, &loop});
     {
         Window::Busy busy(window);
-        loop.exec(QEventLoop::DialogExec);
+        loop.Run();
     }
-    auto& loops = ModalLoops();
-    loops.erase(std::remove_if(loops.begin(), loops.end(),
-                               [&loop](const ModalLoop& m) { return m.loop == &loop; }),
-                loops.end());
+    std::erase_if(ModalLoops(), [&loop](const RunningLoop& m) { return m.loop == &loop; });
     return noErr;
 }
 
@@ -499,7 +509,7 @@ OSStatus QuitAppModalLoopForWindow(Window* window) {
     auto& loops = ModalLoops();
     for (auto it = loops.rbegin(); it != loops.rend(); ++it)
         if (it->window == window) {
-            it->loop->exit(0);
+            it->loop->Quit();
             it->window = nullptr;
             return noErr;
         }
@@ -536,7 +546,7 @@ Toolbar::~Toolbar() {
 void Toolbar::Attach(Window* window) {
     QWidget* top = window ? window->GetSysWindow() : nullptr;
     if (!top)
-        throw UIError(paramErr, "SetWindowToolbar failed");
+        throw OSError(paramErr, "SetWindowToolbar failed");
     delete mImpl->bar.data();
     mImpl->items.clear();
     auto* bar = new QToolBar(QString::fromStdString(mIdentifier));

@@ -3,18 +3,15 @@
 // in the "Resources" folder and loaded at run time. A window is made by its
 // name; its controls are found by their four-character signature, which is
 // the widget's objectName.
+#include "platform/core/Errors.h"
+
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 
 class QWidget;
 
 namespace PPx {
 
-using OSStatus = int32_t;
-constexpr OSStatus noErr = 0;
-constexpr OSStatus paramErr = -50;
-constexpr OSStatus eventNotHandledErr = -9874;
 constexpr OSStatus errUnknownControl = -30584;
 
 // The toolbox window of a window object: the top-level widget loaded from
@@ -24,16 +21,6 @@ using SysWindow = QWidget*;
 // "okok" <-> 'okok'.
 std::string CodeToString(uint32_t code);
 uint32_t StringToCode(const std::string& text); // 0 unless exactly four bytes
-
-// A failure of the window layer, with the status and the name of the call.
-class UIError : public std::runtime_error {
-public:
-    UIError(OSStatus status, const std::string& what) : std::runtime_error(what), mStatus(status) {}
-    OSStatus GetStatus() const { return mStatus; }
-
-private:
-    OSStatus mStatus;
-};
 
 class SysNib {
 public:

@@ -2,6 +2,7 @@
 // Window objects over nib-made windows, the command path control -> window
 // -> application, posted closes, sheets with their modal loop, the menu bar
 // and toolbars.
+#include "platform/core/Events.h"
 #include "ppxui/Nib.h"
 
 #include <cstdint>
@@ -51,27 +52,27 @@ public:
     virtual OSStatus DoWindowCursorChange(View* under, ThemeCursor& cursor) = 0;
 };
 
-// Where commands go: handlers newest first, then the parent target. An
-// exception escaping a handler counts as handled.
-class CommandTarget {
+// The event class of command status queries; the handler sets the integer
+// parameter 'enab' to 1 to enable the command.
+constexpr FourCharCode kEventClassCommandStatus = 'Pups';
+constexpr FourCharCode kEventParamEnabled = 'enab';
+
+// An event target that also takes command doers: objects that answer every
+// command in one operation. A command goes to the doers of this target and
+// of its parents (newest first at each), then as a 'Pcmd' event to the
+// handlers installed for that very command here and up to the application.
+// An exception escaping a handler counts as handled.
+class CommandTarget : public EventTarget {
 public:
     CommandTarget() = default;
-    virtual ~CommandTarget() = default;
-    CommandTarget(const CommandTarget&) = delete;
-    CommandTarget& operator=(const CommandTarget&) = delete;
 
     void AddCommandHandler(CommandProcessDoer* handler);
     void AddStatusHandler(CommandUpdateStatusDoer* handler);
     void RemoveHandlers(const void* handler);
-    void SetParentTarget(CommandTarget* parent) { mParent = parent; }
-    CommandTarget* GetParentTarget() const { return mParent; }
 
     // The command travels from here up; eventNotHandledErr when nobody took it.
     OSStatus ProcessCommand(uint32_t command);
     OSStatus UpdateStatus(uint32_t command, CommandStatus& status);
-
-    // The application's target, the end of every command path.
-    static CommandTarget& Application();
 
 protected:
     // Runs around every handler call of this target (windows count their
@@ -82,7 +83,6 @@ protected:
 private:
     std::vector<CommandProcessDoer*> mCommandHandlers;
     std::vector<CommandUpdateStatusDoer*> mStatusHandlers;
-    CommandTarget* mParent = nullptr;
 };
 
 struct Rect {
@@ -135,6 +135,8 @@ public:
     // event loop has it and no callback or sheet of this window is running.
     void Close();
     bool IsClosePending() const { return mClosePending; }
+    // A callback or sheet of this window is running.
+    bool IsBusy() const { return mBusy > 0; }
     // Handles the close: the default destroys the object.
     virtual OSStatus DoWindowClose();
 
@@ -171,6 +173,7 @@ private:
     SysWindow mWindow = nullptr;
     Agent* mAgent = nullptr; // a QObject owned by the toolbox window
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
+    EventHandler mCloseHandler;
     int mBusy = 0;
     bool mClosePending = false;
     std::vector<WindowBoundsChangedDoer*> mBoundsHandlers;
