@@ -19,6 +19,7 @@ constexpr OSStatus eofErr = -39;
 constexpr OSStatus memFullErr = -108;
 constexpr OSStatus mapReadErr = -199;
 constexpr OSStatus resNotFound = -192;
+constexpr OSStatus addResFailed = -194;
 
 // A failed platform call: what() is the message naming the call
 // ("GetControlByID failed"), Status() the status it returned. Failures of POSIX
