@@ -220,7 +220,17 @@ protected:
 constexpr FourCharCode kEventClassWindow = 'wind';
 constexpr FourCharCode kEventWindowClose = 72;
 
+std::vector<Window*>& LiveWindows() {
+    static std::vector<Window*> windows;
+    return windows;
+}
+
+std::vector<Window*> Window::AllWindows() {
+    return LiveWindows();
+}
+
 Window::Window() {
+    LiveWindows().push_back(this);
     SetParent(&ApplicationTarget());
     mCloseHandler = InstallHandler(kEventClassWindow, kEventWindowClose, [this](Event&) {
         DeliverClose();
@@ -229,6 +239,7 @@ Window::Window() {
 }
 
 Window::~Window() {
+    std::erase(LiveWindows(), this);
     for (auto& loop : ModalLoops())
         if (loop.window == this) {
             loop.window = nullptr;
@@ -286,8 +297,10 @@ Window* Window::FrontWindow() {
 }
 
 void Window::Show() {
-    if (mWindow)
-        mWindow->show();
+    if (!mWindow)
+        return;
+    ApplyCursorRule();
+    mWindow->show();
 }
 
 void Window::Hide() {
@@ -413,6 +426,29 @@ void Window::InstallBoundsChangedHandler(WindowBoundsChangedDoer* handler) {
 
 void Window::InstallCursorChangeHandler(WindowCursorChangeDoer* handler) {
     mCursorHandlers.push_back(handler);
+    ApplyCursorRule();
+}
+
+void Window::ApplyCursorRule() {
+    if (!mWindow || mCursorHandlers.empty())
+        return;
+    // Qt shows a widget's cursor while the mouse is over it, so the rule is
+    // asked once per control instead of on every move.
+    for (QWidget* widget : mWindow->findChildren<QWidget*>()) {
+        View* view = View::FromWidget(widget);
+        if (!view)
+            continue;
+        ThemeCursor cursor = ThemeCursor::Arrow;
+        for (auto it = mCursorHandlers.rbegin(); it != mCursorHandlers.rend(); ++it) {
+            try {
+                if ((*it)->DoWindowCursorChange(view, cursor) != eventNotHandledErr)
+                    break;
+            } catch (...) {
+                break;
+            }
+        }
+        widget->setCursor(cursor == ThemeCursor::IBeam ? Qt::IBeamCursor : Qt::ArrowCursor);
+    }
 }
 
 void Window::SetDefaultButton(View* button) {
