@@ -165,6 +165,21 @@ const std::string& GetMenuBarName() {
     return MenuBarName();
 }
 
+namespace {
+
+// Window objects, the one most recently shown or activated last.
+std::vector<Window*>& FrontOrder() {
+    static std::vector<Window*> order;
+    return order;
+}
+
+void BringToFront(Window* window) {
+    std::erase(FrontOrder(), window);
+    FrontOrder().push_back(window);
+}
+
+} // namespace
+
 // The window's helper object: receives its posted close, watches its
 // toolbox window for close requests, moves and resizes.
 class Window::Agent : public QObject {
@@ -195,6 +210,9 @@ protected:
                 mWindow->ProcessCommand('not!');
                 return true;
             }
+            return false;
+        case QEvent::WindowActivate:
+            BringToFront(mWindow);
             return false;
         case QEvent::Move:
         case QEvent::Resize: {
@@ -240,6 +258,7 @@ Window::Window() {
 
 Window::~Window() {
     std::erase(LiveWindows(), this);
+    std::erase(FrontOrder(), this);
     for (auto& loop : ModalLoops())
         if (loop.window == this) {
             loop.window = nullptr;
@@ -282,16 +301,10 @@ Window* Window::GetWindowObject(const QWidget* widget) {
 }
 
 Window* Window::FrontWindow() {
-    if (Window* active = GetWindowObject(QApplication::activeWindow()))
-        if (active->IsVisible())
-            return active;
-    // Without a window manager (offscreen) nothing is active: the most
-    // recently shown visible window object stands in.
-    const auto tops = QApplication::topLevelWidgets();
-    for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
-        Window* window = GetWindowObject(*it);
-        if (window && (*it)->isVisible() && !qobject_cast<QDialog*>(*it))
-            return window;
+    for (auto it = FrontOrder().rbegin(); it != FrontOrder().rend(); ++it) {
+        QWidget* widget = (*it)->GetSysWindow();
+        if (widget && widget->isVisible() && !qobject_cast<QDialog*>(widget))
+            return *it;
     }
     return nullptr;
 }
@@ -301,6 +314,10 @@ void Window::Show() {
         return;
     ApplyCursorRule();
     mWindow->show();
+    // A window shown comes to the front, as window managers do.
+    BringToFront(this);
+    mWindow->raise();
+    mWindow->activateWindow();
 }
 
 void Window::Hide() {
@@ -316,6 +333,7 @@ void Window::Select() {
     if (!mWindow)
         return;
     mWindow->show();
+    BringToFront(this);
     mWindow->raise();
     mWindow->activateWindow();
 }
