@@ -42,6 +42,7 @@ public:
     std::vector<Entry>::const_iterator begin() const { return mEntries.begin(); }
     std::vector<Entry>::const_iterator end() const { return mEntries.end(); }
 
+    // Order does not matter.
     bool operator==(const PlistDict& other) const;
 
 private:
