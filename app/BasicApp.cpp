@@ -91,8 +91,8 @@ void BasicApp::CopyPreferences(sPreferences& out) {
 }
 
 void BasicApp::GetPreferences(sPreferences& out) {
-    if (mPrefsMaster)
-        mPrefsMaster->GetPreferences(out);
+    if (PreferencesMaster* master = mPrefsMaster)
+        master->GetPreferences(out);
 }
 
 void BasicApp::InitWindows() {

@@ -65,7 +65,8 @@ protected:
     AboutWindow* mAboutWindow = nullptr;
     ConnectWindow* mConnectWindow = nullptr;
     SyncWindow* mSyncWindow = nullptr;
-    PreferencesMaster* mPrefsMaster = nullptr;
+    // Published while the object is already reachable from worker threads.
+    std::atomic<PreferencesMaster*> mPrefsMaster{nullptr};
 
 private:
     // Window objects of the four long-lived windows, as the window layer
