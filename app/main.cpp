@@ -30,6 +30,9 @@ int main(int argc, char** argv) {
 
     try {
         PPx::UIApplication application(argc, argv);
+        // A program already running for this user takes the documents.
+        if (PPx::HandDocumentsToRunningProgram(documents))
+            return 0;
         // Every top-level window carries the menu bar "MenuBar".
         PPx::SetMenuBar("MenuBar");
 
@@ -44,6 +47,14 @@ int main(int argc, char** argv) {
         PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('CNBK'));
         if (!documents.empty())
             PPx::PostToMainThread([documents] { BasicApp::OpenDocuments(documents); });
+        // Later starts hand their documents here; a start without any
+        // brings the bookmark window forward.
+        PPx::ListenForDocuments([](const std::vector<std::string>& paths) {
+            if (paths.empty())
+                PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('CNBK'));
+            else
+                BasicApp::OpenDocuments(paths);
+        });
         if (quitAfterStart)
             PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('quit'));
 

@@ -2,7 +2,9 @@
 #include "platform/core/EventLoop.h"
 #include "ppxui/Views.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QShortcut>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
@@ -104,6 +106,11 @@ std::string& MenuBarName() {
     return name;
 }
 
+bool CommandEnabled(Window* window, uint32_t command) {
+    CommandStatus status;
+    return window->UpdateStatus(command, status) != eventNotHandledErr && status.enabled;
+}
+
 // Makes a menu bar for WINDOW from the nib's "MenuBar": the menus of the
 // QMainWindow it describes, moved over to the window.
 QMenuBar* MakeMenuBar(Window* window) {
@@ -126,8 +133,10 @@ QMenuBar* MakeMenuBar(Window* window) {
         if (command == 0)
             continue;
         QObject::connect(action, &QAction::triggered, bar, [window, command] {
-            // Menu commands start at the window, then go on to the application.
-            window->ProcessCommand(command);
+            // A shortcut may fire while the menu is closed: ask first. Menu
+            // commands start at the window, then go on to the application.
+            if (CommandEnabled(window, command))
+                window->ProcessCommand(command);
         });
     }
     for (QMenu* menu : bar->findChildren<QMenu*>()) {
@@ -135,12 +144,16 @@ QMenuBar* MakeMenuBar(Window* window) {
             for (QAction* action : menu->actions()) {
                 uint32_t command =
                     StringToCode(action->property("command").toString().toStdString());
-                if (command == 0)
-                    continue;
-                CommandStatus status;
-                bool handled = window->UpdateStatus(command, status) != eventNotHandledErr;
-                action->setEnabled(handled && status.enabled);
+                if (command != 0)
+                    action->setEnabled(CommandEnabled(window, command));
             }
+        });
+        // Closed, every item is enabled again so that its shortcut reaches
+        // the check above.
+        QObject::connect(menu, &QMenu::aboutToHide, bar, [menu] {
+            for (QAction* action : menu->actions())
+                if (!action->property("command").toString().isEmpty())
+                    action->setEnabled(true);
         });
     }
     return bar;
@@ -471,9 +484,21 @@ void Window::ApplyCursorRule() {
 
 void Window::SetDefaultButton(View* button) {
     auto* push = button ? dynamic_cast<PushButton*>(button) : nullptr;
-    if (!push)
+    if (!push || !mWindow)
         throw OSError(paramErr, "SetWindowDefaultButton failed");
     push->SetDefault(true);
+    if (qobject_cast<QDialog*>(mWindow))
+        return; // dialogs press their default button on Return themselves
+    // Elsewhere Return and Enter press it while it is enabled.
+    QWidget* target = push->GetWidget();
+    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), mWindow);
+        QObject::connect(shortcut, &QShortcut::activated, target, [target] {
+            auto* pressable = qobject_cast<QAbstractButton*>(target);
+            if (pressable && pressable->isEnabled() && pressable->isVisible())
+                pressable->click();
+        });
+    }
 }
 
 void Window::Enter() {
