@@ -2,7 +2,9 @@
 #include "platform/core/EventLoop.h"
 #include "ppxui/Views.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QShortcut>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
@@ -104,6 +106,11 @@ std::string& MenuBarName() {
     return name;
 }
 
+bool CommandEnabled(Window* window, uint32_t command) {
+    CommandStatus status;
+    return window->UpdateStatus(command, status) != eventNotHandledErr && status.enabled;
+}
+
 // Makes a menu bar for WINDOW from the nib's "MenuBar": the menus of the
 // QMainWindow it describes, moved over to the window.
 QMenuBar* MakeMenuBar(Window* window) {
@@ -126,8 +133,10 @@ QMenuBar* MakeMenuBar(Window* window) {
         if (command == 0)
             continue;
         QObject::connect(action, &QAction::triggered, bar, [window, command] {
-            // Menu commands start at the window, then go on to the application.
-            window->ProcessCommand(command);
+            // A shortcut may fire while the menu is closed: ask first. Menu
+            // commands start at the window, then go on to the application.
+            if (CommandEnabled(window, command))
+                window->ProcessCommand(command);
         });
     }
     for (QMenu* menu : bar->findChildren<QMenu*>()) {
@@ -135,12 +144,16 @@ QMenuBar* MakeMenuBar(Window* window) {
             for (QAction* action : menu->actions()) {
                 uint32_t command =
                     StringToCode(action->property("command").toString().toStdString());
-                if (command == 0)
-                    continue;
-                CommandStatus status;
-                bool handled = window->UpdateStatus(command, status) != eventNotHandledErr;
-                action->setEnabled(handled && status.enabled);
+                if (command != 0)
+                    action->setEnabled(CommandEnabled(window, command));
             }
+        });
+        // Closed, every item is enabled again so that its shortcut reaches
+        // the check above.
+        QObject::connect(menu, &QMenu::aboutToHide, bar, [menu] {
+            for (QAction* action : menu->actions())
+                if (!action->property("command").toString().isEmpty())
+                    action->setEnabled(true);
         });
     }
     return bar;
@@ -164,6 +177,21 @@ void SetMenuBar(const std::string& nibName) {
 const std::string& GetMenuBarName() {
     return MenuBarName();
 }
+
+namespace {
+
+// Window objects, the one most recently shown or activated last.
+std::vector<Window*>& FrontOrder() {
+    static std::vector<Window*> order;
+    return order;
+}
+
+void BringToFront(Window* window) {
+    std::erase(FrontOrder(), window);
+    FrontOrder().push_back(window);
+}
+
+} // namespace
 
 // The window's helper object: receives its posted close, watches its
 // toolbox window for close requests, moves and resizes.
@@ -196,6 +224,9 @@ protected:
                 return true;
             }
             return false;
+        case QEvent::WindowActivate:
+            BringToFront(mWindow);
+            return false;
         case QEvent::Move:
         case QEvent::Resize: {
             auto handlers = mWindow->mBoundsHandlers;
@@ -220,7 +251,17 @@ protected:
 constexpr FourCharCode kEventClassWindow = 'wind';
 constexpr FourCharCode kEventWindowClose = 72;
 
+std::vector<Window*>& LiveWindows() {
+    static std::vector<Window*> windows;
+    return windows;
+}
+
+std::vector<Window*> Window::AllWindows() {
+    return LiveWindows();
+}
+
 Window::Window() {
+    LiveWindows().push_back(this);
     SetParent(&ApplicationTarget());
     mCloseHandler = InstallHandler(kEventClassWindow, kEventWindowClose, [this](Event&) {
         DeliverClose();
@@ -229,6 +270,8 @@ Window::Window() {
 }
 
 Window::~Window() {
+    std::erase(LiveWindows(), this);
+    std::erase(FrontOrder(), this);
     for (auto& loop : ModalLoops())
         if (loop.window == this) {
             loop.window = nullptr;
@@ -271,23 +314,23 @@ Window* Window::GetWindowObject(const QWidget* widget) {
 }
 
 Window* Window::FrontWindow() {
-    if (Window* active = GetWindowObject(QApplication::activeWindow()))
-        if (active->IsVisible())
-            return active;
-    // Without a window manager (offscreen) nothing is active: the most
-    // recently shown visible window object stands in.
-    const auto tops = QApplication::topLevelWidgets();
-    for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
-        Window* window = GetWindowObject(*it);
-        if (window && (*it)->isVisible() && !qobject_cast<QDialog*>(*it))
-            return window;
+    for (auto it = FrontOrder().rbegin(); it != FrontOrder().rend(); ++it) {
+        QWidget* widget = (*it)->GetSysWindow();
+        if (widget && widget->isVisible() && !qobject_cast<QDialog*>(widget))
+            return *it;
     }
     return nullptr;
 }
 
 void Window::Show() {
-    if (mWindow)
-        mWindow->show();
+    if (!mWindow)
+        return;
+    ApplyCursorRule();
+    mWindow->show();
+    // A window shown comes to the front, as window managers do.
+    BringToFront(this);
+    mWindow->raise();
+    mWindow->activateWindow();
 }
 
 void Window::Hide() {
@@ -303,6 +346,7 @@ void Window::Select() {
     if (!mWindow)
         return;
     mWindow->show();
+    BringToFront(this);
     mWindow->raise();
     mWindow->activateWindow();
 }
@@ -413,13 +457,48 @@ void Window::InstallBoundsChangedHandler(WindowBoundsChangedDoer* handler) {
 
 void Window::InstallCursorChangeHandler(WindowCursorChangeDoer* handler) {
     mCursorHandlers.push_back(handler);
+    ApplyCursorRule();
+}
+
+void Window::ApplyCursorRule() {
+    if (!mWindow || mCursorHandlers.empty())
+        return;
+    // Qt shows a widget's cursor while the mouse is over it, so the rule is
+    // asked once per control instead of on every move.
+    for (QWidget* widget : mWindow->findChildren<QWidget*>()) {
+        View* view = View::FromWidget(widget);
+        if (!view)
+            continue;
+        ThemeCursor cursor = ThemeCursor::Arrow;
+        for (auto it = mCursorHandlers.rbegin(); it != mCursorHandlers.rend(); ++it) {
+            try {
+                if ((*it)->DoWindowCursorChange(view, cursor) != eventNotHandledErr)
+                    break;
+            } catch (...) {
+                break;
+            }
+        }
+        widget->setCursor(cursor == ThemeCursor::IBeam ? Qt::IBeamCursor : Qt::ArrowCursor);
+    }
 }
 
 void Window::SetDefaultButton(View* button) {
     auto* push = button ? dynamic_cast<PushButton*>(button) : nullptr;
-    if (!push)
+    if (!push || !mWindow)
         throw OSError(paramErr, "SetWindowDefaultButton failed");
     push->SetDefault(true);
+    if (qobject_cast<QDialog*>(mWindow))
+        return; // dialogs press their default button on Return themselves
+    // Elsewhere Return and Enter press it while it is enabled.
+    QWidget* target = push->GetWidget();
+    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), mWindow);
+        QObject::connect(shortcut, &QShortcut::activated, target, [target] {
+            auto* pressable = qobject_cast<QAbstractButton*>(target);
+            if (pressable && pressable->isEnabled() && pressable->isVisible())
+                pressable->click();
+        });
+    }
 }
 
 void Window::Enter() {

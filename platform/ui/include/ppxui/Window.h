@@ -107,6 +107,8 @@ public:
     static Window* GetWindowObject(const QWidget* widget);
     // The frontmost visible window object, or null.
     static Window* FrontWindow();
+    // Every window object alive, oldest first.
+    static std::vector<Window*> AllWindows();
 
     virtual void FinishInit() {}
     virtual const char* ClassName() const { return "PPx::Window"; }
@@ -142,6 +144,9 @@ public:
 
     void InstallBoundsChangedHandler(WindowBoundsChangedDoer* handler);
     void InstallCursorChangeHandler(WindowCursorChangeDoer* handler);
+    // Asks the cursor handlers again for every control (after enabling or
+    // disabling some).
+    void ApplyCursorRule();
     void SetDefaultButton(View* button);
 
     // Marks a callback of this window as running: closes wait for it.
