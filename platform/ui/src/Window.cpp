@@ -4,7 +4,6 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QShortcut>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
@@ -19,6 +18,7 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolBar>
 #include <QVariant>
 #include <QWidget>
@@ -39,10 +39,12 @@ void CommandTarget::AddStatusHandler(CommandUpdateStatusDoer* handler) {
 }
 
 void CommandTarget::RemoveHandlers(const void* handler) {
-    std::erase_if(mCommandHandlers,
-                  [handler](auto* h) { return dynamic_cast<const void*>(h) == handler; });
-    std::erase_if(mStatusHandlers,
-                  [handler](auto* h) { return dynamic_cast<const void*>(h) == handler; });
+    // The handler may be named by the object or by its doer part.
+    auto named = [handler](auto* h) {
+        return static_cast<const void*>(h) == handler || dynamic_cast<const void*>(h) == handler;
+    };
+    std::erase_if(mCommandHandlers, named);
+    std::erase_if(mStatusHandlers, named);
 }
 
 OSStatus CommandTarget::ProcessCommand(uint32_t command) {
@@ -164,6 +166,12 @@ struct RunningLoop {
     ModalLoop* loop;
 };
 
+// Windows whose loop was asked to end before it ran.
+std::vector<Window*>& EarlyQuits() {
+    static std::vector<Window*> windows;
+    return windows;
+}
+
 std::vector<RunningLoop>& ModalLoops() {
     static std::vector<RunningLoop> loops;
     return loops;
@@ -199,6 +207,14 @@ class Window::Agent : public QObject {
 public:
     Agent(Window* window, QWidget* widget) : QObject(widget), mWindow(window) {
         widget->installEventFilter(this);
+    }
+    // The toolbox window went first (with a parent that was destroyed):
+    // the object must not destroy it again.
+    ~Agent() override {
+        if (mWindow) {
+            mWindow->mWindow = nullptr;
+            mWindow->mAgent = nullptr;
+        }
     }
     Window* mWindow;
 
@@ -271,6 +287,7 @@ Window::Window() {
 
 Window::~Window() {
     std::erase(LiveWindows(), this);
+    std::erase(EarlyQuits(), this);
     std::erase(FrontOrder(), this);
     for (auto& loop : ModalLoops())
         if (loop.window == this) {
@@ -559,8 +576,12 @@ void SheetWindow::Show(Window* parent) {
 }
 
 void SheetWindow::Hide() {
-    if (QWidget* sheet = GetSysWindow())
+    if (QWidget* sheet = GetSysWindow()) {
         sheet->hide();
+        // Off its parent again, so that the parent's going cannot take it.
+        if (sheet->parentWidget())
+            sheet->setParent(nullptr, sheet->windowFlags());
+    }
     if (mParentWindow) {
         Window* parent = mParentWindow;
         mParentWindow = nullptr;
@@ -574,6 +595,8 @@ void SheetWindow::Hide() {
 OSStatus RunAppModalLoopForWindow(Window* window) {
     if (!window || !window->GetSysWindow())
         return paramErr;
+    if (std::erase(EarlyQuits(), window) > 0)
+        return noErr;
     ModalLoop loop;
     ModalLoops().push_back({window, &loop});
     {
@@ -592,7 +615,9 @@ OSStatus QuitAppModalLoopForWindow(Window* window) {
             it->window = nullptr;
             return noErr;
         }
-    return paramErr;
+    if (window)
+        EarlyQuits().push_back(window);
+    return noErr;
 }
 
 int AppModalDepth() {

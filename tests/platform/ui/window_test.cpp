@@ -289,3 +289,18 @@ TEST_F(UITest, SheetReturnsOkWithItsDataOrCancel) {
     delete third;
     delete window;
 }
+
+TEST_F(UITest, SheetOutlivesItsParentAndQuitBeforeRunEndsAtOnce) {
+    SysNib nib;
+    auto* window = MakeNibWindow<TestWindow>(nib, "TestWindow");
+    window->Show();
+    auto* sheet = MakeNibWindow<NameSheet>(nib, "TestSheet");
+    Testing::Later([&] { Testing::ClickControl(sheet->GetSysWindow(), 'okok'); });
+    EXPECT_EQ(sheet->DoModal(window), 'ok  ');
+    delete window; // the sheet's caller has not closed it yet
+    EXPECT_EQ(sheet->GetData(), "");
+    // A sheet that answers before its loop runs does not hang.
+    sheet->DoCommandProcess('not!');
+    EXPECT_EQ(RunAppModalLoopForWindow(sheet), noErr);
+    delete sheet;
+}
