@@ -47,6 +47,27 @@ void CommandTarget::RemoveHandlers(const void* handler) {
     std::erase_if(mStatusHandlers, named);
 }
 
+constexpr FourCharCode kEventClassPostedCommand = 'Ppst';
+constexpr FourCharCode kEventPostedCommand = 'cmnd';
+constexpr FourCharCode kEventParamCommand = 'cmid';
+
+CommandTarget::CommandTarget() {
+    mPostedHandler =
+        InstallHandler(kEventClassPostedCommand, kEventPostedCommand, [this](Event& event) {
+            int64_t command = 0;
+            if (!event.GetInteger(kEventParamCommand, command))
+                return eventNotHandledErr;
+            ProcessCommand(static_cast<uint32_t>(command));
+            return noErr;
+        });
+}
+
+void PostCommand(const EventTargetRef& target, uint32_t command) {
+    Event event(kEventClassPostedCommand, kEventPostedCommand);
+    event.SetInteger(kEventParamCommand, command);
+    PostEvent(target, std::move(event));
+}
+
 OSStatus CommandTarget::ProcessCommand(uint32_t command) {
     // Doers first, target by target up to the application; each list is a
     // copy, since a doer may add or remove doers or close its window.

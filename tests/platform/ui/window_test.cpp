@@ -13,6 +13,7 @@
 #include <QMenuBar>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace PPx;
@@ -303,4 +304,20 @@ TEST_F(UITest, SheetOutlivesItsParentAndQuitBeforeRunEndsAtOnce) {
     sheet->DoCommandProcess('not!');
     EXPECT_EQ(RunAppModalLoopForWindow(sheet), noErr);
     delete sheet;
+}
+
+TEST_F(UITest, PostedCommandsTakeTheWholePath) {
+    SysNib nib;
+    auto* window = MakeNibWindow<TestWindow>(nib, "TestWindow");
+    Log().clear();
+    std::thread([ref = window->mOne->Ref()] { PostCommand(ref, 'BTN1'); }).join();
+    EXPECT_TRUE(Log().empty()); // not before the event loop runs
+    EXPECT_TRUE(RunEventLoopUntil([] { return !Log().empty(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(Log(), std::vector<std::string>{"window BTN1"});
+    // Posted to a window that is gone: dropped.
+    EventTargetRef gone = window->Ref();
+    delete window;
+    PostCommand(gone, 'BTN1');
+    Testing::ProcessEvents();
+    EXPECT_EQ(Log().size(), 1u);
 }
