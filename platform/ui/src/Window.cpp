@@ -1,4 +1,5 @@
 #include "ppxui/Window.h"
+#include "Nesting.h"
 #include "platform/core/EventLoop.h"
 #include "ppxui/Views.h"
 
@@ -285,6 +286,18 @@ protected:
 
 // Windows --------------------------------------------------------------------
 
+namespace {
+
+int gNestedDepth = 0;
+
+// Windows whose close waits for the nested loops to end.
+std::vector<Window*>& DeferredCloses() {
+    static std::vector<Window*> windows;
+    return windows;
+}
+
+} // namespace
+
 constexpr FourCharCode kEventClassWindow = 'wind';
 constexpr FourCharCode kEventWindowClose = 72;
 
@@ -307,6 +320,7 @@ Window::Window() {
 }
 
 Window::~Window() {
+    std::erase(DeferredCloses(), this);
     std::erase(LiveWindows(), this);
     std::erase(EarlyQuits(), this);
     std::erase(FrontOrder(), this);
@@ -473,9 +487,34 @@ void Window::Close() {
     PostEvent(Ref(), Event(kEventClassWindow, kEventWindowClose));
 }
 
+
+void EnterNestedLoop() {
+    ++gNestedDepth;
+}
+
+void LeaveNestedLoop() {
+    if (--gNestedDepth > 0)
+        return;
+    std::vector<Window*> waiting;
+    waiting.swap(DeferredCloses());
+    for (Window* window : waiting)
+        PostEvent(window->Ref(), Event(kEventClassWindow, kEventWindowClose));
+}
+
+int NestedLoopDepth() {
+    return gNestedDepth;
+}
+
 void Window::DeliverClose() {
     if (mBusy > 0)
         return; // Leave posts it again once the last callback has returned
+    if (gNestedDepth > 0) {
+        // Some callback below a sheet, alert or menu may belong to this window.
+        if (std::find(DeferredCloses().begin(), DeferredCloses().end(), this) ==
+            DeferredCloses().end())
+            DeferredCloses().push_back(this);
+        return;
+    }
     mClosePending = false;
     try {
         DoWindowClose();
@@ -622,6 +661,7 @@ OSStatus RunAppModalLoopForWindow(Window* window) {
     ModalLoops().push_back({window, &loop});
     {
         Window::Busy busy(window);
+        NestedLoop nested;
         loop.Run();
     }
     std::erase_if(ModalLoops(), [&loop](const RunningLoop& m) { return m.loop == &loop; });

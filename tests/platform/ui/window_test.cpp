@@ -1,6 +1,7 @@
 // Nib windows, controls, sheets and the command path on the offscreen platform.
 #include "platform/core/EventLoop.h"
 #include "ppxui/Application.h"
+#include "ppxui/Dialogs.h"
 #include "ppxui/Testing.h"
 #include "ppxui/Views.h"
 #include "ppxui/Window.h"
@@ -320,4 +321,23 @@ TEST_F(UITest, PostedCommandsTakeTheWholePath) {
     PostCommand(gone, 'BTN1');
     Testing::ProcessEvents();
     EXPECT_EQ(Log().size(), 1u);
+}
+
+TEST_F(UITest, CloseWaitsForAnApplicationModalAlertOverACallback) {
+    SysNib nib;
+    gDestroyed = 0;
+    auto* window = MakeNibWindow<TestWindow>(nib, "TestWindow");
+    window->Show();
+    bool goneDuringAlert = true;
+    // A callback of the window (not one of its handlers) shows an alert of
+    // its own; meanwhile the window is asked to close.
+    Testing::Later([&] {
+        window->Close();
+        Testing::ProcessEvents();
+        goneDuringAlert = gDestroyed != 0;
+        Testing::ClickAlertButton("OK");
+    });
+    StandardAlert(kAlertStopAlert, "Connection Lost", "");
+    EXPECT_FALSE(goneDuringAlert);
+    EXPECT_TRUE(RunEventLoopUntil([] { return gDestroyed == 1; }, std::chrono::seconds(5)));
 }
