@@ -487,7 +487,6 @@ void Window::Close() {
     PostEvent(Ref(), Event(kEventClassWindow, kEventWindowClose));
 }
 
-
 void EnterNestedLoop() {
     ++gNestedDepth;
 }
