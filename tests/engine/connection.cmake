@@ -20,4 +20,4 @@ foreach(server pyftpd vsftpd)
 endforeach()
 # A thousand connections made and dropped: no thread or descriptor stays.
 zarvel_test(conn_cycles_test SOURCES ${conn_dir}/conn_cycles_test.cpp
-    LIBS ${conn_libs} FIXTURES pyftpd LABELS tsan ENV ${conn_tsan} TIMEOUT 900)
+    LIBS ${conn_libs} LABELS tsan ENV ${conn_tsan} TIMEOUT 900)
