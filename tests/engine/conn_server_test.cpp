@@ -374,5 +374,37 @@ TEST_P(ConnServerTest, AbortEndsTheDownloadNormallyAndKeepsTheOldFile) {
     ExpectWellBehaved(frontend);
 }
 
+// The program may end while a disposed worker is still stopping its
+// transfer: the worker must touch nothing that the exit tears down.
+TEST_P(ConnServerTest, ProgramEndsWhileADisposedWorkerStillStops) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const off_t size = off_t(8) * 1024 * 1024 * 1024;
+    const std::string huge = remote + "/huge";
+    if (SizeOf(huge) != size) {
+        const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, size), 0);
+        ::close(fd);
+    }
+    TempDir local;
+    EXPECT_EXIT(
+        {
+            bool updated = false;
+            frontend.onUpdate = [&](const sFileProgress&) { updated = true; };
+            sDownloadInfo down;
+            down.destination = local.path();
+            down.files = {File("huge")};
+            frontend.Sent();
+            connection->Download(down);
+            PPx::RunEventLoopUntil([&] { return updated; }, 60s);
+            connection.reset();
+            SetEnginePreferencesProvider(nullptr);
+            ::unlink(huge.c_str());
+            std::exit(updated ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
+    ::unlink(huge.c_str());
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, ConnServerTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Passive" : "Active"; });
