@@ -156,8 +156,12 @@ TEST_F(BackendTest, MessagesReachTheFrontEndWithTheirResults) {
     worker.modTimes = {dated};
     connection->CreateFileList("some path", kFileListUploadCheck);
     EXPECT_EQ(worker.calls.back(), "CreateFileList some path 2");
-    for (PPx::FourCharCode code : {kMsgServerInfo, kMsgFileList, kMsgModTime, kMsgModTime,
-                                   kMsgResolveLinks, kMsgDeleteStatus, kMsgStatus})
+    worker.Post(kMsgModTime);
+    RecordingFrontend::Drain(50ms);
+    ASSERT_EQ(frontend.modTimes.size(), 1u);
+    EXPECT_EQ(frontend.modTimes[0].modDate.year, 2024);
+    for (PPx::FourCharCode code : {kMsgServerInfo, kMsgFileList, kMsgModTime, kMsgResolveLinks,
+                                   kMsgDeleteStatus, kMsgStatus})
         worker.Post(code);
     // Progress with its parameters, and one without, which is ignored.
     PPx::PostEvent(worker.receiver, PPx::MakeCommandEvent(kMsgStartTransfer, "f", 10, 4));
@@ -178,19 +182,6 @@ TEST_F(BackendTest, MessagesReachTheFrontEndWithTheirResults) {
     const std::vector<std::string> tail(frontend.log.end() - 5, frontend.log.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"dlst text", "stat text", "strt f 10 4", "updt f 7",
                                               "endt f 10"}));
-}
-
-TEST_F(BackendTest, FirstModTimeResultCarriesTheList) {
-    auto connection = OpenFake(&frontend);
-    ASSERT_TRUE(connection);
-    sFileInfo dated;
-    dated.name = "f";
-    dated.modDate.year = 2024;
-    worker.modTimes = {dated};
-    worker.Post(kMsgModTime);
-    RecordingFrontend::Drain(50ms);
-    ASSERT_EQ(frontend.modTimes.size(), 1u);
-    EXPECT_EQ(frontend.modTimes[0].modDate.year, 2024);
 }
 
 TEST_F(BackendTest, AskAnswerGoesBackToTheWorker) {
@@ -245,16 +236,6 @@ TEST_F(BackendTest, AfterDisposeNothingPostedArrivesAndTheWorkerIsLetGo) {
     ASSERT_GE(worker.calls.size(), 2u);
     EXPECT_EQ(worker.calls[worker.calls.size() - 2], "SetReceiver none");
     EXPECT_EQ(worker.calls.back(), "Quit");
-}
-
-TEST_F(BackendTest, RequestsWithoutABackendDoNothing) {
-    Connection connection(&frontend);
-    connection.GetDirList();
-    connection.Download(sDownloadInfo{});
-    connection.AbortTransfer();
-    EXPECT_FALSE(connection.IsConnected());
-    RecordingFrontend::Drain(20ms);
-    EXPECT_TRUE(frontend.log.empty());
 }
 
 TEST_F(BackendTest, SFTPBackendIgnoresPrefsNotice) {
