@@ -909,7 +909,7 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
             return target.Open(start) || Fail(kNoDestination);
         });
     if (!opened)
-        return false;
+        return mAbort.load(); // the user's abort stays an abort, not a failure
     const int64_t announced = offset == 0 ? AnnouncedSize(mLastResponse) : -1;
 
     uint64_t count = 0;
@@ -1012,7 +1012,7 @@ bool FTPEngine::PutFile(const std::string& remote, const std::string& source, ui
     if (!SendTYPE(ascii))
         return false;
     if (!OpenDataConnection(Kind::kStore, remote, passive, offset, nullptr))
-        return false;
+        return mAbort.load();
 
     uint64_t position = std::min(offset, size);
     uint64_t remaining = size - position;
