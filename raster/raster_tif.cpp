@@ -58,8 +58,20 @@ toff_t StreamSize(thandle_t h) {
     return n < 0 ? 0 : toff_t(n);
 }
 
-int StreamMap(thandle_t, void**, toff_t*) {
-    return 0;
+// A memory stream is handed to libtiff as mapped memory: no copies, and
+// libtiff's check of uncompressed tile sizes only holds for mapped data.
+// libtiff never writes to a read-only mapping.
+int StreamMap(thandle_t h, void** base, toff_t* size) {
+    auto* mem = dynamic_cast<CMemStream*>(static_cast<CRasterStream*>(h));
+    if (!mem)
+        return 0;
+    const long n = mem->Size();
+    uint8_t* data = mem->GetBuffer(false);
+    if (!data || n <= 0)
+        return 0;
+    *base = data;
+    *size = toff_t(n);
+    return 1;
 }
 void StreamUnmap(thandle_t, void*, toff_t) {}
 
@@ -135,7 +147,7 @@ bool CRasterTIF::Decode(CRasterStream* hFile) {
     if (!hFile)
         return false;
     try {
-        std::unique_ptr<TIFF, TiffCloser> tif(OpenStream(hFile, "rm"));
+        std::unique_ptr<TIFF, TiffCloser> tif(OpenStream(hFile, "r"));
         if (!tif)
             throw Failure{"Error encountered while opening TIFF file"};
         TIFF* t = tif.get();
