@@ -393,7 +393,16 @@ bool CRasterGIF::Decode(CRasterStream* fp) {
         trueColour++;
     }
 
+    // The count reads every extension of the file; what belongs to single
+    // frames is put back, so that a frame never takes another's transparency.
+    const GraphicControl savedControl = graphicControl;
+    const int32_t savedIndex = info.backgroundIndex, savedDisposal = disposalMethod;
+    const uint32_t savedDelay = info.frameDelay;
     info.numFrames = int32_t(get_num_frames(in, *table));
+    graphicControl = savedControl;
+    info.backgroundIndex = savedIndex;
+    disposalMethod = savedDisposal;
+    info.frameDelay = savedDelay;
     if (info.frame < 0 || info.frame >= info.numFrames)
         return false;
 
@@ -491,19 +500,30 @@ bool CRasterGIF::Decode(CRasterStream* fp) {
                     return false;
             }
             const long ch24 = canvas->head.biHeight;
+            uint8_t lut[256][3] = {};
+            if (const tagRGBQUAD* pal = GetPalette()) {
+                for (uint32_t k = 0; k < head.biClrUsed; k++) {
+                    lut[k][0] = pal[k].rgbBlue;
+                    lut[k][1] = pal[k].rgbGreen;
+                    lut[k][2] = pal[k].rgbRed;
+                }
+            }
+            const unsigned bpp = head.biBitCount;
             for (long fy = 0; fy < height; fy++) {
                 long cy = ch24 - 1 - top - (height - 1 - fy);
                 if (cy < 0 || cy >= ch24)
                     continue;
                 uint8_t* row = canvas->GetBits() + size_t(canvas->effWidth) * size_t(cy);
+                const uint8_t* src = Row(fy);
                 for (long fx = 0; fx < width; fx++) {
                     long cx = left + fx;
                     if (cx >= canvas->head.biWidth)
                         break;
-                    tagRGBQUAD c = GetPixelColor(fx, fy);
-                    row[3 * cx] = c.rgbBlue;
-                    row[3 * cx + 1] = c.rgbGreen;
-                    row[3 * cx + 2] = c.rgbRed;
+                    const uint8_t i = bpp == 8 ? src[fx]
+                                      : bpp == 4
+                                          ? uint8_t((src[fx >> 1] >> ((fx & 1) ? 0 : 4)) & 15)
+                                          : uint8_t((src[fx >> 3] >> (7 - (fx & 7))) & 1);
+                    std::memcpy(row + 3 * cx, lut[i], 3);
                 }
             }
         }

@@ -172,6 +172,74 @@ std::vector<uint8_t> SmallGif(int minCodeSize, const std::vector<uint8_t>& lzw, 
     return g;
 }
 
+TEST(RasterDecode, GifFramesComposeWithDisposal1) {
+    // Three 2x2 frames; the third asks to be painted over the second and
+    // leaves it visible where it is transparent (index 3).
+    auto frame = [](std::vector<uint8_t>& g, int a, int b, int c, int d, int disposal,
+                    int transparent) {
+        const uint8_t gce[] = {0x21,
+                               0xF9,
+                               4,
+                               uint8_t((disposal << 2) | (transparent >= 0)),
+                               0,
+                               0,
+                               uint8_t(transparent < 0 ? 0 : transparent),
+                               0};
+        g.insert(g.end(), gce, gce + sizeof(gce));
+        const uint8_t desc[] = {',', 0, 0, 0, 0, 2, 0, 2, 0, 0, 2};
+        g.insert(g.end(), desc, desc + sizeof(desc));
+        std::vector<uint8_t> lzw = PackCodes({{4, 3}, {a, 3}, {b, 3}, {c, 3}, {d, 4}, {5, 4}});
+        g.insert(g.end(), lzw.begin(), lzw.end());
+    };
+    std::vector<uint8_t> g = {'G', 'I', 'F', '8', '9', 'a', 2,   0,   2,   0,   0x81, 0,  0,
+                              0,   0,   0,   50,  50,  50,  100, 100, 100, 150, 150,  150};
+    frame(g, 0, 1, 2, 3, 0, -1);
+    frame(g, 1, 1, 1, 1, 0, -1);
+    frame(g, 2, 3, 3, 0, 1, 3);
+    g.push_back(';');
+    CRaster img(0);
+    img.info.frame = 2;
+    ASSERT_TRUE(DecodeBytes(img, g, kRasterGIF));
+    EXPECT_EQ(img.info.numFrames, 3);
+    EXPECT_EQ(img.GetPixelIndex(0, 1), 2);
+    EXPECT_EQ(img.GetPixelIndex(1, 1), 1);
+    EXPECT_EQ(img.GetPixelIndex(0, 0), 1);
+    EXPECT_EQ(img.GetPixelIndex(1, 0), 0);
+    // Frame 0 has no transparency of its own, whatever later frames carry.
+    CRaster first(0);
+    ASSERT_TRUE(DecodeBytes(first, g, kRasterGIF));
+    EXPECT_EQ(first.info.backgroundIndex, -1);
+}
+
+TEST(RasterDecode, GifWithoutGlobalTableComposesInColour) {
+    // No global table, a first frame smaller than the screen: every frame
+    // is painted by colour onto a 24-bit picture of the screen.
+    std::vector<uint8_t> g = {'G', 'I', 'F', '8', '9', 'a', 4, 0, 4, 0, 0, 0, 0};
+    auto frame = [&](int left, int top, int a, int b, int c, int d) {
+        const uint8_t desc[] = {
+            ',', uint8_t(left), 0,  uint8_t(top), 0,  2, 0, 2, 0, 0x81, 255, 0, 0, 0, 255, 0, 0,
+            0,   255,           10, 20,           30, 2};
+        g.insert(g.end(), desc, desc + sizeof(desc));
+        std::vector<uint8_t> lzw = PackCodes({{4, 3}, {a, 3}, {b, 3}, {c, 3}, {d, 4}, {5, 4}});
+        g.insert(g.end(), lzw.begin(), lzw.end());
+    };
+    frame(0, 0, 0, 1, 2, 3);
+    frame(2, 2, 1, 1, 1, 1);
+    g.push_back(';');
+    CRaster img(0);
+    ASSERT_TRUE(DecodeBytes(img, g, kRasterGIF));
+    ASSERT_EQ(img.head.biBitCount, 24);
+    ASSERT_EQ(img.head.biWidth, 4);
+    auto at = [&](int x, int row) { return img.GetPixelColor(x, 3 - row); };
+    EXPECT_EQ(at(0, 0).rgbRed, 255);
+    EXPECT_EQ(at(1, 0).rgbGreen, 255);
+    EXPECT_EQ(at(0, 1).rgbBlue, 255);
+    EXPECT_EQ(at(1, 1).rgbRed, 10);
+    EXPECT_EQ(at(3, 3).rgbGreen, 255);
+    EXPECT_EQ(at(2, 2).rgbGreen, 255);
+    EXPECT_EQ(at(3, 0).rgbGreen, 0);
+}
+
 TEST(RasterDecode, GifWrittenByHand) {
     // 2x2 pixels 0 1 / 2 3, transparent index 1: a 4-entry table gives a
     // 4-bit image, its palette padded with white.
