@@ -263,12 +263,22 @@ void CRaster::Clear(unsigned char value) {
         std::memset(info.pixels, value, head.biSizeImage);
 }
 
+namespace {
+// Resolutions from files can be anything; kept to what the header holds.
+long ClampDPI(long dpi) {
+    const long limit = 50000000;
+    return dpi > limit ? limit : dpi < -limit ? -limit : dpi;
+}
+} // namespace
+
 void CRaster::SetXDPI(long dpi) {
+    dpi = ClampDPI(dpi);
     info.xDPI = int32_t(dpi);
     head.biXPelsPerMeter = int32_t(std::floor(double(dpi) * 10000.0 / 254.0 + 0.5));
 }
 
 void CRaster::SetYDPI(long dpi) {
+    dpi = ClampDPI(dpi);
     info.yDPI = int32_t(dpi);
     head.biYPelsPerMeter = int32_t(std::floor(double(dpi) * 10000.0 / 254.0 + 0.5));
 }
