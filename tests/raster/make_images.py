@@ -397,6 +397,18 @@ for name, args, src, bpp in (("base.jpg", [], ppm, 24), ("prog.jpg", ["-progress
     with open(path(name), "wb") as f:
         f.write(run("/usr/bin/cjpeg", *args, src))
     add(name, 3, djpeg_ref(name), bpp=bpp)
+# EXIF written by PIL (big-endian); also kept raw as
+# a seed for the EXIF reader's fuzz target.
+exif = Image.Exif()
+exif[0x010F] = "Maker"
+exif[0x0112] = 6
+exif[0x011A] = 300.0
+exif[0x011B] = 300.0
+exif[0x0128] = 2
+rgb.save(path("exif.jpg"), exif=exif, quality=90)
+add("exif.jpg", 3, djpeg_ref("exif.jpg"), bpp=24)
+with open(path("exif.bin"), "wb") as f:
+    f.write(exif.tobytes())
 # Adobe CMYK: compared with PIL's own conversion, loosely.
 Image.new("CMYK", (16, 8), (0, 255, 255, 0)).save(path("cmyk.jpg"), quality=95)
 add("cmyk.jpg", 3, write_ref("cmyk.jpg", Image.new("RGB", (16, 8), (255, 0, 0))), bpp=24, tol=8)

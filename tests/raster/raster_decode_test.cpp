@@ -536,6 +536,16 @@ TEST(RasterDecode, JpegExifInBothByteOrders) {
         // The orientation is recorded, not applied.
         EXPECT_EQ(Compare(jpg, ref, 0), "");
     }
+    // PIL's own EXIF block (big-endian).
+    std::vector<uint8_t> pil = ReadBytes(Img("exif.jpg"));
+    CMemStream ps(pil.data(), long(pil.size()));
+    CRasterJPG pj;
+    ASSERT_TRUE(pj.Decode(&ps));
+    EXPECT_TRUE(pj.info_exif.IsExif);
+    EXPECT_EQ(pj.info_exif.Orientation, 6);
+    EXPECT_STREQ(pj.info_exif.CameraMake, "Maker");
+    EXPECT_EQ(pj.info.xDPI, 300);
+
     // Centimetres: 118 per cm is 299 per inch.
     std::vector<uint8_t> cm = WithSection(base, ExifApp1(false, 3, 118, 1));
     CRaster img(0);
