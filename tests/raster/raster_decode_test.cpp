@@ -426,6 +426,61 @@ TEST(RasterDecode, TiffDetails) {
     EXPECT_EQ(img.head.biHeight, 37);
 }
 
+// Sets a SHORT or LONG tag of the first directory of a little-endian TIFF.
+bool PatchTiffTag(std::vector<uint8_t>& t, uint16_t tag, uint32_t value) {
+    auto u16 = [&](size_t at) { return uint32_t(t[at] | (t[at + 1] << 8)); };
+    auto u32 = [&](size_t at) { return u16(at) | (u16(at + 2) << 16); };
+    if (t.size() < 8 || t[0] != 'I')
+        return false;
+    size_t dir = u32(4);
+    const uint32_t n = u16(dir);
+    for (uint32_t i = 0; i < n; i++) {
+        size_t e = dir + 2 + 12 * i;
+        if (u16(e) != tag)
+            continue;
+        if (u16(e + 2) == 3) {
+            t[e + 8] = uint8_t(value);
+            t[e + 9] = uint8_t(value >> 8);
+        } else {
+            for (int k = 0; k < 4; k++)
+                t[e + 8 + k] = uint8_t(value >> (8 * k));
+        }
+        return true;
+    }
+    return false;
+}
+
+TEST(RasterDecode, TiffOddLayouts) {
+    Reference ref = ReadReference(ImagesDir() + "/refs/raw.tif.ref");
+    // Rows per strip 0 (which libtiff may refuse at once): the whole page
+    // or a clean failure.
+    std::vector<uint8_t> raw = ReadBytes(Img("raw.tif"));
+    ASSERT_TRUE(PatchTiffTag(raw, 278, 0));
+    CRaster img(0);
+    if (DecodeBytes(img, raw, kRasterTIF)) {
+        EXPECT_EQ(Compare(img, ref, 0), "");
+    } else {
+        EXPECT_EQ(img.dib, nullptr);
+        EXPECT_NE(img.info.lastError[0], 0);
+    }
+    // A tile size of 0 fails cleanly.
+    std::vector<uint8_t> tiled = ReadBytes(Img("greytiled.tif"));
+    ASSERT_TRUE(PatchTiffTag(tiled, 322, 0));
+    CRaster t(0);
+    EXPECT_FALSE(DecodeBytes(t, tiled, kRasterTIF));
+    EXPECT_EQ(t.dib, nullptr);
+    // Strips that claim more bytes than the file holds.
+    std::vector<uint8_t> big = ReadBytes(Img("raw.tif"));
+    ASSERT_TRUE(PatchTiffTag(big, 279, 0x7FFFFFF0));
+    CRaster b(0);
+    DecodeBytes(b, big, kRasterTIF);
+    // A page wider than the cap is refused before anything is allocated.
+    std::vector<uint8_t> wide = ReadBytes(Img("raw.tif"));
+    ASSERT_TRUE(PatchTiffTag(wide, 256, 0x7FFFFFFF));
+    CRaster w(0);
+    EXPECT_FALSE(DecodeBytes(w, wide, kRasterTIF));
+}
+
 // Builds an APP1 EXIF section in either byte order: IFD0 with make, model,
 // orientation and resolution, an EXIF sub-directory and a thumbnail IFD.
 std::vector<uint8_t> ExifApp1(bool motorola, int unit, uint32_t xres, int orientation,
