@@ -410,9 +410,7 @@ bool CRasterJPG::CExifInfo::ProcessExifDir(uint64_t dirOffset, const uint8_t* ba
             ei->CompressionLevel = ToInt(num);
             break;
         case 0x8827:
-            ei->ISOequivalent = ToInt(num);
-            if (ei->ISOequivalent < 50)
-                ei->ISOequivalent *= 200;
+            ei->ISOequivalent = ToInt(num < 50 ? num * 200 : num);
             break;
         case 0x8822:
             ei->ExposureProgram = ToInt(num);

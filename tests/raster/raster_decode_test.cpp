@@ -613,6 +613,34 @@ TEST(RasterDecode, JpegExifInBothByteOrders) {
     EXPECT_EQ(img.info.xDPI, 72);
 }
 
+TEST(RasterDecode, ExifExtremeNumbers) {
+    // II block: one directory of four entries whose values are extreme;
+    // every conversion stays defined (the sanitizer build checks).
+    std::vector<uint8_t> b = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 0x2A, 0, 8, 0, 0, 0, 4, 0};
+    auto entry = [&](uint16_t tag, uint16_t format, uint32_t count, uint32_t value) {
+        const uint8_t e[12] = {uint8_t(tag),         uint8_t(tag >> 8),    uint8_t(format),
+                               uint8_t(format >> 8), uint8_t(count),       uint8_t(count >> 8),
+                               uint8_t(count >> 16), uint8_t(count >> 24), uint8_t(value),
+                               uint8_t(value >> 8),  uint8_t(value >> 16), uint8_t(value >> 24)};
+        b.insert(b.end(), e, e + 12);
+    };
+    const uint32_t data = 8 + 2 + 4 * 12 + 4;
+    entry(0x8827, 9, 1, 0x80000000u); // ISO: INT32_MIN
+    entry(0x829A, 12, 1, data);       // exposure: 1e300
+    entry(0x0201, 12, 1, data);       // thumbnail offset: 1e300
+    entry(0x011A, 10, 1, data + 8);   // resolution: INT32_MIN / -1
+    b.insert(b.end(), {0, 0, 0, 0});
+    const double huge = 1e300;
+    const uint8_t* h = reinterpret_cast<const uint8_t*>(&huge);
+    b.insert(b.end(), h, h + 8);
+    b.insert(b.end(), {0, 0, 0, 0x80, 0xFF, 0xFF, 0xFF, 0xFF});
+    CRasterJPG::CExifInfo reader;
+    EXPECT_TRUE(reader.process_EXIF(b.data(), unsigned(b.size())));
+    EXPECT_EQ(reader.GetInfo()->ISOequivalent, INT32_MIN);
+    EXPECT_GT(reader.GetInfo()->ExposureTime, 1e37f);
+    EXPECT_EQ(reader.GetInfo()->ThumbnailPointer, nullptr);
+}
+
 TEST(RasterDecode, JpegBrokenExifAndJfifDensity) {
     std::vector<uint8_t> base = ReadBytes(Img("base.jpg"));
     // An EXIF block whose offsets point past its end is ignored.
