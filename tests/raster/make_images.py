@@ -470,6 +470,59 @@ with open(path("raw.gray"), "wb") as f:
 run("/usr/bin/raw2tiff", "-w", str(W), "-l", str(H), "-d", "byte", "-b", "1", "-p", "minisblack",
     path("raw.gray"), path("raw.tif"))
 add("raw.tif", 6, write_ref("raw.tif", grey), bpp=8, frames=1)
+
+
+def tiff_file(width, height, bps, photometric, data, colormap=None, spp=1):
+    """A little-endian, uncompressed, one-strip TIFF written field by field."""
+    tags = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, bps), (259, 3, 1, 1),
+            (262, 3, 1, photometric), (273, 4, 1, 0), (277, 3, 1, spp), (278, 4, 1, height),
+            (279, 4, 1, len(data))]
+    if colormap:
+        tags.append((320, 3, len(colormap), 0))
+    ifd = 8
+    extra = ifd + 2 + 12 * len(tags) + 4
+    cmap = b"".join(struct.pack("<H", v) for v in colormap or [])
+    strip = extra + len(cmap)
+    out = bytearray(b"II*\0" + struct.pack("<I", ifd) + struct.pack("<H", len(tags)))
+    for tag, typ, count, value in tags:
+        if tag == 273:
+            value = strip
+        if tag == 320:
+            value = extra
+        out += struct.pack("<HHI", tag, typ, count)
+        out += struct.pack("<HH", value, 0) if typ == 3 and count == 1 else struct.pack("<I", value)
+    out += b"\0\0\0\0" + cmap + data
+    return bytes(out)
+
+
+def pack_rows(im, bps):
+    out = bytearray()
+    for y in range(im.height):
+        bits = n = 0
+        for x in range(im.width):
+            bits = (bits << bps) | im.getpixel((x, y))
+            n += bps
+            if n == 8:
+                out.append(bits)
+                bits = n = 0
+        if n:
+            out.append(bits << (8 - n))
+    return bytes(out)
+
+
+# Palette pages of 1 and 2 bits: sub-byte samples become 8-bit indexes.
+for bps in (1, 2):
+    name = "palsub%d.tif" % bps
+    src = palette_source(1 << bps, seed=50 + bps)
+    p = src.getpalette()[: 3 << bps]
+    cmap = [p[3 * i + c] * 257 for c in range(3) for i in range(1 << bps)]
+    with open(path(name), "wb") as f:
+        f.write(tiff_file(W, H, bps, 3, pack_rows(src, bps), cmap))
+    add(name, 6, tiff2rgba_ref(name), bpp=8, frames=1)
+# Grey with an extra (alpha) sample: the grey sample is the pixel.
+la.save(path("la.tif"))
+add("la.tif", 6, write_ref("la.tif", Image.open(path("la.tif")).getchannel(0)), bpp=8, frames=1)
+
 # Orientation 1 to 8, on the grey, palette and colour paths.
 for base, src in (("ogrey", "grey.tif"), ("orgb", "rgb.tif"), ("obw", "bw.tif")):
     for o in range(1, 9):
