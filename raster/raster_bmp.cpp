@@ -422,10 +422,20 @@ bool CRasterICO::Decode(CRasterStream* hFile) {
     std::vector<uint8_t> mask(maskStride * h, 0);
     ReadSome(hFile, mask.data(), mask.size());
 
+    // Indexes read straight from the rows: 1, 4 or 8 bits, high bits first.
+    auto indexAt = [depth](const uint8_t* row, unsigned x) -> uint8_t {
+        if (depth == 8)
+            return row[x];
+        if (depth == 4)
+            return (x & 1) ? (row[x >> 1] & 0x0F) : uint8_t(row[x >> 1] >> 4);
+        return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    };
     bool used[256] = {};
-    for (unsigned y = 0; y < h; y++)
+    for (unsigned y = 0; y < h; y++) {
+        const uint8_t* row = Row(long(y));
         for (unsigned x = 0; x < w; x++)
-            used[GetPixelIndex(long(x), long(y))] = true;
+            used[indexAt(row, x)] = true;
+    }
     int free = -1;
     for (unsigned i = 0; i < head.biClrUsed && i < 256; i++) {
         if (!used[i]) {
@@ -438,10 +448,21 @@ bool CRasterICO::Decode(CRasterStream* hFile) {
     bool any = false;
     for (unsigned y = 0; y < h; y++) {
         const uint8_t* m = mask.data() + maskStride * y;
+        uint8_t* row = Row(long(y));
         for (unsigned x = 0; x < w; x++) {
-            if ((m[x >> 3] >> (7 - (x & 7))) & 1) {
-                SetPixelIndex(long(x), long(y), uint8_t(free));
-                any = true;
+            if (!((m[x >> 3] >> (7 - (x & 7))) & 1))
+                continue;
+            any = true;
+            const uint8_t v = uint8_t(free);
+            if (depth == 8) {
+                row[x] = v;
+            } else if (depth == 4) {
+                uint8_t& b = row[x >> 1];
+                b = (x & 1) ? uint8_t((b & 0xF0) | v) : uint8_t((b & 0x0F) | (v << 4));
+            } else if (v) {
+                row[x >> 3] |= uint8_t(0x80 >> (x & 7));
+            } else {
+                row[x >> 3] &= uint8_t(~(0x80 >> (x & 7)));
             }
         }
     }
