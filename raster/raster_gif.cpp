@@ -408,6 +408,7 @@ bool CRasterGIF::Decode(CRasterStream* fp) {
 
     std::unique_ptr<CRaster> canvas;
     int firstTransparent = -1;
+    uint64_t budget = 4 * maxBlockSize;
     long i = 0;
     for (;;) {
         if (info.escape)
@@ -446,8 +447,18 @@ bool CRasterGIF::Decode(CRasterStream* fp) {
         const int count = table->sogct;
         const unsigned depth = count <= 2 ? 1 : count <= 16 ? 4 : 8;
 
-        std::unique_ptr<CRaster> working;
+        // Every frame allocates (and copies, when composed) its bitmap; a
+        // file of many huge frames with little data in them must not keep
+        // the caller busy for minutes. Past the budget decoding stops with
+        // the frames decoded so far.
         const bool compose = i > 0 && disposalMethod == 1;
+        const uint64_t frameBytes =
+            (((uint64_t(depth) * unsigned(width) + 31) >> 5) << 2) * unsigned(height);
+        const uint64_t cost = frameBytes + (compose && dib ? GetSize() : 0);
+        if (cost > budget)
+            break;
+        budget -= cost;
+        std::unique_ptr<CRaster> working;
         if (compose)
             working = std::make_unique<CRaster>(*this);
         if (i == 0)

@@ -240,6 +240,29 @@ TEST(RasterDecode, GifWithoutGlobalTableComposesInColour) {
     EXPECT_EQ(at(3, 0).rgbGreen, 0);
 }
 
+TEST(RasterDecode, GifOfManyHugeEmptyFramesStops) {
+    // 4000x4000 frames of almost no data; past the allocation budget (four
+    // times the block cap) the decoder stops with what it has.
+    const uint64_t saved = CRaster::maxBlockSize;
+    CRaster::maxBlockSize = 17u << 20;
+    std::vector<uint8_t> g = {'G', 'I', 'F', '8', '9', 'a', 0xA0, 0x0F, 0xA0, 0x0F, 0x87, 0, 0};
+    g.resize(g.size() + 256 * 3, 0x40);
+    for (int k = 0; k < 40; k++) {
+        const uint8_t desc[] = {',', 0, 0, 0, 0, 0xA0, 0x0F, 0xA0, 0x0F, 0, 8};
+        g.insert(g.end(), desc, desc + sizeof(desc));
+        std::vector<uint8_t> lzw = PackCodes({{256, 9}, {1, 9}, {257, 9}});
+        g.insert(g.end(), lzw.begin(), lzw.end());
+    }
+    g.push_back(';');
+    CRaster img(0);
+    img.info.frame = 39;
+    EXPECT_TRUE(DecodeBytes(img, g, kRasterGIF));
+    EXPECT_EQ(img.info.numFrames, 40);
+    EXPECT_EQ(img.head.biWidth, 4000);
+    EXPECT_EQ(img.GetPixelIndex(0, 3999), 1);
+    CRaster::maxBlockSize = saved;
+}
+
 TEST(RasterDecode, GifWrittenByHand) {
     // 2x2 pixels 0 1 / 2 3, transparent index 1: a 4-entry table gives a
     // 4-bit image, its palette padded with white.
