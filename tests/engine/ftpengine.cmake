@@ -1,0 +1,6 @@
+# The FTP engine: a scripted server for what real servers won't do, and the
+# real servers (pyftpdlib, vsftpd) for the whole dialogue.
+set(ftp_dir ${CMAKE_CURRENT_LIST_DIR})
+zarvel_test(ftp_scripted_test
+    SOURCES ${ftp_dir}/ftp_scripted_test.cpp ${ftp_dir}/ftp_scripted_server.cpp
+    LIBS zarvel_engine LABELS unit tsan TIMEOUT 300)
