@@ -393,6 +393,11 @@ TEST(RasterDecode, IconTransparencyAndSizes) {
     // Three of sixteen colours used: the first unused, 3, is transparent.
     EXPECT_EQ(img.info.backgroundIndex, 3);
     EXPECT_EQ(img.GetPixelIndex(0, 19), 3);
+    CRaster bw(0);
+    bw.info.frame = 2;
+    ASSERT_TRUE(DecodeBytes(bw, data, kRasterICO));
+    EXPECT_EQ(bw.head.biBitCount, 1);
+    EXPECT_EQ(bw.info.backgroundIndex, -1);
     std::vector<uint8_t> big = ReadBytes(Img("big.ico"));
     CRaster b(0);
     ASSERT_TRUE(DecodeBytes(b, big, kRasterICO));
