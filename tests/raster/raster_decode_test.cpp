@@ -8,11 +8,16 @@
 #include <cstring>
 #include <sstream>
 
+#include <unistd.h>
+
 namespace {
 
 std::string Img(const std::string& name) {
     return ImagesDir() + "/images/" + name;
 }
+
+std::vector<uint8_t> WithSection(const std::vector<uint8_t>& jpeg,
+                                 const std::vector<uint8_t>& section);
 
 bool DecodeBytes(CRaster& img, std::vector<uint8_t>& data, unsigned long type) {
     return img.Decode(data.data(), data.size(), type);
@@ -112,6 +117,47 @@ TEST(RasterDecode, LoadFromFileAndConstructors) {
     EXPECT_FALSE(typedWrong.Load(Img("text.txt").c_str(), kRasterBMP));
     EXPECT_STREQ(typedWrong.info.lastError, "Error reading BMP info");
     EXPECT_FALSE(typedWrong.Load("/nonexistent/file.png", kRasterPNG));
+    // TIFF through the stdio stream: libtiff reads and seeks through it.
+    CRaster tif(Img("pages.tif").c_str(), kRasterTIF);
+    ASSERT_NE(tif.dib, nullptr) << tif.info.lastError;
+    Reference ref = ReadReference(ImagesDir() + "/refs/rgb.tif.ref");
+    EXPECT_EQ(Compare(tif, ref, 0), "");
+}
+
+TEST(RasterDecode, DecodersPrintNothing) {
+    // Broken data of every kind: the libraries' warnings and errors must
+    // not reach the program's output.
+    std::vector<std::vector<uint8_t>> inputs = {
+        ReadBytes(Img("text.txt")), ReadBytes(Img("cutjpg.jpg")), ReadBytes(Img("cut.png")),
+        ReadBytes(Img("cut.gif"))};
+    std::vector<uint8_t> tif = ReadBytes(Img("grey.tif"));
+    tif.resize(tif.size() / 2);
+    inputs.push_back(tif);
+    std::vector<uint8_t> badExif = WithSection(
+        ReadBytes(Img("base.jpg")), {0xFF, 0xE1, 0, 12, 'E', 'x', 'i', 'f', 0, 0, 'X', 'X', 0, 0});
+    inputs.push_back(badExif);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    char name[] = "/tmp/raster-output-XXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    int savedOut = dup(1), savedErr = dup(2);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    for (auto& data : inputs)
+        for (unsigned long type = 0; type <= 6; type++) {
+            CRaster img(0);
+            DecodeBytes(img, data, type);
+        }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(savedOut, 1);
+    dup2(savedErr, 2);
+    close(savedOut);
+    close(savedErr);
+    EXPECT_EQ(lseek(fd, 0, SEEK_END), 0);
+    close(fd);
+    unlink(name);
 }
 
 TEST(RasterDecode, GifDetails) {
