@@ -122,6 +122,9 @@ TEST(RasterDecode, LoadFromFileAndConstructors) {
     ASSERT_NE(tif.dib, nullptr) << tif.info.lastError;
     Reference ref = ReadReference(ImagesDir() + "/refs/rgb.tif.ref");
     EXPECT_EQ(Compare(tif, ref, 0), "");
+    CRaster tiled(Img("rgbtiled.tif").c_str(), kRasterTIF);
+    ASSERT_NE(tiled.dib, nullptr) << tiled.info.lastError;
+    EXPECT_EQ(Compare(tiled, ReadReference(ImagesDir() + "/refs/rgbtiled.tif.ref"), 0), "");
 }
 
 TEST(RasterDecode, DecodersPrintNothing) {
