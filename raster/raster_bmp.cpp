@@ -62,32 +62,35 @@ inline uint8_t Channel(uint32_t w, uint32_t mask, int shift, int bits) {
 bool CRasterBMP::DibReadBitmapInfo(CRasterStream* fh, tagBITMAPINFOHEADER* pdib) {
     if (!fh || !pdib)
         return false;
-    uint8_t b[40];
-    if (fh->Read(b, 40, 1) != 1)
+    // The size comes first; only as many bytes as the header has are read,
+    // so that a small core-header file needs no bytes it does not hold.
+    uint8_t b[40] = {};
+    if (fh->Read(b, 4, 1) != 1)
         return false;
-    tagBITMAPINFOHEADER h = ParseInfo(b);
-    switch (h.biSize) {
-    case 40:
-        break;
+    tagBITMAPINFOHEADER h;
+    switch (LE32(b)) {
     case 12: {
-        tagBITMAPINFOHEADER core{};
-        core.biSize = 12;
-        core.biWidth = LE16(b + 4);
-        core.biHeight = LE16(b + 6);
-        core.biPlanes = LE16(b + 8);
-        core.biBitCount = LE16(b + 10);
-        h = core;
-        if (!fh->Seek(-28, 1))
+        if (fh->Read(b + 4, 8, 1) != 1)
             return false;
+        h = tagBITMAPINFOHEADER{};
+        h.biSize = 12;
+        h.biWidth = LE16(b + 4);
+        h.biHeight = LE16(b + 6);
+        h.biPlanes = LE16(b + 8);
+        h.biBitCount = LE16(b + 10);
         break;
     }
     // The longer headers share the first 40 bytes; the rest is skipped.
+    case 40:
     case 52:
     case 56:
     case 64:
     case 108:
     case 124:
-        if (!fh->Seek(long(h.biSize) - 40, 1))
+        if (fh->Read(b + 4, 36, 1) != 1)
+            return false;
+        h = ParseInfo(b);
+        if (h.biSize > 40 && !fh->Seek(long(h.biSize) - 40, 1))
             return false;
         break;
     default:

@@ -427,6 +427,15 @@ TEST(RasterDecode, BmpRefusesImpossibleSizes) {
     ASSERT_TRUE(DecodeBytes(a, file, kRasterBMP));
     ASSERT_TRUE(DecodeBytes(b, bare, kRasterBMP));
     EXPECT_EQ(std::memcmp(a.dib, b.dib, a.GetSize()), 0);
+    // An OS/2 core header on a file shorter than 40 bytes after it: 2x1, 1 bit.
+    std::vector<uint8_t> core = {'B', 'M', 36, 0, 0, 0,   0,   0,   0,    0, 32, 0,
+                                 0,   0,   12, 0, 0, 0,   2,   0,   1,    0, 1,  0,
+                                 1,   0,   0,  0, 0, 255, 255, 255, 0x40, 0, 0,  0};
+    CRaster os2(0);
+    ASSERT_TRUE(DecodeBytes(os2, core, kRasterBMP)) << os2.info.lastError;
+    EXPECT_EQ(os2.GetPixelIndex(0, 0), 0);
+    EXPECT_EQ(os2.GetPixelIndex(1, 0), 1);
+    EXPECT_EQ(os2.GetPaletteColor(1).rgbRed, 255);
     // Bit-field masks that overlap or are empty give no negative shift.
     std::vector<uint8_t> masks = {0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0};
     std::vector<uint8_t> px(8, 0xFF);
