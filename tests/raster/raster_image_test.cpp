@@ -87,7 +87,8 @@ TEST(RasterImage, CopiesOwnTheirPixels) {
     CRaster c(0);
     c = a;
     EXPECT_NE(c.dib, a.dib);
-    c = c;
+    CRaster& alias = c;
+    c = alias;
     EXPECT_EQ(c.GetPixelIndex(5, 3), 53);
 
     CRaster d(0);
