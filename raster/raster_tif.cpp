@@ -230,8 +230,10 @@ bool CRasterTIF::Decode(CRasterStream* hFile) {
         const long w = head.biWidth, h = head.biHeight;
 
         if (colour) {
+            // Four bytes a pixel against the bitmap's three: any page whose
+            // bitmap fitted under the cap gets its raster.
             const uint64_t bytes = uint64_t(width) * height * 4;
-            if (bytes > maxBlockSize)
+            if (bytes > maxBlockSize / 3 * 4 + 4096)
                 throw Failure{"No space for raster buffer"};
             std::unique_ptr<uint32_t, FreeDeleter> raster(
                 static_cast<uint32_t*>(_TIFFmalloc(tmsize_t(bytes))));
