@@ -373,6 +373,14 @@ for name, mode in (("inter.gif", "GIF"), ("plain.gif", "none")):
     big_src.save(path("src-" + name + ".png"))
     run(CONVERT, path("src-" + name + ".png"), "-interlace", mode, path(name))
     add(name, 2, pil_ref(name), bpp=8, frames=1)
+# Enough pixels to fill the 12-bit code table many times over, from both
+# encoders.
+noisy = palette_source(256, 300, 200, seed=12)
+noisy.save(path("noisy-pil.gif"), optimize=False)
+add("noisy-pil.gif", 2, pil_ref("noisy-pil.gif"), bpp=8, frames=1)
+noisy.save(path("src-noisy.png"))
+run(CONVERT, path("src-noisy.png"), path("noisy-im.gif"))
+add("noisy-im.gif", 2, pil_ref("noisy-im.gif"), bpp=8, frames=1)
 # Interlaced frames of one to five rows.
 for rows in (1, 2, 3, 4, 5, 10):
     name = "inter%d.gif" % rows
