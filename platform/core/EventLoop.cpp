@@ -42,7 +42,7 @@ struct ModalLoop::Impl {
     bool quitRequested = false;
 };
 
-ModalLoop::ModalLoop() : mImpl(std::make_unique<Impl>()) {}
+ModalLoop::ModalLoop() : mImpl(std::make_shared<Impl>()) {}
 
 ModalLoop::~ModalLoop() {
     if (mImpl->loop)
@@ -50,16 +50,17 @@ ModalLoop::~ModalLoop() {
 }
 
 void ModalLoop::Run() {
-    if (mImpl->quitRequested) {
-        mImpl->quitRequested = false;
+    std::shared_ptr<Impl> impl = mImpl; // `this` may go while the loop runs
+    if (impl->quitRequested) {
+        impl->quitRequested = false;
         return;
     }
     QEventLoop loop;
-    mImpl->loop = &loop;
+    impl->loop = &loop;
     detail::WakePostedEvents();
     loop.exec();
-    mImpl->loop = nullptr;
-    mImpl->quitRequested = false;
+    impl->loop = nullptr;
+    impl->quitRequested = false;
 }
 
 void ModalLoop::Quit() {

@@ -41,7 +41,8 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> mImpl;
+    // Shared with a running Run, so that the object may be destroyed inside its own loop.
+    std::shared_ptr<Impl> mImpl;
 };
 
 // Processes events until `done` answers true or `timeout` passed; true when done.

@@ -41,8 +41,16 @@ bool PlistDict::Remove(std::string_view key) {
     return false;
 }
 
+// Equal when they hold the same keys with equal values, in whatever order.
 bool PlistDict::operator==(const PlistDict& other) const {
-    return mEntries == other.mEntries;
+    if (mEntries.size() != other.mEntries.size())
+        return false;
+    for (const auto& [key, value] : mEntries) {
+        const PropertyList* theirs = other.Find(key);
+        if (!theirs || !(*theirs == value))
+            return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------- dates

@@ -36,12 +36,13 @@ public:
     void Set(std::string key, PropertyList value);
     bool Remove(std::string_view key);
 
-    size_t Size() const { return mEntries.size(); }
-    bool Empty() const { return mEntries.empty(); }
+    size_t Size() const;
+    bool Empty() const;
     const std::vector<Entry>& Entries() const { return mEntries; }
-    std::vector<Entry>::const_iterator begin() const { return mEntries.begin(); }
-    std::vector<Entry>::const_iterator end() const { return mEntries.end(); }
+    std::vector<Entry>::const_iterator begin() const;
+    std::vector<Entry>::const_iterator end() const;
 
+    // Order does not matter.
     bool operator==(const PlistDict& other) const;
 
 private:
@@ -91,6 +92,20 @@ private:
     std::variant<std::string, int64_t, double, bool, PlistDate, PlistData, PlistArray, PlistDict>
         mValue;
 };
+
+// Defined here, where PropertyList is complete.
+inline size_t PlistDict::Size() const {
+    return mEntries.size();
+}
+inline bool PlistDict::Empty() const {
+    return mEntries.empty();
+}
+inline std::vector<PlistDict::Entry>::const_iterator PlistDict::begin() const {
+    return mEntries.begin();
+}
+inline std::vector<PlistDict::Entry>::const_iterator PlistDict::end() const {
+    return mEntries.end();
+}
 
 // Malformed property-list text.
 class PlistError : public std::runtime_error {

@@ -134,12 +134,21 @@ void TimerState::Fire(const std::weak_ptr<TimerState>& weak) {
 }
 
 void TimerState::Release(const std::shared_ptr<TimerState>& state) {
-    if (state->qtimer) {
-        state->qtimer->stop();
-        // deleteLater: we may be inside this QTimer's own timeout.
-        state->qtimer->deleteLater();
-        state->qtimer = nullptr;
+    if (!state->qtimer)
+        return;
+    bool insideOwnFiring;
+    {
+        std::lock_guard lock(state->mutex);
+        insideOwnFiring = state->firing && state->firingThread == std::this_thread::get_id();
     }
+    state->qtimer->stop();
+    // Inside its own timeout the QTimer must outlive the signal; otherwise it
+    // goes at once, so that nothing is left for an event loop that may not run again.
+    if (insideOwnFiring)
+        state->qtimer->deleteLater();
+    else
+        delete state->qtimer;
+    state->qtimer = nullptr;
 }
 
 Timer::Timer() : mState(std::make_shared<TimerState>()) {

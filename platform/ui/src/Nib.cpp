@@ -1,5 +1,6 @@
 #include "ppxui/Nib.h"
 #include "TreeView.h"
+#include "platform/core/Folders.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -44,11 +45,7 @@ uint32_t StringToCode(const std::string& text) {
 }
 
 std::string SysNib::ResourcesFolder() {
-    QByteArray env = qgetenv("ZARVEL_RESOURCES");
-    if (!env.isEmpty())
-        return env.toStdString();
-    QString bin = QCoreApplication::applicationDirPath();
-    return QDir::cleanPath(bin + "/../share/zarvel/Resources").toStdString();
+    return PPx::ResourcesFolder();
 }
 
 SysNib::SysNib(const std::string& name) {

@@ -1,7 +1,9 @@
 #include "ppxui/Window.h"
+#include "Nesting.h"
 #include "platform/core/EventLoop.h"
 #include "ppxui/Views.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QBoxLayout>
@@ -17,6 +19,7 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolBar>
 #include <QVariant>
 #include <QWidget>
@@ -37,10 +40,33 @@ void CommandTarget::AddStatusHandler(CommandUpdateStatusDoer* handler) {
 }
 
 void CommandTarget::RemoveHandlers(const void* handler) {
-    std::erase_if(mCommandHandlers,
-                  [handler](auto* h) { return dynamic_cast<const void*>(h) == handler; });
-    std::erase_if(mStatusHandlers,
-                  [handler](auto* h) { return dynamic_cast<const void*>(h) == handler; });
+    // The handler may be named by the object or by its doer part.
+    auto named = [handler](auto* h) {
+        return static_cast<const void*>(h) == handler || dynamic_cast<const void*>(h) == handler;
+    };
+    std::erase_if(mCommandHandlers, named);
+    std::erase_if(mStatusHandlers, named);
+}
+
+constexpr FourCharCode kEventClassPostedCommand = 'Ppst';
+constexpr FourCharCode kEventPostedCommand = 'cmnd';
+constexpr FourCharCode kEventParamCommand = 'cmid';
+
+CommandTarget::CommandTarget() {
+    mPostedHandler =
+        InstallHandler(kEventClassPostedCommand, kEventPostedCommand, [this](Event& event) {
+            int64_t command = 0;
+            if (!event.GetInteger(kEventParamCommand, command))
+                return eventNotHandledErr;
+            ProcessCommand(static_cast<uint32_t>(command));
+            return noErr;
+        });
+}
+
+void PostCommand(const EventTargetRef& target, uint32_t command) {
+    Event event(kEventClassPostedCommand, kEventPostedCommand);
+    event.SetInteger(kEventParamCommand, command);
+    PostEvent(target, std::move(event));
 }
 
 OSStatus CommandTarget::ProcessCommand(uint32_t command) {
@@ -104,6 +130,11 @@ std::string& MenuBarName() {
     return name;
 }
 
+bool CommandEnabled(Window* window, uint32_t command) {
+    CommandStatus status;
+    return window->UpdateStatus(command, status) != eventNotHandledErr && status.enabled;
+}
+
 // Makes a menu bar for WINDOW from the nib's "MenuBar": the menus of the
 // QMainWindow it describes, moved over to the window.
 QMenuBar* MakeMenuBar(Window* window) {
@@ -126,8 +157,10 @@ QMenuBar* MakeMenuBar(Window* window) {
         if (command == 0)
             continue;
         QObject::connect(action, &QAction::triggered, bar, [window, command] {
-            // Menu commands start at the window, then go on to the application.
-            window->ProcessCommand(command);
+            // A shortcut may fire while the menu is closed: ask first. Menu
+            // commands start at the window, then go on to the application.
+            if (CommandEnabled(window, command))
+                window->ProcessCommand(command);
         });
     }
     for (QMenu* menu : bar->findChildren<QMenu*>()) {
@@ -135,12 +168,16 @@ QMenuBar* MakeMenuBar(Window* window) {
             for (QAction* action : menu->actions()) {
                 uint32_t command =
                     StringToCode(action->property("command").toString().toStdString());
-                if (command == 0)
-                    continue;
-                CommandStatus status;
-                bool handled = window->UpdateStatus(command, status) != eventNotHandledErr;
-                action->setEnabled(handled && status.enabled);
+                if (command != 0)
+                    action->setEnabled(CommandEnabled(window, command));
             }
+        });
+        // Closed, every item is enabled again so that its shortcut reaches
+        // the check above.
+        QObject::connect(menu, &QMenu::aboutToHide, bar, [menu] {
+            for (QAction* action : menu->actions())
+                if (!action->property("command").toString().isEmpty())
+                    action->setEnabled(true);
         });
     }
     return bar;
@@ -150,6 +187,12 @@ struct RunningLoop {
     Window* window;
     ModalLoop* loop;
 };
+
+// Windows whose loop was asked to end before it ran.
+std::vector<Window*>& EarlyQuits() {
+    static std::vector<Window*> windows;
+    return windows;
+}
 
 std::vector<RunningLoop>& ModalLoops() {
     static std::vector<RunningLoop> loops;
@@ -165,12 +208,35 @@ const std::string& GetMenuBarName() {
     return MenuBarName();
 }
 
+namespace {
+
+// Window objects, the one most recently shown or activated last.
+std::vector<Window*>& FrontOrder() {
+    static std::vector<Window*> order;
+    return order;
+}
+
+void BringToFront(Window* window) {
+    std::erase(FrontOrder(), window);
+    FrontOrder().push_back(window);
+}
+
+} // namespace
+
 // The window's helper object: receives its posted close, watches its
 // toolbox window for close requests, moves and resizes.
 class Window::Agent : public QObject {
 public:
     Agent(Window* window, QWidget* widget) : QObject(widget), mWindow(window) {
         widget->installEventFilter(this);
+    }
+    // The toolbox window went first (with a parent that was destroyed):
+    // the object must not destroy it again.
+    ~Agent() override {
+        if (mWindow) {
+            mWindow->mWindow = nullptr;
+            mWindow->mAgent = nullptr;
+        }
     }
     Window* mWindow;
 
@@ -196,6 +262,9 @@ protected:
                 return true;
             }
             return false;
+        case QEvent::WindowActivate:
+            BringToFront(mWindow);
+            return false;
         case QEvent::Move:
         case QEvent::Resize: {
             auto handlers = mWindow->mBoundsHandlers;
@@ -217,10 +286,32 @@ protected:
 
 // Windows --------------------------------------------------------------------
 
+namespace {
+
+int gNestedDepth = 0;
+
+// Windows whose close waits for the nested loops to end.
+std::vector<Window*>& DeferredCloses() {
+    static std::vector<Window*> windows;
+    return windows;
+}
+
+} // namespace
+
 constexpr FourCharCode kEventClassWindow = 'wind';
 constexpr FourCharCode kEventWindowClose = 72;
 
+std::vector<Window*>& LiveWindows() {
+    static std::vector<Window*> windows;
+    return windows;
+}
+
+std::vector<Window*> Window::AllWindows() {
+    return LiveWindows();
+}
+
 Window::Window() {
+    LiveWindows().push_back(this);
     SetParent(&ApplicationTarget());
     mCloseHandler = InstallHandler(kEventClassWindow, kEventWindowClose, [this](Event&) {
         DeliverClose();
@@ -229,6 +320,10 @@ Window::Window() {
 }
 
 Window::~Window() {
+    std::erase(DeferredCloses(), this);
+    std::erase(LiveWindows(), this);
+    std::erase(EarlyQuits(), this);
+    std::erase(FrontOrder(), this);
     for (auto& loop : ModalLoops())
         if (loop.window == this) {
             loop.window = nullptr;
@@ -271,23 +366,23 @@ Window* Window::GetWindowObject(const QWidget* widget) {
 }
 
 Window* Window::FrontWindow() {
-    if (Window* active = GetWindowObject(QApplication::activeWindow()))
-        if (active->IsVisible())
-            return active;
-    // Without a window manager (offscreen) nothing is active: the most
-    // recently shown visible window object stands in.
-    const auto tops = QApplication::topLevelWidgets();
-    for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
-        Window* window = GetWindowObject(*it);
-        if (window && (*it)->isVisible() && !qobject_cast<QDialog*>(*it))
-            return window;
+    for (auto it = FrontOrder().rbegin(); it != FrontOrder().rend(); ++it) {
+        QWidget* widget = (*it)->GetSysWindow();
+        if (widget && widget->isVisible() && !qobject_cast<QDialog*>(widget))
+            return *it;
     }
     return nullptr;
 }
 
 void Window::Show() {
-    if (mWindow)
-        mWindow->show();
+    if (!mWindow)
+        return;
+    ApplyCursorRule();
+    mWindow->show();
+    // A window shown comes to the front, as window managers do.
+    BringToFront(this);
+    mWindow->raise();
+    mWindow->activateWindow();
 }
 
 void Window::Hide() {
@@ -303,6 +398,7 @@ void Window::Select() {
     if (!mWindow)
         return;
     mWindow->show();
+    BringToFront(this);
     mWindow->raise();
     mWindow->activateWindow();
 }
@@ -391,9 +487,33 @@ void Window::Close() {
     PostEvent(Ref(), Event(kEventClassWindow, kEventWindowClose));
 }
 
+void EnterNestedLoop() {
+    ++gNestedDepth;
+}
+
+void LeaveNestedLoop() {
+    if (--gNestedDepth > 0)
+        return;
+    std::vector<Window*> waiting;
+    waiting.swap(DeferredCloses());
+    for (Window* window : waiting)
+        PostEvent(window->Ref(), Event(kEventClassWindow, kEventWindowClose));
+}
+
+int NestedLoopDepth() {
+    return gNestedDepth;
+}
+
 void Window::DeliverClose() {
     if (mBusy > 0)
         return; // Leave posts it again once the last callback has returned
+    if (gNestedDepth > 0) {
+        // Some callback below a sheet, alert or menu may belong to this window.
+        if (std::find(DeferredCloses().begin(), DeferredCloses().end(), this) ==
+            DeferredCloses().end())
+            DeferredCloses().push_back(this);
+        return;
+    }
     mClosePending = false;
     try {
         DoWindowClose();
@@ -413,13 +533,48 @@ void Window::InstallBoundsChangedHandler(WindowBoundsChangedDoer* handler) {
 
 void Window::InstallCursorChangeHandler(WindowCursorChangeDoer* handler) {
     mCursorHandlers.push_back(handler);
+    ApplyCursorRule();
+}
+
+void Window::ApplyCursorRule() {
+    if (!mWindow || mCursorHandlers.empty())
+        return;
+    // Qt shows a widget's cursor while the mouse is over it, so the rule is
+    // asked once per control instead of on every move.
+    for (QWidget* widget : mWindow->findChildren<QWidget*>()) {
+        View* view = View::FromWidget(widget);
+        if (!view)
+            continue;
+        ThemeCursor cursor = ThemeCursor::Arrow;
+        for (auto it = mCursorHandlers.rbegin(); it != mCursorHandlers.rend(); ++it) {
+            try {
+                if ((*it)->DoWindowCursorChange(view, cursor) != eventNotHandledErr)
+                    break;
+            } catch (...) {
+                break;
+            }
+        }
+        widget->setCursor(cursor == ThemeCursor::IBeam ? Qt::IBeamCursor : Qt::ArrowCursor);
+    }
 }
 
 void Window::SetDefaultButton(View* button) {
     auto* push = button ? dynamic_cast<PushButton*>(button) : nullptr;
-    if (!push)
+    if (!push || !mWindow)
         throw OSError(paramErr, "SetWindowDefaultButton failed");
     push->SetDefault(true);
+    if (qobject_cast<QDialog*>(mWindow))
+        return; // dialogs press their default button on Return themselves
+    // Elsewhere Return and Enter press it while it is enabled.
+    QWidget* target = push->GetWidget();
+    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), mWindow);
+        QObject::connect(shortcut, &QShortcut::activated, target, [target] {
+            auto* pressable = qobject_cast<QAbstractButton*>(target);
+            if (pressable && pressable->isEnabled() && pressable->isVisible())
+                pressable->click();
+        });
+    }
 }
 
 void Window::Enter() {
@@ -480,8 +635,12 @@ void SheetWindow::Show(Window* parent) {
 }
 
 void SheetWindow::Hide() {
-    if (QWidget* sheet = GetSysWindow())
+    if (QWidget* sheet = GetSysWindow()) {
         sheet->hide();
+        // Off its parent again, so that the parent's going cannot take it.
+        if (sheet->parentWidget())
+            sheet->setParent(nullptr, sheet->windowFlags());
+    }
     if (mParentWindow) {
         Window* parent = mParentWindow;
         mParentWindow = nullptr;
@@ -495,10 +654,13 @@ void SheetWindow::Hide() {
 OSStatus RunAppModalLoopForWindow(Window* window) {
     if (!window || !window->GetSysWindow())
         return paramErr;
+    if (std::erase(EarlyQuits(), window) > 0)
+        return noErr;
     ModalLoop loop;
     ModalLoops().push_back({window, &loop});
     {
         Window::Busy busy(window);
+        NestedLoop nested;
         loop.Run();
     }
     std::erase_if(ModalLoops(), [&loop](const RunningLoop& m) { return m.loop == &loop; });
@@ -513,7 +675,9 @@ OSStatus QuitAppModalLoopForWindow(Window* window) {
             it->window = nullptr;
             return noErr;
         }
-    return paramErr;
+    if (window)
+        EarlyQuits().push_back(window);
+    return noErr;
 }
 
 int AppModalDepth() {

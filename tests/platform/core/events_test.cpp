@@ -281,3 +281,16 @@ TEST(ModalLoop, QuitBeforeRunReturnsAtOnce) {
     loop.Run();
     EXPECT_FALSE(loop.IsRunning());
 }
+
+// A sheet may be destroyed by an event handled inside its own loop.
+TEST(ModalLoop, MayBeDestroyedInsideItsOwnLoop) {
+    EventTarget target;
+    auto loop = std::make_unique<ModalLoop>();
+    auto h = target.InstallCommandHandler('clos', [&](Event&) {
+        loop.reset();
+        return noErr;
+    });
+    PostEvent(target.Ref(), MakeCommandEvent('clos'));
+    loop->Run();
+    EXPECT_FALSE(loop);
+}

@@ -1,6 +1,9 @@
 #pragma once
 // The GUI application object: made first in main, before any window.
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace PPx {
 
@@ -18,5 +21,12 @@ private:
     struct Impl;
     std::unique_ptr<Impl> mImpl;
 };
+
+// One program per user and Preferences folder: a second start hands its
+// documents (possibly none) to the running one and ends. True when the
+// running program took them.
+bool HandDocumentsToRunningProgram(const std::vector<std::string>& paths);
+// Makes this program the one that takes them; OPEN runs on the main thread.
+void ListenForDocuments(std::function<void(const std::vector<std::string>&)> open);
 
 } // namespace PPx
