@@ -15,3 +15,9 @@ set_tests_properties(app_bookmarks_desktop_test PROPERTIES TIMEOUT 60)
 add_test(NAME app_bookmarks_screenshot
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/screenshot.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(app_bookmarks_screenshot PROPERTIES TIMEOUT 120)
+
+zarvel_test(app_bookmarks_store_test
+    SOURCES bookmarks_store_test.cpp
+    LIBS zarvel_app
+    LABELS unit
+    TIMEOUT 60)
