@@ -141,6 +141,10 @@ ConnectWindow::ConnectWindow() = default;
 
 ConnectWindow::~ConnectWindow() {
     *mAlive = false;
+    // The list outlives this part of the object.
+    if (mList)
+        if (auto* content = dynamic_cast<BookmarkContent*>(mList->GetContent()))
+            content->Detach();
     // The files written for drags go with the window.
     for (const std::string& folder : mDragFolders) {
         std::error_code ignored;

@@ -29,6 +29,8 @@ public:
     bool DragIsAcceptable(const std::vector<std::string>& paths) override;
     bool ReceiveDraggedItems(const std::vector<std::string>& paths) override;
     virtual void LoadIcon();
+    // The window is going: every callback does nothing from now on.
+    void Detach() { mWindow = nullptr; }
 
 private:
     ConnectWindow* mWindow; // not owned; may be null

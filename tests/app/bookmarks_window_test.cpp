@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -75,10 +76,20 @@ template <class T> std::vector<T*> WindowsOf() {
     return found;
 }
 
+// One configuration folder for the process (the preference values are read
+// from it once); the bookmark files in it go before each test.
+TempDir& ConfigDir() {
+    static TempDir dir;
+    return dir;
+}
+
 class BookmarkWindows : public ::testing::Test {
 protected:
     void SetUp() override {
         ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+        std::error_code ignored;
+        for (const char* name : {"Zarvel Bookmarks", "Zarvel Bookmarks.corrupt"})
+            std::filesystem::remove_all(config.path() + "/Zarvel/" + name, ignored);
         UIApplication::EnsureForTests();
         ResetBrowserRequests();
         SetBrowserOpener(nullptr);
@@ -132,7 +143,7 @@ protected:
         EXPECT_TRUE(ran);
     }
 
-    TempDir config;
+    TempDir& config = ConfigDir();
     std::string store;
     std::unique_ptr<BasicApp> app;
     ConnectWindow* window = nullptr;
@@ -528,4 +539,28 @@ TEST_F(BookmarkWindows, WindowStateIsSavedOnMove) {
     ASSERT_TRUE(value && value->AsData());
     EXPECT_EQ(*value->AsData(),
               (std::vector<uint8_t>{0x00, 0x2C, 0x00, 0x14, 0x01, 0xBC, 0x02, 0x08}));
+}
+
+TEST_F(BookmarkWindows, DropOnTheTrashRemovesOneAfterAsking) {
+    TempDir data;
+    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    ::mkdir(data.file("Trash").c_str(), 0700);
+    ::mkdir(data.file("Trash/files").c_str(), 0700);
+    Start({Bookmark("a"), Bookmark("b"), Bookmark("c")});
+    Select({"a", "b"});
+    window->ListDragComplete(data.file("Trash/files")); // two: nothing
+    EXPECT_EQ(window->GetBookmarks().size(), 3u);
+    Select({"b"});
+    auto info = std::make_shared<Testing::AlertInfo>();
+    Testing::Later([info] {
+        *info = Testing::CurrentAlert();
+        Testing::ClickAlertButton("Yes");
+    });
+    window->ListDragComplete(data.file("Trash/files"));
+    Testing::ProcessEvents();
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(info->message, "Are you sure you want to remove the selected bookmark?");
+    ASSERT_EQ(window->GetBookmarks().size(), 2u);
+    EXPECT_EQ(window->GetBookmarks()[1].name, "c");
+    EXPECT_FALSE(window->LocationIsSystemTrash(data.path()));
 }
