@@ -26,6 +26,5 @@ zarvel_test(app_bookmarks_window_test
     SOURCES bookmarks_window_test.cpp
     LIBS zarvel_app
     LABELS unit
-    ENV "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/platform/ui/lsan.supp"
-        "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources"
+    ENV "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources"
     TIMEOUT 120)
