@@ -564,3 +564,34 @@ TEST_F(BookmarkWindows, DropOnTheTrashRemovesOneAfterAsking) {
     EXPECT_EQ(window->GetBookmarks()[1].name, "c");
     EXPECT_FALSE(window->LocationIsSystemTrash(data.path()));
 }
+
+TEST_F(BookmarkWindows, PreferencesDecideLookHidingAndPlace) {
+    TempDir prefsDir;
+    PreferencesMaster master(prefsDir.path());
+    sPreferences prefs;
+    master.GetPreferences(prefs); // loads the (missing) file first
+    prefs.misc[kMiscMetalWindows] = false;
+    prefs.misc[kMiscHideBookmarksOnConnect] = false;
+    prefs.misc[kMiscRememberBookmarkWindow] = false;
+    master.SetPreferences(prefs);
+    Start({Bookmark("one")});
+    EXPECT_TRUE(window->HasTexturedLook()); // made before the preferences were there
+    app->SetPreferencesMaster(&master);
+
+    PostEvent(ApplicationTarget().Ref(), MakeCommandEvent('new '));
+    Testing::ProcessEvents();
+    auto quick = WindowsOf<QuickConnectWindow>();
+    ASSERT_EQ(quick.size(), 1u);
+    EXPECT_FALSE(quick[0]->HasTexturedLook());
+
+    SetBrowserOpener([](const sBookMarkData&, Window*) { return true; });
+    Select({"one"});
+    Testing::ClickControl(window->GetSysWindow(), 'CONN');
+    Testing::ProcessEvents();
+    EXPECT_TRUE(window->IsVisible());
+
+    RemoveAppValue("ConnectWindowState");
+    window->DoWindowBoundsChanged();
+    EXPECT_FALSE(CopyAppValue("ConnectWindowState").has_value());
+    app->SetPreferencesMaster(nullptr);
+}
