@@ -96,21 +96,6 @@ TEST(BookmarkCipher, PublishedVectorsHoldThroughTheReversedFrame) {
     }
 }
 
-TEST(BookmarkCipher, KeyAndBlockBitsAreMostSignificantFirst) {
-    unsigned char key[7] = {0x80, 0, 0, 0, 0, 0, 0x01};
-    CDESCrypto des(key);
-    bool bits[56];
-    des.ExpandKey56(key, bits);
-    EXPECT_TRUE(bits[0]);
-    EXPECT_TRUE(bits[55]);
-    EXPECT_FALSE(bits[1]);
-    unsigned char back[7];
-    bits[1] = 7; // any non-zero value is a one
-    des.CompressKey56(bits, back);
-    EXPECT_EQ(back[0], 0xC0);
-    EXPECT_EQ(back[6], 0x01);
-}
-
 TEST(BookmarkCipher, WholeBufferTransformPadsWithZeros) {
     std::vector<uint8_t> empty;
     EncryptBookmarkData(empty);
