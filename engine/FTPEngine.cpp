@@ -909,7 +909,7 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
             return target.Open(start) || Fail(kNoDestination);
         });
     if (!opened)
-        return false;
+        return mAbort.load(); // the user's abort stays an abort, not a failure
     const int64_t announced = offset == 0 ? AnnouncedSize(mLastResponse) : -1;
 
     uint64_t count = 0;
@@ -1012,25 +1012,40 @@ bool FTPEngine::PutFile(const std::string& remote, const std::string& source, ui
     if (!SendTYPE(ascii))
         return false;
     if (!OpenDataConnection(Kind::kStore, remote, passive, offset, nullptr))
-        return false;
+        return mAbort.load();
 
     uint64_t position = std::min(offset, size);
     uint64_t remaining = size - position;
     uint64_t count = 0;
     const char* failure = nullptr;
+    bool zeroCopy = true;
     while (remaining > 0) {
         const size_t chunk = static_cast<size_t>(std::min<uint64_t>(remaining, kTransferBuffer));
-        ssize_t got;
-        do {
-            got = ::pread(cleanup.fd, buffer.get(), chunk, static_cast<off_t>(position));
-        } while (got < 0 && errno == EINTR);
-        if (got <= 0) {
-            failure = "Could not read the local file";
-            break;
+        size_t got = 0;
+        // Straight from the page cache when the system can; otherwise
+        // through the buffer.
+        if (zeroCopy && !mData.SendFile(cleanup.fd, position, chunk, got)) {
+            if (mData.LastErrno() != EINVAL && mData.LastErrno() != ENOSYS) {
+                failure = mData.TimedOut() ? kTimedOut : kSendFailed;
+                break;
+            }
+            zeroCopy = false;
         }
-        uint32_t length = static_cast<uint32_t>(got);
-        if (!mData.SendData(buffer.get(), length)) {
-            failure = mData.TimedOut() ? kTimedOut : kSendFailed;
+        if (!zeroCopy) {
+            ssize_t read;
+            do {
+                read = ::pread(cleanup.fd, buffer.get(), chunk, static_cast<off_t>(position));
+            } while (read < 0 && errno == EINTR);
+            got = read > 0 ? static_cast<size_t>(read) : 0;
+            uint32_t length = static_cast<uint32_t>(got);
+            if (got > 0 && !mData.SendData(buffer.get(), length)) {
+                failure = mData.TimedOut() ? kTimedOut : kSendFailed;
+                break;
+            }
+        }
+        if (got == 0) {
+            // The file is shorter than it was when the upload began.
+            failure = "Could not read the local file";
             break;
         }
         position += static_cast<uint64_t>(got);

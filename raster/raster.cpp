@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/mman.h>
+
 // ---------------------------------------------------------------------------
 // Construction and lifetime
 
@@ -81,6 +83,29 @@ void CRaster::SetError(const char* text) {
     info.lastError[sizeof(info.lastError) - 1] = 0;
 }
 
+namespace {
+
+// A pixel block, zero-filled so that rows a short or broken file never
+// reaches hold no stale memory. Large blocks ask for huge pages: faulting in
+// tens of megabytes page by page costs as much as decoding a JPEG into them.
+// Either kind is released with free.
+uint8_t* AllocBlock(size_t size) {
+#ifdef MADV_HUGEPAGE
+    const size_t huge = size_t(2) << 20;
+    if (size >= 4 * huge) {
+        const size_t rounded = (size + huge - 1) & ~(huge - 1);
+        if (void* p = std::aligned_alloc(huge, rounded)) {
+            madvise(p, rounded, MADV_HUGEPAGE);
+            std::memset(p, 0, size);
+            return static_cast<uint8_t*>(p);
+        }
+    }
+#endif
+    return static_cast<uint8_t*>(std::calloc(1, size));
+}
+
+} // namespace
+
 void* CRaster::Create(unsigned long width, unsigned long height, unsigned long bpp,
                       unsigned long type) {
     Destroy();
@@ -121,9 +146,7 @@ void* CRaster::Create(unsigned long width, unsigned long height, unsigned long b
     head.biClrUsed = colours;
     head.biClrImportant = 0;
 
-    // Zero-filled, so that rows a short or broken file never reaches hold
-    // no stale memory.
-    dib = static_cast<uint8_t*>(std::calloc(1, size_t(total)));
+    dib = AllocBlock(size_t(total));
     if (!dib)
         return nullptr;
     std::memcpy(dib, &head, sizeof(head));
@@ -240,12 +263,22 @@ void CRaster::Clear(unsigned char value) {
         std::memset(info.pixels, value, head.biSizeImage);
 }
 
+namespace {
+// Resolutions from files can be anything; kept to what the header holds.
+long ClampDPI(long dpi) {
+    const long limit = 50000000;
+    return dpi > limit ? limit : dpi < -limit ? -limit : dpi;
+}
+} // namespace
+
 void CRaster::SetXDPI(long dpi) {
+    dpi = ClampDPI(dpi);
     info.xDPI = int32_t(dpi);
     head.biXPelsPerMeter = int32_t(std::floor(double(dpi) * 10000.0 / 254.0 + 0.5));
 }
 
 void CRaster::SetYDPI(long dpi) {
+    dpi = ClampDPI(dpi);
     info.yDPI = int32_t(dpi);
     head.biYPelsPerMeter = int32_t(std::floor(double(dpi) * 10000.0 / 254.0 + 0.5));
 }

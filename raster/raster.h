@@ -120,6 +120,8 @@ public:
     bool PutC(unsigned char c) override;
     long GetC() override;
 
+    FILE* GetFile() const { return stream; }
+
 protected:
     FILE* stream;
     bool closeFile;

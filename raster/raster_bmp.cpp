@@ -62,32 +62,35 @@ inline uint8_t Channel(uint32_t w, uint32_t mask, int shift, int bits) {
 bool CRasterBMP::DibReadBitmapInfo(CRasterStream* fh, tagBITMAPINFOHEADER* pdib) {
     if (!fh || !pdib)
         return false;
-    uint8_t b[40];
-    if (fh->Read(b, 40, 1) != 1)
+    // The size comes first; only as many bytes as the header has are read,
+    // so that a small core-header file needs no bytes it does not hold.
+    uint8_t b[40] = {};
+    if (fh->Read(b, 4, 1) != 1)
         return false;
-    tagBITMAPINFOHEADER h = ParseInfo(b);
-    switch (h.biSize) {
-    case 40:
-        break;
+    tagBITMAPINFOHEADER h;
+    switch (LE32(b)) {
     case 12: {
-        tagBITMAPINFOHEADER core{};
-        core.biSize = 12;
-        core.biWidth = LE16(b + 4);
-        core.biHeight = LE16(b + 6);
-        core.biPlanes = LE16(b + 8);
-        core.biBitCount = LE16(b + 10);
-        h = core;
-        if (!fh->Seek(-28, 1))
+        if (fh->Read(b + 4, 8, 1) != 1)
             return false;
+        h = tagBITMAPINFOHEADER{};
+        h.biSize = 12;
+        h.biWidth = LE16(b + 4);
+        h.biHeight = LE16(b + 6);
+        h.biPlanes = LE16(b + 8);
+        h.biBitCount = LE16(b + 10);
         break;
     }
     // The longer headers share the first 40 bytes; the rest is skipped.
+    case 40:
     case 52:
     case 56:
     case 64:
     case 108:
     case 124:
-        if (!fh->Seek(long(h.biSize) - 40, 1))
+        if (fh->Read(b + 4, 36, 1) != 1)
+            return false;
+        h = ParseInfo(b);
+        if (h.biSize > 40 && !fh->Seek(long(h.biSize) - 40, 1))
             return false;
         break;
     default:
@@ -345,10 +348,16 @@ bool CRasterBMP::Decode(CRasterStream* hFile) {
             case 0:
                 ReadSome(hFile, info.pixels, head.biSizeImage);
                 break;
+            // Run-length data is defined only for its own depth; with another
+            // one the runs would be written past the rows.
             case 1:
+                if (bitCount != 8)
+                    throw Failure{"compression type not supported"};
                 DecodeRLE(hFile, false);
                 break;
             case 2:
+                if (bitCount != 4)
+                    throw Failure{"compression type not supported"};
                 DecodeRLE(hFile, true);
                 break;
             default:
@@ -422,10 +431,20 @@ bool CRasterICO::Decode(CRasterStream* hFile) {
     std::vector<uint8_t> mask(maskStride * h, 0);
     ReadSome(hFile, mask.data(), mask.size());
 
+    // Indexes read straight from the rows: 1, 4 or 8 bits, high bits first.
+    auto indexAt = [depth](const uint8_t* row, unsigned x) -> uint8_t {
+        if (depth == 8)
+            return row[x];
+        if (depth == 4)
+            return (x & 1) ? (row[x >> 1] & 0x0F) : uint8_t(row[x >> 1] >> 4);
+        return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    };
     bool used[256] = {};
-    for (unsigned y = 0; y < h; y++)
+    for (unsigned y = 0; y < h; y++) {
+        const uint8_t* row = Row(long(y));
         for (unsigned x = 0; x < w; x++)
-            used[GetPixelIndex(long(x), long(y))] = true;
+            used[indexAt(row, x)] = true;
+    }
     int free = -1;
     for (unsigned i = 0; i < head.biClrUsed && i < 256; i++) {
         if (!used[i]) {
@@ -438,10 +457,21 @@ bool CRasterICO::Decode(CRasterStream* hFile) {
     bool any = false;
     for (unsigned y = 0; y < h; y++) {
         const uint8_t* m = mask.data() + maskStride * y;
+        uint8_t* row = Row(long(y));
         for (unsigned x = 0; x < w; x++) {
-            if ((m[x >> 3] >> (7 - (x & 7))) & 1) {
-                SetPixelIndex(long(x), long(y), uint8_t(free));
-                any = true;
+            if (!((m[x >> 3] >> (7 - (x & 7))) & 1))
+                continue;
+            any = true;
+            const uint8_t v = uint8_t(free);
+            if (depth == 8) {
+                row[x] = v;
+            } else if (depth == 4) {
+                uint8_t& b = row[x >> 1];
+                b = (x & 1) ? uint8_t((b & 0xF0) | v) : uint8_t((b & 0x0F) | (v << 4));
+            } else if (v) {
+                row[x >> 3] |= uint8_t(0x80 >> (x & 7));
+            } else {
+                row[x >> 3] &= uint8_t(~(0x80 >> (x & 7)));
             }
         }
     }

@@ -393,12 +393,22 @@ bool CRasterGIF::Decode(CRasterStream* fp) {
         trueColour++;
     }
 
+    // The count reads every extension of the file; what belongs to single
+    // frames is put back, so that a frame never takes another's transparency.
+    const GraphicControl savedControl = graphicControl;
+    const int32_t savedIndex = info.backgroundIndex, savedDisposal = disposalMethod;
+    const uint32_t savedDelay = info.frameDelay;
     info.numFrames = int32_t(get_num_frames(in, *table));
+    graphicControl = savedControl;
+    info.backgroundIndex = savedIndex;
+    disposalMethod = savedDisposal;
+    info.frameDelay = savedDelay;
     if (info.frame < 0 || info.frame >= info.numFrames)
         return false;
 
     std::unique_ptr<CRaster> canvas;
     int firstTransparent = -1;
+    uint64_t budget = 4 * maxBlockSize;
     long i = 0;
     for (;;) {
         if (info.escape)
@@ -437,8 +447,18 @@ bool CRasterGIF::Decode(CRasterStream* fp) {
         const int count = table->sogct;
         const unsigned depth = count <= 2 ? 1 : count <= 16 ? 4 : 8;
 
-        std::unique_ptr<CRaster> working;
+        // Every frame allocates (and copies, when composed) its bitmap; a
+        // file of many huge frames with little data in them must not keep
+        // the caller busy for minutes. Past the budget decoding stops with
+        // the frames decoded so far.
         const bool compose = i > 0 && disposalMethod == 1;
+        const uint64_t frameBytes =
+            (((uint64_t(depth) * unsigned(width) + 31) >> 5) << 2) * unsigned(height);
+        const uint64_t cost = frameBytes + (compose && dib ? GetSize() : 0);
+        if (cost > budget)
+            break;
+        budget -= cost;
+        std::unique_ptr<CRaster> working;
         if (compose)
             working = std::make_unique<CRaster>(*this);
         if (i == 0)
@@ -491,19 +511,30 @@ bool CRasterGIF::Decode(CRasterStream* fp) {
                     return false;
             }
             const long ch24 = canvas->head.biHeight;
+            uint8_t lut[256][3] = {};
+            if (const tagRGBQUAD* pal = GetPalette()) {
+                for (uint32_t k = 0; k < head.biClrUsed; k++) {
+                    lut[k][0] = pal[k].rgbBlue;
+                    lut[k][1] = pal[k].rgbGreen;
+                    lut[k][2] = pal[k].rgbRed;
+                }
+            }
+            const unsigned bpp = head.biBitCount;
             for (long fy = 0; fy < height; fy++) {
                 long cy = ch24 - 1 - top - (height - 1 - fy);
                 if (cy < 0 || cy >= ch24)
                     continue;
                 uint8_t* row = canvas->GetBits() + size_t(canvas->effWidth) * size_t(cy);
+                const uint8_t* src = Row(fy);
                 for (long fx = 0; fx < width; fx++) {
                     long cx = left + fx;
                     if (cx >= canvas->head.biWidth)
                         break;
-                    tagRGBQUAD c = GetPixelColor(fx, fy);
-                    row[3 * cx] = c.rgbBlue;
-                    row[3 * cx + 1] = c.rgbGreen;
-                    row[3 * cx + 2] = c.rgbRed;
+                    const uint8_t i = bpp == 8 ? src[fx]
+                                      : bpp == 4
+                                          ? uint8_t((src[fx >> 1] >> ((fx & 1) ? 0 : 4)) & 15)
+                                          : uint8_t((src[fx >> 3] >> (7 - (fx & 7))) & 1);
+                    std::memcpy(row + 3 * cx, lut[i], 3);
                 }
             }
         }

@@ -33,6 +33,34 @@ void CopyText(char* dst, size_t dstSize, const uint8_t* src, uint64_t srcLen) {
     dst[k] = 0;
 }
 
+// Numbers from the file may be anything a double holds; they are brought
+// into range before any conversion.
+int32_t ToInt(double v) {
+    if (!(v == v))
+        return 0;
+    if (v >= 2147483647.0)
+        return INT32_MAX;
+    if (v <= -2147483648.0)
+        return INT32_MIN;
+    return int32_t(v);
+}
+
+float ToFloat(double v) {
+    if (!(v == v))
+        return 0.0f;
+    if (v > 3.0e38)
+        return 3.0e38f;
+    if (v < -3.0e38)
+        return -3.0e38f;
+    return float(v);
+}
+
+uint64_t ToOffset(double v) {
+    if (!(v > 0))
+        return 0;
+    return v >= 4294967295.0 ? 4294967295u : uint64_t(v);
+}
+
 float UnitScale(int code, float current) {
     switch (code) {
     case 1:
@@ -343,87 +371,85 @@ bool CRasterJPG::CExifInfo::ProcessExifDir(uint64_t dirOffset, const uint8_t* ba
             break;
         }
         case 0x829D:
-            ei->ApertureFNumber = float(num);
+            ei->ApertureFNumber = ToFloat(num);
             break;
         case 0x9202:
         case 0x9205:
             if (ei->ApertureFNumber == 0)
-                ei->ApertureFNumber = float(std::exp(num * std::log(2.0) * 0.5));
+                ei->ApertureFNumber = ToFloat(std::exp(ToFloat(num) * std::log(2.0) * 0.5));
             break;
         case 0x9201:
             if (ei->ExposureTime == 0)
-                ei->ExposureTime = float(1.0 / std::exp(num * std::log(2.0)));
+                ei->ExposureTime = ToFloat(1.0 / std::exp(ToFloat(num) * std::log(2.0)));
             break;
         case 0x829A:
-            ei->ExposureTime = float(num);
+            ei->ExposureTime = ToFloat(num);
             break;
         case 0x920A:
-            ei->FocalLength = float(num);
+            ei->FocalLength = ToFloat(num);
             break;
         case 0x9206:
-            ei->Distance = float(num);
+            ei->Distance = ToFloat(num);
             break;
         case 0x9204:
-            ei->ExposureBias = float(num);
+            ei->ExposureBias = ToFloat(num);
             break;
         case 0x9203:
-            ei->Brightness = float(num);
+            ei->Brightness = ToFloat(num);
             break;
         case 0x9207:
-            ei->MeteringMode = int32_t(num);
+            ei->MeteringMode = ToInt(num);
             break;
         case 0x9208:
-            ei->Whitebalance = int32_t(num);
+            ei->Whitebalance = ToInt(num);
             break;
         case 0x9209:
-            ei->FlashUsed = (int64_t(num) & 7) != 0;
+            ei->FlashUsed = (ToInt(num) & 7) != 0;
             break;
         case 0x9102:
-            ei->CompressionLevel = int32_t(num);
+            ei->CompressionLevel = ToInt(num);
             break;
         case 0x8827:
-            ei->ISOequivalent = int32_t(num);
-            if (ei->ISOequivalent < 50)
-                ei->ISOequivalent *= 200;
+            ei->ISOequivalent = ToInt(num < 50 ? num * 200 : num);
             break;
         case 0x8822:
-            ei->ExposureProgram = int32_t(num);
+            ei->ExposureProgram = ToInt(num);
             break;
         case 0xA002:
         case 0xA003:
-            if (num > ExifImageWidth && num < double(INT32_MAX))
-                ExifImageWidth = int32_t(num);
+            if (ToInt(num) > ExifImageWidth)
+                ExifImageWidth = ToInt(num);
             break;
         case 0xA20E:
-            ei->FocalplaneXRes = float(num);
+            ei->FocalplaneXRes = ToFloat(num);
             break;
         case 0xA20F:
-            ei->FocalplaneYRes = float(num);
+            ei->FocalplaneYRes = ToFloat(num);
             break;
         case 0xA210:
-            ei->FocalplaneUnits = UnitScale(int(num), ei->FocalplaneUnits);
+            ei->FocalplaneUnits = UnitScale(ToInt(num), ei->FocalplaneUnits);
             break;
         case 0x011A:
-            ei->Xresolution = float(num);
+            ei->Xresolution = ToFloat(num);
             break;
         case 0x011B:
-            ei->Yresolution = float(num);
+            ei->Yresolution = ToFloat(num);
             break;
         case 0x0128:
-            ei->ResolutionUnit = UnitScale(int(num), ei->ResolutionUnit);
+            ei->ResolutionUnit = UnitScale(ToInt(num), ei->ResolutionUnit);
             break;
         case 0x0112:
-            ei->Orientation = int32_t(num);
+            ei->Orientation = ToInt(num);
             if (ei->Orientation < 1 || ei->Orientation > 8) {
                 SetError("Undefined rotation value");
                 ei->Orientation = 0;
             }
             break;
         case 0x0201:
-            thumbOffset = uint64_t(num < 0 ? 0 : num);
+            thumbOffset = ToOffset(num);
             break;
         case 0x0202:
-            thumbLength = uint64_t(num < 0 ? 0 : num);
+            thumbLength = ToOffset(num);
             break;
         case 0x8769:
         case 0xA005: {
@@ -627,9 +653,9 @@ bool CRasterJPG::Decode(CRasterStream* hFile) {
     }
     if (isExif) {
         if (info_exif.Xresolution != 0 && info_exif.ResolutionUnit != 0)
-            SetXDPI(long(info_exif.Xresolution / info_exif.ResolutionUnit));
+            SetXDPI(ToInt(double(info_exif.Xresolution) / info_exif.ResolutionUnit));
         if (info_exif.Yresolution != 0 && info_exif.ResolutionUnit != 0)
-            SetYDPI(long(info_exif.Yresolution / info_exif.ResolutionUnit));
+            SetYDPI(ToInt(double(info_exif.Yresolution) / info_exif.ResolutionUnit));
     } else if (cinfo.density_unit == 2) {
         SetXDPI(long(std::floor(cinfo.X_density * 2.54 + 0.5)));
         SetYDPI(long(std::floor(cinfo.Y_density * 2.54 + 0.5)));

@@ -67,8 +67,6 @@ bool CRasterPNG::Decode(CRasterStream* hFile) {
         return false;
     }
     png_set_read_fn(png, &ctx, ReadData);
-    // Sizes beyond what a bitmap can hold are refused by libpng itself.
-    png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
     png_read_info(png, pinfo);
 
     const png_uint_32 width = png_get_image_width(png, pinfo);

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <tiffio.h>
 
 namespace {
@@ -58,10 +60,40 @@ toff_t StreamSize(thandle_t h) {
     return n < 0 ? 0 : toff_t(n);
 }
 
-int StreamMap(thandle_t, void**, toff_t*) {
+// Streams are handed to libtiff as mapped memory, as its own file opening
+// does: no copies, and libtiff's check of uncompressed tile sizes only holds
+// for mapped data. A memory stream lends its buffer (libtiff never writes
+// to a mapping it reads); a file is mapped read-only.
+int StreamMap(thandle_t h, void** base, toff_t* size) {
+    CRasterStream* s = static_cast<CRasterStream*>(h);
+    if (auto* mem = dynamic_cast<CMemStream*>(s)) {
+        const long n = mem->Size();
+        uint8_t* data = mem->GetBuffer(false);
+        if (!data || n <= 0)
+            return 0;
+        *base = data;
+        *size = toff_t(n);
+        return 1;
+    }
+    if (auto* io = dynamic_cast<CStdioStream*>(s); io && io->GetFile()) {
+        struct stat st;
+        const int fd = fileno(io->GetFile());
+        if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+            return 0;
+        void* p = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (p == MAP_FAILED)
+            return 0;
+        *base = p;
+        *size = toff_t(st.st_size);
+        return 1;
+    }
     return 0;
 }
-void StreamUnmap(thandle_t, void*, toff_t) {}
+
+void StreamUnmap(thandle_t h, void* base, toff_t size) {
+    if (dynamic_cast<CStdioStream*>(static_cast<CRasterStream*>(h)))
+        munmap(base, size_t(size));
+}
 
 // libtiff's messages go nowhere: failures surface as our own texts.
 int SilentHandler(TIFF*, void*, const char*, const char*, va_list) {
@@ -135,7 +167,7 @@ bool CRasterTIF::Decode(CRasterStream* hFile) {
     if (!hFile)
         return false;
     try {
-        std::unique_ptr<TIFF, TiffCloser> tif(OpenStream(hFile, "rm"));
+        std::unique_ptr<TIFF, TiffCloser> tif(OpenStream(hFile, "r"));
         if (!tif)
             throw Failure{"Error encountered while opening TIFF file"};
         TIFF* t = tif.get();
@@ -198,8 +230,10 @@ bool CRasterTIF::Decode(CRasterStream* hFile) {
         const long w = head.biWidth, h = head.biHeight;
 
         if (colour) {
+            // Four bytes a pixel against the bitmap's three: any page whose
+            // bitmap fitted under the cap gets its raster.
             const uint64_t bytes = uint64_t(width) * height * 4;
-            if (bytes > maxBlockSize)
+            if (bytes > maxBlockSize / 3 * 4 + 4096)
                 throw Failure{"No space for raster buffer"};
             std::unique_ptr<uint32_t, FreeDeleter> raster(
                 static_cast<uint32_t*>(_TIFFmalloc(tmsize_t(bytes))));

@@ -10,7 +10,7 @@ build=${1:-$src/build}
 bench=$build/bin/ftpbench
 [ -x "$bench" ] || { echo "build first: $bench is missing" >&2; exit 1; }
 size_mb=${ZARVEL_BENCH_MB:-1024}
-runs=${ZARVEL_BENCH_RUNS:-3}
+runs=${ZARVEL_BENCH_RUNS:-5}
 # In memory when there is room, so that the disk's write-back does not decide
 # the result: this measures the clients, not the disk.
 base=/tmp
@@ -42,18 +42,28 @@ time_of() {
         echo "failed: $*" >&2; cat "$work/err" >&2; return 1; }
     cat "$work/time"
 }
-# best_of N CMD...: the fastest of N runs (and its peak memory).
-best_of() {
-    local n=$1; shift
-    local best="" line
+# race N: runs the commands in the arrays ours, curl_cmd and lftp_cmd in turn,
+# N rounds (so that a change in the machine's load hits all three alike),
+# calling after_each TOOL after every run; sets best_ours, best_curl and
+# best_lftp to the fastest run of each as "secs kib".
+race() {
+    local n=$1 tool line var
+    best_ours="" best_curl="" best_lftp=""
     for _ in $(seq "$n"); do
-        sync
-        line=$(time_of "$@")
-        if [ -z "$best" ] || awk -v a="${line%% *}" -v b="${best%% *}" 'BEGIN{exit !(a<b)}'; then
-            best=$line
-        fi
+        for tool in ours curl lftp; do
+            sync
+            case $tool in
+            ours) line=$(time_of "${ours[@]}") ;;
+            curl) line=$(time_of "${curl_cmd[@]}") ;;
+            lftp) line=$(time_of "${lftp_cmd[@]}") ;;
+            esac
+            after_each "$tool"
+            var=best_$tool
+            if [ -z "${!var}" ] || awk -v a="${line%% *}" -v b="${!var%% *}" 'BEGIN{exit !(a<b)}'; then
+                printf -v "$var" '%s' "$line"
+            fi
+        done
     done
-    echo "$best"
 }
 check() {
     local got
@@ -83,17 +93,21 @@ for name in pyftpd vsftpd; do
     out=$work/out
     mkdir -p "$out"
 
-    echo "== $name: ${size_mb} MiB download (best of $runs)"
-    o=$(best_of "$runs" "$bench" 127.0.0.1 "$port" "$user" "$password" get big.bin "$out/ours.bin"); check "$out/ours.bin"; rm -f "$out/ours.bin"
-    c=$(best_of "$runs" curl -s --user "$user:$password" -o "$out/curl.bin" "$url/big.bin"); check "$out/curl.bin"; rm -f "$out/curl.bin"
-    l=$(best_of "$runs" lftp -u "$user,$password" -e "set ftp:passive-mode on; set xfer:clobber on; get big.bin -o $out/lftp.bin; quit" "$url"); check "$out/lftp.bin"; rm -f "$out/lftp.bin"
-    row "$name download" "$o" "$c" "$l" "$size_mb"
+    echo "== $name: ${size_mb} MiB download (best of $runs, interleaved)"
+    ours=("$bench" 127.0.0.1 "$port" "$user" "$password" get big.bin "$out/ours.bin")
+    curl_cmd=(curl -s --user "$user:$password" -o "$out/curl.bin" "$url/big.bin")
+    lftp_cmd=(lftp -u "$user,$password" -e "set ftp:passive-mode on; set xfer:clobber on; get big.bin -o $out/lftp.bin; quit" "$url")
+    after_each() { check "$out/$1.bin"; rm -f "$out/$1.bin"; }
+    race "$runs"
+    row "$name download" "$best_ours" "$best_curl" "$best_lftp" "$size_mb"
 
-    echo "== $name: ${size_mb} MiB upload (best of $runs)"
-    o=$(best_of "$runs" "$bench" 127.0.0.1 "$port" "$user" "$password" put "$work/big.bin" up-ours.bin); check "$root/up-ours.bin"; rm -f "$root/up-ours.bin"
-    c=$(best_of "$runs" curl -s --user "$user:$password" -T "$work/big.bin" "$url/up-curl.bin"); check "$root/up-curl.bin"; rm -f "$root/up-curl.bin"
-    l=$(best_of "$runs" lftp -u "$user,$password" -e "set ftp:passive-mode on; set xfer:clobber on; put $work/big.bin -o up-lftp.bin; quit" "$url"); check "$root/up-lftp.bin"; rm -f "$root/up-lftp.bin"
-    row "$name upload" "$o" "$c" "$l" "$size_mb"
+    echo "== $name: ${size_mb} MiB upload (best of $runs, interleaved)"
+    ours=("$bench" 127.0.0.1 "$port" "$user" "$password" put "$work/big.bin" up-ours.bin)
+    curl_cmd=(curl -s --user "$user:$password" -T "$work/big.bin" "$url/up-curl.bin")
+    lftp_cmd=(lftp -u "$user,$password" -e "set ftp:passive-mode on; set xfer:clobber on; put $work/big.bin -o up-lftp.bin; quit" "$url")
+    after_each() { check "$root/up-$1.bin"; rm -f "$root/up-$1.bin"; }
+    race "$runs"
+    row "$name upload" "$best_ours" "$best_curl" "$best_lftp" "$size_mb"
 
     echo "== $name: 1000 files of 4 KiB, one session"
     rm -rf "$out/many" && mkdir -p "$out/many/ours" "$out/many/curl" "$out/many/lftp"
@@ -103,10 +117,12 @@ for name in pyftpd vsftpd; do
         f=$(printf f%04d "$i")
         printf 'url = "%s/small/%s"\noutput = "%s/many/curl/%s"\n' "$url" "$f" "$out" "$f" >>"$urls"
     done
-    o=$(best_of 1 "$bench" 127.0.0.1 "$port" "$user" "$password" many small "$out/many/ours")
-    c=$(best_of 1 curl -s --user "$user:$password" -K "$urls")
-    l=$(best_of 1 lftp -u "$user,$password" -e "set ftp:passive-mode on; set xfer:clobber on; lcd $out/many/lftp; cd small; mget f*; quit" "$url")
-    row "$name 1000x4KiB" "$o" "$c" "$l" 4
+    ours=("$bench" 127.0.0.1 "$port" "$user" "$password" many small "$out/many/ours")
+    curl_cmd=(curl -s --user "$user:$password" -K "$urls")
+    lftp_cmd=(lftp -u "$user,$password" -e "set ftp:passive-mode on; set xfer:clobber on; lcd $out/many/lftp; cd small; mget f*; quit" "$url")
+    after_each() { :; }
+    race 1
+    row "$name 1000x4KiB" "$best_ours" "$best_curl" "$best_lftp" 4
     for tool in ours curl lftp; do
         diff -rq "$work/small" "$out/many/$tool" >/dev/null || { echo "corrupt small files: $tool" >&2; exit 1; }
     done

@@ -223,6 +223,12 @@ TEST(ASCIIConvert, RefusesMissingOddAndLinkedNames) {
     EXPECT_EQ(readFile(dir.file("real.txt")), "a\r\n");
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.txt")));
     EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"link.txt", "real.txt"}));
+
+    // No temporary folder can be made: the upload copy fails, nothing is left.
+    TmpDirOverride redirect(dir.file("does-not-exist"));
+    ASCIIConvert upload("real.txt", dir.path());
+    EXPECT_FALSE(upload.ConvertBeforeUpload(folder));
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"link.txt", "real.txt"}));
 }
 
 TEST(ASCIIConvert, FailedWriteLeavesOriginalAndNoTemporaryFile) {
@@ -257,32 +263,4 @@ TEST(ASCIIConvert, FailedWriteLeavesOriginalAndNoTemporaryFile) {
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"big.txt"});
     EXPECT_TRUE(Entries(tmp.path()).empty());
     EXPECT_EQ(convert.DisposeTemporaryFile(), 0);
-}
-
-TEST(ASCIIConvert, UploadFailsCleanlyWithoutTemporaryFolder) {
-    TempDir dir;
-    TmpDirOverride redirect(dir.file("does-not-exist"));
-    writeFile(dir.file("f.txt"), "x\n");
-    ASCIIConvert convert("f.txt", dir.path());
-    std::string folder;
-    EXPECT_FALSE(convert.ConvertBeforeUpload(folder));
-    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"f.txt"});
-    struct stat info {};
-    std::string file;
-    EXPECT_NE(convert.CreateTemporaryFile("f.txt", info, file), 0);
-}
-
-TEST(ASCIIConvert, TemporaryFoldersAreFreshEachTime) {
-    TempDir tmp;
-    TmpDirOverride redirect(tmp.path());
-    ASCIIConvert convert("f.txt", tmp.path());
-    struct stat info {};
-    info.st_mode = 0644;
-    std::string first, second;
-    ASSERT_EQ(convert.CreateTemporaryFile("f.txt", info, first), 0);
-    ASSERT_EQ(convert.CreateTemporaryFile("f.txt", info, second), 0);
-    EXPECT_NE(std::filesystem::path(first).parent_path(),
-              std::filesystem::path(second).parent_path());
-    EXPECT_EQ(std::filesystem::path(first).filename(), "f.txt");
-    EXPECT_EQ(convert.CreateTemporaryFile("a/b", info, first), EINVAL);
 }

@@ -500,6 +500,27 @@ TEST(FtpTransfer, EarlyCloseWith226IsAFailureWhenBytesAreMissing) {
     EXPECT_FALSE(engine.GetFile("f", dir.file("g"), 0, false, true));
 }
 
+TEST(FtpTransfer, UploadAnswered426IsAFailure) {
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        s.AnswerPasv();
+        s.Expect("STOR f");
+        const int data = s.AcceptData();
+        s.Reply("150 Go");
+        ScriptedSession::ReadAll(data);
+        ScriptedSession::CloseData(data);
+        s.Reply("426 Connection closed; transfer aborted");
+    });
+    TempDir dir;
+    writeFile(dir.file("f"), Pattern(10000));
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    EXPECT_FALSE(engine.PutFile("f", dir.file("f"), 0, false, true));
+    EXPECT_EQ(engine.GetResponseCode(), 426);
+}
+
 TEST(FtpTransfer, StalledDataConnectionTimesOutAndTheLateReplyIsNotMisread) {
     ScriptedFtpServer server([&](ScriptedSession& s) {
         s.Login();

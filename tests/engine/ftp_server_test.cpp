@@ -144,6 +144,11 @@ TEST_P(FtpServerTest, ListingDownloadUploadAndResumeAreByteExact) {
         << engine.GetLastError();
     EXPECT_TRUE(readFile(remote + "/resume.bin") == data);
 
+    // A file that is not there: no local file appears.
+    EXPECT_FALSE(engine.GetFile("missing.bin", local.file("missing.bin"), 0, false, Passive()));
+    EXPECT_EQ(SizeOf(local.file("missing.bin")), -1);
+    EXPECT_TRUE(engine.SendNOOP()) << engine.GetLastError();
+
     // An empty file both ways.
     writeFile(local.file("empty"), "");
     ASSERT_TRUE(engine.PutFile("empty", local.file("empty"), 0, false, Passive()));

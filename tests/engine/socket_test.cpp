@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -206,4 +207,34 @@ TEST(CUnixSocket, BindRetriesThenReusesAddressInTimeWait) {
     // Two refusals, one second apart, before address reuse makes it work.
     EXPECT_GE(waited, std::chrono::milliseconds(900));
     EXPECT_TRUE(socket.Listen(1));
+}
+
+TEST(CUnixSocket, SignalsDoNotBreakABlockedRead) {
+    // A handler installed without SA_RESTART makes a blocked recv fail with EINTR.
+    struct sigaction handler {
+    }, old{};
+    handler.sa_handler = [](int) {};
+    sigaction(SIGUSR1, &handler, &old);
+
+    Pair pair;
+    std::atomic<bool> reading{false};
+    bool ok = false;
+    char in[5] = {};
+    uint32_t length = sizeof(in);
+    std::thread reader([&] {
+        reading = true;
+        ok = pair.client.ReadData(in, length);
+    });
+    while (!reading)
+        std::this_thread::yield();
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        pthread_kill(reader.native_handle(), SIGUSR1);
+    }
+    EXPECT_TRUE(pair.server.SendData("hello", 5));
+    reader.join();
+    sigaction(SIGUSR1, &old, nullptr);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(length, 5u);
+    EXPECT_EQ(std::string(in, 5), "hello");
 }

@@ -5,135 +5,108 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string>
-#include <vector>
 
 namespace {
 
-// What a worker reports back; lives outside the worker, which deletes itself.
-struct Journal {
-    CUnixThreadLock lock;
-    CUnixThreadCond changed;
-    std::string events;
-    int arg = -1;
-    pthread_t ranOn{};
-    int finished = 0;
-
-    void Note(const std::string& event) {
-        lock.Lock();
-        events += event;
-        if (event == "E")
-            ++finished;
-        changed.Signal();
-        lock.Unlock();
-    }
-
-    // Waits until `count` workers have finished; bounded so a hang fails.
-    bool WaitFinished(int count) {
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        lock.Lock();
-        while (finished < count && std::chrono::steady_clock::now() < give_up)
-            changed.Wait(lock, 1);
-        const bool done = finished >= count;
-        lock.Unlock();
-        return done;
-    }
-};
-
-// A worker in the way the connection workers are built: it deletes itself in
-// ExitInstance.
+// A worker built the way the connection workers are: it runs a body and
+// deletes itself in ExitInstance.
 class Worker : public CUnixThread {
 public:
-    static Worker* CreateThread(Journal* journal, bool init, int arg) {
-        Worker* worker = new Worker(journal, init);
+    using Body = std::function<int()>;
+    static Worker* CreateThread(int arg, std::function<bool(int)> init, Body run,
+                                std::function<void()> exited) {
+        Worker* worker = new Worker(std::move(init), std::move(run), std::move(exited));
         return Start(worker, arg) ? worker : nullptr;
     }
-
-    bool InitInstance(int arg) override {
-        mJournal->lock.Lock();
-        mJournal->arg = arg;
-        mJournal->lock.Unlock();
-        mJournal->Note("I");
-        return mInit;
-    }
-    int Run() override {
-        mJournal->lock.Lock();
-        mJournal->ranOn = pthread_self();
-        mJournal->lock.Unlock();
-        mJournal->Note("R");
-        return 7;
-    }
+    bool InitInstance(int arg) override { return mInit(arg); }
+    int Run() override { return mRun(); }
     void ExitInstance() override {
-        Journal* journal = mJournal;
+        auto exited = std::move(mExited);
         delete this;
-        journal->Note("E");
+        exited();
     }
 
 private:
-    Worker(Journal* journal, bool init) : mJournal(journal), mInit(init) {}
-    Journal* mJournal;
-    bool mInit;
+    Worker(std::function<bool(int)> init, Body run, std::function<void()> exited)
+        : mInit(std::move(init)), mRun(std::move(run)), mExited(std::move(exited)) {}
+    std::function<bool(int)> mInit;
+    Body mRun;
+    std::function<void()> mExited;
 };
 
-// Polls KillThread until the thread is gone; bounded.
-bool Ends(pthread_t id) {
+// Waits, bounded so that a hang fails instead of blocking the suite.
+bool WaitFor(const std::function<bool()>& done) {
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (CUnixThread::KillThread(id) == 0) {
+    while (!done()) {
         if (std::chrono::steady_clock::now() > give_up)
             return false;
         CUnixThread::Yield();
     }
-    return CUnixThread::KillThread(id) == ESRCH;
+    return true;
+}
+
+bool Ends(pthread_t id) {
+    return WaitFor([&] { return CUnixThread::KillThread(id) != 0; }) &&
+           CUnixThread::KillThread(id) == ESRCH;
 }
 
 } // namespace
 
-TEST(CUnixThread, RunsInitRunExitAndKnowsItsID) {
-    Journal journal;
-    journal.lock.Lock(); // hold the worker in InitInstance until its ID is read
-    Worker* worker = Worker::CreateThread(&journal, true, 42);
+TEST(CUnixThread, RunsInitRunExitKnowsItsIDAndEnds) {
+    CUnixThreadLock lock;
+    std::string events;
+    pthread_t ranOn{};
+    std::atomic<bool> exited{false};
+    lock.Lock(); // holds the worker in InitInstance until its ID is read
+    Worker* worker = Worker::CreateThread(
+        42,
+        [&](int arg) {
+            lock.Lock();
+            events += "I" + std::to_string(arg);
+            lock.Unlock();
+            return true;
+        },
+        [&] {
+            lock.Lock();
+            events += "R";
+            ranOn = pthread_self();
+            lock.Unlock();
+            return 7;
+        },
+        [&] { exited = true; });
     ASSERT_NE(worker, nullptr);
     const pthread_t id = worker->GetID();
     EXPECT_EQ(CUnixThread::KillThread(id), 0);
-    journal.lock.Unlock();
+    lock.Unlock();
 
-    ASSERT_TRUE(journal.WaitFinished(1));
-    journal.lock.Lock();
-    EXPECT_EQ(journal.events, "IRE");
-    EXPECT_EQ(journal.arg, 42);
-    EXPECT_TRUE(pthread_equal(journal.ranOn, id));
-    journal.lock.Unlock();
+    ASSERT_TRUE(WaitFor([&] { return exited.load(); }));
+    lock.Lock();
+    EXPECT_EQ(events, "I42R");
+    EXPECT_TRUE(pthread_equal(ranOn, id));
+    lock.Unlock();
+    // Asking about a thread that has ended is an answer, not a crash.
     EXPECT_TRUE(Ends(id));
-    EXPECT_EQ(CUnixThread::KillThread(id), ESRCH);
 }
 
-TEST(CUnixThread, FailedInitSkipsRunButStillExits) {
-    Journal journal;
-    Worker* worker = Worker::CreateThread(&journal, false, 1);
-    ASSERT_NE(worker, nullptr);
-    ASSERT_TRUE(journal.WaitFinished(1));
-    journal.lock.Lock();
-    EXPECT_EQ(journal.events, "IE");
-    journal.lock.Unlock();
-}
-
-TEST(CUnixThread, ManySelfDeletingThreadsAreNeverTouchedAfterwards) {
-    // Workers that end at once race their creator; the sanitizer builds catch
+TEST(CUnixThread, FailedInitSkipsRunAndManySelfDeletingThreadsRaceTheirCreator) {
+    // Workers that end at once race CreateThread; the sanitizer builds catch
     // any touch of a deleted worker.
-    Journal journal;
     constexpr int kThreads = 64;
+    std::atomic<int> runs{0}, exits{0};
     for (int i = 0; i < kThreads; ++i) {
-        Worker* worker = Worker::CreateThread(&journal, i % 2 == 0, i);
-        ASSERT_NE(worker, nullptr);
+        ASSERT_NE(
+            Worker::CreateThread(
+                i, [](int arg) { return arg % 2 == 0; }, [&] { return ++runs; }, [&] { ++exits; }),
+            nullptr);
     }
-    ASSERT_TRUE(journal.WaitFinished(kThreads));
-}
+    ASSERT_TRUE(WaitFor([&] { return exits.load() == kThreads; }));
+    EXPECT_EQ(runs.load(), kThreads / 2);
 
-TEST(CUnixThread, BareThreadEndsAtOnce) {
     CUnixThread* bare = CUnixThread::CreateThread(5);
     ASSERT_NE(bare, nullptr);
-    const pthread_t id = bare->GetID();
-    EXPECT_TRUE(Ends(id));
+    EXPECT_TRUE(Ends(bare->GetID()));
     delete bare; // its thread no longer refers to it
 }
 
@@ -150,96 +123,60 @@ TEST(CUnixThreadCond, TimedWaitTimesOutWithoutSignal) {
 }
 
 TEST(CUnixThreadCond, SignalWakesUntimedAndTimedWaiters) {
-    struct Shared {
-        CUnixThreadLock lock;
-        CUnixThreadCond cond;
-        int stage = 0;
-    } shared;
-
-    class Pinger : public CUnixThread {
-    public:
-        static Pinger* CreateThread(Shared* s) {
-            Pinger* p = new Pinger(s);
-            return Start(p, 0) ? p : nullptr;
-        }
-        bool InitInstance(int) override { return true; }
-        int Run() override {
-            // Answers each stage the main thread asks for.
+    CUnixThreadLock lock;
+    CUnixThreadCond cond;
+    int stage = 0;
+    // The worker answers stages 1 and 3 from an untimed wait.
+    Worker* pinger = Worker::CreateThread(
+        0, [](int) { return true; },
+        [&] {
             for (int want = 1; want <= 3; want += 2) {
-                mShared->lock.Lock();
-                while (mShared->stage != want)
-                    mShared->cond.Wait(mShared->lock);
-                mShared->stage = want + 1;
-                mShared->cond.Signal();
-                mShared->lock.Unlock();
+                lock.Lock();
+                while (stage != want)
+                    cond.Wait(lock);
+                stage = want + 1;
+                cond.Signal();
+                lock.Unlock();
             }
             return 0;
-        }
-        void ExitInstance() override { delete this; }
-
-    private:
-        explicit Pinger(Shared* s) : mShared(s) {}
-        Shared* mShared;
-    };
-
-    Pinger* pinger = Pinger::CreateThread(&shared);
+        },
+        [] {});
     ASSERT_NE(pinger, nullptr);
     const pthread_t id = pinger->GetID();
-    shared.lock.Lock();
+    lock.Lock();
     for (int ask = 1; ask <= 3; ask += 2) {
-        shared.stage = ask;
-        shared.cond.Signal();
-        int rounds = 0;
+        stage = ask;
+        cond.Signal();
         bool signalled = false;
-        while (shared.stage != ask + 1 && rounds++ < 60)
-            signalled = shared.cond.Wait(shared.lock, 1) || signalled;
-        EXPECT_EQ(shared.stage, ask + 1);
+        for (int rounds = 0; stage != ask + 1 && rounds < 60; ++rounds)
+            signalled = cond.Wait(lock, 1) || signalled;
+        EXPECT_EQ(stage, ask + 1);
         EXPECT_TRUE(signalled);
     }
-    shared.lock.Unlock();
-    EXPECT_TRUE(Ends(id)); // before `shared` goes away
+    lock.Unlock();
+    EXPECT_TRUE(Ends(id)); // before the lock and condition go away
 }
 
 TEST(CUnixThreadLock, ExcludesConcurrentUpdates) {
-    struct Counter {
-        CUnixThreadLock lock;
-        long value = 0;
-        std::atomic<int> done{0};
-    } counter;
-
-    class Adder : public CUnixThread {
-    public:
-        static Adder* CreateThread(Counter* c) {
-            Adder* a = new Adder(c);
-            return Start(a, 0) ? a : nullptr;
-        }
-        bool InitInstance(int) override { return true; }
-        int Run() override {
-            for (int i = 0; i < 20000; ++i) {
-                EXPECT_EQ(mCounter->lock.Lock(), 0);
-                ++mCounter->value;
-                EXPECT_EQ(mCounter->lock.Unlock(), 0);
-            }
-            return 0;
-        }
-        void ExitInstance() override {
-            Counter* c = mCounter;
-            delete this;
-            c->done.fetch_add(1);
-        }
-
-    private:
-        explicit Adder(Counter* c) : mCounter(c) {}
-        Counter* mCounter;
-    };
-
-    for (int i = 0; i < 4; ++i)
-        ASSERT_NE(Adder::CreateThread(&counter), nullptr);
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (counter.done.load() < 4 && std::chrono::steady_clock::now() < give_up)
-        CUnixThread::Yield();
-    ASSERT_EQ(counter.done.load(), 4);
-    counter.lock.Lock();
-    EXPECT_EQ(counter.value, 80000);
-    counter.lock.Unlock();
+    CUnixThreadLock lock;
+    long value = 0;
+    std::atomic<int> done{0};
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_NE(Worker::CreateThread(
+                      0, [](int) { return true; },
+                      [&] {
+                          for (int n = 0; n < 20000; ++n) {
+                              lock.Lock();
+                              ++value;
+                              lock.Unlock();
+                          }
+                          return 0;
+                      },
+                      [&] { ++done; }),
+                  nullptr);
+    }
+    ASSERT_TRUE(WaitFor([&] { return done.load() == 4; }));
+    lock.Lock();
+    EXPECT_EQ(value, 80000);
+    lock.Unlock();
 }
