@@ -1,10 +1,15 @@
 #include "SFTPBackend.h"
 
+#include "SFTPThread.h"
+
 #include <atomic>
 
 namespace {
-std::atomic<SFTPBackend::WorkerFactory> gFactory{nullptr};
+BackendWorker* StartSFTPThread() {
+    return SFTPThread::CreateThread(0);
 }
+std::atomic<SFTPBackend::WorkerFactory> gFactory{&StartSFTPThread};
+} // namespace
 
 void SFTPBackend::SetWorkerFactory(WorkerFactory factory) {
     gFactory.store(factory);

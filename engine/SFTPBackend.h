@@ -3,9 +3,9 @@
 // the FTP backend, over the SFTP worker thread. It has no keep-alive and
 // ignores 'prfU'.
 //
-// The SFTP worker lives with the sftp tool's driver; it makes itself known
-// here through SetWorkerFactory. Until one is installed, an SFTP connection
-// cannot start (Initialize answers -108).
+// The worker is an SFTPThread unless another factory is installed through
+// SetWorkerFactory; with none (null), an SFTP connection cannot start
+// (Initialize answers -108).
 #include "WorkerBackend.h"
 
 class SFTPBackend : public WorkerBackend {

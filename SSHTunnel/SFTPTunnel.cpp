@@ -1,0 +1,380 @@
+#include "SFTPTunnel.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+int SFTPTunnel::sReapMillis = 2000;
+
+namespace {
+
+constexpr size_t kTextLimit = 255;
+constexpr size_t kPathLimit = 1023;
+constexpr size_t kChunk = 64 * 1024;
+// A "line" that grows past this without a line end is handed out as it is,
+// so that a tool gone wrong cannot fill the memory.
+constexpr size_t kLineLimit = 1024 * 1024;
+const char kPrompt[] = "sftp> ";
+
+bool HasLineBreak(const char* text) {
+    return std::strpbrk(text, "\r\n") != nullptr;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// A question the tool asks for the password: the unfinished line ends with a
+// colon (and blanks) and names a password or passphrase.
+bool IsPasswordQuestion(const std::string& tail) {
+    size_t end = tail.find_last_not_of(' ');
+    if (end == std::string::npos || tail[end] != ':')
+        return false;
+    return tail.find("password") != std::string::npos ||
+           tail.find("Password") != std::string::npos ||
+           tail.find("passphrase") != std::string::npos;
+}
+
+bool IsHostKeyQuestion(const std::string& tail) {
+    const size_t end = tail.find_last_not_of(' ');
+    return end != std::string::npos && tail[end] == '?' &&
+           tail.find("(yes/no") != std::string::npos;
+}
+
+} // namespace
+
+SFTPTunnel::SFTPTunnel(const char* sftpPath) {
+    if (sftpPath)
+        SetSFTPPath(sftpPath);
+}
+
+SFTPTunnel::~SFTPTunnel() {
+    Disconnect();
+}
+
+void SFTPTunnel::SetSFTPPath(const char* path) {
+    mSFTPPath.clear();
+    if (path && std::strlen(path) <= kPathLimit)
+        mSFTPPath = path;
+}
+
+void SFTPTunnel::SetIdleCallback(SFTPIdleCallback callback, void* userData) {
+    mCallback = callback;
+    mCallbackUserData = userData;
+}
+
+const char* SFTPTunnel::FindSFTP() {
+    if (mSFTPPath.empty())
+        return nullptr;
+    struct stat found {};
+    if (::stat(mSFTPPath.c_str(), &found) != 0 || !S_ISREG(found.st_mode))
+        return nullptr;
+    mFound = mSFTPPath;
+    return mFound.c_str();
+}
+
+SFTPErr SFTPTunnel::Connect(const char* host, const char* user, const char* password,
+                            uint16_t port) {
+    if (!host || !user || !*host || !*user || port == 0)
+        return kSFTPParamErr;
+    if (!password)
+        password = "";
+    if (std::strlen(host) > kTextLimit || std::strlen(user) > kTextLimit ||
+        std::strlen(password) > kTextLimit)
+        return kSFTPParamErr;
+    // A line end would type a second line at the tool; a leading dash would
+    // make the destination an option of the tool.
+    if (HasLineBreak(host) || HasLineBreak(user) || HasLineBreak(password) || *user == '-' ||
+        *host == '-' || std::strchr(host, '@'))
+        return kSFTPParamErr;
+    // A tool left over from an earlier login goes first.
+    Disconnect();
+    mHost = host;
+    mUsername = user;
+    mPassword = password;
+    mPort = port;
+    const SFTPErr result = DoConnect();
+    if (result == kSFTPNoErr)
+        mConnected = true;
+    else
+        Disconnect(); // every failed login ends and collects its tool
+    return result;
+}
+
+SFTPErr SFTPTunnel::DoConnect() {
+    const char* tool = FindSFTP();
+    if (!tool)
+        return kSFTPNotFound;
+    const std::string portArg = "-oPort=" + std::to_string(mPort);
+    const std::string destination = mUsername + "@" + mHost;
+    if (destination.size() >= 1024)
+        return kSFTPParamErr;
+    std::vector<std::string> args = {tool, "-oCheckHostIP=no", "-oProtocol=2,1", portArg,
+                                     destination};
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    int fd = -1;
+    const pid_t pid = ::forkpty(&fd, nullptr, nullptr, nullptr);
+    if (pid < 0)
+        return kSFTPCannotStart;
+    if (pid == 0) {
+        // Only what is safe between fork and exec: nothing of the parent's
+        // descriptors or signal state reaches the tool.
+        ::closefrom(3);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::signal(SIGPIPE, SIG_DFL);
+        ::signal(SIGINT, SIG_DFL);
+        ::execve(argv[0], argv.data(), environ);
+        ::_exit(2);
+    }
+    {
+        std::lock_guard hold(mPidLock);
+        mSFTPpid = pid;
+    }
+    mFD = fd;
+    mLineBuffer.clear();
+    const int flags = ::fcntl(mFD, F_GETFL);
+    if (flags < 0 || ::fcntl(mFD, F_SETFL, flags | O_NONBLOCK) < 0 ||
+        ::fcntl(mFD, F_SETFD, FD_CLOEXEC) < 0)
+        return kSFTPCommErr;
+
+    bool passwordSent = false;
+    for (;;) {
+        // Whole lines first: only "Connection closed" at the start of one counts.
+        size_t end;
+        while ((end = mLineBuffer.find('\n')) != std::string::npos) {
+            const std::string line = mLineBuffer.substr(0, end + 1);
+            mLineBuffer.erase(0, end + 1);
+            if (StartsWith(line, "Connection closed"))
+                return kSFTPClosed;
+        }
+        // The unfinished line is a question only when the tool waits for an
+        // answer, so it is tested as it stands after each read.
+        const std::string& tail = mLineBuffer;
+        if (tail == kPrompt) {
+            mLineBuffer.clear();
+            return kSFTPNoErr;
+        }
+        if (IsPasswordQuestion(tail)) {
+            if (passwordSent)
+                return kSFTPBadPassword;
+            mLineBuffer.clear();
+            if (!WriteAll(mPassword + "\n"))
+                return kSFTPCommErr;
+            passwordSent = true;
+        } else if (IsHostKeyQuestion(tail)) {
+            mLineBuffer.clear();
+            if (!WriteAll("yes\n"))
+                return kSFTPCommErr;
+        }
+        const SFTPErr read = WaitForData();
+        if (read != kSFTPNoErr)
+            return read;
+    }
+}
+
+SFTPErr SFTPTunnel::WaitForData() {
+    if (mFD < 0)
+        return kSFTPClosed;
+    char chunk[kChunk];
+    for (;;) {
+        struct pollfd watch {
+            mFD, POLLIN, 0
+        };
+        const int ready = ::poll(&watch, 1, mCallback ? 100 : -1);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return kSFTPCommErr;
+        }
+        if (ready == 0) {
+            if (mCallback)
+                mCallback(mCallbackUserData);
+            continue;
+        }
+        const ssize_t count = ::read(mFD, chunk, sizeof chunk);
+        if (count > 0) {
+            mLineBuffer.append(chunk, static_cast<size_t>(count));
+            return kSFTPNoErr;
+        }
+        if (count < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        // 0 bytes, or EIO once the tool's side of the terminal is gone: the end.
+        if (count == 0 || errno == EIO) {
+            mConnected = false;
+            return kSFTPClosed;
+        }
+        return kSFTPCommErr;
+    }
+}
+
+SFTPErr SFTPTunnel::ReadLine(char* buffer, int size) {
+    if (!buffer || size <= 0)
+        return kSFTPParamErr;
+    std::string line;
+    const SFTPErr result = ReadLine(line);
+    if (result != kSFTPNoErr)
+        return result;
+    const size_t length = std::min(line.size(), static_cast<size_t>(size - 1));
+    std::memcpy(buffer, line.data(), length);
+    buffer[length] = '\0';
+    return kSFTPNoErr;
+}
+
+SFTPErr SFTPTunnel::ReadLine(std::string& line) {
+    if (!mConnected)
+        return kSFTPClosed;
+    for (;;) {
+        // A line ends at LF, or at a CR followed by anything but LF; a CR at
+        // the end of what arrived may still be followed by its LF.
+        size_t end = std::string::npos;
+        for (size_t i = 0; i < mLineBuffer.size(); ++i) {
+            const char c = mLineBuffer[i];
+            if (c == '\n') {
+                end = i + 1;
+                break;
+            }
+            if (c == '\r' && i + 1 < mLineBuffer.size() && mLineBuffer[i + 1] != '\n' &&
+                mLineBuffer[i + 1] != '\r') {
+                end = i + 1;
+                break;
+            }
+        }
+        if (end == std::string::npos &&
+            (mLineBuffer == kPrompt || mLineBuffer.size() >= kLineLimit))
+            end = mLineBuffer.size();
+        if (end != std::string::npos) {
+            line.assign(mLineBuffer, 0, end);
+            mLineBuffer.erase(0, end);
+            return kSFTPNoErr;
+        }
+        const SFTPErr read = WaitForData();
+        if (read != kSFTPNoErr)
+            return read;
+    }
+}
+
+bool SFTPTunnel::IsPrompt(const char* text) {
+    return text && std::strcmp(text, kPrompt) == 0;
+}
+
+bool SFTPTunnel::WriteAll(const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t count = ::write(mFD, text.data() + done, text.size() - done);
+        if (count > 0) {
+            done += static_cast<size_t>(count);
+            continue;
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 && errno == EAGAIN) {
+            struct pollfd watch {
+                mFD, POLLOUT, 0
+            };
+            if (::poll(&watch, 1, 1000) < 0 && errno != EINTR)
+                return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+SFTPErr SFTPTunnel::SendCommand(const char* command) {
+    if (!mConnected || mFD < 0)
+        return kSFTPClosed;
+    if (!command || HasLineBreak(command))
+        return kSFTPParamErr;
+    if (!WriteAll(std::string(command) + "\n"))
+        return mConnected ? kSFTPCommErr : kSFTPClosed;
+    std::string echo;
+    return ReadLine(echo);
+}
+
+SFTPErr SFTPTunnel::WaitForPrompt() {
+    std::string line;
+    for (;;) {
+        const SFTPErr result = ReadLine(line);
+        if (result != kSFTPNoErr)
+            return result;
+        if (line == kPrompt)
+            return kSFTPNoErr;
+    }
+}
+
+void SFTPTunnel::CloseTerminal() {
+    if (mFD >= 0) {
+        WriteAll("quit\n");
+        ::close(mFD);
+        mFD = -1;
+    }
+    mLineBuffer.clear();
+}
+
+void SFTPTunnel::Disconnect() {
+    const bool hadTerminal = mFD >= 0;
+    CloseTerminal();
+    if (!hadTerminal)
+        Signal(SIGQUIT);
+    Reap();
+}
+
+// Collects the tool: it ends by itself once its terminal is closed; one that
+// does not within sReapMillis is killed.
+void SFTPTunnel::Reap() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(sReapMillis);
+    for (;;) {
+        {
+            std::lock_guard hold(mPidLock);
+            if (mSFTPpid <= 0)
+                return;
+            int status = 0;
+            const pid_t done = ::waitpid(mSFTPpid, &status, WNOHANG);
+            if (done == mSFTPpid || (done < 0 && errno == ECHILD)) {
+                mSFTPpid = -1;
+                return;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                ::kill(mSFTPpid, SIGKILL);
+                while (::waitpid(mSFTPpid, &status, 0) < 0 && errno == EINTR) {
+                }
+                mSFTPpid = -1;
+                return;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void SFTPTunnel::Signal(int sig) {
+    std::lock_guard hold(mPidLock);
+    // The process is not collected while the lock is held, so the number
+    // still names our child.
+    if (mSFTPpid > 0)
+        ::kill(mSFTPpid, sig);
+}
+
+void SFTPTunnel::AbortTransfer() {
+    Signal(SIGINT);
+}
+
+void SFTPTunnel::Terminate() {
+    Signal(SIGKILL);
+}

@@ -1,0 +1,510 @@
+#include "SFTPEngine.h"
+
+#include "FTPDateManager.h"
+#include "platform/core/Folders.h"
+#include "platform/core/Timer.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::mutex gToolPathLock;
+std::string gToolPath;
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+std::string WithoutLineEnds(const std::string& line) {
+    std::string out;
+    out.reserve(line.size());
+    for (char c : line)
+        if (c != '\r' && c != '\n')
+            out += c;
+    return out;
+}
+
+// "<digits> bytes transferred", the whole line: the count, else -1.
+int64_t ProgressCount(const std::string& line) {
+    static const char kSuffix[] = " bytes transferred";
+    const size_t digits = line.find_first_not_of("0123456789");
+    if (digits == 0 || digits == std::string::npos || digits > 19 ||
+        line.compare(digits, std::string::npos, kSuffix) != 0)
+        return -1;
+    return std::strtoll(line.c_str(), nullptr, 10);
+}
+
+// One entry of a Unix long listing, or its "total" line.
+bool IsListingLine(const std::string& line) {
+    if (StartsWith(line, "total "))
+        return true;
+    if (line.size() < 11 || std::strchr("-dlbcpsD", line[0]) == nullptr)
+        return false;
+    for (size_t i = 1; i < 10; ++i)
+        if (std::strchr("rwxsStTl-", line[i]) == nullptr)
+            return false;
+    return true;
+}
+
+const char kRefusedName[] = "Refused a name holding a line end";
+
+} // namespace
+
+SFTPEngine::SFTPEngine() = default;
+
+SFTPEngine::~SFTPEngine() = default;
+
+void SFTPEngine::SetToolPath(const std::string& path) {
+    std::lock_guard hold(gToolPathLock);
+    gToolPath = path;
+}
+
+bool SFTPEngine::GetPathToSFTP(std::string& path) {
+    {
+        std::lock_guard hold(gToolPathLock);
+        path = gToolPath;
+    }
+    if (path.empty())
+        if (const char* env = std::getenv("ZARVEL_SFTP_TOOL"))
+            path = env;
+    if (path.empty()) {
+        try {
+            path = PPx::LibexecFolder() + "/sftp";
+        } catch (...) {
+            path.clear();
+        }
+    }
+    return !path.empty();
+}
+
+bool SFTPEngine::Initialize() {
+    std::string path;
+    if (!GetPathToSFTP(path))
+        return false;
+    mTunnel.SetSFTPPath(path.c_str());
+    mTunnel.SetIdleCallback(nullptr, nullptr);
+    return true;
+}
+
+void SFTPEngine::BuildLastResponseFromError(SFTPErr error) {
+    switch (error) {
+    case kSFTPParamErr:
+        mLastResponse = "Parameter error";
+        break;
+    case kSFTPNotFound:
+        mLastResponse = "SSH subsystem not found";
+        break;
+    case kSFTPCannotStart:
+        mLastResponse = "Unable to start SSH subsystem";
+        break;
+    case kSFTPCommErr:
+        mLastResponse = "Unable to communicate with SSH subsystem";
+        break;
+    case kSFTPBadPassword:
+        mLastResponse = "Bad password";
+        break;
+    case kSFTPClosed:
+        mLastResponse = "Server closed connection";
+        mLoggedIn.store(false);
+        break;
+    default:
+        mLastResponse = "Unknown error";
+        break;
+    }
+}
+
+bool SFTPEngine::Failed(SFTPErr error) {
+    BuildLastResponseFromError(error);
+    // Out of step with the tool, a connection cannot be trusted further.
+    if (error == kSFTPCommErr)
+        mLoggedIn.store(false);
+    return false;
+}
+
+bool SFTPEngine::Quote(const std::string& text, std::string& quoted) {
+    if (text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+        mLastResponse = kRefusedName;
+        return false;
+    }
+    quoted = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    quoted += '"';
+    return true;
+}
+
+bool SFTPEngine::Connect(const std::string& host, int port, const std::string& user,
+                         const std::string& password, int) {
+    if (port < 1 || port > 65535)
+        return Failed(kSFTPParamErr);
+    const SFTPErr result =
+        mTunnel.Connect(host.c_str(), user.c_str(), password.c_str(), static_cast<uint16_t>(port));
+    if (result != kSFTPNoErr)
+        return Failed(result);
+    mLoggedIn.store(true);
+    return true;
+}
+
+bool SFTPEngine::Disconnect() {
+    mLoggedIn.store(false);
+    mTunnel.Disconnect();
+    return true;
+}
+
+bool SFTPEngine::Send(const std::string& command) {
+    if (!mLoggedIn.load())
+        return Failed(kSFTPClosed);
+    const SFTPErr result = mTunnel.SendCommand(command.c_str());
+    return result == kSFTPNoErr || Failed(result);
+}
+
+bool SFTPEngine::WaitCompletion(bool skipRemoving, bool skipChanging) {
+    std::string line;
+    for (;;) {
+        const SFTPErr result = mTunnel.ReadLine(line);
+        if (result != kSFTPNoErr)
+            return Failed(result);
+        if (mTunnel.IsPrompt(line.c_str()))
+            return true;
+        line = WithoutLineEnds(line);
+        if (line.empty())
+            continue;
+        if (skipRemoving && StartsWith(line, "Removing"))
+            continue;
+        if (skipChanging && StartsWith(line, "Changing"))
+            continue;
+        mLastResponse = line;
+        const SFTPErr prompt = mTunnel.WaitForPrompt();
+        if (prompt != kSFTPNoErr)
+            Failed(prompt), mLastResponse = line;
+        return false;
+    }
+}
+
+bool SFTPEngine::SendREST(uint64_t offset) {
+    if (!Send("rest " + std::to_string(offset)))
+        return false;
+    // The tool says nothing when it takes the offset.
+    return WaitCompletion(false, false);
+}
+
+bool SFTPEngine::ChangeDir(const std::string& folder) {
+    std::string quoted;
+    if (!Quote(folder, quoted) || !Send("cd " + quoted))
+        return false;
+    return WaitCompletion(false, false);
+}
+
+bool SFTPEngine::SendGetWorkingDir(std::string& path) {
+    static const char kPrefix[] = "Remote working directory: ";
+    if (!Send("pwd"))
+        return false;
+    std::string line;
+    for (;;) {
+        const SFTPErr result = mTunnel.ReadLine(line);
+        if (result != kSFTPNoErr)
+            return Failed(result);
+        if (mTunnel.IsPrompt(line.c_str())) {
+            mLastResponse = "GetWorkingDirectory failed!";
+            return false;
+        }
+        line = WithoutLineEnds(line);
+        if (StartsWith(line, kPrefix))
+            break;
+    }
+    const SFTPErr prompt = mTunnel.WaitForPrompt();
+    if (prompt != kSFTPNoErr)
+        return Failed(prompt);
+    path = line.substr(std::strlen(kPrefix));
+    return true;
+}
+
+bool SFTPEngine::GetDirList(const char* path, std::string& listing) {
+    listing.clear();
+    std::string command = "ls -l";
+    if (path) {
+        std::string quoted;
+        if (!Quote(path, quoted))
+            return false;
+        command += " " + quoted;
+    }
+    if (!Send(command))
+        return false;
+    std::string line;
+    for (;;) {
+        const SFTPErr result = mTunnel.ReadLine(line);
+        if (result != kSFTPNoErr) {
+            listing.clear();
+            return Failed(result);
+        }
+        if (mTunnel.IsPrompt(line.c_str()))
+            return true;
+        const std::string text = WithoutLineEnds(line);
+        if (text.empty())
+            continue;
+        // Anything but a listing line is the tool's complaint: a listing that
+        // failed is not an empty folder.
+        if (!IsListingLine(text)) {
+            listing.clear();
+            mLastResponse = text;
+            const SFTPErr prompt = mTunnel.WaitForPrompt();
+            if (prompt != kSFTPNoErr)
+                Failed(prompt), mLastResponse = text;
+            return false;
+        }
+        listing += line;
+    }
+}
+
+bool SFTPEngine::SendRename(const std::string& from, const std::string& to) {
+    std::string a, b;
+    if (!Quote(from, a) || !Quote(to, b) || !Send("rename " + a + " " + b))
+        return false;
+    return WaitCompletion(false, false);
+}
+
+bool SFTPEngine::SendCreateFolder(const std::string& path) {
+    std::string quoted;
+    if (!Quote(path, quoted) || !Send("mkdir " + quoted))
+        return false;
+    return WaitCompletion(false, false);
+}
+
+bool SFTPEngine::SetPerms(const std::string& path, const std::string& mode) {
+    // The mode goes bare: it must be octal digits only.
+    if (mode.empty() || mode.size() > 4 ||
+        mode.find_first_not_of("01234567") != std::string::npos) {
+        mLastResponse = "Invalid permissions \"" + mode + "\"";
+        return false;
+    }
+    std::string quoted;
+    if (!Quote(path, quoted) || !Send("chmod " + mode + " " + quoted))
+        return false;
+    return WaitCompletion(false, true);
+}
+
+bool SFTPEngine::DeleteFile(const std::string& path) {
+    std::string quoted;
+    if (!Quote(path, quoted) || !Send("rm " + quoted))
+        return false;
+    return WaitCompletion(true, false);
+}
+
+bool SFTPEngine::DeleteFolder(const std::string& path) {
+    std::string quoted;
+    if (!Quote(path, quoted) || !Send("rmdir " + quoted))
+        return false;
+    return WaitCompletion(true, false);
+}
+
+bool SFTPEngine::ChangeLocalDir(const char* folder) {
+    std::string quoted;
+    if (!folder || !Quote(folder, quoted) || !Send("lcd " + quoted))
+        return false;
+    // Any word from the tool is its failure: a transfer must not land in the
+    // folder of the one before.
+    return WaitCompletion(false, false);
+}
+
+void SFTPEngine::AbortTransfer() {
+    mAbort.store(true);
+    // Straight away rather than at the tool's next line: a stalled transfer
+    // prints none. Outside a get or put the tool ignores it.
+    if (mInTransfer.load())
+        mTunnel.AbortTransfer();
+}
+
+void SFTPEngine::StartTransfer() {
+    mLastProgressTick = 0;
+    if (mParent)
+        mParent->StartTransfer();
+}
+
+void SFTPEngine::EndTransfer() {
+    if (mParent)
+        mParent->EndTransfer();
+}
+
+void SFTPEngine::UpdateProgress(uint64_t bytes) {
+    const uint32_t now = PPx::TickCount();
+    if (mLastProgressTick == 0)
+        mLastProgressTick = now;
+    if (now - mLastProgressTick <= 9)
+        return;
+    mLastProgressTick = now;
+    if (mParent)
+        mParent->UpdateProgress(bytes);
+}
+
+// Reads a get's or put's lines up to the prompt: progress lines, the line
+// the tool may print as it starts (`ignored`), and on an abort its report.
+bool SFTPEngine::ReadTransfer(const char* ignored) {
+    std::string line;
+    for (;;) {
+        // Again at every line: an interrupt that reached the tool before its
+        // transfer began is forgotten there.
+        if (mAbort.load())
+            mTunnel.AbortTransfer();
+        const SFTPErr result = mTunnel.ReadLine(line);
+        if (result != kSFTPNoErr)
+            return Failed(result);
+        if (mTunnel.IsPrompt(line.c_str()))
+            return true;
+        line = WithoutLineEnds(line);
+        if (line.empty() || StartsWith(line, ignored))
+            continue;
+        const int64_t count = ProgressCount(line);
+        if (count > 0) {
+            UpdateProgress(static_cast<uint64_t>(count));
+            continue;
+        }
+        if (count == 0)
+            continue;
+        if (mAbort.load() && line == "Transfer interrupted.")
+            continue;
+        mLastResponse = line;
+        const SFTPErr prompt = mTunnel.WaitForPrompt();
+        if (prompt != kSFTPNoErr)
+            Failed(prompt), mLastResponse = line;
+        return false;
+    }
+}
+
+namespace {
+struct TransferScope {
+    std::atomic<bool>& flag;
+    explicit TransferScope(std::atomic<bool>& f) : flag(f) { flag.store(true); }
+    ~TransferScope() { flag.store(false); }
+};
+} // namespace
+
+bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFolder,
+                         const std::string& localName, uint64_t offset) {
+    mAbort.store(false);
+    StartTransfer();
+    struct End {
+        SFTPEngine* engine;
+        ~End() { engine->EndTransfer(); }
+    } end{this};
+
+    struct stat folder {};
+    if (::stat(localFolder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
+        mLastResponse = "Could not locate source file";
+        return false;
+    }
+    if (!ChangeLocalDir(localFolder.c_str()))
+        return false;
+    std::string remoteQuoted, localQuoted;
+    if (!Quote(remote, remoteQuoted) || !Quote(localName, localQuoted))
+        return false;
+
+    // A file that stands there is replaced only by a complete one: the tool
+    // writes beside it and the copy takes its place at the end. A new file is
+    // written in place, so that what arrived can be resumed.
+    const std::string destination = localFolder + "/" + localName;
+    struct stat existing {};
+    const bool exists = ::lstat(destination.c_str(), &existing) == 0;
+    if (offset > 0 &&
+        (!exists || !S_ISREG(existing.st_mode) || static_cast<uint64_t>(existing.st_size) < offset))
+        offset = 0;
+    std::string partial;
+    if (exists && offset == 0) {
+        std::string pattern = localFolder + "/.zarvel-part-XXXXXX";
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0) {
+            mLastResponse = "Could not create local file";
+            return false;
+        }
+        ::close(fd);
+        ::unlink(pattern.c_str());
+        partial = pattern;
+        const std::string name = partial.substr(localFolder.size() + 1);
+        Quote(name, localQuoted);
+    }
+    struct Partial {
+        std::string path;
+        ~Partial() {
+            if (!path.empty())
+                ::unlink(path.c_str());
+        }
+    } cleanup{partial};
+
+    if (offset > 0 && !SendREST(offset))
+        return false;
+    bool ok;
+    {
+        TransferScope running(mInTransfer);
+        ok = Send("get " + remoteQuoted + " " + localQuoted) && ReadTransfer("Fetching");
+    }
+    if (!ok || mAbort.load())
+        return ok;
+    if (!partial.empty()) {
+        if (::rename(partial.c_str(), destination.c_str()) != 0) {
+            mLastResponse = "Could not replace the destination file";
+            return false;
+        }
+        cleanup.path.clear();
+    }
+    return true;
+}
+
+bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder, uint64_t offset) {
+    mAbort.store(false);
+    StartTransfer();
+    struct End {
+        SFTPEngine* engine;
+        ~End() { engine->EndTransfer(); }
+    } end{this};
+
+    struct stat folder {};
+    if (::stat(localFolder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
+        mLastResponse = "Could not find source file";
+        return false;
+    }
+    if (!ChangeLocalDir(localFolder.c_str()))
+        return false;
+    std::string quoted;
+    if (!Quote(name, quoted))
+        return false;
+    if (offset > 0 && !SendREST(offset))
+        return false;
+    TransferScope running(mInTransfer);
+    return Send("put " + quoted + " " + quoted) && ReadTransfer("Uploading");
+}
+
+bool SFTPEngine::GetModTime(const std::string& path, DateTimeRec& date) {
+    std::string quoted;
+    if (!Quote(path, quoted) || !Send("modtime " + quoted))
+        return false;
+    std::string line;
+    for (;;) {
+        const SFTPErr result = mTunnel.ReadLine(line);
+        if (result != kSFTPNoErr)
+            return Failed(result);
+        if (mTunnel.IsPrompt(line.c_str())) {
+            mLastResponse = "Bad date format from server";
+            return false;
+        }
+        line = WithoutLineEnds(line);
+        if (!line.empty())
+            break;
+    }
+    const SFTPErr prompt = mTunnel.WaitForPrompt();
+    if (prompt != kSFTPNoErr)
+        return Failed(prompt);
+    FTPDateManager parsed;
+    if (!parsed.FromCompleteUnixString(line.c_str())) {
+        // The tool's own complaint says more than a word about the format.
+        mLastResponse = StartsWith(line, "Couldn't") ? line : "Bad date format from server";
+        return false;
+    }
+    parsed.GetDateRec(date);
+    return true;
+}

@@ -1,0 +1,87 @@
+#pragma once
+// The SFTP counterpart of FTPEngine: one method per remote operation, each
+// typing one command of the sftp tool through its driver and reading the
+// tool's lines until the prompt returns. On failure GetLastError gives the
+// reason (a line of the tool or a fixed text).
+//
+// Every name goes to the tool in double quotes with backslash escapes; a name
+// holding CR, LF or NUL is refused. Only the tool's lines in the forms it
+// prints (keywords at the start of a line) count as success or progress.
+#include "ConnectionRecords.h"
+#include "FTPEngine.h"
+#include "SFTPTunnel.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class SFTPEngine {
+public:
+    SFTPEngine();
+    virtual ~SFTPEngine();
+    SFTPEngine(const SFTPEngine&) = delete;
+    SFTPEngine& operator=(const SFTPEngine&) = delete;
+
+    // Where the tool is looked for: the program's libexec folder plus
+    // "sftp", unless a path was set here (tests, benchmarks) or in the
+    // environment as ZARVEL_SFTP_TOOL.
+    static void SetToolPath(const std::string& path);
+
+    virtual void SetParent(FTPEngineProgress* parent) { mParent = parent; }
+    virtual bool Initialize();
+    virtual void Dispose() {}
+    virtual bool GetPathToSFTP(std::string& path);
+    virtual bool Connect(const std::string& host, int port, const std::string& user,
+                         const std::string& password, int timeout);
+    virtual bool Disconnect();
+    virtual bool SendREST(uint64_t offset);
+    virtual bool ChangeDir(const std::string& folder);
+    virtual bool SendGetWorkingDir(std::string& path);
+    virtual bool GetDirList(const char* path, std::string& listing);
+    virtual bool SendRename(const std::string& from, const std::string& to);
+    virtual bool SendCreateFolder(const std::string& path);
+    virtual bool SetPerms(const std::string& path, const std::string& mode);
+    virtual bool SetTimeout(int) { return true; }
+    // Fetches `remote` into `localFolder` as `localName` (a single component).
+    // A file that stood there is replaced only once the new one is complete;
+    // from offset > 0 the file there is continued.
+    virtual bool GetFile(const std::string& remote, const std::string& localFolder,
+                         const std::string& localName, uint64_t offset);
+    // Sends `name` (relative to `localFolder`) to the same relative remote path.
+    virtual bool PutFile(const std::string& name, const std::string& localFolder, uint64_t offset);
+    virtual bool DeleteFile(const std::string& path);
+    virtual bool DeleteFolder(const std::string& path);
+    // Any thread: the running get or put stops at once.
+    virtual void AbortTransfer();
+    virtual bool GetModTime(const std::string& path, DateTimeRec& date);
+    virtual const char* GetLastError() const { return mLastResponse.c_str(); }
+    virtual bool IsConnected() const { return mLoggedIn.load(); }
+    virtual void BuildLastResponseFromError(SFTPErr error);
+    virtual bool ChangeLocalDir(const char* folder);
+    // Any thread: ends the tool at once (the worker is being let go).
+    void Terminate() { mTunnel.Terminate(); }
+
+    // "text" with \ and " escaped; false (and the last error set) for a
+    // text holding CR, LF or NUL.
+    bool Quote(const std::string& text, std::string& quoted);
+
+protected:
+    virtual void StartTransfer();
+    virtual void EndTransfer();
+    virtual void UpdateProgress(uint64_t bytes);
+    virtual bool WaitCompletion(bool skipRemoving, bool skipChanging);
+
+private:
+    bool Send(const std::string& command);
+    bool Failed(SFTPErr error);
+    bool ReadTransfer(const char* ignored);
+
+    std::string mLastResponse;
+    int32_t mTimeout = 30;
+    SFTPTunnel mTunnel;
+    std::atomic<bool> mAbort{false};
+    std::atomic<bool> mInTransfer{false};
+    FTPEngineProgress* mParent = nullptr;
+    std::atomic<bool> mLoggedIn{false};
+    uint32_t mLastProgressTick = 0;
+};
