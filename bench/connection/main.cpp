@@ -140,6 +140,8 @@ int main(int argc, char** argv) {
         if (!engine.GetFile(a.remote, engineLocal, 0, false, true))
             Fail(std::string("engine download: ") + engine.GetLastError());
         engineDown = std::min(engineDown, Seconds(t));
+        if (std::getenv("BENCH_VERBOSE"))
+            std::fprintf(stderr, "engine down %.3f\n", Seconds(t));
     };
     auto connectionDownload = [&] {
         ::unlink(connLocal.c_str());
@@ -156,6 +158,8 @@ int main(int argc, char** argv) {
             Fail("connection download: " + frontend.error);
         const double d = Seconds(t);
         connDown = std::min(connDown, d);
+        if (std::getenv("BENCH_VERBOSE"))
+            std::fprintf(stderr, "conn   down %.3f\n", d);
         updates += frontend.updates;
         updateSeconds += d;
         maxPerSecond = std::max(maxPerSecond, frontend.maxPerSecond);

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # A 1 GiB file downloaded and uploaded through Connection (worker thread,
 # posted messages, main event loop) and through the FTP engine alone, against
-# a local server, best of 3 each, in the same run. A ratio of 1 means no cost
-# for the worker; the target is at least 0.95. Also prints how many progress
-# messages reached the main thread per second (target: about 6 at most).
+# a local server, in the same run: best of 8 each (ROUNDS=n to change;
+# BENCH_VERBOSE=1 prints every run). TMPDIR=/dev/shm keeps disk write-back
+# out of the figures. A ratio of 1 means the worker costs nothing; the target
+# is at least 0.95. Also prints how many progress messages reached the main
+# thread per second (target: about 6 at most).
 #   bench/connection/run.sh [BUILD_DIR] [MIB] [vsftpd|pyftpd]
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
@@ -45,4 +47,4 @@ chmod 644 "$root/big.bin"
 [ "$server" = vsftpd ] && chown zarvelftp "$root"
 
 echo "server: $server, file: $mib MiB"
-"$bench" 127.0.0.1 "$port" "$user" "$password" big.bin "$work/local" 4
+"$bench" 127.0.0.1 "$port" "$user" "$password" big.bin "$work/local" "${ROUNDS:-8}"
