@@ -1,0 +1,126 @@
+// bench_sftproad PORT USER PASSWORD REMOTE_FILE WORK_DIR ROUNDS
+//
+// Logs in once through a Connection whose bookmark asks for SFTP, then
+// downloads REMOTE_FILE into WORK_DIR and uploads it back as "up-conn",
+// ROUNDS times. Prints "down SECONDS" and "up SECONDS" per round.
+#include "Connection.h"
+#include "platform/core/EventLoop.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <unistd.h>
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Frontend : public ConnectionFrontend {
+public:
+    bool done = false;
+    bool ok = false;
+    std::string error;
+
+    void Finish(bool success) {
+        done = true;
+        ok = success;
+    }
+    void SetDeleteStatus(const std::string&) override {}
+    void SetStatus(const std::string&) override {}
+    void SetError(const std::string& text) override {
+        error = text;
+        Finish(false);
+    }
+    bool SetErrorAsk(const std::string& text) override {
+        error = text;
+        return false;
+    }
+    void StartTransfer(const sFileProgress&) override {}
+    void EndTransfer(const sFileProgress&) override {}
+    void UpdateTransfer(const sFileProgress&) override {}
+    void ConnectComplete() override { Finish(true); }
+    void DisconnectComplete() override { Finish(true); }
+    void GetServerInfoComplete(bool, int) override { Finish(true); }
+    void GetDirListComplete(const std::string&, const std::string&) override { Finish(true); }
+    void ChangeDirToComplete() override { Finish(true); }
+    void ResolveLinksComplete(const std::vector<std::string>&) override { Finish(true); }
+    void RenameComplete() override { Finish(true); }
+    void CreateFolderComplete() override { Finish(true); }
+    void SetPermsComplete() override { Finish(true); }
+    void CreateFileListComplete(const std::string&, const std::string&, int) override {
+        Finish(true);
+    }
+    void DownloadComplete() override { Finish(true); }
+    void DeleteComplete() override { Finish(true); }
+    void UploadComplete() override { Finish(true); }
+    void GetModTimeComplete(const std::vector<sFileInfo>&) override { Finish(true); }
+};
+
+bool Run(Frontend& f, const std::function<void()>& send) {
+    f.done = f.ok = false;
+    send();
+    PPx::RunEventLoopUntil([&] { return f.done; }, 3600s);
+    return f.done && f.ok;
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "bench_sftproad: %s\n", what.c_str());
+    std::exit(1);
+}
+
+double Seconds(Clock::time_point from) {
+    return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 7)
+        Fail("usage: bench_sftproad PORT USER PASSWORD REMOTE_FILE WORK_DIR ROUNDS");
+    PPx::CoreApplication app(argc, argv);
+    const std::string remote = argv[4];
+    const std::string work = argv[5];
+    const int rounds = std::max(1, std::atoi(argv[6]));
+
+    Frontend frontend;
+    Connection connection(&frontend);
+    sBookMarkData bookmark;
+    bookmark.host = "127.0.0.1";
+    bookmark.port = std::atoi(argv[1]);
+    bookmark.username = argv[2];
+    bookmark.password = argv[3];
+    bookmark.secure = true;
+    if (!Run(frontend, [&] { connection.Initialize(bookmark); }))
+        Fail("login: " + frontend.error);
+
+    for (int round = 0; round < rounds; ++round) {
+        ::unlink((work + "/" + remote).c_str());
+        sDownloadInfo down;
+        down.destination = work;
+        sFileInfo item;
+        item.name = remote;
+        down.files = {item};
+        auto t = Clock::now();
+        if (!Run(frontend, [&] { connection.Download(down); }))
+            Fail("download: " + frontend.error);
+        std::printf("down %.3f\n", Seconds(t));
+
+        ::rename((work + "/" + remote).c_str(), (work + "/up-conn").c_str());
+        sUploadInfo up;
+        sFileInfo source;
+        source.name = "up-conn";
+        source.owner = work;
+        up.files = {source};
+        t = Clock::now();
+        if (!Run(frontend, [&] { connection.Upload(up); }))
+            Fail("upload: " + frontend.error);
+        std::printf("up %.3f\n", Seconds(t));
+        std::fflush(stdout);
+    }
+    Run(frontend, [&] { connection.Disconnect(); });
+    return 0;
+}
