@@ -26,6 +26,8 @@ constexpr size_t kChunk = 64 * 1024;
 // so that a tool gone wrong cannot fill the memory.
 constexpr size_t kLineLimit = 1024 * 1024;
 const char kPrompt[] = "sftp> ";
+// How long a question of the login must stand alone to count as asked.
+constexpr int kSettleMillis = 50;
 
 bool HasLineBreak(const char* text) {
     return std::strpbrk(text, "\r\n") != nullptr;
@@ -35,11 +37,10 @@ bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-// A question the tool asks for the password: the unfinished line ends with a
-// colon (and blanks) and names a password or passphrase.
+// A question the tool asks for the password: the unfinished line ends with
+// ": " and names a password or passphrase.
 bool IsPasswordQuestion(const std::string& tail) {
-    size_t end = tail.find_last_not_of(' ');
-    if (end == std::string::npos || tail[end] != ':')
+    if (tail.size() < 2 || tail.compare(tail.size() - 2, 2, ": ") != 0)
         return false;
     return tail.find("password") != std::string::npos ||
            tail.find("Password") != std::string::npos ||
@@ -165,8 +166,17 @@ SFTPErr SFTPTunnel::DoConnect() {
                 return kSFTPClosed;
         }
         // The unfinished line is a question only when the tool waits for an
-        // answer, so it is tested as it stands after each read.
+        // answer: one that looks like a question but is followed by more
+        // within a moment was only cut by the read.
         const std::string& tail = mLineBuffer;
+        const bool question =
+            tail == kPrompt || IsPasswordQuestion(tail) || IsHostKeyQuestion(tail);
+        if (question && MoreWithin(kSettleMillis)) {
+            const SFTPErr read = WaitForData();
+            if (read != kSFTPNoErr)
+                return read;
+            continue;
+        }
         if (tail == kPrompt) {
             mLineBuffer.clear();
             return kSFTPNoErr;
@@ -256,8 +266,10 @@ SFTPErr SFTPTunnel::ReadLine(std::string& line) {
                 break;
             }
         }
+        // The prompt has nothing after it: what has already arrived behind
+        // it is read before deciding.
         if (end == std::string::npos &&
-            (mLineBuffer == kPrompt || mLineBuffer.size() >= kLineLimit))
+            ((mLineBuffer == kPrompt && !MoreWithin(0)) || mLineBuffer.size() >= kLineLimit))
             end = mLineBuffer.size();
         if (end != std::string::npos) {
             line.assign(mLineBuffer, 0, end);
@@ -268,6 +280,16 @@ SFTPErr SFTPTunnel::ReadLine(std::string& line) {
         if (read != kSFTPNoErr)
             return read;
     }
+}
+
+bool SFTPTunnel::MoreWithin(int millis) {
+    struct pollfd watch {
+        mFD, POLLIN, 0
+    };
+    int ready;
+    while ((ready = ::poll(&watch, 1, millis)) < 0 && errno == EINTR) {
+    }
+    return ready > 0 && (watch.revents & POLLIN);
 }
 
 bool SFTPTunnel::IsPrompt(const char* text) {

@@ -65,6 +65,8 @@ public:
 private:
     SFTPErr DoConnect();
     SFTPErr WaitForData();
+    // Bytes are ready to read, or arrive within `millis`.
+    bool MoreWithin(int millis);
     bool WriteAll(const std::string& text);
     void CloseTerminal();
     void Reap();

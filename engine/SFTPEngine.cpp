@@ -399,6 +399,8 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
         mLastResponse = "Could not locate source file";
         return false;
     }
+    if (mAbort.load())
+        return true; // stopped before it began
     if (!ChangeLocalDir(localFolder.c_str()))
         return false;
     std::string remoteQuoted, localQuoted;
@@ -468,6 +470,8 @@ bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder
         mLastResponse = "Could not find source file";
         return false;
     }
+    if (mAbort.load())
+        return true; // stopped before it began
     if (!ChangeLocalDir(localFolder.c_str()))
         return false;
     std::string quoted;
