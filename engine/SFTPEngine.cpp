@@ -4,6 +4,7 @@
 #include "platform/core/Folders.h"
 #include "platform/core/Timer.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -49,6 +50,8 @@ bool IsListingLine(const std::string& line) {
             return false;
     return true;
 }
+
+constexpr int kAbortGraceSeconds = 5;
 
 const char kRefusedName[] = "Refused a name holding a line end";
 
@@ -347,11 +350,20 @@ void SFTPEngine::UpdateProgress(uint64_t bytes) {
 // the tool may print as it starts (`ignored`), and on an abort its report.
 bool SFTPEngine::ReadTransfer(const char* ignored) {
     std::string line;
+    std::chrono::steady_clock::time_point abortedAt{};
     for (;;) {
         // Again at every line: an interrupt that reached the tool before its
-        // transfer began is forgotten there.
-        if (mAbort.load())
-            mTunnel.AbortTransfer();
+        // transfer began is forgotten there. A tool that does not stop within
+        // the grace period is ended, so that an abort always takes.
+        if (mAbort.load()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (abortedAt == std::chrono::steady_clock::time_point{})
+                abortedAt = now;
+            if (now - abortedAt > std::chrono::seconds(kAbortGraceSeconds))
+                mTunnel.Terminate();
+            else
+                mTunnel.AbortTransfer();
+        }
         const SFTPErr result = mTunnel.ReadLine(line);
         if (result != kSFTPNoErr)
             return Failed(result);
