@@ -351,6 +351,7 @@ void SFTPTunnel::CloseTerminal() {
 }
 
 void SFTPTunnel::Disconnect() {
+    mConnected = false;
     const bool hadTerminal = mFD >= 0;
     CloseTerminal();
     if (!hadTerminal)
