@@ -107,34 +107,42 @@ struct ColourTable {
 };
 
 // GetNearestIndex over a whole picture: the same answer (smallest squared
-// distance, exact matches first, ties to the earlier entry) remembered per
-// colour, so a photograph does not scan the palette for every pixel.
+// distance, the earliest entry among equals) without scanning the whole
+// palette per pixel. Colour space is cut into 8 x 8 x 8 cells; each cell
+// keeps, in palette order, the entries that can be nearest to some colour in
+// it (those no farther from the cell than the farthest point of the best
+// entry), and answers are remembered per colour.
 class NearestCache {
 public:
-    explicit NearestCache(const CRaster& img) : pal(img.GetPalette()), count(img.head.biClrUsed) {
+    explicit NearestCache(const CRaster& img)
+        : pal(img.GetPalette()), count(std::min<uint32_t>(img.head.biClrUsed, 256)) {
         keys.assign(kSlots, UINT32_MAX);
         values.assign(kSlots, 0);
+        cellAt.assign(kCells, UINT32_MAX);
+        cellLen.assign(kCells, 0);
     }
     uint8_t Find(uint8_t b, uint8_t g, uint8_t r) {
-        if (!pal)
+        if (!pal || count == 0)
             return 0;
         const uint32_t key = uint32_t(b) | uint32_t(g) << 8 | uint32_t(r) << 16;
         const uint32_t s = (key * 2654435761u) >> (32 - kBits);
         if (keys[s] == key)
             return values[s];
-        long best = 200000;
+        const uint32_t cell = uint32_t(b >> 3) | uint32_t(g >> 3) << 5 | uint32_t(r >> 3) << 10;
+        if (cellAt[cell] == UINT32_MAX)
+            Fill(cell);
+        long best = LONG_MAX;
         uint8_t index = 0;
-        for (uint32_t i = 0; i < count; i++) {
-            const long db = long(pal[i].rgbBlue) - b, dg = long(pal[i].rgbGreen) - g,
-                       dr = long(pal[i].rgbRed) - r;
+        const uint8_t* cand = pool.data() + cellAt[cell];
+        for (uint32_t k = 0; k < cellLen[cell]; k++) {
+            const tagRGBQUAD& p = pal[cand[k]];
+            const long db = long(p.rgbBlue) - b, dg = long(p.rgbGreen) - g, dr = long(p.rgbRed) - r;
             const long d = db * db + dg * dg + dr * dr;
-            if (d == 0) {
-                index = uint8_t(i);
-                break;
-            }
             if (d < best) {
                 best = d;
-                index = uint8_t(i);
+                index = cand[k];
+                if (d == 0)
+                    break;
             }
         }
         keys[s] = key;
@@ -143,12 +151,38 @@ public:
     }
 
 private:
+    void Fill(uint32_t cell) {
+        const long lo[3] = {long(cell & 31) * 8, long((cell >> 5) & 31) * 8, long(cell >> 10) * 8};
+        long near[256], far = LONG_MAX;
+        for (uint32_t i = 0; i < count; i++) {
+            const long v[3] = {pal[i].rgbBlue, pal[i].rgbGreen, pal[i].rgbRed};
+            long dn = 0, df = 0;
+            for (int c = 0; c < 3; c++) {
+                const long a = lo[c], z = lo[c] + 7;
+                const long n = v[c] < a ? a - v[c] : v[c] > z ? v[c] - z : 0;
+                const long f = std::max(std::abs(v[c] - a), std::abs(v[c] - z));
+                dn += n * n;
+                df += f * f;
+            }
+            near[i] = dn;
+            far = std::min(far, df);
+        }
+        cellAt[cell] = uint32_t(pool.size());
+        for (uint32_t i = 0; i < count; i++)
+            if (near[i] <= far)
+                pool.push_back(uint8_t(i));
+        cellLen[cell] = uint16_t(pool.size() - cellAt[cell]);
+    }
     static constexpr int kBits = 16;
     static constexpr uint32_t kSlots = 1u << kBits;
+    static constexpr uint32_t kCells = 1u << 15;
     const tagRGBQUAD* pal;
     uint32_t count;
     std::vector<uint32_t> keys;
     std::vector<uint8_t> values;
+    std::vector<uint32_t> cellAt;
+    std::vector<uint16_t> cellLen;
+    std::vector<uint8_t> pool;
 };
 
 // Writes a colour into pixel x of a row of dst: the nearest entry for

@@ -304,6 +304,33 @@ TEST(Transform, GreyDitherAndDepthByHand) {
         EXPECT_EQ(std4.GetPixelIndex(i, 0), i);
 }
 
+// Depth reduction must pick exactly what GetNearestIndex picks, ties to
+// the earlier entry included, for any palette.
+TEST(Transform, DepthReductionPicksTheNearestEntry) {
+    std::srand(5);
+    tagRGBQUAD pal[256];
+    for (int i = 0; i < 256; i++)
+        pal[i] = tagRGBQUAD{uint8_t(std::rand() & 0xF8), uint8_t(std::rand() & 0xF0),
+                            uint8_t(std::rand() & 0xE0), 0};
+    pal[200] = pal[3]; // a duplicate: the earlier entry wins
+    CRaster img(160, 100, 24, 0);
+    for (long y = 0; y < 100; y++)
+        for (long x = 0; x < 160; x++)
+            img.SetPixelColor(
+                x, y,
+                tagRGBQUAD{uint8_t(std::rand()), uint8_t(std::rand()), uint8_t(std::rand()), 0});
+    img.SetPixelColor(0, 0, pal[3]);
+    CRaster reduced(img);
+    ASSERT_TRUE(reduced.DecreaseBpp(8, false, pal));
+    CRaster probe(1, 1, 8, 0);
+    probe.SetPalette(pal, 256);
+    for (long y = 0; y < 100; y++)
+        for (long x = 0; x < 160; x++)
+            ASSERT_EQ(reduced.GetPixelIndex(x, y), probe.GetNearestIndex(img.GetPixelColor(x, y)))
+                << x << "," << y;
+    EXPECT_EQ(reduced.GetPixelIndex(0, 0), 3);
+}
+
 TEST(Transform, DeskewFindsTheTurn) {
     CRaster page = Load("page.ref");
     EXPECT_NEAR(page.Deskew(), 0, 0.11);
