@@ -170,21 +170,21 @@ void EncErrorExit(j_common_ptr cinfo) {
 
 void EncOutputMessage(j_common_ptr) {}
 
-// CJpegStreamMgr: 4096-byte blocks out to the stream.
-struct DestMgr {
+// 4096-byte blocks out to the stream.
+struct CJpegStreamMgr {
     jpeg_destination_mgr pub;
     CRasterStream* stream;
     JOCTET buffer[4096];
 };
 
 void InitDestination(j_compress_ptr cinfo) {
-    DestMgr* d = reinterpret_cast<DestMgr*>(cinfo->dest);
+    CJpegStreamMgr* d = reinterpret_cast<CJpegStreamMgr*>(cinfo->dest);
     d->pub.next_output_byte = d->buffer;
     d->pub.free_in_buffer = sizeof(d->buffer);
 }
 
 boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
-    DestMgr* d = reinterpret_cast<DestMgr*>(cinfo->dest);
+    CJpegStreamMgr* d = reinterpret_cast<CJpegStreamMgr*>(cinfo->dest);
     if (d->stream->Write(d->buffer, 1, sizeof(d->buffer)) != sizeof(d->buffer))
         ERREXIT(cinfo, JERR_FILE_WRITE);
     d->pub.next_output_byte = d->buffer;
@@ -193,7 +193,7 @@ boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
 }
 
 void TermDestination(j_compress_ptr cinfo) {
-    DestMgr* d = reinterpret_cast<DestMgr*>(cinfo->dest);
+    CJpegStreamMgr* d = reinterpret_cast<CJpegStreamMgr*>(cinfo->dest);
     const size_t n = sizeof(d->buffer) - d->pub.free_in_buffer;
     if (n > 0 && d->stream->Write(d->buffer, 1, n) != n)
         ERREXIT(cinfo, JERR_FILE_WRITE);
@@ -218,7 +218,7 @@ bool CRasterJPG::Encode(CRasterStream* hFile) {
 
     jpeg_compress_struct cinfo;
     EncErrorMgr jerr;
-    DestMgr* dest = new DestMgr;
+    CJpegStreamMgr* dest = new CJpegStreamMgr;
     // Grey images of 1 or 4 bits are widened into this row (their palette
     // is the identity, so the index is the grey level).
     uint8_t* volatile spare = nullptr;

@@ -163,11 +163,14 @@ private:
 };
 
 // One code per pixel.
-void compressNONE(CodeStream& cs, const uint8_t* px, size_t n) {
-    for (size_t i = 0; i < n; i++) {
-        if (cs.Full())
-            cs.Clear();
-        cs.Emit(px[i]);
+void compressNONE(CodeStream& cs, PixelSource& src) {
+    while (src.NextRow()) {
+        const uint8_t* px = src.Row();
+        for (long i = 0; i < src.Width(); i++) {
+            if (cs.Full())
+                cs.Clear();
+            cs.Emit(px[i]);
+        }
     }
 }
 
@@ -225,7 +228,7 @@ private:
 // secondary probe; a clear code when the table is full.
 class LzwCoder {
 public:
-    explicit LzwCoder(CodeStream& c) : cs(c) { ClearTable(); }
+    explicit LzwCoder(CodeStream& c) : cs(c) { cl_hash(); }
 
     void Put(const uint8_t* px, size_t n) {
         size_t i = 0;
@@ -263,7 +266,7 @@ public:
                 htab[h] = fcode;
             } else {
                 cs.Clear();
-                ClearTable();
+                cl_hash();
                 freeEnt = cs.eoi + 1;
             }
         }
@@ -274,7 +277,7 @@ public:
     }
 
 private:
-    void ClearTable() {
+    void cl_hash() {
         std::fill(std::begin(htab), std::end(htab), -1);
         freeEnt = cs.eoi + 1;
     }
@@ -287,25 +290,31 @@ private:
     int ent = -1;
 };
 
+void compressRLE(CodeStream& cs, PixelSource& src) {
+    auto rle = std::make_unique<RunCoder>(cs);
+    while (src.NextRow())
+        rle->Put(src.Row(), size_t(src.Width()));
+}
+
+void compressLZW(CodeStream& cs, PixelSource& src) {
+    auto lzw = std::make_unique<LzwCoder>(cs);
+    while (src.NextRow())
+        lzw->Put(src.Row(), size_t(src.Width()));
+    lzw->Finish();
+}
+
 // Compresses the pixels of a rectangle with the coding chosen by option.
 void WritePixels(CRasterGIF::Writer& out, PixelSource& src, int codeSize, uint32_t option) {
     out.Byte(uint8_t(codeSize));
     CodeOutput bits(out);
     CodeStream cs(bits, codeSize);
     cs.Clear();
-    if (option == 2) {
-        auto lzw = std::make_unique<LzwCoder>(cs);
-        while (src.NextRow())
-            lzw->Put(src.Row(), size_t(src.Width()));
-        lzw->Finish();
-    } else if (option == 1) {
-        while (src.NextRow())
-            compressNONE(cs, src.Row(), size_t(src.Width()));
-    } else {
-        auto rle = std::make_unique<RunCoder>(cs);
-        while (src.NextRow())
-            rle->Put(src.Row(), size_t(src.Width()));
-    }
+    if (option == 2)
+        compressLZW(cs, src);
+    else if (option == 1)
+        compressNONE(cs, src);
+    else
+        compressRLE(cs, src);
     cs.End();
 }
 
