@@ -1,4 +1,6 @@
 #include "BasicApp.h"
+#include "ConnectWindow.h"
+#include "QuickConnectWindow.h"
 
 #include "platform/core/EventLoop.h"
 #include "ppxui/Dialogs.h"
@@ -121,6 +123,13 @@ void BasicApp::InitWindows() {
     // "PreferencesWindow", "ConnectWindow", "AboutWindow" and
     // "SynchronizeWindow" are made here, hidden, once their classes exist;
     // until then their pointers stay null and their commands do nothing.
+    PPx::SysNib nib;
+    mConnectWindow = PPx::MakeNibWindow<ConnectWindow>(nib, "ConnectWindow");
+    SetLongLivedWindow(kConnectSlot, mConnectWindow);
+    sPreferences prefs;
+    GetPreferences(prefs);
+    if (!prefs.misc[kMiscMetalWindows] && mConnectWindow)
+        mConnectWindow->ClearTexturedLook();
 }
 
 void BasicApp::SelectWindow(PPx::Window* window) {
@@ -145,9 +154,14 @@ void BasicApp::DoSpecificCommand(uint32_t command) {
     case 'new ': {
         // A new quick-connect window per command, once its class exists:
         // without the nib window nothing is made.
-        PPx::SysNib nib;
-        if (PPx::SysWindow window = nib.CreateWindow("QuickConnectWindow"))
-            PPx::DestroySysWindow(window);
+        sPreferences prefs;
+        GetPreferences(prefs);
+        if (QuickConnectWindow* window =
+                PPx::MakeNibWindow<QuickConnectWindow>(PPx::SysNib(), "QuickConnectWindow")) {
+            if (!prefs.misc[kMiscMetalWindows])
+                window->ClearTexturedLook();
+            window->Show();
+        }
         break;
     }
     case 'clos':
@@ -165,8 +179,9 @@ bool BasicApp::DoSpecificCommandStatus(uint32_t command) {
     return true;
 }
 
-void BasicApp::OpenBookmark(const std::string&) {
-    // Handed to the connection bookmark window once it exists.
+void BasicApp::OpenBookmark(const std::string& path) {
+    if (mConnectWindow)
+        mConnectWindow->OpenBookmark(path);
 }
 
 void BasicApp::OpenSyncBookmark(const std::string&) {

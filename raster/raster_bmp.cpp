@@ -348,10 +348,16 @@ bool CRasterBMP::Decode(CRasterStream* hFile) {
             case 0:
                 ReadSome(hFile, info.pixels, head.biSizeImage);
                 break;
+            // Run-length data is defined only for its own depth; with another
+            // one the runs would be written past the rows.
             case 1:
+                if (bitCount != 8)
+                    throw Failure{"compression type not supported"};
                 DecodeRLE(hFile, false);
                 break;
             case 2:
+                if (bitCount != 4)
+                    throw Failure{"compression type not supported"};
                 DecodeRLE(hFile, true);
                 break;
             default:

@@ -411,6 +411,19 @@ TEST(RasterDecode, BmpRunLengthClipsToTheBitmap) {
         EXPECT_EQ(r8.GetPixelIndex(x, 1), 9);
 }
 
+TEST(RasterDecode, BmpRunLengthOnlyAtItsOwnDepth) {
+    // RLE8 runs in a 4-bit bitmap (rows of 4 bytes for 8 pixels) and RLE4 in
+    // a 1-bit one would write past the rows: both are refused.
+    std::vector<uint8_t> rle8 = {8, 0x11, 0, 1};
+    std::vector<uint8_t> d8 = Bmp(8, 1, 4, 1, GreyPalette(16), rle8);
+    CRaster a(0);
+    EXPECT_FALSE(DecodeBytes(a, d8, kRasterBMP));
+    std::vector<uint8_t> rle4 = {8, 0x11, 0, 1};
+    std::vector<uint8_t> d4 = Bmp(8, 1, 1, 2, GreyPalette(2), rle4);
+    CRaster b(0);
+    EXPECT_FALSE(DecodeBytes(b, d4, kRasterBMP));
+}
+
 TEST(RasterDecode, BmpRefusesImpossibleSizes) {
     const std::pair<int32_t, int32_t> sizes[] = {{0, 5},         {5, 0},         {-5, 5},
                                                  {5, INT32_MIN}, {INT32_MIN, 5}, {100000, 100000}};

@@ -290,13 +290,27 @@ void View::Connect() {
         if (!mContent)
             return;
         QByteArray ids;
+        std::vector<ItemID> dragged;
         for (ItemID item : GetSelectedItems())
-            if (mContent->AddItemToDrag(item))
+            if (mContent->AddItemToDrag(item)) {
                 ids += QByteArray::number(item) + ' ';
+                dragged.push_back(item);
+            }
         if (ids.isEmpty())
             return;
+        std::vector<std::string> files;
+        try {
+            files = mContent->FilesForDrag(dragged);
+        } catch (...) {
+        }
         auto* mime = new QMimeData;
         mime->setData(kItemsMime, ids);
+        if (!files.empty()) {
+            QList<QUrl> urls;
+            for (const std::string& file : files)
+                urls.append(QUrl::fromLocalFile(QString::fromStdString(file)));
+            mime->setUrls(urls);
+        }
         auto* drag = new QDrag(mWidget);
         drag->setMimeData(mime);
         Qt::DropAction action;

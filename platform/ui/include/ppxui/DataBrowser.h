@@ -92,6 +92,9 @@ public:
 
     // Drags out of the list: true to let ITEM take part.
     virtual bool AddItemToDrag(ItemID) { return false; }
+    // Files standing for the dragged items, written before the drag starts
+    // and offered to the drop target as file URLs; none by default.
+    virtual std::vector<std::string> FilesForDrag(const std::vector<ItemID>&) { return {}; }
     // After a drag out ended; DROPFOLDER is the folder it was dropped on, or
     // empty when the drop was refused or went elsewhere.
     virtual void PostProcessDragFromBrowser(bool, const std::string&) {}
