@@ -419,6 +419,8 @@ bool CRasterGIF::EncodeRGB(Writer& out) {
         SetError("GIF: out of memory");
         return false;
     }
+    // One codec for every tile: its tables are large.
+    auto tileCodec = std::make_unique<CRasterGIF>();
     // Colour -> palette entry for the tile being built.
     uint32_t keys[512];
     uint8_t slots[512];
@@ -456,7 +458,7 @@ bool CRasterGIF::EncodeRGB(Writer& out) {
                     dst[x] = slots[s];
                 }
             }
-            CRasterGIF frame;
+            CRasterGIF& frame = *tileCodec;
             frame.Ghost(&tile);
             frame.head = tile.head;
             frame.info.effWidth = tile.info.effWidth;

@@ -277,6 +277,29 @@ TEST_F(EncodeTest, MultiPageGifAndTiff) {
     EXPECT_FALSE(p0.Encode(&s, mixed, 2, kRasterGIF));
 }
 
+// Pages appended one call at a time through one codec.
+TEST_F(EncodeTest, TiffPagesAppended) {
+    CRaster a = MakePalette(12, 7, 8, 21), b = MakeRGB(9, 5, false);
+    b.info.encodeOption = 32773;
+    CMemStream s;
+    ASSERT_TRUE(s.Open());
+    {
+        CRasterTIF codec;
+        codec.Ghost(&a);
+        ASSERT_TRUE(codec.Encode(&s, true)) << codec.info.lastError;
+        codec.Ghost(&b);
+        ASSERT_TRUE(codec.Encode(&s, false)) << codec.info.lastError;
+    }
+    uint8_t* data = s.GetBuffer(false);
+    for (int page = 0; page < 2; page++) {
+        CRaster back(0);
+        back.info.frame = page;
+        ASSERT_TRUE(back.Decode(data, unsigned(s.Size()), kRasterTIF)) << back.info.lastError;
+        EXPECT_EQ(back.info.numFrames, 2);
+        EXPECT_EQ(CompareImages(back, page ? b : a), "") << page;
+    }
+}
+
 TEST_F(EncodeTest, FailuresAreReportedAndSavesAreWhole) {
     CRaster big(300, 10, 8, 0);
     big.Clear(0);
