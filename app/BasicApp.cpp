@@ -1,4 +1,6 @@
 #include "BasicApp.h"
+#include "AboutWindow.h"
+#include "PreferencesWindow.h"
 
 #include "platform/core/EventLoop.h"
 #include "ppxui/Dialogs.h"
@@ -99,6 +101,25 @@ void BasicApp::InitWindows() {
     // "PreferencesWindow", "ConnectWindow", "AboutWindow" and
     // "SynchronizeWindow" are made here, hidden, once their classes exist;
     // until then their pointers stay null and their commands do nothing.
+    // The preferences window comes first: the others read the preferences.
+    PPx::SysNib nib;
+    mPrefsWindow = PPx::MakeNibWindow<PreferencesWindow>(nib, "PreferencesWindow");
+    if (mPrefsWindow) {
+        SetLongLivedWindow(kPrefsSlot, mPrefsWindow);
+        SetPreferencesMaster(&mPrefsWindow->GetMaster());
+    }
+    mAboutWindow = PPx::MakeNibWindow<AboutWindow>(nib, "AboutWindow");
+    if (mAboutWindow)
+        SetLongLivedWindow(kAboutSlot, mAboutWindow);
+
+    // Without the textured look where the user turned it off; the About
+    // window keeps its look.
+    sPreferences prefs;
+    GetPreferences(prefs);
+    if (!prefs.misc[kMiscMetalWindows])
+        for (WindowSlot slot : {kSyncSlot, kConnectSlot, kPrefsSlot})
+            if (mLongLived[slot])
+                mLongLived[slot]->ClearTexturedLook();
 }
 
 void BasicApp::SelectWindow(PPx::Window* window) {

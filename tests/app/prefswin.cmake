@@ -1,0 +1,11 @@
+# Preferences window, sound playback and About window.
+set(prefswin_env
+    "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/platform/ui/lsan.supp"
+    "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
+
+zarvel_test(app_prefs_sound_test
+    SOURCES prefs_sound_test.cpp
+    LIBS zarvel_app
+    LABELS unit
+    ENV ${prefswin_env}
+    TIMEOUT 120)
