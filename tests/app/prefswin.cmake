@@ -9,3 +9,17 @@ zarvel_test(app_prefs_sound_test
     LABELS unit
     ENV ${prefswin_env}
     TIMEOUT 120)
+
+zarvel_test(app_prefs_window_test
+    SOURCES prefs_window_test.cpp
+    LIBS zarvel_app
+    LABELS unit
+    ENV ${prefswin_env}
+    TIMEOUT 120)
+
+zarvel_test(app_prefs_about_test
+    SOURCES prefs_about_test.cpp
+    LIBS zarvel_app
+    LABELS unit
+    ENV ${prefswin_env}
+    TIMEOUT 120)
