@@ -23,3 +23,11 @@ zarvel_test(app_prefs_about_test
     LABELS unit
     ENV ${prefswin_env}
     TIMEOUT 120)
+
+# The real player: not under the sanitizers, whose leak reports the media
+# framework's libraries would fill.
+zarvel_test(app_prefs_player_test
+    SOURCES prefs_player_test.cpp
+    LIBS zarvel_app
+    ENV ${prefswin_env}
+    TIMEOUT 120)
