@@ -66,8 +66,9 @@ TEST(SystemSoundPlayer, TellsSoundFromOtherFiles) {
     EXPECT_FALSE(player->CanPlay(dir.file("notes.txt")));
     EXPECT_FALSE(player->CanPlay(dir.file("missing.wav")));
     EXPECT_FALSE(player->CanPlay(dir.path()));
-    if (const char* source = std::getenv("ZARVEL_SOURCE_DIR"))
+    if (const char* source = std::getenv("ZARVEL_SOURCE_DIR")) {
         EXPECT_FALSE(player->CanPlay(std::string(source) + "/resources/Resources/zarvel-logo.png"));
+    }
     std::string system = FirstSystemSound();
     if (system.empty())
         GTEST_SKIP() << "no system sounds installed";
