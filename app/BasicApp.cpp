@@ -6,6 +6,11 @@
 #include "ppxui/Dialogs.h"
 
 #include <shared_mutex>
+
+#if __has_include("EnginePreferences.h")
+#include "EnginePreferences.h"
+#define ZARVEL_ENGINE_PREFERENCES 1
+#endif
 #include <sys/stat.h>
 
 std::atomic<BasicApp*> BasicApp::mApp{nullptr};
@@ -54,9 +59,26 @@ BasicApp::BasicApp() {
         return PPx::noErr;
     }));
     InitWindows();
+#ifdef ZARVEL_ENGINE_PREFERENCES
+    // Worker threads read the engine's values through the application, afresh
+    // on every call.
+    SetEnginePreferencesProvider([] {
+        sPreferences prefs;
+        CopyPreferences(prefs);
+        EnginePreferences values;
+        values.ftpTimeoutSecs = prefs.ftpTimeoutSecs;
+        values.noopSecs = prefs.noopSecs;
+        values.listHiddenFiles = prefs.misc[kMiscListHiddenFiles];
+        return values;
+    });
+#endif
 }
 
 BasicApp::~BasicApp() {
+#ifdef ZARVEL_ENGINE_PREFERENCES
+    // Returns once no worker is inside the provider any more.
+    SetEnginePreferencesProvider({});
+#endif
     mHandlers.clear();
     // Windows that own connections go first, while the application object
     // is still there for their workers; then the long-lived ones.

@@ -1,4 +1,5 @@
 #include "ppxui/DataBrowser.h"
+#include "Nesting.h"
 #include "TreeView.h"
 
 #include <QAbstractTableModel>
@@ -298,7 +299,11 @@ void View::Connect() {
         mime->setData(kItemsMime, ids);
         auto* drag = new QDrag(mWidget);
         drag->setMimeData(mime);
-        Qt::DropAction action = drag->exec(Qt::CopyAction);
+        Qt::DropAction action;
+        {
+            NestedLoop nested;
+            action = drag->exec(Qt::CopyAction);
+        }
         // Only our own windows could tell where the items went; a drop
         // elsewhere reports no folder.
         try {
@@ -339,7 +344,11 @@ void View::Connect() {
             action->setEnabled(entry.enabled);
             action->setData(QVariant::fromValue<uint>(entry.command));
         }
-        QAction* chosen = menu.exec(event->globalPos());
+        QAction* chosen;
+        {
+            NestedLoop nested;
+            chosen = menu.exec(event->globalPos());
+        }
         if (chosen) {
             try {
                 mContent->ProcessContextualMenuSelection(chosen->data().toUInt());

@@ -1,4 +1,5 @@
 #include "ppxui/Dialogs.h"
+#include "Nesting.h"
 #include "ppxui/Window.h"
 
 #include <QAbstractButton>
@@ -116,7 +117,10 @@ OSStatus RunAlert(Window* parent, AlertType type, const std::string& message,
         box->setWindowModality(Qt::ApplicationModal);
     }
     box->show();
-    loop.exec(QEventLoop::DialogExec);
+    {
+        NestedLoop nested;
+        loop.exec(QEventLoop::DialogExec);
+    }
     result = watcher->mResult;
     box->hide();
     box->deleteLater();
@@ -231,7 +235,10 @@ void RunChooser(Window* parent, const ChooserOptions& options,
         loop.exit(0);
     });
     dialog->show();
-    loop.exec(QEventLoop::DialogExec);
+    {
+        NestedLoop nested;
+        loop.exec(QEventLoop::DialogExec);
+    }
     finish(code);
 }
 

@@ -1,10 +1,10 @@
 #include "ppxui/Window.h"
+#include "Nesting.h"
 #include "platform/core/EventLoop.h"
 #include "ppxui/Views.h"
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QShortcut>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolBar>
 #include <QVariant>
 #include <QWidget>
@@ -39,10 +40,33 @@ void CommandTarget::AddStatusHandler(CommandUpdateStatusDoer* handler) {
 }
 
 void CommandTarget::RemoveHandlers(const void* handler) {
-    std::erase_if(mCommandHandlers,
-                  [handler](auto* h) { return dynamic_cast<const void*>(h) == handler; });
-    std::erase_if(mStatusHandlers,
-                  [handler](auto* h) { return dynamic_cast<const void*>(h) == handler; });
+    // The handler may be named by the object or by its doer part.
+    auto named = [handler](auto* h) {
+        return static_cast<const void*>(h) == handler || dynamic_cast<const void*>(h) == handler;
+    };
+    std::erase_if(mCommandHandlers, named);
+    std::erase_if(mStatusHandlers, named);
+}
+
+constexpr FourCharCode kEventClassPostedCommand = 'Ppst';
+constexpr FourCharCode kEventPostedCommand = 'cmnd';
+constexpr FourCharCode kEventParamCommand = 'cmid';
+
+CommandTarget::CommandTarget() {
+    mPostedHandler =
+        InstallHandler(kEventClassPostedCommand, kEventPostedCommand, [this](Event& event) {
+            int64_t command = 0;
+            if (!event.GetInteger(kEventParamCommand, command))
+                return eventNotHandledErr;
+            ProcessCommand(static_cast<uint32_t>(command));
+            return noErr;
+        });
+}
+
+void PostCommand(const EventTargetRef& target, uint32_t command) {
+    Event event(kEventClassPostedCommand, kEventPostedCommand);
+    event.SetInteger(kEventParamCommand, command);
+    PostEvent(target, std::move(event));
 }
 
 OSStatus CommandTarget::ProcessCommand(uint32_t command) {
@@ -164,6 +188,12 @@ struct RunningLoop {
     ModalLoop* loop;
 };
 
+// Windows whose loop was asked to end before it ran.
+std::vector<Window*>& EarlyQuits() {
+    static std::vector<Window*> windows;
+    return windows;
+}
+
 std::vector<RunningLoop>& ModalLoops() {
     static std::vector<RunningLoop> loops;
     return loops;
@@ -199,6 +229,14 @@ class Window::Agent : public QObject {
 public:
     Agent(Window* window, QWidget* widget) : QObject(widget), mWindow(window) {
         widget->installEventFilter(this);
+    }
+    // The toolbox window went first (with a parent that was destroyed):
+    // the object must not destroy it again.
+    ~Agent() override {
+        if (mWindow) {
+            mWindow->mWindow = nullptr;
+            mWindow->mAgent = nullptr;
+        }
     }
     Window* mWindow;
 
@@ -248,6 +286,18 @@ protected:
 
 // Windows --------------------------------------------------------------------
 
+namespace {
+
+int gNestedDepth = 0;
+
+// Windows whose close waits for the nested loops to end.
+std::vector<Window*>& DeferredCloses() {
+    static std::vector<Window*> windows;
+    return windows;
+}
+
+} // namespace
+
 constexpr FourCharCode kEventClassWindow = 'wind';
 constexpr FourCharCode kEventWindowClose = 72;
 
@@ -270,7 +320,9 @@ Window::Window() {
 }
 
 Window::~Window() {
+    std::erase(DeferredCloses(), this);
     std::erase(LiveWindows(), this);
+    std::erase(EarlyQuits(), this);
     std::erase(FrontOrder(), this);
     for (auto& loop : ModalLoops())
         if (loop.window == this) {
@@ -435,9 +487,33 @@ void Window::Close() {
     PostEvent(Ref(), Event(kEventClassWindow, kEventWindowClose));
 }
 
+void EnterNestedLoop() {
+    ++gNestedDepth;
+}
+
+void LeaveNestedLoop() {
+    if (--gNestedDepth > 0)
+        return;
+    std::vector<Window*> waiting;
+    waiting.swap(DeferredCloses());
+    for (Window* window : waiting)
+        PostEvent(window->Ref(), Event(kEventClassWindow, kEventWindowClose));
+}
+
+int NestedLoopDepth() {
+    return gNestedDepth;
+}
+
 void Window::DeliverClose() {
     if (mBusy > 0)
         return; // Leave posts it again once the last callback has returned
+    if (gNestedDepth > 0) {
+        // Some callback below a sheet, alert or menu may belong to this window.
+        if (std::find(DeferredCloses().begin(), DeferredCloses().end(), this) ==
+            DeferredCloses().end())
+            DeferredCloses().push_back(this);
+        return;
+    }
     mClosePending = false;
     try {
         DoWindowClose();
@@ -559,8 +635,12 @@ void SheetWindow::Show(Window* parent) {
 }
 
 void SheetWindow::Hide() {
-    if (QWidget* sheet = GetSysWindow())
+    if (QWidget* sheet = GetSysWindow()) {
         sheet->hide();
+        // Off its parent again, so that the parent's going cannot take it.
+        if (sheet->parentWidget())
+            sheet->setParent(nullptr, sheet->windowFlags());
+    }
     if (mParentWindow) {
         Window* parent = mParentWindow;
         mParentWindow = nullptr;
@@ -574,10 +654,13 @@ void SheetWindow::Hide() {
 OSStatus RunAppModalLoopForWindow(Window* window) {
     if (!window || !window->GetSysWindow())
         return paramErr;
+    if (std::erase(EarlyQuits(), window) > 0)
+        return noErr;
     ModalLoop loop;
     ModalLoops().push_back({window, &loop});
     {
         Window::Busy busy(window);
+        NestedLoop nested;
         loop.Run();
     }
     std::erase_if(ModalLoops(), [&loop](const RunningLoop& m) { return m.loop == &loop; });
@@ -592,7 +675,9 @@ OSStatus QuitAppModalLoopForWindow(Window* window) {
             it->window = nullptr;
             return noErr;
         }
-    return paramErr;
+    if (window)
+        EarlyQuits().push_back(window);
+    return noErr;
 }
 
 int AppModalDepth() {

@@ -1,6 +1,7 @@
 // Nib windows, controls, sheets and the command path on the offscreen platform.
 #include "platform/core/EventLoop.h"
 #include "ppxui/Application.h"
+#include "ppxui/Dialogs.h"
 #include "ppxui/Testing.h"
 #include "ppxui/Views.h"
 #include "ppxui/Window.h"
@@ -13,6 +14,7 @@
 #include <QMenuBar>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace PPx;
@@ -288,4 +290,54 @@ TEST_F(UITest, SheetReturnsOkWithItsDataOrCancel) {
     EXPECT_EQ(third->DoModal(window), 'not!');
     delete third;
     delete window;
+}
+
+TEST_F(UITest, SheetOutlivesItsParentAndQuitBeforeRunEndsAtOnce) {
+    SysNib nib;
+    auto* window = MakeNibWindow<TestWindow>(nib, "TestWindow");
+    window->Show();
+    auto* sheet = MakeNibWindow<NameSheet>(nib, "TestSheet");
+    Testing::Later([&] { Testing::ClickControl(sheet->GetSysWindow(), 'okok'); });
+    EXPECT_EQ(sheet->DoModal(window), 'ok  ');
+    delete window; // the sheet's caller has not closed it yet
+    EXPECT_EQ(sheet->GetData(), "");
+    // A sheet that answers before its loop runs does not hang.
+    sheet->DoCommandProcess('not!');
+    EXPECT_EQ(RunAppModalLoopForWindow(sheet), noErr);
+    delete sheet;
+}
+
+TEST_F(UITest, PostedCommandsTakeTheWholePath) {
+    SysNib nib;
+    auto* window = MakeNibWindow<TestWindow>(nib, "TestWindow");
+    Log().clear();
+    std::thread([ref = window->mOne->Ref()] { PostCommand(ref, 'BTN1'); }).join();
+    EXPECT_TRUE(Log().empty()); // not before the event loop runs
+    EXPECT_TRUE(RunEventLoopUntil([] { return !Log().empty(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(Log(), std::vector<std::string>{"window BTN1"});
+    // Posted to a window that is gone: dropped.
+    EventTargetRef gone = window->Ref();
+    delete window;
+    PostCommand(gone, 'BTN1');
+    Testing::ProcessEvents();
+    EXPECT_EQ(Log().size(), 1u);
+}
+
+TEST_F(UITest, CloseWaitsForAnApplicationModalAlertOverACallback) {
+    SysNib nib;
+    gDestroyed = 0;
+    auto* window = MakeNibWindow<TestWindow>(nib, "TestWindow");
+    window->Show();
+    bool goneDuringAlert = true;
+    // A callback of the window (not one of its handlers) shows an alert of
+    // its own; meanwhile the window is asked to close.
+    Testing::Later([&] {
+        window->Close();
+        Testing::ProcessEvents();
+        goneDuringAlert = gDestroyed != 0;
+        Testing::ClickAlertButton("OK");
+    });
+    StandardAlert(kAlertStopAlert, "Connection Lost", "");
+    EXPECT_FALSE(goneDuringAlert);
+    EXPECT_TRUE(RunEventLoopUntil([] { return gDestroyed == 1; }, std::chrono::seconds(5)));
 }

@@ -64,7 +64,7 @@ constexpr FourCharCode kEventParamEnabled = 'enab';
 // An exception escaping a handler counts as handled.
 class CommandTarget : public EventTarget {
 public:
-    CommandTarget() = default;
+    CommandTarget();
 
     void AddCommandHandler(CommandProcessDoer* handler);
     void AddStatusHandler(CommandUpdateStatusDoer* handler);
@@ -83,7 +83,13 @@ protected:
 private:
     std::vector<CommandProcessDoer*> mCommandHandlers;
     std::vector<CommandUpdateStatusDoer*> mStatusHandlers;
+    EventHandler mPostedHandler;
 };
+
+// Queues COMMAND for TARGET's command path (any thread, through a reference
+// taken on the main thread); it runs from the event loop, doers included,
+// and is dropped when the target goes first.
+void PostCommand(const EventTargetRef& target, uint32_t command);
 
 struct Rect {
     int16_t top = 0, left = 0, bottom = 0, right = 0;
