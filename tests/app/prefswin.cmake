@@ -31,3 +31,11 @@ zarvel_test(app_prefs_player_test
     LIBS zarvel_app
     ENV ${prefswin_env}
     TIMEOUT 120)
+
+# 'prfU' reaching two open FTP connections on the real server.
+zarvel_test(app_prefs_backends_test
+    SOURCES prefs_backends_test.cpp
+    LIBS zarvel_app zarvel_conn_testsupport zarvel_engine
+    FIXTURES pyftpd
+    ENV ${prefswin_env}
+    TIMEOUT 120)
