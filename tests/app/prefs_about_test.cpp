@@ -142,3 +142,33 @@ TEST(StartUp, MakesBothWindowsHiddenAndShowsThemOnTheirCommands) {
     SetOpenURLHandler(nullptr);
     Testing::ProcessEvents();
 }
+
+TEST(StartUp, WithoutThePreferencesWindowReadersGetTheDefaults) {
+    TempDir config, resources;
+    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    const char* source = std::getenv("ZARVEL_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    for (const char* name : {"AboutWindow.ui", "zarvel-logo.png", "MenuBar.ui"})
+        testsupport::writeFile(
+            resources.file(name),
+            testsupport::readFile(std::string(source) + "/resources/Resources/" + name));
+    const char* before = std::getenv("ZARVEL_RESOURCES");
+    std::string saved = before ? before : "";
+    ::setenv("ZARVEL_RESOURCES", resources.path().c_str(), 1);
+    UIApplication::EnsureForTests();
+    {
+        BasicApp app;
+        EXPECT_EQ(app.GetPreferencesMaster(), nullptr);
+        sPreferences copy;
+        copy.redialSecs = 12345; // left alone without a preferences window
+        BasicApp::CopyPreferences(copy);
+        EXPECT_EQ(copy.redialSecs, 12345);
+        bool about = false;
+        for (Window* window : Window::AllWindows())
+            about = about || std::string(window->ClassName()) == "AboutWindow";
+        EXPECT_TRUE(about);
+        EXPECT_EQ(AppCommand('pref'), noErr); // nothing to show, no harm
+    }
+    ::setenv("ZARVEL_RESOURCES", saved.c_str(), 1);
+    Testing::ProcessEvents();
+}
