@@ -70,10 +70,18 @@ TEST(AboutWindow, TitleLogoAndClose) {
     Testing::ProcessEvents();
 }
 
-TEST(StartUp, BothWindowsMadeHiddenAndShownByTheirCommands) {
+TEST(StartUp, BothWindowsMadeHiddenWithTheirLookAndShownByTheirCommands) {
     TempDir config;
     ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
     UIApplication::EnsureForTests();
+    {
+        // The user turned the textured look off.
+        PreferencesMaster file;
+        sPreferences plain;
+        plain.misc[kMiscMetalWindows] = false;
+        file.SetPreferences(plain);
+        file.SavePreferences();
+    }
     {
         BasicApp app;
         auto* prefs = static_cast<PreferencesWindow*>(Find("PreferencesWindow"));
@@ -82,6 +90,8 @@ TEST(StartUp, BothWindowsMadeHiddenAndShownByTheirCommands) {
         EXPECT_FALSE(prefs->IsVisible());
         EXPECT_FALSE(about->IsVisible());
         EXPECT_EQ(about->GetTitle(), std::string("Zarvel ") + ZARVEL_VERSION);
+        EXPECT_FALSE(prefs->HasTexturedLook());
+        EXPECT_TRUE(about->HasTexturedLook()); // whatever the preferences say
         // Readers reach the master record through the application object.
         sPreferences changed;
         changed.redialSecs = 5;
