@@ -6,7 +6,6 @@
 #include "platform/core/Events.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 
 namespace {

@@ -14,6 +14,7 @@ namespace {
 
 // How long a file may take to tell whether it holds sound.
 constexpr int kProbeMilliseconds = 5000;
+constexpr int kAudioGraceMilliseconds = 300;
 
 bool IsReadableFile(const std::string& path) {
     QFileInfo info(QString::fromStdString(path));
@@ -72,6 +73,7 @@ public:
         QEventLoop loop;
         bool answered = false;
         bool playable = false;
+        bool waiting = false;
         auto settle = [&] {
             if (answered)
                 return;
@@ -79,8 +81,19 @@ public:
             case QMediaPlayer::LoadedMedia:
             case QMediaPlayer::BufferedMedia:
             case QMediaPlayer::BufferingMedia:
-                // A picture opens too; only sound counts.
-                playable = probe.hasAudio();
+                // A picture opens too; only sound counts. The news of the
+                // sound may come just after the file has loaded.
+                if (!probe.hasAudio()) {
+                    if (!waiting) {
+                        waiting = true;
+                        QTimer::singleShot(kAudioGraceMilliseconds, &loop, [&] {
+                            answered = true;
+                            loop.quit();
+                        });
+                    }
+                    return;
+                }
+                playable = true;
                 answered = true;
                 break;
             case QMediaPlayer::InvalidMedia:
