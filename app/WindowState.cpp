@@ -1,6 +1,7 @@
 #include "WindowState.h"
 
 #include "platform/core/Preferences.h"
+#include "ppxui/Dialogs.h"
 #include "ppxui/Views.h"
 
 std::vector<uint8_t> EncodeWindowState(const PPx::Rect& bounds) {
@@ -65,4 +66,15 @@ PPx::OSStatus StandardCursorRule(PPx::View* under, PPx::ThemeCursor& cursor) {
     if (dynamic_cast<PPx::EditUnicodeText*>(under) && under->IsEnabled())
         cursor = PPx::ThemeCursor::IBeam;
     return PPx::noErr;
+}
+
+bool ReportUnreadableAppValues(PPx::PreferenceStore& store) {
+    store.Get("");
+    std::string aside = store.SetAsidePath();
+    if (aside.empty())
+        return false;
+    PPx::StandardAlert(PPx::kAlertCautionAlert, "Error reading saved window settings",
+                       "The file could not be read and was kept as \"" + aside +
+                           "\". Window places and list layouts start afresh.");
+    return true;
 }

@@ -21,6 +21,14 @@ void SaveWindowState(PPx::Window& window, const std::string& key);
 // A missing, non-data or short value leaves the window as it is.
 void LoadWindowState(PPx::Window& window, const std::string& key, bool sizeOnly = false);
 
+namespace PPx {
+class PreferenceStore;
+}
+
+// Reads the stored values now and, when their file could not be read and was
+// kept aside, tells the user (caution alert) where it went. True when told.
+bool ReportUnreadableAppValues(PPx::PreferenceStore& store);
+
 // Over an enabled text field the I-beam, over another control the arrow
 // (handled); over no control the arrow, not handled.
 PPx::OSStatus StandardCursorRule(PPx::View* under, PPx::ThemeCursor& cursor);

@@ -1,8 +1,10 @@
 // Start-up: the interface, the application object, the event loop.
 #include "BasicApp.h"
+#include "WindowState.h"
 
 #include "platform/core/EventLoop.h"
 #include "platform/core/Events.h"
+#include "platform/core/Preferences.h"
 #include "ppxui/Application.h"
 #include "ppxui/Dialogs.h"
 #include "ppxui/Window.h"
@@ -42,6 +44,8 @@ int main(int argc, char** argv) {
                                "This program requires MacOS X version 10.3.9 or newer", "");
             return 0;
         }
+
+        ReportUnreadableAppValues(PPx::AppPreferences());
 
         // The connection bookmark window is the first thing the user sees.
         PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('CNBK'));

@@ -109,6 +109,24 @@ TEST_F(ShellTest, WindowStateIsSavedAndLoaded) {
                     static_cast<int16_t>(60 + saved.right - saved.left)}));
 }
 
+TEST_F(ShellTest, UnreadableWindowSettingsAreKeptAndReported) {
+    TempDir dir;
+    testsupport::writeFile(dir.file("Zarvel.plist"), "<plist>broken");
+    PreferenceStore store(dir.file("Zarvel.plist"));
+    Testing::AlertInfo shown;
+    Testing::Later([&] {
+        shown = Testing::CurrentAlert();
+        Testing::ClickAlertButton("OK");
+    });
+    EXPECT_TRUE(ReportUnreadableAppValues(store));
+    EXPECT_EQ(shown.message, "Error reading saved window settings");
+    EXPECT_NE(shown.explanation.find(dir.file("Zarvel.plist.corrupt")), std::string::npos);
+    EXPECT_EQ(testsupport::readFile(dir.file("Zarvel.plist.corrupt")), "<plist>broken");
+
+    PreferenceStore fine(dir.file("Other.plist"));
+    EXPECT_FALSE(ReportUnreadableAppValues(fine));
+}
+
 TEST_F(ShellTest, CursorRule) {
     auto* edit = NibEditUnicodeText::CreatePPxView(window->GetSysWindow(), 'EDIT', 100);
     auto* button = NibPushButton::CreatePPxView(window->GetSysWindow(), 'BTN1', 100);
