@@ -145,17 +145,6 @@ int CreateBeside(const std::string& destination, std::string& path) {
 
 } // namespace
 
-// Marks the engine busy with a transfer on this thread, so that a Disconnect
-// from another thread only wakes it instead of closing sockets under it.
-struct FTPEngine::TransferGuard {
-    explicit TransferGuard(FTPEngine& engine) : mEngine(engine) {
-        mEngine.mBusyThread.store(std::this_thread::get_id());
-        mEngine.mBusy.store(true);
-    }
-    ~TransferGuard() { mEngine.mBusy.store(false); }
-    FTPEngine& mEngine;
-};
-
 FTPEngine::FTPEngine() = default;
 
 FTPEngine::~FTPEngine() {
@@ -231,6 +220,7 @@ bool FTPEngine::SetTimeout(int seconds) {
 
 bool FTPEngine::Connect(const std::string& host, int port, int timeout) {
     CloseControl();
+    mOwner.store(std::this_thread::get_id());
     {
         std::lock_guard<std::mutex> lock(mControlLock);
         if (!mControl.CreateTCP()) {
@@ -255,8 +245,7 @@ bool FTPEngine::Disconnect() {
     mData.Interrupt();
     {
         std::lock_guard<std::mutex> lock(mControlLock);
-        if (mBusy.load() && mBusyThread.load() != std::this_thread::get_id()) {
-            // A transfer runs on the worker: wake it; the worker closes.
+        if (mOwner.load() != std::thread::id() && mOwner.load() != std::this_thread::get_id()) {
             if (mWakeControl >= 0)
                 ::shutdown(mWakeControl, SHUT_RDWR);
             mUp.store(false);
@@ -313,7 +302,7 @@ bool FTPEngine::SendCommandWithReply(const std::string& command, std::string& re
         return Fail(kDisconnected);
     reply.clear();
     if (!SendCommand(command))
-        return Fail(kCouldNotSend);
+        return mUp.load() ? Fail(kCouldNotSend) : Fail(kDisconnected);
     if (!WaitResponse(reply))
         return Fail(kNoResponse);
     return true;
@@ -359,6 +348,20 @@ bool FTPEngine::ReceiveLine(std::string& line, int timeoutMs) {
             return false;
         mInput.append(chunk, static_cast<size_t>(got));
     }
+}
+
+bool FTPEngine::ControlReadable(int timeoutMs) {
+    if (mInputStart < mInput.size())
+        return true;
+    const int fd = mControl.GetFD();
+    if (fd < 0)
+        return false;
+    pollfd waiter{fd, POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&waiter, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    return ready == 1;
 }
 
 bool FTPEngine::WaitResponse(std::string& reply) {
@@ -651,11 +654,8 @@ bool FTPEngine::SendAbort() {
         // Many servers follow the 426 of the cut transfer with a 226 for the
         // ABOR itself; take it now so it is not read as a later reply.
         std::string second;
-        if (WaitResponseWithin(second, 2000))
-            mLastResponse = second;
-        else if (mUp.load() == false)
+        if (ControlReadable(2000) && !WaitResponse(second))
             return false;
-        code = 426;
     }
     return code == 426 || code == 225 || code == 226;
 }
@@ -783,7 +783,6 @@ bool FTPEngine::AbandonTransfer(const std::string& reason, bool reset) {
 }
 
 bool FTPEngine::GetDirList(const char* path, std::string& listing, bool passive) {
-    TransferGuard guard(*this);
     listing.clear();
     mData.ClearInterrupt();
     uint64_t offset = 0;
@@ -886,7 +885,6 @@ struct DownloadTarget {
 
 bool FTPEngine::GetFile(const std::string& remote, const std::string& destination, uint64_t offset,
                         bool ascii, bool passive, int64_t expectedSize) {
-    TransferGuard guard(*this);
     mAbort.store(false);
     mData.ClearInterrupt();
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kTransferBuffer]);
@@ -982,7 +980,6 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
 
 bool FTPEngine::PutFile(const std::string& remote, const std::string& source, uint64_t offset,
                         bool ascii, bool passive) {
-    TransferGuard guard(*this);
     mAbort.store(false);
     mData.ClearInterrupt();
 

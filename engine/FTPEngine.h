@@ -110,9 +110,10 @@ protected:
     // One line with its line end, from the buffered control stream.
     virtual bool ReceiveLine(std::string& line, int timeoutMs);
     bool WaitResponseWithin(std::string& reply, int timeoutMs);
+    // Whether reply bytes arrive within `timeoutMs`, without reading them.
+    bool ControlReadable(int timeoutMs);
 
 private:
-    struct TransferGuard;
     enum class Kind { kList, kRetrieve, kStore };
 
     bool Fail(const char* text);
@@ -143,6 +144,8 @@ private:
     std::mutex mControlLock;
     int mWakeControl = -1;
     std::atomic<bool> mUp{false};
-    std::atomic<bool> mBusy{false};
-    std::atomic<std::thread::id> mBusyThread{};
+    // The thread that connected: the worker. A Disconnect from any other
+    // thread only shuts the sockets down, waking whatever the worker waits
+    // for; the worker closes them.
+    std::atomic<std::thread::id> mOwner{};
 };

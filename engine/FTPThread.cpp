@@ -665,7 +665,8 @@ void FTPThread::OnDownload(const sFTPEvent& request) {
         if (!item.isFolder)
             ++fileCount;
     struct stat folder {};
-    if (::stat(info.destination.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+    if (fileCount > 0 &&
+        (::stat(info.destination.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)))
         return SetError("Could not create local file");
 
     for (const sFileInfo& item : info.files) {

@@ -344,5 +344,35 @@ TEST_P(ConnServerTest, DisposeDuringATransferStopsIt) {
     ::unlink((remote + "/huge").c_str());
 }
 
+TEST_P(ConnServerTest, AbortEndsTheDownloadNormallyAndKeepsTheOldFile) {
+    const off_t size = off_t(8) * 1024 * 1024 * 1024;
+    {
+        const int fd = ::open((remote + "/huge").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, size), 0);
+        ::close(fd);
+    }
+    TempDir local;
+    writeFile(local.file("huge"), "the old copy");
+    frontend.onUpdate = [&](const sFileProgress&) { connection->AbortTransfer(); };
+    sDownloadInfo down;
+    down.destination = local.path();
+    down.files = {File("huge", static_cast<uint64_t>(size)), File("never")};
+    EXPECT_TRUE(frontend.Do([&] { connection->Download(down); })) << frontend.lastError;
+    EXPECT_EQ(frontend.asks, 0);
+    EXPECT_EQ(frontend.Count("strt never"), 0);
+    EXPECT_EQ(readFile(local.file("huge")), "the old copy");
+    EXPECT_EQ(Names(local.path()), std::vector<std::string>{"huge"});
+    ::unlink((remote + "/huge").c_str());
+    // The connection goes on serving requests.
+    frontend.onUpdate = nullptr;
+    EXPECT_TRUE(frontend.Do([&] { connection->GetDirList(); })) << frontend.lastError;
+    // An empty list completes at once, whatever its destination.
+    down.destination = local.file("missing");
+    down.files = {File("folder", 0, true)};
+    EXPECT_TRUE(frontend.Do([&] { connection->Download(down); }));
+    ExpectWellBehaved(frontend);
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, ConnServerTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Passive" : "Active"; });
