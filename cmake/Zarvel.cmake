@@ -12,7 +12,9 @@ function(zarvel_test name)
         set(T_TIMEOUT 600)
     endif()
     set(env "ZARVEL_SERVERS=${CMAKE_BINARY_DIR}/servers" "ZARVEL_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-            "QT_QPA_PLATFORM=offscreen" ${T_ENV})
+            "QT_QPA_PLATFORM=offscreen"
+            "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+            ${T_ENV})
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
     if(T_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")

@@ -12,7 +12,8 @@ jobs=$(nproc)
 
 "$src/scripts/build.sh" "$src/build-asan" --target tests_unit \
     -DCMAKE_BUILD_TYPE=Debug -DZARVEL_SANITIZE=address,undefined
-(cd "$src/build-asan" && ctest --output-on-failure -j"$jobs" -L unit)
+(cd "$src/build-asan" && LSAN_OPTIONS="suppressions=$src/tests/lsan.supp:print_suppressions=0" \
+    UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs" -L unit)
 
 "$src/scripts/build.sh" "$src/build-tsan" --target tests_tsan \
     -DCMAKE_BUILD_TYPE=Debug -DZARVEL_SANITIZE=thread

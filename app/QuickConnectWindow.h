@@ -1,0 +1,38 @@
+#pragma once
+// A one-off connection without a bookmark: host, port and the rest typed
+// in, OK opens the browser window and this window goes away.
+#include "ConnectionRecords.h"
+#include "NibWindow.h"
+
+class QuickConnectWindow : public NibWindow,
+                           public PPx::CommandProcessDoer,
+                           public PPx::WindowCursorChangeDoer,
+                           public PPx::WindowBoundsChangedDoer {
+public:
+    void FinishInit() override;
+    const char* ClassName() const override { return "QuickConnectWindow"; }
+
+    PPx::OSStatus DoCommandProcess(uint32_t command) override;
+    PPx::OSStatus DoWindowCursorChange(PPx::View* under, PPx::ThemeCursor& cursor) override;
+    PPx::OSStatus DoWindowBoundsChanged() override;
+
+    virtual void OnSecureChange();
+    virtual void OnConnect(const sBookMarkData& bookmark);
+    virtual bool CollectData(sBookMarkData& bookmark);
+    virtual void LoadWindowState();
+    virtual void SaveWindowState();
+
+private:
+    void ShowMessage(const std::string& message);
+
+    NibEditUnicodeText* mHost = nullptr;
+    NibEditUnicodeText* mUser = nullptr;
+    NibEditUnicodeText* mPassword = nullptr;
+    NibEditUnicodeText* mDir = nullptr;
+    NibEditUnicodeText* mAccount = nullptr;
+    NibStaticText* mAccountLabel = nullptr;
+    NibEditUnicodeText* mPort = nullptr;
+    NibCheckBox* mPassive = nullptr;
+    NibCheckBox* mSecure = nullptr;
+    NibPushButton* mOK = nullptr;
+};

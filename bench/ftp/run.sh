@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# bench/ftp/run.sh [BUILD_DIR]: the FTP engine against curl and lftp over
+# loopback, with pyftpdlib and vsftpd as servers: a 1 GiB download and upload,
+# and 1,000 files of 4 KiB one after another. Prints times, throughput ratios
+# (curl's time / ours: above 1 means we are faster) and peak memory.
+# Needs root for the vsftpd user (see tests/servers/start-vsftpd.sh).
+set -euo pipefail
+src=$(cd "$(dirname "$0")/../.." && pwd)
+build=${1:-$src/build}
+bench=$build/bin/ftpbench
+[ -x "$bench" ] || { echo "build first: $bench is missing" >&2; exit 1; }
+size_mb=${ZARVEL_BENCH_MB:-1024}
+runs=${ZARVEL_BENCH_RUNS:-5}
+# In memory when there is room, so that the disk's write-back does not decide
+# the result: this measures the clients, not the disk.
+base=/tmp
+if [ -d /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR==2 {print $4}')" -gt $((size_mb * 1024 * 6)) ]; then
+    base=/dev/shm
+fi
+work=$(mktemp -d "$base/zarvel-ftpbench.XXXXXX")
+# vsftpd serves as its own user: it must reach the server folders in here.
+chmod 755 "$work"
+servers=$work/servers
+mkdir -p "$servers"
+cleanup() {
+    "$src/tests/servers/server.sh" stop pyftpd "$servers" || true
+    "$src/tests/servers/server.sh" stop vsftpd "$servers" || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+"$src/tests/servers/server.sh" start pyftpd "$servers"
+"$src/tests/servers/server.sh" start vsftpd "$servers"
+
+head -c $((size_mb * 1024 * 1024)) /dev/urandom >"$work/big.bin"
+mkdir -p "$work/small"
+for i in $(seq 0 999); do head -c 4096 /dev/urandom >"$work/small/$(printf f%04d "$i")"; done
+want=$(sha256sum <"$work/big.bin" | cut -d' ' -f1)
+
+# time_of CMD...: wall seconds and peak RSS (KiB) of one run, as "secs kib".
+time_of() {
+    /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
+        echo "failed: $*" >&2; cat "$work/err" >&2; return 1; }
+    cat "$work/time"
+}
+# race N: runs the commands in the arrays ours, curl_cmd and lftp_cmd in turn,
+# N rounds (so that a change in the machine's load hits all three alike),
+# calling after_each TOOL after every run; sets best_ours, best_curl and
+# best_lftp to the median run of each as "secs kib" (the median, because on
+# a shared machine the fastest run says more about luck than about the tool).
+race() {
+    local n=$1 tool line
+    local -A runs=([ours]="" [curl]="" [lftp]="")
+    for _ in $(seq "$n"); do
+        for tool in ours curl lftp; do
+            sync
+            case $tool in
+            ours) line=$(time_of "${ours[@]}") ;;
+            curl) line=$(time_of "${curl_cmd[@]}") ;;
+            lftp) line=$(time_of "${lftp_cmd[@]}") ;;
+            esac
+            after_each "$tool"
+            runs[$tool]+="$line"$'\n'
+        done
+    done
+    for tool in ours curl lftp; do
+        line=$(printf '%s' "${runs[$tool]}" | sort -n | awk '{ l[NR] = $0 } END { print l[int((NR + 1) / 2)] }')
+        printf -v "best_$tool" '%s' "$line"
+    done
+}
+check() {
+    local got
+    got=$(sha256sum <"$1" | cut -d' ' -f1)
+    [ "$got" = "$want" ] || { echo "corrupt transfer: $1" >&2; exit 1; }
+}
+row() { # label ours curl lftp  (each "secs kib")
+    awk -v label="$1" -v o="$2" -v c="$3" -v l="$4" -v mb="$5" 'BEGIN {
+        split(o, O, " "); split(c, C, " "); split(l, L, " ");
+        printf "%-22s ours %6.2fs %7.0f MB/s %6d KiB | curl %6.2fs %6d KiB | lftp %6.2fs %6d KiB | vs curl %.2fx  vs lftp %.2fx\n",
+            label, O[1], (O[1] > 0 ? mb / O[1] : 0), O[2], C[1], C[2], L[1], L[2],
+            (O[1] > 0 ? C[1] / O[1] : 0), (O[1] > 0 ? L[1] / O[1] : 0) }'
+}
+
+for name in pyftpd vsftpd; do
+    dir=$servers/$name
+    port=$(cat "$dir/port")
+    read -r user password 2>/dev/null <"$dir/credentials" || { user=zarvel; password=zarvel-secret; }
+    root=$dir/root
+    [ "$name" = pyftpd ] && root=$dir/root/home
+    cp "$work/big.bin" "$root/big.bin"
+    mkdir -p "$root/small"
+    cp "$work/small"/* "$root/small/"
+    chmod -R a+rwX "$root"
+    [ "$name" = vsftpd ] && chown -R zarvelftp "$root"
+    url=ftp://127.0.0.1:$port
+    out=$work/out
+    mkdir -p "$out"
+
+    echo "== $name: ${size_mb} MiB download (median of $runs, interleaved)"
+    ours=("$bench" 127.0.0.1 "$port" "$user" "$password" get big.bin "$out/ours.bin")
+    curl_cmd=(curl -s --user "$user:$password" -o "$out/curl.bin" "$url/big.bin")
+    lftp_cmd=(lftp -u "$user,$password" -e "set ftp:passive-mode on; set xfer:clobber on; get big.bin -o $out/lftp.bin; quit" "$url")
+    after_each() { check "$out/$1.bin"; rm -f "$out/$1.bin"; }
+    race "$runs"
+    row "$name download" "$best_ours" "$best_curl" "$best_lftp" "$size_mb"
+
+    echo "== $name: ${size_mb} MiB upload (median of $runs, interleaved)"
+    ours=("$bench" 127.0.0.1 "$port" "$user" "$password" put "$work/big.bin" up-ours.bin)
+    curl_cmd=(curl -s --user "$user:$password" -T "$work/big.bin" "$url/up-curl.bin")
+    lftp_cmd=(lftp -u "$user,$password" -e "set ftp:passive-mode on; set xfer:clobber on; put $work/big.bin -o up-lftp.bin; quit" "$url")
+    after_each() { check "$root/up-$1.bin"; rm -f "$root/up-$1.bin"; }
+    race "$runs"
+    row "$name upload" "$best_ours" "$best_curl" "$best_lftp" "$size_mb"
+
+    echo "== $name: 1000 files of 4 KiB, one session"
+    rm -rf "$out/many" && mkdir -p "$out/many/ours" "$out/many/curl" "$out/many/lftp"
+    urls=$work/curl-urls
+    : >"$urls"
+    for i in $(seq 0 999); do
+        f=$(printf f%04d "$i")
+        printf 'url = "%s/small/%s"\noutput = "%s/many/curl/%s"\n' "$url" "$f" "$out" "$f" >>"$urls"
+    done
+    ours=("$bench" 127.0.0.1 "$port" "$user" "$password" many small "$out/many/ours")
+    curl_cmd=(curl -s --user "$user:$password" -K "$urls")
+    lftp_cmd=(lftp -u "$user,$password" -e "set ftp:passive-mode on; set xfer:clobber on; lcd $out/many/lftp; cd small; mget f*; quit" "$url")
+    after_each() { :; }
+    race 1
+    row "$name 1000x4KiB" "$best_ours" "$best_curl" "$best_lftp" 4
+    for tool in ours curl lftp; do
+        diff -rq "$work/small" "$out/many/$tool" >/dev/null || { echo "corrupt small files: $tool" >&2; exit 1; }
+    done
+    rm -f "$root/big.bin"
+done

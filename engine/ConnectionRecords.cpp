@@ -1,0 +1,24 @@
+#include "ConnectionRecords.h"
+
+#include <cctype>
+#include <limits>
+
+uint64_t ResumeOffset(const sFileInfo& info) {
+    // Like "%llu": leading blanks are skipped, then the digits are read.
+    const std::string& text = info.resumeOffset;
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    if (i < text.size() && text[i] == '+')
+        ++i;
+    uint64_t value = 0;
+    bool any = false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+        if (value > (std::numeric_limits<uint64_t>::max() - digit) / 10)
+            return 0; // no sane offset; start over rather than seek to nonsense
+        value = value * 10 + digit;
+        any = true;
+    }
+    return any ? value : 0;
+}

@@ -1,0 +1,151 @@
+#pragma once
+// The synchronous FTP client of one connection: the control dialogue, and the
+// data connections that carry listings and files. The connection's worker
+// thread owns it and calls it; every call blocks until the server's reply or
+// a time-out. Failures leave a text for GetLastError: the server's reply or a
+// fixed English text.
+//
+// From another thread only AbortTransfer, Disconnect (to wake a running
+// transfer), SetTimeout and IsConnected may be called.
+#include "CUnixSocket.h"
+#include "ConnectionRecords.h"
+#include "FTPDataConnection.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// Receives transfer progress; the FTP worker implements it.
+class FTPEngineProgress {
+public:
+    virtual ~FTPEngineProgress() = default;
+    virtual void StartTransfer() = 0;
+    virtual void EndTransfer() = 0;
+    virtual void UpdateProgress(unsigned long long bytes) = 0;
+};
+
+class FTPEngine {
+public:
+    // A reply line may be long (deep paths, banners) but not endless.
+    static constexpr size_t kMaxReplyLine = 64 * 1024;
+    static constexpr size_t kMaxReply = 1024 * 1024;
+    static constexpr size_t kMaxListing = 256 * 1024 * 1024;
+    static constexpr size_t kTransferBuffer = 256 * 1024;
+
+    FTPEngine();
+    virtual ~FTPEngine();
+    FTPEngine(const FTPEngine&) = delete;
+    FTPEngine& operator=(const FTPEngine&) = delete;
+
+    virtual bool IsConnected();
+    virtual void SetParent(FTPEngineProgress* parent);
+    virtual bool Connect(const std::string& host, int port, int timeout);
+    virtual bool Disconnect();
+    virtual bool Authenticate(const std::string& user, const std::string& password,
+                              const std::string& account);
+    virtual bool ChangeDir(const std::string& folder);
+    virtual bool SendSystem(std::string& reply);
+    virtual bool SendREST(uint64_t offset);
+    virtual bool SendTYPE(bool ascii);
+    virtual bool SendNOOP();
+    virtual bool SendSTOR(const std::string& name);
+    virtual bool SendRETR(const std::string& name);
+    virtual bool SendGetWorkingDir(std::string& path);
+    virtual bool SendLIST(const char* path);
+    virtual bool GetDirList(const char* path, std::string& listing, bool passive);
+    virtual bool SendPASV(std::string& host, uint16_t& port);
+    virtual bool SendPORT(uint32_t address, uint16_t port);
+    virtual bool SendRename(const std::string& from, const std::string& to);
+    virtual bool SendCreateFolder(const std::string& path);
+    virtual bool SetPerms(const std::string& path, const std::string& mode);
+    virtual bool SendCommand(const std::string& command);
+    virtual bool SendCommandWithReply(const std::string& command, std::string& reply);
+    virtual bool SetTimeout(int seconds);
+    // Downloads into the local file `destination` (a path). The file is
+    // written beside the destination and renamed over it only when complete;
+    // with an offset the existing file is continued in place. `expectedSize`
+    // is the size the listing gave (-1: unknown); fewer bytes is a failure.
+    virtual bool GetFile(const std::string& remote, const std::string& destination, uint64_t offset,
+                         bool ascii, bool passive, int64_t expectedSize = -1);
+    virtual bool PutFile(const std::string& remote, const std::string& source, uint64_t offset,
+                         bool ascii, bool passive);
+    virtual bool DeleteFile(const std::string& path);
+    virtual bool DeleteFolder(const std::string& path);
+    virtual void AbortTransfer();
+    virtual bool GetModTime(const std::string& path, DateTimeRec& date);
+    virtual const char* GetLastError();
+
+    // Reply text helpers.
+    virtual size_t PointToNextLine(const std::string& text, size_t position);
+    virtual bool HaveLastLine(const std::string& text);
+    virtual bool HaveCompleteBuffer(const std::string& text);
+
+    virtual bool WaitResponse(std::string& reply);
+    virtual bool WaitForServerID();
+    virtual int GetResponseCode();
+    virtual void StartTransfer();
+    virtual void EndTransfer();
+    virtual void UpdateProgress(unsigned long long bytes);
+    virtual bool SendAbort();
+    virtual uint32_t GetIPAddress();
+
+    // The listing command adds " -a" when this says so; the application
+    // installs a source that reads its preferences afresh on every call.
+    static void SetHiddenFilesSource(bool (*source)());
+
+    // The most a listing may hold before it is refused (default kMaxListing).
+    void SetListingLimit(size_t bytes) { mListingLimit = bytes; }
+
+    // The aborted flag of the last transfer (the user's own abort).
+    bool TransferAborted() const { return mAbort.load(); }
+
+protected:
+    // Ticks of 1/60 s; tests replace it.
+    virtual uint32_t CurrentTicks();
+
+    // One line with its line end, from the buffered control stream.
+    virtual bool ReceiveLine(std::string& line, int timeoutMs);
+    bool WaitResponseWithin(std::string& reply, int timeoutMs);
+    // Whether reply bytes arrive within `timeoutMs`, without reading them.
+    bool ControlReadable(int timeoutMs);
+
+private:
+    enum class Kind { kList, kRetrieve, kStore };
+
+    bool Fail(const char* text);
+    bool Expect(const std::string& command, std::initializer_list<int> codes);
+    void CloseControl();
+    int TimeoutMillis() const;
+    std::string ControlPeer();
+    bool DrainStaleInput();
+    bool OpenDataConnection(Kind kind, const std::string& name, bool passive, uint64_t& offset,
+                            const std::function<bool(uint64_t)>& beforeCommand);
+    bool AbandonTransfer(const std::string& reason, bool reset);
+    bool FinishAbortedTransfer(bool reset);
+
+    CUnixSocket mControl;
+    std::string mLastResponse;
+    std::atomic<int> mTimeout{-1};
+    std::atomic<bool> mAbort{false};
+    FTPDataConnection mData;
+    FTPEngineProgress* mParent = nullptr;
+    uint32_t mLastProgressTick = 0;
+    size_t mListingLimit = kMaxListing;
+
+    // Bytes read from the control connection beyond the reply in hand.
+    std::string mInput;
+    size_t mInputStart = 0;
+
+    // Guards the control descriptor against a shut-down from another thread.
+    std::mutex mControlLock;
+    int mWakeControl = -1;
+    std::atomic<bool> mUp{false};
+    // The thread that connected: the worker. A Disconnect from any other
+    // thread only shuts the sockets down, waking whatever the worker waits
+    // for; the worker closes them.
+    std::atomic<std::thread::id> mOwner{};
+};

@@ -1,0 +1,300 @@
+#pragma once
+// Window objects over nib-made windows, the command path control -> window
+// -> application, posted closes, sheets with their modal loop, the menu bar
+// and toolbars.
+#include "platform/core/Events.h"
+#include "ppxui/Nib.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QWidget;
+class QObject;
+
+namespace PPx {
+
+class View;
+class Window;
+
+// Command status as a menu item or toolbar item shows it.
+struct CommandStatus {
+    bool enabled = false;
+};
+
+class CommandProcessDoer {
+public:
+    virtual ~CommandProcessDoer() = default;
+    // noErr when the command was handled, eventNotHandledErr to pass it on.
+    virtual OSStatus DoCommandProcess(uint32_t command) = 0;
+};
+
+class CommandUpdateStatusDoer {
+public:
+    virtual ~CommandUpdateStatusDoer() = default;
+    virtual OSStatus DoCommandUpdateStatus(uint32_t command, CommandStatus& status) = 0;
+};
+
+class WindowBoundsChangedDoer {
+public:
+    virtual ~WindowBoundsChangedDoer() = default;
+    virtual OSStatus DoWindowBoundsChanged() = 0;
+};
+
+enum class ThemeCursor { Arrow, IBeam };
+
+class WindowCursorChangeDoer {
+public:
+    virtual ~WindowCursorChangeDoer() = default;
+    // UNDER is the control under the mouse, null over no control.
+    virtual OSStatus DoWindowCursorChange(View* under, ThemeCursor& cursor) = 0;
+};
+
+// The event class of command status queries; the handler sets the integer
+// parameter 'enab' to 1 to enable the command.
+constexpr FourCharCode kEventClassCommandStatus = 'Pups';
+constexpr FourCharCode kEventParamEnabled = 'enab';
+
+// An event target that also takes command doers: objects that answer every
+// command in one operation. A command goes to the doers of this target and
+// of its parents (newest first at each), then as a 'Pcmd' event to the
+// handlers installed for that very command here and up to the application.
+// An exception escaping a handler counts as handled.
+class CommandTarget : public EventTarget {
+public:
+    CommandTarget();
+
+    void AddCommandHandler(CommandProcessDoer* handler);
+    void AddStatusHandler(CommandUpdateStatusDoer* handler);
+    void RemoveHandlers(const void* handler);
+
+    // The command travels from here up; eventNotHandledErr when nobody took it.
+    OSStatus ProcessCommand(uint32_t command);
+    OSStatus UpdateStatus(uint32_t command, CommandStatus& status);
+
+protected:
+    // Runs around every handler call of this target (windows count their
+    // callbacks with it).
+    virtual void EnterHandler() {}
+    virtual void LeaveHandler() {}
+
+private:
+    std::vector<CommandProcessDoer*> mCommandHandlers;
+    std::vector<CommandUpdateStatusDoer*> mStatusHandlers;
+    EventHandler mPostedHandler;
+};
+
+// Queues COMMAND for TARGET's command path (any thread, through a reference
+// taken on the main thread); it runs from the event loop, doers included,
+// and is dropped when the target goes first.
+void PostCommand(const EventTargetRef& target, uint32_t command);
+
+struct Rect {
+    int16_t top = 0, left = 0, bottom = 0, right = 0;
+    bool operator==(const Rect&) const = default;
+};
+
+// The menu bar each top-level window carries ("MenuBar" by default; empty
+// for none).
+void SetMenuBar(const std::string& nibName);
+const std::string& GetMenuBarName();
+
+class Window : public CommandTarget {
+public:
+    Window();
+    ~Window() override; // destroys the toolbox window
+
+    // Takes over a nib-made window: the object owns it from now on and is
+    // found again from it; a top-level window gets the menu bar.
+    void AdoptSysWindow(SysWindow window);
+    SysWindow GetSysWindow() const { return mWindow; }
+    static Window* GetWindowObject(const QWidget* widget);
+    // The frontmost visible window object, or null.
+    static Window* FrontWindow();
+    // Every window object alive, oldest first.
+    static std::vector<Window*> AllWindows();
+
+    virtual void FinishInit() {}
+    virtual const char* ClassName() const { return "PPx::Window"; }
+
+    void Show();
+    void Hide();
+    bool IsVisible() const;
+    void Select(); // show and bring to the front
+    bool IsCollapsed() const;
+    void SetTitle(const std::string& title);
+    std::string GetTitle() const;
+
+    // Content rectangle in screen coordinates.
+    Rect GetContentBounds() const;
+    void SetContentBounds(const Rect& bounds);
+    // Moves the window onto the screen it overlaps most, the primary one
+    // when none.
+    void ConstrainToScreen();
+    // Places the window cascaded below and right of PARENT.
+    void CascadeOn(const Window& parent);
+    // Drops the textured look (windows have none here; kept as a mark).
+    void ClearTexturedLook();
+    bool HasTexturedLook() const;
+
+    // Asks for the window to close: the close is posted and runs once the
+    // event loop has it and no callback or sheet of this window is running.
+    void Close();
+    bool IsClosePending() const { return mClosePending; }
+    // A callback or sheet of this window is running.
+    bool IsBusy() const { return mBusy > 0; }
+    // Handles the close: the default destroys the object.
+    virtual OSStatus DoWindowClose();
+
+    void InstallBoundsChangedHandler(WindowBoundsChangedDoer* handler);
+    void InstallCursorChangeHandler(WindowCursorChangeDoer* handler);
+    // Asks the cursor handlers again for every control (after enabling or
+    // disabling some).
+    void ApplyCursorRule();
+    void SetDefaultButton(View* button);
+
+    // Marks a callback of this window as running: closes wait for it.
+    class Busy {
+    public:
+        explicit Busy(Window* window);
+        ~Busy();
+        Busy(const Busy&) = delete;
+        Busy& operator=(const Busy&) = delete;
+
+    private:
+        Window* mWindow;
+        std::weak_ptr<bool> mAlive; // the window may go meanwhile
+    };
+
+    class Agent;
+
+protected:
+    void EnterHandler() override;
+    void LeaveHandler() override;
+
+private:
+    friend class SheetWindow;
+    friend class Agent;
+    void Enter();
+    void Leave();
+    void DeliverClose();
+
+    SysWindow mWindow = nullptr;
+    Agent* mAgent = nullptr; // a QObject owned by the toolbox window
+    std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
+    EventHandler mCloseHandler;
+    int mBusy = 0;
+    bool mClosePending = false;
+    std::vector<WindowBoundsChangedDoer*> mBoundsHandlers;
+    std::vector<WindowCursorChangeDoer*> mCursorHandlers;
+    friend class WindowEvents;
+};
+
+// A window run window-modally on a parent, with its own app-modal loop.
+class SheetWindow : public Window {
+public:
+    ~SheetWindow() override;
+    const char* ClassName() const override { return "PPx::SheetWindow"; }
+
+    // Attaches the sheet to PARENT and shows it; the parent is blocked and
+    // counts as busy until Hide.
+    void Show(Window* parent);
+    void Hide();
+    Window* GetParentWindow() const { return mParentWindow; }
+
+private:
+    Window* mParentWindow = nullptr;
+    std::weak_ptr<bool> mParentAlive;
+};
+
+// Nested event loops that block every other window except the one run for.
+OSStatus RunAppModalLoopForWindow(Window* window);
+OSStatus QuitAppModalLoopForWindow(Window* window);
+int AppModalDepth();
+
+class NibWindow : public Window {
+public:
+    const char* ClassName() const override { return "NibWindow"; }
+};
+
+class NibSheetWindow : public SheetWindow {
+public:
+    const char* ClassName() const override { return "NibSheetWindow"; }
+};
+
+void DestroySysWindow(SysWindow window);
+
+// Makes a window object of class T from the nib window NAME: adopt, then
+// FinishInit. Null when the nib has no such window; when FinishInit fails
+// the half-made object is destroyed and the error travels on.
+template <class T, class... Args>
+T* MakeNibWindow(const SysNib& nib, const std::string& name, Args&&... args) {
+    SysWindow sys = nib.CreateWindow(name);
+    if (!sys)
+        return nullptr;
+    T* object = nullptr;
+    try {
+        object = new T(std::forward<Args>(args)...);
+    } catch (...) {
+        DestroySysWindow(sys);
+        throw;
+    }
+    try {
+        object->AdoptSysWindow(sys);
+        object->FinishInit();
+    } catch (...) {
+        delete object;
+        throw;
+    }
+    return object;
+}
+// A window toolbar. Items send their commands through the window's command
+// path; item kinds other than commands are the separator and the flexible
+// space.
+struct ToolbarItem {
+    std::string identifier;
+    std::string label;
+    std::string iconFile; // full path; empty for none
+    uint32_t command = 0;
+    std::string helpShort;
+    std::string helpLong;
+    bool removable = true;
+};
+
+class Toolbar {
+public:
+    static const char* const kSeparatorIdentifier;
+    static const char* const kFlexibleSpaceIdentifier;
+
+    explicit Toolbar(const std::string& identifier);
+    virtual ~Toolbar();
+    Toolbar(const Toolbar&) = delete;
+    Toolbar& operator=(const Toolbar&) = delete;
+
+    // Fills the toolbar from the default identifiers and puts it on WINDOW.
+    void Attach(Window* window);
+    void Show();
+    void Hide();
+    bool IsShown() const;
+    void SetItemEnabled(const std::string& identifier, bool enabled);
+    bool IsItemEnabled(const std::string& identifier) const;
+    bool HasItem(const std::string& identifier) const;
+    // Clicks the item as the user would.
+    void ClickItem(const std::string& identifier);
+    const std::string& GetIdentifier() const { return mIdentifier; }
+
+protected:
+    virtual void GetDefaultIdentifiers(std::vector<std::string>& out) = 0;
+    virtual void GetAllowedIdentifiers(std::vector<std::string>& out) = 0;
+    // Describes the item; false for an identifier it does not know.
+    virtual bool CreateItem(const std::string& identifier, ToolbarItem& item) = 0;
+
+private:
+    struct Impl;
+    std::string mIdentifier;
+    std::unique_ptr<Impl> mImpl;
+};
+
+} // namespace PPx

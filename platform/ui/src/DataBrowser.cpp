@@ -1,0 +1,612 @@
+#include "ppxui/DataBrowser.h"
+#include "Nesting.h"
+#include "TreeView.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QIcon>
+#include <QItemSelectionModel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QStyle>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace PPx {
+
+// Icons ----------------------------------------------------------------------
+
+Icon Icon::Standard(Kind kind) {
+    Icon icon;
+    icon.mKind = (kind == Folder || kind == Document) ? kind : None;
+    return icon;
+}
+
+Icon Icon::File(const std::string& path) {
+    Icon icon;
+    if (!QIcon(QString::fromStdString(path)).isNull() &&
+        QFileInfo(QString::fromStdString(path)).isFile()) {
+        icon.mKind = FromFile;
+        icon.mPath = path;
+    }
+    return icon;
+}
+
+Icon Icon::WithLinkBadge() const {
+    Icon icon = *this;
+    icon.mBadge = true;
+    return icon;
+}
+
+namespace {
+
+QIcon ToQIcon(const Icon& icon) {
+    QIcon base;
+    switch (icon.GetKind()) {
+    case Icon::Folder:
+        base = QFileIconProvider().icon(QFileIconProvider::Folder);
+        break;
+    case Icon::Document:
+        base = QFileIconProvider().icon(QFileIconProvider::File);
+        break;
+    case Icon::FromFile:
+        base = QIcon(QString::fromStdString(icon.GetPath()));
+        break;
+    case Icon::None:
+        return {};
+    }
+    if (!icon.HasLinkBadge())
+        return base;
+    QPixmap pixmap = base.pixmap(16, 16);
+    if (pixmap.isNull())
+        return base;
+    QPainter painter(&pixmap);
+    QIcon badge = QApplication::style()->standardIcon(QStyle::SP_FileLinkIcon);
+    painter.drawPixmap(0, 8, badge.pixmap(8, 8));
+    return QIcon(pixmap);
+}
+
+const char* const kItemsMime = "application/x-zarvel-list-items";
+
+std::vector<DataBrowser::PropertyID> ParseProperties(const QWidget* widget) {
+    std::vector<DataBrowser::PropertyID> properties;
+    for (const QString& part : widget->property("properties").toString().split('|'))
+        if (uint32_t code = StringToCode(part.toStdString()))
+            properties.push_back(code);
+    return properties;
+}
+
+std::vector<std::string> LocalPaths(const QMimeData* mime) {
+    std::vector<std::string> paths;
+    if (!mime || !mime->hasUrls())
+        return paths;
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile())
+            paths.push_back(url.toLocalFile().toStdString());
+    return paths;
+}
+
+} // namespace
+
+// The model ------------------------------------------------------------------
+
+namespace DataBrowser {
+
+Content::~Content() = default;
+
+class Model : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::beginInsertRows;
+    using QAbstractTableModel::beginRemoveRows;
+    using QAbstractTableModel::beginResetModel;
+    using QAbstractTableModel::endInsertRows;
+    using QAbstractTableModel::endRemoveRows;
+    using QAbstractTableModel::endResetModel;
+
+    Model(View* view, std::vector<PropertyID> properties, QStringList titles, QObject* parent)
+        : QAbstractTableModel(parent), mView(view), mProperties(std::move(properties)),
+          mTitles(std::move(titles)) {}
+
+    int rowCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : static_cast<int>(mItems.size());
+    }
+    int columnCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : static_cast<int>(mProperties.size());
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+            section < mTitles.size())
+            return mTitles[section];
+        return {};
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        Content* content = mView->GetContent();
+        if (!content || !index.isValid() || index.row() >= rowCount({}))
+            return {};
+        if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::DecorationRole &&
+            role != Qt::CheckStateRole)
+            return {};
+        ItemData cell;
+        try {
+            content->SupplyItemData(mItems[static_cast<size_t>(index.row())],
+                                    mProperties[static_cast<size_t>(index.column())], cell);
+        } catch (...) {
+            return {};
+        }
+        switch (role) {
+        case Qt::DecorationRole:
+            return cell.GetIcon().IsNull() ? QVariant() : QVariant(ToQIcon(cell.GetIcon()));
+        case Qt::CheckStateRole:
+            if (!cell.HasCheckBox())
+                return {};
+            return cell.IsChecked() ? Qt::Checked : Qt::Unchecked;
+        default:
+            if (cell.HasCheckBox())
+                return {};
+            return QString::fromStdString(cell.GetText());
+        }
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        Qt::ItemFlags flags = QAbstractTableModel::flags(index) | Qt::ItemIsDragEnabled;
+        Content* content = mView->GetContent();
+        if (content && index.isValid() &&
+            content->ItemIsEditable(ItemAt(index.row()), mProperties[index.column()]))
+            flags |= Qt::ItemIsEditable;
+        return flags;
+    }
+
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override {
+        Content* content = mView->GetContent();
+        if (!content || role != Qt::EditRole || !index.isValid())
+            return false;
+        ItemData cell;
+        cell.SetText(value.toString().toStdString());
+        try {
+            content->ChangeItemData(ItemAt(index.row()), mProperties[index.column()], cell);
+        } catch (...) {
+        }
+        return true;
+    }
+
+    void sort(int column, Qt::SortOrder order) override {
+        if (column < 0 || column >= columnCount({}))
+            return;
+        mSortColumn = column;
+        mAscending = order == Qt::AscendingOrder;
+        Resort();
+    }
+
+    void Resort() {
+        Content* content = mView->GetContent();
+        if (!content || mSortColumn < 0)
+            return;
+        std::vector<ItemID> selected = mView->GetSelectedItems();
+        PropertyID property = mProperties[static_cast<size_t>(mSortColumn)];
+        emit layoutAboutToBeChanged();
+        auto less = [&](ItemID a, ItemID b) {
+            try {
+                return mAscending ? content->CompareItems(a, b, property)
+                                  : content->CompareItems(b, a, property);
+            } catch (...) {
+                return false;
+            }
+        };
+        std::stable_sort(mItems.begin(), mItems.end(), less);
+        emit layoutChanged();
+        mView->SetSelection(selected);
+    }
+
+    ItemID ItemAt(int row) const {
+        return row >= 0 && row < rowCount({}) ? mItems[static_cast<size_t>(row)] : 0;
+    }
+    int RowOf(ItemID item) const {
+        auto it = std::find(mItems.begin(), mItems.end(), item);
+        return it == mItems.end() ? -1 : static_cast<int>(it - mItems.begin());
+    }
+
+    View* mView;
+    std::vector<PropertyID> mProperties;
+    QStringList mTitles;
+    std::vector<ItemID> mItems;
+    int mSortColumn = -1;
+    bool mAscending = true;
+};
+
+View::View() = default;
+View::~View() = default;
+
+bool View::Accepts(const QWidget* widget) const {
+    return dynamic_cast<const ListWidget*>(widget) && !ParseProperties(widget).empty();
+}
+
+namespace {
+ListWidget* List(QWidget* widget) {
+    return static_cast<ListWidget*>(widget);
+}
+} // namespace
+
+void View::Connect() {
+    ListWidget* list = List(mWidget);
+    QStringList titles = mWidget->property("titles").toString().split('|');
+    mModel = new Model(this, ParseProperties(mWidget), titles, mWidget);
+    list->setModel(mModel);
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setSortingEnabled(false);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    if (list->selectionMode() == QAbstractItemView::SingleSelection ||
+        list->selectionMode() == QAbstractItemView::NoSelection)
+        ; // as the interface file says
+    else
+        list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+    list->setDragEnabled(true);
+    list->setAcceptDrops(true);
+    list->setDropIndicatorShown(false);
+    QHeaderView* header = list->header();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSectionsMovable(true);
+
+    auto notify = [this](ItemID item, ItemMessage message) {
+        if (!mContent)
+            return;
+        try {
+            mContent->NotifyAboutItem(item, message);
+        } catch (...) {
+        }
+    };
+    QObject::connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, mWidget,
+                     [notify] { notify(0, kSelectionSetChanged); });
+    QObject::connect(list, &QAbstractItemView::doubleClicked, mWidget,
+                     [this, notify](const QModelIndex& index) {
+                         notify(mModel->ItemAt(index.row()), kItemDoubleClicked);
+                     });
+    QObject::connect(header, &QHeaderView::sectionClicked, mWidget, [this, notify](int column) {
+        bool ascending = !(column == mModel->mSortColumn && mModel->mAscending);
+        mModel->sort(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+        List(mWidget)->header()->setSortIndicator(column, ascending ? Qt::AscendingOrder
+                                                                    : Qt::DescendingOrder);
+        notify(0, kUserStateChanged);
+    });
+    QObject::connect(header, &QHeaderView::sectionResized, mWidget,
+                     [notify] { notify(0, kUserStateChanged); });
+    QObject::connect(header, &QHeaderView::sectionMoved, mWidget,
+                     [notify] { notify(0, kUserStateChanged); });
+
+    list->onStartDrag = [this](Qt::DropActions) {
+        if (!mContent)
+            return;
+        QByteArray ids;
+        std::vector<ItemID> dragged;
+        for (ItemID item : GetSelectedItems())
+            if (mContent->AddItemToDrag(item)) {
+                ids += QByteArray::number(item) + ' ';
+                dragged.push_back(item);
+            }
+        if (ids.isEmpty())
+            return;
+        std::vector<std::string> files;
+        try {
+            files = mContent->FilesForDrag(dragged);
+        } catch (...) {
+        }
+        auto* mime = new QMimeData;
+        mime->setData(kItemsMime, ids);
+        if (!files.empty()) {
+            QList<QUrl> urls;
+            for (const std::string& file : files)
+                urls.append(QUrl::fromLocalFile(QString::fromStdString(file)));
+            mime->setUrls(urls);
+        }
+        auto* drag = new QDrag(mWidget);
+        drag->setMimeData(mime);
+        Qt::DropAction action;
+        {
+            NestedLoop nested;
+            action = drag->exec(Qt::CopyAction);
+        }
+        // Only our own windows could tell where the items went; a drop
+        // elsewhere reports no folder.
+        try {
+            mContent->PostProcessDragFromBrowser(action != Qt::IgnoreAction, std::string());
+        } catch (...) {
+        }
+    };
+    list->onDragEnter = [this](QDragEnterEvent* event) {
+        if (!mContent || event->mimeData()->hasFormat(kItemsMime))
+            return false;
+        return mContent->DragIsAcceptable(LocalPaths(event->mimeData()));
+    };
+    list->onDrop = [this](QDropEvent* event) {
+        if (!mContent)
+            return;
+        auto paths = LocalPaths(event->mimeData());
+        if (paths.empty())
+            return;
+        try {
+            mContent->ReceiveDraggedItems(paths);
+        } catch (...) {
+        }
+    };
+    list->onContextMenu = [this](QContextMenuEvent* event) {
+        if (!mContent)
+            return;
+        std::vector<MenuEntry> entries;
+        mContent->SupplyContextualMenu(entries);
+        if (entries.empty())
+            return;
+        QMenu menu;
+        for (const MenuEntry& entry : entries) {
+            if (entry.separator) {
+                menu.addSeparator();
+                continue;
+            }
+            QAction* action = menu.addAction(QString::fromStdString(entry.text));
+            action->setEnabled(entry.enabled);
+            action->setData(QVariant::fromValue<uint>(entry.command));
+        }
+        QAction* chosen;
+        {
+            NestedLoop nested;
+            chosen = menu.exec(event->globalPos());
+        }
+        if (chosen) {
+            try {
+                mContent->ProcessContextualMenuSelection(chosen->data().toUInt());
+            } catch (...) {
+            }
+        }
+    };
+}
+
+void View::SetContent(Content* content) {
+    if (content == mContent.get())
+        return;
+    if (mModel)
+        mModel->layoutAboutToBeChanged();
+    mContent.reset(content);
+    if (mContent)
+        mContent->Install(this);
+    if (mModel)
+        mModel->layoutChanged();
+}
+
+void View::AddItems(const std::vector<ItemID>& items) {
+    if (!mModel || items.empty())
+        return;
+    int first = mModel->rowCount({});
+    mModel->beginInsertRows({}, first, first + static_cast<int>(items.size()) - 1);
+    mModel->mItems.insert(mModel->mItems.end(), items.begin(), items.end());
+    mModel->endInsertRows();
+}
+
+void View::RemoveAllItems() {
+    if (!mModel)
+        return;
+    mModel->beginResetModel();
+    mModel->mItems.clear();
+    mModel->endResetModel();
+}
+
+void View::RemoveItems(const std::vector<ItemID>& items) {
+    if (!mModel)
+        return;
+    for (ItemID item : items) {
+        int row = mModel->RowOf(item);
+        if (row < 0)
+            continue;
+        mModel->beginRemoveRows({}, row, row);
+        mModel->mItems.erase(mModel->mItems.begin() + row);
+        mModel->endRemoveRows();
+    }
+}
+
+void View::UpdateItems(const std::vector<ItemID>& items) {
+    if (!mModel)
+        return;
+    for (ItemID item : items) {
+        int row = mModel->RowOf(item);
+        if (row >= 0)
+            emit mModel->dataChanged(mModel->index(row, 0),
+                                     mModel->index(row, mModel->columnCount({}) - 1));
+    }
+}
+
+size_t View::GetItemCount() const {
+    return mModel ? mModel->mItems.size() : 0;
+}
+
+std::vector<ItemID> View::GetItemsInOrder() const {
+    return mModel ? mModel->mItems : std::vector<ItemID>();
+}
+
+void View::SetSortProperty(PropertyID property) {
+    if (!mModel)
+        return;
+    auto it = std::find(mModel->mProperties.begin(), mModel->mProperties.end(), property);
+    if (it == mModel->mProperties.end())
+        return;
+    mModel->mSortColumn = static_cast<int>(it - mModel->mProperties.begin());
+    List(mWidget)->header()->setSortIndicator(
+        mModel->mSortColumn, mModel->mAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+PropertyID View::GetSortProperty() const {
+    if (!mModel || mModel->mSortColumn < 0)
+        return 0;
+    return mModel->mProperties[static_cast<size_t>(mModel->mSortColumn)];
+}
+
+void View::SetSortOrderAscending(bool ascending) {
+    if (mModel)
+        mModel->mAscending = ascending;
+}
+
+void View::Sort() {
+    if (mModel)
+        mModel->Resort();
+}
+
+void View::SetSelection(const std::vector<ItemID>& items) {
+    if (!mModel)
+        return;
+    QItemSelection selection;
+    for (ItemID item : items) {
+        int row = mModel->RowOf(item);
+        if (row >= 0)
+            selection.select(mModel->index(row, 0),
+                             mModel->index(row, mModel->columnCount({}) - 1));
+    }
+    List(mWidget)->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+std::vector<ItemID> View::GetSelectedItems() const {
+    std::vector<ItemID> items;
+    if (!mModel)
+        return items;
+    QItemSelectionModel* selection = List(mWidget)->selectionModel();
+    for (int row = 0; row < mModel->rowCount({}); ++row)
+        if (selection->isRowSelected(row, {}))
+            items.push_back(mModel->mItems[static_cast<size_t>(row)]);
+    return items;
+}
+
+void View::OpenEditor(ItemID item, PropertyID property) {
+    if (!mModel)
+        return;
+    int row = mModel->RowOf(item);
+    auto it = std::find(mModel->mProperties.begin(), mModel->mProperties.end(), property);
+    if (row < 0 || it == mModel->mProperties.end())
+        return;
+    List(mWidget)->edit(mModel->index(row, static_cast<int>(it - mModel->mProperties.begin())));
+}
+
+void View::RevealItem(ItemID item) {
+    if (!mModel)
+        return;
+    int row = mModel->RowOf(item);
+    if (row >= 0)
+        List(mWidget)->scrollTo(mModel->index(row, 0));
+}
+
+std::vector<PropertyID> View::GetProperties() const {
+    return mModel ? mModel->mProperties : std::vector<PropertyID>();
+}
+
+UserState View::GetUserState() const {
+    UserState state;
+    if (!mModel)
+        return state;
+    QHeaderView* header = List(mWidget)->header();
+    for (size_t i = 0; i < mModel->mProperties.size(); ++i) {
+        std::string name = CodeToString(mModel->mProperties[i]);
+        state["width." + name] = header->sectionSize(static_cast<int>(i));
+        state["position." + name] = header->visualIndex(static_cast<int>(i));
+    }
+    state["sortProperty"] = GetSortProperty();
+    state["sortAscending"] = mModel->mAscending ? 1 : 0;
+    return state;
+}
+
+void View::SetUserState(const UserState& state) {
+    if (!mModel)
+        return;
+    QHeaderView* header = List(mWidget)->header();
+    int count = static_cast<int>(mModel->mProperties.size());
+    for (int i = 0; i < count; ++i) {
+        std::string name = CodeToString(mModel->mProperties[static_cast<size_t>(i)]);
+        if (auto it = state.find("width." + name);
+            it != state.end() && it->second > 0 && it->second < 10000)
+            header->resizeSection(i, static_cast<int>(it->second));
+    }
+    for (int i = 0; i < count; ++i) {
+        std::string name = CodeToString(mModel->mProperties[static_cast<size_t>(i)]);
+        auto it = state.find("position." + name);
+        if (it != state.end() && it->second >= 0 && it->second < count)
+            header->moveSection(header->visualIndex(i), static_cast<int>(it->second));
+    }
+    if (auto it = state.find("sortAscending"); it != state.end())
+        mModel->mAscending = it->second != 0;
+    if (auto it = state.find("sortProperty"); it != state.end())
+        SetSortProperty(static_cast<PropertyID>(it->second));
+}
+
+} // namespace DataBrowser
+
+// The nib-bound list --------------------------------------------------------
+
+NibDataBrowserView* NibDataBrowserView::CreatePPxView(SysWindow window, uint32_t signature,
+                                                      int32_t id, DataBrowser::Content* content) {
+    auto* view = new NibDataBrowserView;
+    try {
+        view->Initialize(window, ControlID{signature, id}, content);
+    } catch (...) {
+        bool owned = view->GetContent() == content;
+        delete view;
+        if (!owned)
+            delete content; // ownership passed with the call
+        throw;
+    }
+    return view;
+}
+
+void NibDataBrowserView::Initialize(SysWindow window, const ControlID& id,
+                                    DataBrowser::Content* content) {
+    DataBrowser::View::Initialize(window, id);
+    SetContent(content);
+}
+
+uint32_t NibDataBrowserView::GetSelectedCount() const {
+    if (!mWidget)
+        throw OSError(errUnknownControl, "GetDataBrowserItemCount failed");
+    return static_cast<uint32_t>(GetSelectedItems().size());
+}
+
+DataBrowser::ItemID NibDataBrowserView::GetFirstSelectedItem() const {
+    if (!mWidget)
+        throw OSError(errUnknownControl, "GetDataBrowserItems failed");
+    auto items = GetSelectedItems();
+    return items.empty() ? 0 : items.front();
+}
+
+DataBrowser::ItemID NibDataBrowserView::GetNextSelectedItem(DataBrowser::ItemID item) const {
+    if (!mWidget)
+        throw OSError(errUnknownControl, "GetDataBrowserItems failed");
+    auto items = GetSelectedItems();
+    auto it = std::find(items.begin(), items.end(), item);
+    if (it == items.end() || ++it == items.end())
+        return 0;
+    return *it;
+}
+
+void ListWidget::dragEnterEvent(QDragEnterEvent* event) {
+    if (onDragEnter && onDragEnter(event))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void ListWidget::dragMoveEvent(QDragMoveEvent* event) {
+    event->acceptProposedAction();
+}
+
+void ListWidget::dropEvent(QDropEvent* event) {
+    if (onDrop)
+        onDrop(event);
+    event->acceptProposedAction();
+}
+
+} // namespace PPx

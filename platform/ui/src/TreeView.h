@@ -1,0 +1,33 @@
+#pragma once
+// The list widget the interface files get for every QTreeView: a tree view
+// that hands drags and the contextual menu to its list's content.
+#include <QTreeView>
+
+#include <functional>
+
+namespace PPx {
+
+class ListWidget : public QTreeView {
+public:
+    explicit ListWidget(QWidget* parent) : QTreeView(parent) {}
+
+    std::function<void(Qt::DropActions)> onStartDrag;
+    std::function<bool(QDragEnterEvent*)> onDragEnter;
+    std::function<void(QDropEvent*)> onDrop;
+    std::function<void(QContextMenuEvent*)> onContextMenu;
+
+protected:
+    void startDrag(Qt::DropActions actions) override {
+        if (onStartDrag)
+            onStartDrag(actions);
+    }
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override {
+        if (onContextMenu)
+            onContextMenu(event);
+    }
+};
+
+} // namespace PPx

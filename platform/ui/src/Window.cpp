@@ -1,0 +1,789 @@
+#include "ppxui/Window.h"
+#include "Nesting.h"
+#include "platform/core/EventLoop.h"
+#include "ppxui/Views.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QBoxLayout>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QEvent>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QScreen>
+#include <QShortcut>
+#include <QToolBar>
+#include <QVariant>
+#include <QWidget>
+
+#include <algorithm>
+#include <exception>
+
+namespace PPx {
+
+// Command targets ------------------------------------------------------------
+
+void CommandTarget::AddCommandHandler(CommandProcessDoer* handler) {
+    mCommandHandlers.push_back(handler);
+}
+
+void CommandTarget::AddStatusHandler(CommandUpdateStatusDoer* handler) {
+    mStatusHandlers.push_back(handler);
+}
+
+void CommandTarget::RemoveHandlers(const void* handler) {
+    // The handler may be named by the object or by its doer part.
+    auto named = [handler](auto* h) {
+        return static_cast<const void*>(h) == handler || dynamic_cast<const void*>(h) == handler;
+    };
+    std::erase_if(mCommandHandlers, named);
+    std::erase_if(mStatusHandlers, named);
+}
+
+constexpr FourCharCode kEventClassPostedCommand = 'Ppst';
+constexpr FourCharCode kEventPostedCommand = 'cmnd';
+constexpr FourCharCode kEventParamCommand = 'cmid';
+
+CommandTarget::CommandTarget() {
+    mPostedHandler =
+        InstallHandler(kEventClassPostedCommand, kEventPostedCommand, [this](Event& event) {
+            int64_t command = 0;
+            if (!event.GetInteger(kEventParamCommand, command))
+                return eventNotHandledErr;
+            ProcessCommand(static_cast<uint32_t>(command));
+            return noErr;
+        });
+}
+
+void PostCommand(const EventTargetRef& target, uint32_t command) {
+    Event event(kEventClassPostedCommand, kEventPostedCommand);
+    event.SetInteger(kEventParamCommand, command);
+    PostEvent(target, std::move(event));
+}
+
+OSStatus CommandTarget::ProcessCommand(uint32_t command) {
+    // Doers first, target by target up to the application; each list is a
+    // copy, since a doer may add or remove doers or close its window.
+    for (EventTarget* target = this; target; target = target->Parent()) {
+        auto* commandTarget = dynamic_cast<CommandTarget*>(target);
+        if (!commandTarget)
+            continue;
+        std::vector<CommandProcessDoer*> handlers(commandTarget->mCommandHandlers.rbegin(),
+                                                  commandTarget->mCommandHandlers.rend());
+        for (CommandProcessDoer* handler : handlers) {
+            OSStatus status;
+            commandTarget->EnterHandler();
+            try {
+                status = handler->DoCommandProcess(command);
+            } catch (...) {
+                status = noErr; // an exception ends the event as handled
+            }
+            commandTarget->LeaveHandler();
+            if (status != eventNotHandledErr)
+                return status;
+        }
+    }
+    Event event = MakeCommandEvent(command);
+    return SendEvent(event);
+}
+
+OSStatus CommandTarget::UpdateStatus(uint32_t command, CommandStatus& status) {
+    for (EventTarget* target = this; target; target = target->Parent()) {
+        auto* commandTarget = dynamic_cast<CommandTarget*>(target);
+        if (!commandTarget)
+            continue;
+        std::vector<CommandUpdateStatusDoer*> handlers(commandTarget->mStatusHandlers.rbegin(),
+                                                       commandTarget->mStatusHandlers.rend());
+        for (CommandUpdateStatusDoer* handler : handlers) {
+            OSStatus result;
+            try {
+                result = handler->DoCommandUpdateStatus(command, status);
+            } catch (...) {
+                result = noErr;
+            }
+            if (result != eventNotHandledErr)
+                return result;
+        }
+    }
+    Event event(kEventClassCommandStatus, command);
+    OSStatus result = SendEvent(event);
+    int64_t enabled = 0;
+    if (result != eventNotHandledErr && event.GetInteger(kEventParamEnabled, enabled))
+        status.enabled = enabled != 0;
+    return result;
+}
+
+// Menu bar -------------------------------------------------------------------
+
+namespace {
+
+std::string& MenuBarName() {
+    static std::string name = "MenuBar";
+    return name;
+}
+
+bool CommandEnabled(Window* window, uint32_t command) {
+    CommandStatus status;
+    return window->UpdateStatus(command, status) != eventNotHandledErr && status.enabled;
+}
+
+// Makes a menu bar for WINDOW from the nib's "MenuBar": the menus of the
+// QMainWindow it describes, moved over to the window.
+QMenuBar* MakeMenuBar(Window* window) {
+    if (MenuBarName().empty())
+        return nullptr;
+    SysWindow source = SysNib().CreateWindow(MenuBarName());
+    if (!source)
+        return nullptr;
+    QMenuBar* bar = source->findChild<QMenuBar*>();
+    if (!bar) {
+        delete source;
+        return nullptr;
+    }
+    bar->setParent(nullptr);
+    for (QAction* action : source->findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly))
+        action->setParent(bar);
+    delete source;
+    for (QAction* action : bar->findChildren<QAction*>()) {
+        uint32_t command = StringToCode(action->property("command").toString().toStdString());
+        if (command == 0)
+            continue;
+        QObject::connect(action, &QAction::triggered, bar, [window, command] {
+            // A shortcut may fire while the menu is closed: ask first. Menu
+            // commands start at the window, then go on to the application.
+            if (CommandEnabled(window, command))
+                window->ProcessCommand(command);
+        });
+    }
+    for (QMenu* menu : bar->findChildren<QMenu*>()) {
+        QObject::connect(menu, &QMenu::aboutToShow, bar, [window, menu] {
+            for (QAction* action : menu->actions()) {
+                uint32_t command =
+                    StringToCode(action->property("command").toString().toStdString());
+                if (command != 0)
+                    action->setEnabled(CommandEnabled(window, command));
+            }
+        });
+        // Closed, every item is enabled again so that its shortcut reaches
+        // the check above.
+        QObject::connect(menu, &QMenu::aboutToHide, bar, [menu] {
+            for (QAction* action : menu->actions())
+                if (!action->property("command").toString().isEmpty())
+                    action->setEnabled(true);
+        });
+    }
+    return bar;
+}
+
+struct RunningLoop {
+    Window* window;
+    ModalLoop* loop;
+};
+
+// Windows whose loop was asked to end before it ran.
+std::vector<Window*>& EarlyQuits() {
+    static std::vector<Window*> windows;
+    return windows;
+}
+
+std::vector<RunningLoop>& ModalLoops() {
+    static std::vector<RunningLoop> loops;
+    return loops;
+}
+
+} // namespace
+
+void SetMenuBar(const std::string& nibName) {
+    MenuBarName() = nibName;
+}
+const std::string& GetMenuBarName() {
+    return MenuBarName();
+}
+
+namespace {
+
+// Window objects, the one most recently shown or activated last.
+std::vector<Window*>& FrontOrder() {
+    static std::vector<Window*> order;
+    return order;
+}
+
+void BringToFront(Window* window) {
+    std::erase(FrontOrder(), window);
+    FrontOrder().push_back(window);
+}
+
+} // namespace
+
+// The window's helper object: receives its posted close, watches its
+// toolbox window for close requests, moves and resizes.
+class Window::Agent : public QObject {
+public:
+    Agent(Window* window, QWidget* widget) : QObject(widget), mWindow(window) {
+        widget->installEventFilter(this);
+    }
+    // The toolbox window went first (with a parent that was destroyed):
+    // the object must not destroy it again.
+    ~Agent() override {
+        if (mWindow) {
+            mWindow->mWindow = nullptr;
+            mWindow->mAgent = nullptr;
+        }
+    }
+    Window* mWindow;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!mWindow || watched != parent())
+            return false;
+        switch (event->type()) {
+        case QEvent::Close:
+            // The close box and the window manager ask; the window decides.
+            // For a sheet that is its Cancel: its caller still owns it.
+            event->ignore();
+            if (qobject_cast<QDialog*>(static_cast<QWidget*>(watched)))
+                mWindow->ProcessCommand('not!');
+            else
+                mWindow->Close();
+            return true;
+        case QEvent::KeyPress:
+            // Escape in a sheet is its Cancel.
+            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+                qobject_cast<QDialog*>(static_cast<QWidget*>(watched))) {
+                mWindow->ProcessCommand('not!');
+                return true;
+            }
+            return false;
+        case QEvent::WindowActivate:
+            BringToFront(mWindow);
+            return false;
+        case QEvent::Move:
+        case QEvent::Resize: {
+            auto handlers = mWindow->mBoundsHandlers;
+            for (auto* handler : handlers) {
+                try {
+                    if (handler->DoWindowBoundsChanged() != eventNotHandledErr)
+                        break;
+                } catch (...) {
+                    break;
+                }
+            }
+            return false;
+        }
+        default:
+            return false;
+        }
+    }
+};
+
+// Windows --------------------------------------------------------------------
+
+namespace {
+
+int gNestedDepth = 0;
+
+// Windows whose close waits for the nested loops to end.
+std::vector<Window*>& DeferredCloses() {
+    static std::vector<Window*> windows;
+    return windows;
+}
+
+} // namespace
+
+constexpr FourCharCode kEventClassWindow = 'wind';
+constexpr FourCharCode kEventWindowClose = 72;
+
+std::vector<Window*>& LiveWindows() {
+    static std::vector<Window*> windows;
+    return windows;
+}
+
+std::vector<Window*> Window::AllWindows() {
+    return LiveWindows();
+}
+
+Window::Window() {
+    LiveWindows().push_back(this);
+    SetParent(&ApplicationTarget());
+    mCloseHandler = InstallHandler(kEventClassWindow, kEventWindowClose, [this](Event&) {
+        DeliverClose();
+        return noErr;
+    });
+}
+
+Window::~Window() {
+    std::erase(DeferredCloses(), this);
+    std::erase(LiveWindows(), this);
+    std::erase(EarlyQuits(), this);
+    std::erase(FrontOrder(), this);
+    for (auto& loop : ModalLoops())
+        if (loop.window == this) {
+            loop.window = nullptr;
+            loop.loop->Quit();
+        }
+    if (mAgent)
+        mAgent->mWindow = nullptr;
+    if (mWindow) {
+        QWidget* widget = mWindow;
+        mWindow = nullptr;
+        widget->hide();
+        delete widget;
+    }
+}
+
+void Window::AdoptSysWindow(SysWindow window) {
+    if (!window || mWindow)
+        throw OSError(paramErr, "AdoptSysWindow failed");
+    mWindow = window;
+    mAgent = new Agent(this, window);
+    window->setProperty("ppxWindow", QVariant::fromValue<void*>(this));
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    if (!qobject_cast<QDialog*>(window)) {
+        if (QMenuBar* bar = MakeMenuBar(this)) {
+            if (auto* main = qobject_cast<QMainWindow*>(window))
+                main->setMenuBar(bar);
+            else if (window->layout())
+                window->layout()->setMenuBar(bar);
+            else
+                bar->setParent(window);
+        }
+    }
+}
+
+Window* Window::GetWindowObject(const QWidget* widget) {
+    if (!widget)
+        return nullptr;
+    const QWidget* top = widget->window();
+    return static_cast<Window*>(top->property("ppxWindow").value<void*>());
+}
+
+Window* Window::FrontWindow() {
+    for (auto it = FrontOrder().rbegin(); it != FrontOrder().rend(); ++it) {
+        QWidget* widget = (*it)->GetSysWindow();
+        if (widget && widget->isVisible() && !qobject_cast<QDialog*>(widget))
+            return *it;
+    }
+    return nullptr;
+}
+
+void Window::Show() {
+    if (!mWindow)
+        return;
+    ApplyCursorRule();
+    mWindow->show();
+    // A window shown comes to the front, as window managers do.
+    BringToFront(this);
+    mWindow->raise();
+    mWindow->activateWindow();
+}
+
+void Window::Hide() {
+    if (mWindow)
+        mWindow->hide();
+}
+
+bool Window::IsVisible() const {
+    return mWindow && mWindow->isVisible();
+}
+
+void Window::Select() {
+    if (!mWindow)
+        return;
+    mWindow->show();
+    BringToFront(this);
+    mWindow->raise();
+    mWindow->activateWindow();
+}
+
+bool Window::IsCollapsed() const {
+    return mWindow && mWindow->isMinimized();
+}
+
+void Window::SetTitle(const std::string& title) {
+    if (mWindow)
+        mWindow->setWindowTitle(QString::fromStdString(title));
+}
+
+std::string Window::GetTitle() const {
+    return mWindow ? mWindow->windowTitle().toStdString() : std::string();
+}
+
+namespace {
+int16_t Clamp16(int v) {
+    return static_cast<int16_t>(std::clamp(v, -32768, 32767));
+}
+} // namespace
+
+Rect Window::GetContentBounds() const {
+    if (!mWindow)
+        throw OSError(paramErr, "GetWindowBounds failed");
+    QRect r = mWindow->geometry();
+    return Rect{Clamp16(r.top()), Clamp16(r.left()), Clamp16(r.top() + r.height()),
+                Clamp16(r.left() + r.width())};
+}
+
+void Window::SetContentBounds(const Rect& b) {
+    if (!mWindow)
+        return;
+    int width = std::max(1, b.right - b.left);
+    int height = std::max(1, b.bottom - b.top);
+    mWindow->setGeometry(b.left, b.top, width, height);
+}
+
+void Window::ConstrainToScreen() {
+    if (!mWindow)
+        return;
+    QRect frame = mWindow->frameGeometry();
+    QScreen* screen = nullptr;
+    int best = 0;
+    for (QScreen* s : QGuiApplication::screens()) {
+        QRect common = s->availableGeometry().intersected(frame);
+        int area = common.width() * common.height();
+        if (area > best) {
+            best = area;
+            screen = s;
+        }
+    }
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect avail = screen->availableGeometry();
+    // Move even when it does not fit: the top left stays reachable.
+    int x = std::max(avail.left(), std::min(frame.left(), avail.right() + 1 - frame.width()));
+    int y = std::max(avail.top(), std::min(frame.top(), avail.bottom() + 1 - frame.height()));
+    mWindow->move(x, y);
+}
+
+void Window::CascadeOn(const Window& parent) {
+    if (!mWindow || !parent.mWindow)
+        return;
+    QPoint at = parent.mWindow->pos() + QPoint(20, 20);
+    mWindow->move(at);
+    ConstrainToScreen();
+}
+
+void Window::ClearTexturedLook() {
+    if (mWindow)
+        mWindow->setProperty("textured", false);
+}
+
+bool Window::HasTexturedLook() const {
+    return mWindow && mWindow->property("textured").toBool();
+}
+
+void Window::Close() {
+    if (mClosePending)
+        return;
+    mClosePending = true;
+    PostEvent(Ref(), Event(kEventClassWindow, kEventWindowClose));
+}
+
+void EnterNestedLoop() {
+    ++gNestedDepth;
+}
+
+void LeaveNestedLoop() {
+    if (--gNestedDepth > 0)
+        return;
+    std::vector<Window*> waiting;
+    waiting.swap(DeferredCloses());
+    for (Window* window : waiting)
+        PostEvent(window->Ref(), Event(kEventClassWindow, kEventWindowClose));
+}
+
+int NestedLoopDepth() {
+    return gNestedDepth;
+}
+
+void Window::DeliverClose() {
+    if (mBusy > 0)
+        return; // Leave posts it again once the last callback has returned
+    if (gNestedDepth > 0) {
+        // Some callback below a sheet, alert or menu may belong to this window.
+        if (std::find(DeferredCloses().begin(), DeferredCloses().end(), this) ==
+            DeferredCloses().end())
+            DeferredCloses().push_back(this);
+        return;
+    }
+    mClosePending = false;
+    try {
+        DoWindowClose();
+    } catch (...) {
+        // An exception ends the event as handled.
+    }
+}
+
+OSStatus Window::DoWindowClose() {
+    delete this;
+    return noErr;
+}
+
+void Window::InstallBoundsChangedHandler(WindowBoundsChangedDoer* handler) {
+    mBoundsHandlers.push_back(handler);
+}
+
+void Window::InstallCursorChangeHandler(WindowCursorChangeDoer* handler) {
+    mCursorHandlers.push_back(handler);
+    ApplyCursorRule();
+}
+
+void Window::ApplyCursorRule() {
+    if (!mWindow || mCursorHandlers.empty())
+        return;
+    // Qt shows a widget's cursor while the mouse is over it, so the rule is
+    // asked once per control instead of on every move.
+    for (QWidget* widget : mWindow->findChildren<QWidget*>()) {
+        View* view = View::FromWidget(widget);
+        if (!view)
+            continue;
+        ThemeCursor cursor = ThemeCursor::Arrow;
+        for (auto it = mCursorHandlers.rbegin(); it != mCursorHandlers.rend(); ++it) {
+            try {
+                if ((*it)->DoWindowCursorChange(view, cursor) != eventNotHandledErr)
+                    break;
+            } catch (...) {
+                break;
+            }
+        }
+        widget->setCursor(cursor == ThemeCursor::IBeam ? Qt::IBeamCursor : Qt::ArrowCursor);
+    }
+}
+
+void Window::SetDefaultButton(View* button) {
+    auto* push = button ? dynamic_cast<PushButton*>(button) : nullptr;
+    if (!push || !mWindow)
+        throw OSError(paramErr, "SetWindowDefaultButton failed");
+    push->SetDefault(true);
+    if (qobject_cast<QDialog*>(mWindow))
+        return; // dialogs press their default button on Return themselves
+    // Elsewhere Return and Enter press it while it is enabled.
+    QWidget* target = push->GetWidget();
+    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), mWindow);
+        QObject::connect(shortcut, &QShortcut::activated, target, [target] {
+            auto* pressable = qobject_cast<QAbstractButton*>(target);
+            if (pressable && pressable->isEnabled() && pressable->isVisible())
+                pressable->click();
+        });
+    }
+}
+
+void Window::Enter() {
+    ++mBusy;
+}
+
+void Window::Leave() {
+    if (--mBusy == 0 && mClosePending)
+        PostEvent(Ref(), Event(kEventClassWindow, kEventWindowClose));
+}
+
+void Window::EnterHandler() {
+    Enter();
+}
+void Window::LeaveHandler() {
+    Leave();
+}
+
+Window::Busy::Busy(Window* window) : mWindow(window) {
+    if (window) {
+        mAlive = window->mAlive;
+        window->Enter();
+    }
+}
+
+Window::Busy::~Busy() {
+    if (mWindow && !mAlive.expired())
+        mWindow->Leave();
+}
+
+void DestroySysWindow(SysWindow window) {
+    delete window;
+}
+
+// Sheets ---------------------------------------------------------------------
+
+SheetWindow::~SheetWindow() {
+    Hide();
+}
+
+void SheetWindow::Show(Window* parent) {
+    QWidget* sheet = GetSysWindow();
+    if (!sheet)
+        return;
+    Hide();
+    if (parent && parent->GetSysWindow()) {
+        mParentWindow = parent;
+        mParentAlive = parent->mAlive;
+        parent->Enter(); // a close of the parent waits for the sheet
+        Qt::WindowFlags flags = sheet->windowFlags();
+        sheet->setParent(parent->GetSysWindow(), flags | Qt::Dialog);
+        sheet->setWindowModality(Qt::WindowModal);
+    } else {
+        sheet->setWindowModality(Qt::ApplicationModal);
+    }
+    sheet->show();
+    sheet->raise();
+}
+
+void SheetWindow::Hide() {
+    if (QWidget* sheet = GetSysWindow()) {
+        sheet->hide();
+        // Off its parent again, so that the parent's going cannot take it.
+        if (sheet->parentWidget())
+            sheet->setParent(nullptr, sheet->windowFlags());
+    }
+    if (mParentWindow) {
+        Window* parent = mParentWindow;
+        mParentWindow = nullptr;
+        if (!mParentAlive.expired())
+            parent->Leave();
+    }
+}
+
+// Modal loops ----------------------------------------------------------------
+
+OSStatus RunAppModalLoopForWindow(Window* window) {
+    if (!window || !window->GetSysWindow())
+        return paramErr;
+    if (std::erase(EarlyQuits(), window) > 0)
+        return noErr;
+    ModalLoop loop;
+    ModalLoops().push_back({window, &loop});
+    {
+        Window::Busy busy(window);
+        NestedLoop nested;
+        loop.Run();
+    }
+    std::erase_if(ModalLoops(), [&loop](const RunningLoop& m) { return m.loop == &loop; });
+    return noErr;
+}
+
+OSStatus QuitAppModalLoopForWindow(Window* window) {
+    auto& loops = ModalLoops();
+    for (auto it = loops.rbegin(); it != loops.rend(); ++it)
+        if (it->window == window) {
+            it->loop->Quit();
+            it->window = nullptr;
+            return noErr;
+        }
+    if (window)
+        EarlyQuits().push_back(window);
+    return noErr;
+}
+
+int AppModalDepth() {
+    return static_cast<int>(ModalLoops().size());
+}
+
+// Toolbars -------------------------------------------------------------------
+
+const char* const Toolbar::kSeparatorIdentifier = "com.apple.hitoolbox.toolbar.separator";
+const char* const Toolbar::kFlexibleSpaceIdentifier = "com.apple.hitoolbox.toolbar.flexiblespace";
+
+struct Toolbar::Impl {
+    QPointer<QToolBar> bar;
+    std::vector<std::pair<std::string, QPointer<QAction>>> items;
+    QAction* Find(const std::string& identifier) const {
+        for (auto& [id, action] : items)
+            if (id == identifier)
+                return action;
+        return nullptr;
+    }
+};
+
+Toolbar::Toolbar(const std::string& identifier)
+    : mIdentifier(identifier), mImpl(std::make_unique<Impl>()) {}
+
+Toolbar::~Toolbar() {
+    delete mImpl->bar.data();
+}
+
+void Toolbar::Attach(Window* window) {
+    QWidget* top = window ? window->GetSysWindow() : nullptr;
+    if (!top)
+        throw OSError(paramErr, "SetWindowToolbar failed");
+    delete mImpl->bar.data();
+    mImpl->items.clear();
+    auto* bar = new QToolBar(QString::fromStdString(mIdentifier));
+    bar->setObjectName(QString::fromStdString(mIdentifier));
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    bar->setMovable(false);
+    mImpl->bar = bar;
+    std::vector<std::string> identifiers;
+    GetDefaultIdentifiers(identifiers);
+    for (const std::string& identifier : identifiers) {
+        if (identifier == kSeparatorIdentifier) {
+            bar->addSeparator();
+            continue;
+        }
+        if (identifier == kFlexibleSpaceIdentifier) {
+            auto* spacer = new QWidget(bar);
+            spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+            bar->addWidget(spacer);
+            continue;
+        }
+        ToolbarItem item;
+        item.identifier = identifier;
+        if (!CreateItem(identifier, item))
+            continue;
+        QAction* action = bar->addAction(QIcon(QString::fromStdString(item.iconFile)),
+                                         QString::fromStdString(item.label));
+        action->setObjectName(QString::fromStdString(identifier));
+        action->setToolTip(QString::fromStdString(item.helpShort));
+        action->setStatusTip(QString::fromStdString(item.helpLong));
+        uint32_t command = item.command;
+        QObject::connect(action, &QAction::triggered, bar,
+                         [window, command] { window->ProcessCommand(command); });
+        mImpl->items.emplace_back(identifier, action);
+    }
+    if (auto* main = qobject_cast<QMainWindow*>(top))
+        main->addToolBar(Qt::TopToolBarArea, bar);
+    else if (auto* box = qobject_cast<QBoxLayout*>(top->layout()))
+        box->insertWidget(0, bar);
+    else
+        bar->setParent(top);
+}
+
+void Toolbar::Show() {
+    if (mImpl->bar)
+        mImpl->bar->show();
+}
+
+void Toolbar::Hide() {
+    if (mImpl->bar)
+        mImpl->bar->hide();
+}
+
+bool Toolbar::IsShown() const {
+    return mImpl->bar && !mImpl->bar->isHidden();
+}
+
+void Toolbar::SetItemEnabled(const std::string& identifier, bool enabled) {
+    if (QAction* action = mImpl->Find(identifier))
+        action->setEnabled(enabled);
+}
+
+bool Toolbar::IsItemEnabled(const std::string& identifier) const {
+    QAction* action = mImpl->Find(identifier);
+    return action && action->isEnabled();
+}
+
+bool Toolbar::HasItem(const std::string& identifier) const {
+    return mImpl->Find(identifier) != nullptr;
+}
+
+void Toolbar::ClickItem(const std::string& identifier) {
+    if (QAction* action = mImpl->Find(identifier))
+        action->trigger();
+}
+
+} // namespace PPx

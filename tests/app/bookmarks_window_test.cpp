@@ -1,0 +1,597 @@
+// The bookmark window, the editing sheet and the quick-connect window,
+// driven as the user drives them (offscreen).
+#include "BasicApp.h"
+#include "BookmarkStore.h"
+#include "BrowserFactory.h"
+#include "ConnectSheet.h"
+#include "ConnectWindow.h"
+#include "QuickConnectWindow.h"
+#include "WindowState.h"
+
+#include "platform/core/EventLoop.h"
+#include "platform/core/Preferences.h"
+#include "ppxui/Application.h"
+#include "ppxui/Testing.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace PPx;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+namespace {
+
+sBookMarkData Bookmark(const std::string& name, const std::string& host = "ftp.example.org",
+                       int32_t port = 21) {
+    sBookMarkData b;
+    b.name = name;
+    b.host = host;
+    b.port = port;
+    b.username = "user";
+    b.password = "pass";
+    b.dir = "/start";
+    b.passive = true;
+    return b;
+}
+
+View* Control(Window* window, uint32_t signature) {
+    return View::FromWidget(FindControl(window->GetSysWindow(), signature));
+}
+
+void SetField(Window* window, uint32_t signature, const std::string& text) {
+    View* view = Control(window, signature);
+    ASSERT_NE(view, nullptr);
+    view->SetText(text);
+}
+
+// Clicks the control and answers the alert it brings up with BUTTON.
+Testing::AlertInfo ClickForAlert(Window* window, uint32_t signature,
+                                 const std::string& button = "OK") {
+    auto info = std::make_shared<Testing::AlertInfo>();
+    Testing::Later([info, button] {
+        *info = Testing::CurrentAlert();
+        Testing::ClickAlertButton(button);
+    });
+    Testing::ClickControl(window->GetSysWindow(), signature);
+    Testing::ProcessEvents();
+    return *info;
+}
+
+template <class T> std::vector<T*> WindowsOf() {
+    std::vector<T*> found;
+    for (Window* window : Window::AllWindows())
+        if (T* typed = dynamic_cast<T*>(window))
+            found.push_back(typed);
+    return found;
+}
+
+// One configuration folder for the process (the preference values are read
+// from it once); the bookmark files in it go before each test.
+TempDir& ConfigDir() {
+    static TempDir dir;
+    return dir;
+}
+
+class BookmarkWindows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+        std::error_code ignored;
+        for (const char* name : {"Zarvel Bookmarks", "Zarvel Bookmarks.corrupt"})
+            std::filesystem::remove_all(config.path() + "/Zarvel/" + name, ignored);
+        UIApplication::EnsureForTests();
+        ResetBrowserRequests();
+        SetBrowserOpener(nullptr);
+        ::mkdir((config.path() + "/Zarvel").c_str(), 0700);
+        store = config.path() + "/Zarvel/Zarvel Bookmarks";
+    }
+    void TearDown() override {
+        app.reset();
+        Testing::ProcessEvents();
+        SetBrowserOpener(nullptr);
+    }
+    void Start(const std::vector<sBookMarkData>& bookmarks = {}, bool run = true) {
+        if (!bookmarks.empty())
+            SaveBookmarkStore(store, bookmarks);
+        app = std::make_unique<BasicApp>();
+        window = app->GetConnectWindow();
+        ASSERT_NE(window, nullptr);
+        window->Show();
+        if (run)
+            Testing::ProcessEvents();
+    }
+    // The list item of the bookmark named NAME.
+    uint32_t Item(const std::string& name) {
+        const auto& list = window->GetBookmarks();
+        for (size_t i = 0; i < list.size(); ++i)
+            if (list[i].name == name)
+                return static_cast<uint32_t>(i + 1);
+        ADD_FAILURE() << "no bookmark " << name;
+        return 0;
+    }
+    void Select(const std::vector<std::string>& names) {
+        std::vector<uint32_t> items;
+        for (const std::string& name : names)
+            items.push_back(Item(name));
+        window->GetList()->SetSelection(items);
+        Testing::ProcessEvents();
+    }
+    bool Enabled(uint32_t signature) { return Control(window, signature)->IsEnabled(); }
+    std::vector<sBookMarkData> Stored() { return LoadBookmarkStore(store).bookmarks; }
+    // Runs ACTION inside the sheet that clicking SIGNATURE brings up.
+    void WithSheet(uint32_t signature, std::function<void(ConnectSheet*)> action) {
+        bool ran = false;
+        Testing::Later([&] {
+            auto sheets = WindowsOf<ConnectSheet>();
+            ASSERT_EQ(sheets.size(), 1u);
+            ran = true;
+            action(sheets[0]);
+        });
+        Testing::ClickControl(window->GetSysWindow(), signature);
+        Testing::ProcessEvents();
+        EXPECT_TRUE(ran);
+    }
+
+    TempDir& config = ConfigDir();
+    std::string store;
+    std::unique_ptr<BasicApp> app;
+    ConnectWindow* window = nullptr;
+};
+
+} // namespace
+
+TEST_F(BookmarkWindows, AddValidatesNameHostPortThenUniqueness) {
+    Start({Bookmark("taken")});
+    WithSheet('ADDB', [&](ConnectSheet* sheet) {
+        SetField(sheet, 'PORT', "");
+        EXPECT_EQ(ClickForAlert(sheet, 'okok').message, kCompleteNameMessage);
+        SetField(sheet, 'NAME', "taken");
+        EXPECT_EQ(ClickForAlert(sheet, 'okok').message, kCompleteHostMessage);
+        SetField(sheet, 'HOST', "ftp://:21/pub");
+        EXPECT_EQ(ClickForAlert(sheet, 'okok').message, kURLWithoutHostMessage);
+        SetField(sheet, 'HOST', "sftp://me@files.example.org/home");
+        EXPECT_EQ(ClickForAlert(sheet, 'okok').message, kCompletePortMessage);
+        for (const char* bad : {"abc", "0", "65536"}) {
+            SetField(sheet, 'PORT', bad);
+            EXPECT_EQ(ClickForAlert(sheet, 'okok').message, kBadPortMessage) << bad;
+        }
+        SetField(sheet, 'PORT', "2222");
+        auto taken = ClickForAlert(sheet, 'okok');
+        EXPECT_EQ(taken.message, kNameInUseMessage);
+        EXPECT_FALSE(taken.sheet);        // an application-modal stop alert
+        SetField(sheet, 'NAME', "Taken"); // case counts
+        SetField(sheet, 'UNAM', "anna");
+        Testing::ClickControl(sheet->GetSysWindow(), 'okok');
+    });
+    ASSERT_EQ(window->GetBookmarks().size(), 2u);
+    const sBookMarkData& added = window->GetBookmarks()[1];
+    EXPECT_EQ(added.name, "Taken");
+    EXPECT_EQ(added.host, "sftp://me@files.example.org/home"); // kept as typed
+    EXPECT_EQ(added.port, 2222);
+    EXPECT_EQ(added.username, "anna");
+    EXPECT_EQ(Stored(), window->GetBookmarks());
+    EXPECT_EQ(window->GetList()->GetItemCount(), 2u);
+}
+
+TEST_F(BookmarkWindows, CancelAndTheSFTPRule) {
+    Start({Bookmark("one")});
+    WithSheet('ADDB', [&](ConnectSheet* sheet) {
+        View* port = Control(sheet, 'PORT');
+        port->SetText("21");
+        Testing::ClickControl(sheet->GetSysWindow(), 'SECR');
+        EXPECT_EQ(port->GetText(), "22");
+        EXPECT_FALSE(Control(sheet, 'ACCT')->IsEnabled());
+        EXPECT_FALSE(Control(sheet, 'PASV')->IsEnabled());
+        Testing::ClickControl(sheet->GetSysWindow(), 'SECR');
+        EXPECT_EQ(port->GetText(), "21");
+        EXPECT_TRUE(Control(sheet, 'ACCT')->IsEnabled());
+        port->SetText("2222");
+        Testing::ClickControl(sheet->GetSysWindow(), 'SECR');
+        EXPECT_EQ(port->GetText(), "2222");
+        port->SetText("");
+        Testing::ClickControl(sheet->GetSysWindow(), 'SECR');
+        EXPECT_EQ(port->GetText(), "");
+        EXPECT_TRUE(Control(sheet, 'PASV')->IsEnabled());
+        SetField(sheet, 'NAME', "two");
+        SetField(sheet, 'HOST', "h");
+        Testing::ClickControl(sheet->GetSysWindow(), 'cncl');
+    });
+    EXPECT_EQ(window->GetBookmarks().size(), 1u);
+    EXPECT_TRUE(WindowsOf<ConnectSheet>().empty());
+}
+
+TEST_F(BookmarkWindows, EditKeepsOrChangesTheNameButNotToATakenOne) {
+    sBookMarkData secure = Bookmark("alpha", "h", 22);
+    secure.secure = true;
+    Start({secure, Bookmark("beta")});
+    Select({"alpha"});
+    WithSheet('EDBB', [&](ConnectSheet* sheet) {
+        // Filled from the bookmark; the SFTP rule is not applied on filling.
+        EXPECT_EQ(Control(sheet, 'NAME')->GetText(), "alpha");
+        EXPECT_EQ(Control(sheet, 'PORT')->GetText(), "22");
+        EXPECT_EQ(Control(sheet, 'SECR')->GetValue(), 1);
+        EXPECT_TRUE(Control(sheet, 'ACCT')->IsEnabled());
+        SetField(sheet, 'NAME', "beta");
+        EXPECT_EQ(ClickForAlert(sheet, 'okok').message, kNameInUseMessage);
+        SetField(sheet, 'NAME', "alpha");
+        SetField(sheet, 'PORT', "2200");
+        Testing::ClickControl(sheet->GetSysWindow(), 'okok');
+    });
+    EXPECT_EQ(window->GetBookmarks()[0].port, 2200);
+    EXPECT_EQ(window->GetBookmarks()[0].name, "alpha");
+    EXPECT_EQ(Stored(), window->GetBookmarks());
+
+    Select({"alpha"});
+    WithSheet('EDBB', [&](ConnectSheet* sheet) {
+        SetField(sheet, 'NAME', "Beta");
+        Testing::ClickControl(sheet->GetSysWindow(), 'okok');
+    });
+    EXPECT_EQ(window->GetBookmarks()[0].name, "Beta");
+    EXPECT_EQ(Stored()[0].name, "Beta");
+}
+
+TEST_F(BookmarkWindows, ButtonsNeedExactlyOneSelectedBookmark) {
+    Start({Bookmark("a"), Bookmark("b")});
+    EXPECT_TRUE(Enabled('ADDB'));
+    for (uint32_t sig : {'EDBB', 'RMVB', 'CONN'})
+        EXPECT_FALSE(Enabled(sig));
+    Select({"a"});
+    for (uint32_t sig : {'EDBB', 'RMVB', 'CONN'})
+        EXPECT_TRUE(Enabled(sig));
+    Select({"a", "b"});
+    for (uint32_t sig : {'EDBB', 'RMVB', 'CONN'})
+        EXPECT_FALSE(Enabled(sig));
+    // Even sent directly, the commands do nothing.
+    bool alerted = false;
+    Testing::Later([&] {
+        alerted = Testing::CurrentAlert().shown;
+        Testing::ClickAlertButton("No");
+    });
+    window->DoCommandProcess('RMVB');
+    window->DoCommandProcess('CONN');
+    window->DoCommandProcess('EDBB');
+    Testing::ProcessEvents();
+    EXPECT_FALSE(alerted);
+    EXPECT_TRUE(WindowsOf<ConnectSheet>().empty());
+    EXPECT_EQ(GetBrowserRequests().count, 0);
+    EXPECT_EQ(window->GetBookmarks().size(), 2u);
+}
+
+TEST_F(BookmarkWindows, RemoveAsksFirst) {
+    Start({Bookmark("keep"), Bookmark("drop")});
+    Select({"drop"});
+    auto no = ClickForAlert(window, 'RMVB', "No");
+    EXPECT_EQ(no.message, "Are you sure you want to remove the selected bookmark?");
+    EXPECT_TRUE(no.sheet);
+    EXPECT_EQ(window->GetBookmarks().size(), 2u);
+    EXPECT_EQ(Stored().size(), 2u);
+    Select({"drop"});
+    ClickForAlert(window, 'RMVB', "Yes");
+    ASSERT_EQ(window->GetBookmarks().size(), 1u);
+    EXPECT_EQ(window->GetBookmarks()[0].name, "keep");
+    EXPECT_EQ(Stored(), window->GetBookmarks());
+    EXPECT_EQ(window->GetList()->GetItemCount(), 1u);
+}
+
+TEST_F(BookmarkWindows, SortsByNameIgnoringCase) {
+    Start({Bookmark("beta"), Bookmark("Alpha"), Bookmark("Beta0"), Bookmark("alpha2")});
+    std::vector<std::string> shown;
+    for (uint32_t item : window->GetList()->GetItemsInOrder())
+        shown.push_back(window->BookmarkForItem(item)->name);
+    EXPECT_EQ(shown, (std::vector<std::string>{"Alpha", "alpha2", "beta", "Beta0"}));
+    // The store keeps the order they were added in.
+    EXPECT_EQ(Stored()[0].name, "beta");
+}
+
+TEST_F(BookmarkWindows, ConnectAndDoubleClickHandOverTheURLForm) {
+    sBookMarkData url = Bookmark("url", "sftp://u:p@h:2200/home", 21);
+    sBookMarkData ftp = Bookmark("ftp", "ftp://files.example.org", 2121);
+    ftp.secure = true;
+    Start({url, ftp});
+    Select({"url"});
+    window->GetList()->GetContent()->NotifyAboutItem(Item("url"), DataBrowser::kItemDoubleClicked);
+    Testing::ProcessEvents();
+    ASSERT_EQ(GetBrowserRequests().count, 1);
+    const sBookMarkData& sent = GetBrowserRequests().last;
+    EXPECT_EQ(sent.host, "h");
+    EXPECT_EQ(sent.username, "u");
+    EXPECT_EQ(sent.password, "p");
+    EXPECT_EQ(sent.port, 2200);
+    EXPECT_EQ(sent.dir, "/home");
+    EXPECT_TRUE(sent.secure);
+    EXPECT_TRUE(GetBrowserRequests().cascaded);
+    EXPECT_EQ(window->GetBookmarks()[0], url); // the bookmark itself is unchanged
+    EXPECT_EQ(Stored()[0], url);
+    EXPECT_TRUE(window->IsVisible()); // no browser window opened: stays
+
+    // Once a browser opens, the window hides (the default preference).
+    SetBrowserOpener([](const sBookMarkData&, Window*) { return true; });
+    Select({"ftp"});
+    Testing::ClickControl(window->GetSysWindow(), 'CONN');
+    Testing::ProcessEvents();
+    EXPECT_FALSE(window->IsVisible());
+}
+
+TEST_F(BookmarkWindows, URLWithoutHostIsRefusedAtConnect) {
+    Start({Bookmark("nohost", "ftp://user@:21/pub")});
+    Select({"nohost"});
+    auto alert = ClickForAlert(window, 'CONN');
+    EXPECT_EQ(alert.message, kURLWithoutHostMessage);
+    EXPECT_EQ(GetBrowserRequests().count, 0);
+}
+
+TEST_F(BookmarkWindows, QuickConnect) {
+    Start();
+    auto target = ApplicationTarget().Ref();
+    PostEvent(target, MakeCommandEvent('new '));
+    PostEvent(target, MakeCommandEvent('new '));
+    Testing::ProcessEvents();
+    auto windows = WindowsOf<QuickConnectWindow>();
+    ASSERT_EQ(windows.size(), 2u);
+    QuickConnectWindow* quick = windows[0];
+    EXPECT_TRUE(quick->IsVisible());
+
+    SetField(quick, 'PORT', "21");
+    auto empty = ClickForAlert(quick, 'okok');
+    EXPECT_EQ(empty.message, kCompleteHostMessage);
+    EXPECT_TRUE(empty.sheet);
+    EXPECT_EQ(empty.buttons, (std::vector<std::string>{"OK"}));
+
+    SetField(quick, 'HOST', "ftp://:21");
+    EXPECT_EQ(ClickForAlert(quick, 'okok').message, kURLWithoutHostMessage);
+    SetField(quick, 'HOST', "files.example.org");
+    SetField(quick, 'PORT', "");
+    EXPECT_EQ(ClickForAlert(quick, 'okok').message, kCompletePortMessage);
+    SetField(quick, 'PORT', "70000");
+    EXPECT_EQ(ClickForAlert(quick, 'okok').message, kBadPortMessage);
+
+    // The SFTP box keeps port and FTP-only fields in step.
+    SetField(quick, 'PORT', "21");
+    Testing::ClickControl(quick->GetSysWindow(), 'SECR');
+    EXPECT_EQ(Control(quick, 'PORT')->GetText(), "22");
+    EXPECT_FALSE(Control(quick, 'ACCT')->IsEnabled());
+    EXPECT_FALSE(Control(quick, 'ACTT')->IsEnabled());
+    EXPECT_FALSE(Control(quick, 'PASV')->IsEnabled());
+    Testing::ClickControl(quick->GetSysWindow(), 'SECR');
+    EXPECT_EQ(Control(quick, 'PORT')->GetText(), "21");
+    EXPECT_TRUE(Control(quick, 'ACTT')->IsEnabled());
+
+    // Host and port only: an empty user name.
+    Testing::ClickControl(quick->GetSysWindow(), 'okok');
+    ASSERT_EQ(GetBrowserRequests().count, 1);
+    EXPECT_EQ(GetBrowserRequests().last.host, "files.example.org");
+    EXPECT_EQ(GetBrowserRequests().last.username, "");
+    EXPECT_TRUE(GetBrowserRequests().last.name.empty());
+    EXPECT_FALSE(GetBrowserRequests().cascaded);
+
+    // The sftp scheme wins over the box; the window goes once a browser opens.
+    SetBrowserOpener([](const sBookMarkData& b, Window*) {
+        EXPECT_EQ(b.host, "h");
+        EXPECT_EQ(b.username, "u");
+        EXPECT_EQ(b.password, "p");
+        EXPECT_EQ(b.port, 2200);
+        EXPECT_EQ(b.dir, "/home");
+        EXPECT_TRUE(b.secure);
+        return true;
+    });
+    SetField(quick, 'HOST', "sftp://u:p@h:2200/home");
+    Testing::ClickControl(quick->GetSysWindow(), 'okok');
+    Testing::ProcessEvents();
+    EXPECT_EQ(WindowsOf<QuickConnectWindow>().size(), 1u);
+}
+
+TEST_F(BookmarkWindows, QuickConnectRemembersItsPlace) {
+    Start();
+    PostEvent(ApplicationTarget().Ref(), MakeCommandEvent('new '));
+    Testing::ProcessEvents();
+    auto windows = WindowsOf<QuickConnectWindow>();
+    ASSERT_EQ(windows.size(), 1u);
+    windows[0]->SetContentBounds(Rect{60, 70, 360, 470});
+    windows[0]->DoWindowBoundsChanged();
+    auto value = CopyAppValue("QuickConnectWindowState");
+    ASSERT_TRUE(value && value->AsData());
+    Rect saved;
+    ASSERT_TRUE(DecodeWindowState(*value->AsData(), saved));
+    windows[0]->Close();
+    Testing::ProcessEvents();
+    PostEvent(ApplicationTarget().Ref(), MakeCommandEvent('new '));
+    Testing::ProcessEvents();
+    windows = WindowsOf<QuickConnectWindow>();
+    ASSERT_EQ(windows.size(), 1u);
+    // Placed before it is first shown, the window may move by its frame.
+    EXPECT_NEAR(windows[0]->GetContentBounds().top, saved.top, 4);
+    EXPECT_NEAR(windows[0]->GetContentBounds().left, saved.left, 4);
+}
+
+TEST_F(BookmarkWindows, CloseHidesAndCNBKShowsTheSameList) {
+    Start({Bookmark("one")});
+    window->Close();
+    Testing::ProcessEvents();
+    EXPECT_FALSE(window->IsVisible());
+    EXPECT_EQ(app->GetConnectWindow(), window);
+    PostEvent(ApplicationTarget().Ref(), MakeCommandEvent('CNBK'));
+    Testing::ProcessEvents();
+    EXPECT_TRUE(window->IsVisible());
+    EXPECT_EQ(window->GetList()->GetItemCount(), 1u);
+}
+
+TEST_F(BookmarkWindows, UnreadableStoreIsKeptAsideAndToldOnce) {
+    writeFile(store, "garbage that is no bookmark store");
+    Start({}, false);
+    auto info = std::make_shared<Testing::AlertInfo>();
+    Testing::Later([info] {
+        *info = Testing::CurrentAlert();
+        Testing::ClickAlertButton("OK");
+    });
+    Testing::ProcessEvents();
+    EXPECT_EQ(info->message, "Your bookmarks could not be read.");
+    EXPECT_TRUE(window->GetBookmarks().empty());
+    EXPECT_EQ(readFile(store + ".corrupt"), "garbage that is no bookmark store");
+
+    window->AddBookmark(Bookmark("fresh"));
+    EXPECT_EQ(Stored().size(), 1u);
+    EXPECT_EQ(readFile(store + ".corrupt"), "garbage that is no bookmark store");
+}
+
+TEST_F(BookmarkWindows, FailedSaveIsShownAndTheListKept) {
+    Start({Bookmark("one")});
+    ASSERT_EQ(::unlink(store.c_str()), 0);
+    ASSERT_EQ(::mkdir(store.c_str(), 0700), 0); // nothing can replace a folder
+    auto info = std::make_shared<Testing::AlertInfo>();
+    Testing::Later([info] {
+        *info = Testing::CurrentAlert();
+        Testing::ClickAlertButton("OK");
+    });
+    window->AddBookmark(Bookmark("two"));
+    Testing::ProcessEvents();
+    EXPECT_EQ(info->message, "Your bookmarks could not be saved.");
+    EXPECT_FALSE(info->explanation.empty());
+    EXPECT_EQ(window->GetBookmarks().size(), 2u);
+}
+
+TEST_F(BookmarkWindows, DraggedFilesAreWrittenAndDroppedFilesImported) {
+    Start({Bookmark("one"), Bookmark("two", "sftp://x@y")});
+    auto* content = window->GetList()->GetContent();
+    std::vector<std::string> files = content->FilesForDrag({Item("one"), Item("two")});
+    ASSERT_EQ(files.size(), 2u);
+    sBookMarkData read;
+    ASSERT_TRUE(ReadExportedBookmark(files[1], read));
+    EXPECT_EQ(read, window->GetBookmarks()[1]);
+
+    EXPECT_TRUE(content->DragIsAcceptable({"/x/a.txt", "/x/b.zarvel"}));
+    EXPECT_FALSE(content->DragIsAcceptable({"/x/a.sync.zarvel"}));
+
+    TempDir drop;
+    sBookMarkData same = Bookmark("one"), other = Bookmark("one", "other.example.org");
+    std::string samePath = ExportBookmark(same, drop.path());
+    ::rename(samePath.c_str(), drop.file("same.zarvel").c_str());
+    ExportBookmark(other, drop.path());
+    ExportBookmark(Bookmark("three"), drop.path());
+    EXPECT_TRUE(content->ReceiveDraggedItems(
+        {drop.file("same.zarvel"), drop.file("one.zarvel"), drop.file("three.zarvel")}));
+    ASSERT_EQ(window->GetBookmarks().size(), 4u);
+    EXPECT_EQ(window->GetBookmarks()[2].name, "one 2");
+    EXPECT_EQ(window->GetBookmarks()[2].host, "other.example.org");
+    EXPECT_EQ(window->GetBookmarks()[3].name, "three");
+    EXPECT_EQ(Stored(), window->GetBookmarks());
+
+    writeFile(drop.file("junk.zarvel"), "junk");
+    auto junk = std::make_shared<Testing::AlertInfo>();
+    Testing::Later([junk] {
+        *junk = Testing::CurrentAlert();
+        Testing::ClickAlertButton("OK");
+    });
+    EXPECT_FALSE(content->ReceiveDraggedItems({drop.file("junk.zarvel")}));
+    Testing::ProcessEvents();
+    EXPECT_EQ(junk->message, "This file is not a bookmark file.");
+    EXPECT_EQ(window->GetBookmarks().size(), 4u);
+
+    // A drop on a folder exports the selection there.
+    Select({"three"});
+    TempDir folder;
+    window->ListDragComplete(folder.path());
+    EXPECT_TRUE(ReadExportedBookmark(folder.file("three.zarvel"), read));
+}
+
+TEST_F(BookmarkWindows, OpenedFileConnectsWithoutChangingTheList) {
+    Start({Bookmark("one")});
+    std::string before = readFile(store);
+    TempDir dir;
+    sBookMarkData opened = Bookmark("opened", "sftp://o@opened.example.org:2022");
+    std::string path = ExportBookmark(opened, dir.path());
+    EXPECT_EQ(BasicApp::OpenDocuments({path}), noErr);
+    Testing::ProcessEvents();
+    ASSERT_EQ(GetBrowserRequests().count, 1);
+    EXPECT_EQ(GetBrowserRequests().last.host, "opened.example.org");
+    EXPECT_EQ(GetBrowserRequests().last.port, 2022);
+    EXPECT_FALSE(GetBrowserRequests().cascaded);
+    EXPECT_EQ(window->GetBookmarks().size(), 1u);
+    EXPECT_EQ(readFile(store), before);
+
+    writeFile(dir.file("broken.zarvel"), "broken");
+    auto info = std::make_shared<Testing::AlertInfo>();
+    Testing::Later([info] {
+        *info = Testing::CurrentAlert();
+        Testing::ClickAlertButton("OK");
+    });
+    BasicApp::OpenDocuments({dir.file("broken.zarvel")});
+    Testing::ProcessEvents();
+    EXPECT_EQ(info->message, "\"broken.zarvel\" could not be opened as a bookmark.");
+    EXPECT_EQ(GetBrowserRequests().count, 1);
+}
+
+TEST_F(BookmarkWindows, WindowStateIsSavedOnMove) {
+    Start();
+    window->SetContentBounds(Rect{44, 20, 444, 520});
+    window->DoWindowBoundsChanged();
+    auto value = CopyAppValue("ConnectWindowState");
+    ASSERT_TRUE(value && value->AsData());
+    EXPECT_EQ(*value->AsData(),
+              (std::vector<uint8_t>{0x00, 0x2C, 0x00, 0x14, 0x01, 0xBC, 0x02, 0x08}));
+}
+
+TEST_F(BookmarkWindows, DropOnTheTrashRemovesOneAfterAsking) {
+    TempDir data;
+    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    ::mkdir(data.file("Trash").c_str(), 0700);
+    ::mkdir(data.file("Trash/files").c_str(), 0700);
+    Start({Bookmark("a"), Bookmark("b"), Bookmark("c")});
+    Select({"a", "b"});
+    window->ListDragComplete(data.file("Trash/files")); // two: nothing
+    EXPECT_EQ(window->GetBookmarks().size(), 3u);
+    Select({"b"});
+    auto info = std::make_shared<Testing::AlertInfo>();
+    Testing::Later([info] {
+        *info = Testing::CurrentAlert();
+        Testing::ClickAlertButton("Yes");
+    });
+    window->ListDragComplete(data.file("Trash/files"));
+    Testing::ProcessEvents();
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(info->message, "Are you sure you want to remove the selected bookmark?");
+    ASSERT_EQ(window->GetBookmarks().size(), 2u);
+    EXPECT_EQ(window->GetBookmarks()[1].name, "c");
+    EXPECT_FALSE(window->LocationIsSystemTrash(data.path()));
+}
+
+TEST_F(BookmarkWindows, PreferencesDecideLookHidingAndPlace) {
+    TempDir prefsDir;
+    PreferencesMaster master(prefsDir.path());
+    sPreferences prefs;
+    master.GetPreferences(prefs); // loads the (missing) file first
+    prefs.misc[kMiscMetalWindows] = false;
+    prefs.misc[kMiscHideBookmarksOnConnect] = false;
+    prefs.misc[kMiscRememberBookmarkWindow] = false;
+    master.SetPreferences(prefs);
+    Start({Bookmark("one")});
+    EXPECT_TRUE(window->HasTexturedLook()); // made before the preferences were there
+    app->SetPreferencesMaster(&master);
+
+    PostEvent(ApplicationTarget().Ref(), MakeCommandEvent('new '));
+    Testing::ProcessEvents();
+    auto quick = WindowsOf<QuickConnectWindow>();
+    ASSERT_EQ(quick.size(), 1u);
+    EXPECT_FALSE(quick[0]->HasTexturedLook());
+
+    SetBrowserOpener([](const sBookMarkData&, Window*) { return true; });
+    Select({"one"});
+    Testing::ClickControl(window->GetSysWindow(), 'CONN');
+    Testing::ProcessEvents();
+    EXPECT_TRUE(window->IsVisible());
+
+    RemoveAppValue("ConnectWindowState");
+    window->DoWindowBoundsChanged();
+    EXPECT_FALSE(CopyAppValue("ConnectWindowState").has_value());
+    app->SetPreferencesMaster(nullptr);
+}

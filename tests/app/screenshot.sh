@@ -1,0 +1,103 @@
+#!/bin/sh
+# Starts the real program under a virtual X server with a private
+# configuration, waits for the bookmark window, saves a picture of the
+# screen to BUILD_DIR/screenshots/connect-window.png and quits the program.
+# Fails when the window does not appear.
+set -eu
+
+if [ $# -ne 1 ]; then
+    echo "usage: $0 BUILD_DIR" >&2
+    exit 2
+fi
+build=$(cd "$1" && pwd)
+program="$build/bin/zarvel"
+[ -x "$program" ] || { echo "no program at $program" >&2; exit 2; }
+for tool in xvfb-run xwininfo import; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing (packages xvfb, x11-utils, imagemagick)" >&2; exit 2; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zarvel-shot.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/config/Zarvel" "$work/tmp" "$build/screenshots"
+
+# A few bookmarks, as a plain property list (the program reads that too).
+cat > "$work/config/Zarvel/Zarvel Bookmarks" <<'PLIST'
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<array>
+	<dict>
+		<key>BookmarkName</key><string>Home server</string>
+		<key>BookmarkHost</key><string>192.168.1.20</string>
+		<key>BookmarkUsername</key><string>anna</string>
+		<key>BookmarkPassword</key><string></string>
+		<key>BookmarkAccount</key><string></string>
+		<key>BookmarkDir</key><string>/srv/files</string>
+		<key>BookmarkPort</key><integer>22</integer>
+		<key>BookmarkPassive</key><true/>
+		<key>BookmarkSecure</key><true/>
+	</dict>
+	<dict>
+		<key>BookmarkName</key><string>archive mirror</string>
+		<key>BookmarkHost</key><string>ftp.example.org</string>
+		<key>BookmarkUsername</key><string></string>
+		<key>BookmarkPassword</key><string></string>
+		<key>BookmarkAccount</key><string></string>
+		<key>BookmarkDir</key><string>/pub</string>
+		<key>BookmarkPort</key><integer>21</integer>
+		<key>BookmarkPassive</key><true/>
+		<key>BookmarkSecure</key><false/>
+	</dict>
+	<dict>
+		<key>BookmarkName</key><string>Build box</string>
+		<key>BookmarkHost</key><string>sftp://ci@build.example.net:2200/home/ci</string>
+		<key>BookmarkUsername</key><string></string>
+		<key>BookmarkPassword</key><string></string>
+		<key>BookmarkAccount</key><string></string>
+		<key>BookmarkDir</key><string></string>
+		<key>BookmarkPort</key><integer>22</integer>
+		<key>BookmarkPassive</key><true/>
+		<key>BookmarkSecure</key><true/>
+	</dict>
+</array>
+</plist>
+PLIST
+
+cat > "$work/run.sh" <<'INNER'
+#!/bin/sh
+# Runs inside the virtual display.
+program=$1 out=$2 work=$3
+"$program" > "$work/program.log" 2>&1 &
+pid=$!
+shown=no
+i=0
+while [ $i -lt 150 ]; do
+    if xwininfo -root -tree 2>/dev/null | grep -q '"Bookmarks"'; then
+        shown=yes
+        break
+    fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.2
+    i=$((i + 1))
+done
+status=1
+if [ $shown = yes ]; then
+    sleep 1 # let it finish drawing
+    import -window root "$out" && status=0
+fi
+kill "$pid" 2>/dev/null || true
+wait "$pid" 2>/dev/null || true
+exit $status
+INNER
+chmod +x "$work/run.sh"
+
+status=0
+env XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" HOME="$work" QT_QPA_PLATFORM=xcb \
+    xvfb-run -a -s "-screen 0 800x500x24" "$work/run.sh" "$program" \
+    "$build/screenshots/connect-window.png" "$work" || status=$?
+if [ $status -ne 0 ]; then
+    echo "the bookmark window did not appear" >&2
+    cat "$work/program.log" >&2 2>/dev/null || true
+    exit 1
+fi
+echo "saved $build/screenshots/connect-window.png"

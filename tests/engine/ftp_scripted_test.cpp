@@ -1,0 +1,647 @@
+// The FTP engine against a scripted server: replies and data connections that
+// real servers rarely produce, and the faults the engine must survive.
+#include "FTPEngine.h"
+#include "ftp_scripted_server.h"
+#include "tempdir.h"
+
+#include <chrono>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+namespace {
+
+bool Login(FTPEngine& engine, const ScriptedFtpServer& server, int timeout = 3) {
+    return engine.Connect("127.0.0.1", server.Port(), timeout) &&
+           engine.Authenticate("user", "secret", "");
+}
+
+bool Contains(const std::vector<std::string>& commands, const std::string& prefix) {
+    for (const auto& c : commands)
+        if (c.rfind(prefix, 0) == 0)
+            return true;
+    return false;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* e = readdir(dir))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        closedir(dir);
+    }
+    return names;
+}
+
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7919 + i / 253) & 0xFF);
+    return bytes;
+}
+
+} // namespace
+
+TEST(FtpReplies, SplitAtEveryByteMultiLineAndBareLF) {
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Send("220-Welcome\r\n220-second line\r\n220 Ready\r\n", 1);
+        s.Expect("USER");
+        s.Send("331 Password\n"); // bare LF
+        s.Expect("PASS");
+        s.Send("230-Hello\r\n230 not the end in text\r\nfree text\r\n230 Done\r\n", 3);
+        s.Expect("PWD");
+        s.Reply("257 \"" + std::string(20000, 'd') + "/x\"\"y\" is current");
+        s.Expect("NOOP");
+        s.Reply("200 OK");
+    });
+    FTPEngine engine;
+    ASSERT_TRUE(engine.Connect("127.0.0.1", server.Port(), 3)) << engine.GetLastError();
+    EXPECT_EQ(std::string(engine.GetLastError()),
+              "220-Welcome\r\n220-second line\r\n220 Ready\r\n");
+    ASSERT_TRUE(engine.Authenticate("u", "p", "")) << engine.GetLastError();
+    // A deep working folder: long lines work, and a doubled quote is one quote.
+    std::string path;
+    ASSERT_TRUE(engine.SendGetWorkingDir(path)) << engine.GetLastError();
+    EXPECT_EQ(path, std::string(20000, 'd') + "/x\"y");
+    // The multi-line 230 must have been read whole, or NOOP gets its tail.
+    EXPECT_TRUE(engine.SendNOOP()) << engine.GetLastError();
+    EXPECT_EQ(engine.GetResponseCode(), 200);
+}
+
+TEST(FtpReplies, CompletionHelpers) {
+    FTPEngine engine;
+    EXPECT_FALSE(engine.HaveCompleteBuffer("220-Welcome\r\n"));
+    EXPECT_TRUE(engine.HaveCompleteBuffer("220-Welcome\r\n220 Ready\r\n"));
+    EXPECT_FALSE(engine.HaveCompleteBuffer("220-Welcome\r\n220-x\r\nfree\r\n"));
+    EXPECT_TRUE(engine.HaveCompleteBuffer("200 OK\n"));
+    EXPECT_EQ(engine.PointToNextLine("ab\rcd", 0), 3u);
+    EXPECT_EQ(engine.PointToNextLine("ab\r\ncd", 0), 4u);
+    EXPECT_EQ(engine.PointToNextLine("abcd", 1), 4u);
+}
+
+TEST(FtpReplies, EndlessLineAndFloodAreRefusedNotStored) {
+    // A reply line that never ends must not fill memory: the engine gives up
+    // and drops the control connection.
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Login();
+        s.Expect("NOOP");
+        s.Send("200 " + std::string(FTPEngine::kMaxReplyLine + 4096, 'x'));
+        s.Read(); // until the client hangs up
+    });
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    EXPECT_FALSE(engine.SendNOOP());
+    EXPECT_FALSE(engine.IsConnected());
+    server.Finish();
+
+    ScriptedFtpServer flood([](ScriptedSession& s) {
+        s.Login();
+        s.Expect("NOOP");
+        std::string lines;
+        for (int i = 0; i < 2000; ++i)
+            lines += "200-" + std::string(1000, 'y') + "\r\n";
+        s.Send(lines);
+        s.Read();
+    });
+    FTPEngine engine2;
+    ASSERT_TRUE(Login(engine2, flood));
+    EXPECT_FALSE(engine2.SendNOOP());
+    EXPECT_FALSE(engine2.IsConnected());
+}
+
+TEST(FtpReplies, GreetingAndDisconnect) {
+    ScriptedFtpServer server([](ScriptedSession& s) { s.Reply("421 Too many users"); });
+    FTPEngine engine;
+    EXPECT_FALSE(engine.Connect("127.0.0.1", server.Port(), 3));
+    EXPECT_EQ(std::string(engine.GetLastError()), "421 Too many users\r\n");
+    server.Finish();
+
+    ScriptedFtpServer gone([](ScriptedSession& s) {
+        s.Login();
+        s.Close();
+    });
+    FTPEngine engine2;
+    ASSERT_TRUE(Login(engine2, gone));
+    gone.Finish();
+    EXPECT_FALSE(engine2.ChangeDir("x"));
+    EXPECT_FALSE(engine2.IsConnected());
+    EXPECT_FALSE(engine2.SendNOOP());
+    EXPECT_STREQ(engine2.GetLastError(), "Disconnected");
+}
+
+TEST(FtpCommands, LineBreakOrNulInANameIsNeverSent) {
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Login();
+        s.Expect("NOOP");
+        s.Reply("200 OK");
+    });
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    EXPECT_FALSE(engine.ChangeDir("a\r\nDELE victim"));
+    EXPECT_FALSE(engine.DeleteFile(std::string("a\0b", 3)));
+    EXPECT_FALSE(engine.SendRename("ok", "b\nDELE victim"));
+    EXPECT_FALSE(engine.SendCreateFolder("x\ry"));
+    EXPECT_STREQ(engine.GetLastError(), "A name or path holds a line break or NUL character");
+    EXPECT_TRUE(engine.IsConnected());
+    EXPECT_TRUE(engine.SendNOOP());
+    const auto commands = server.Finish();
+    EXPECT_FALSE(Contains(commands, "DELE"));
+    EXPECT_FALSE(Contains(commands, "CWD"));
+    EXPECT_FALSE(Contains(commands, "RNFR"));
+    EXPECT_FALSE(Contains(commands, "MKD"));
+}
+
+TEST(FtpCommands, LoginWithAccountOnlyWhenAsked) {
+    ScriptedFtpServer asks([](ScriptedSession& s) {
+        s.Reply("220 Hi");
+        s.Expect("USER bob");
+        s.Reply("331 Password");
+        s.Expect("PASS pw");
+        s.Reply("332 Need account for login");
+        s.Expect("ACCT acct");
+        s.Reply("230 In");
+    });
+    FTPEngine engine;
+    ASSERT_TRUE(engine.Connect("127.0.0.1", asks.Port(), 3));
+    EXPECT_TRUE(engine.Authenticate("bob", "pw", "acct")) << engine.GetLastError();
+    asks.Finish();
+
+    ScriptedFtpServer plain([](ScriptedSession& s) {
+        s.Reply("220 Hi");
+        s.Expect("USER anonymous");
+        s.Reply("331 Password");
+        s.Expect("PASS anon@");
+        s.Reply("230 In");
+        s.Expect("NOOP");
+        s.Reply("200 OK");
+    });
+    FTPEngine engine2;
+    ASSERT_TRUE(engine2.Connect("127.0.0.1", plain.Port(), 3));
+    EXPECT_TRUE(engine2.Authenticate("", "", "unused"));
+    EXPECT_TRUE(engine2.SendNOOP());
+    EXPECT_FALSE(Contains(plain.Finish(), "ACCT"));
+
+    ScriptedFtpServer noAccount([](ScriptedSession& s) {
+        s.Reply("220 Hi");
+        s.Expect("USER");
+        s.Reply("331 Password");
+        s.Expect("PASS");
+        s.Reply("332 Need account");
+    });
+    FTPEngine engine3;
+    ASSERT_TRUE(engine3.Connect("127.0.0.1", noAccount.Port(), 3));
+    EXPECT_FALSE(engine3.Authenticate("bob", "pw", ""));
+    EXPECT_EQ(engine3.GetResponseCode(), 332);
+}
+
+TEST(FtpCommands, MkdirExistsIsNotDoesNotExist) {
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Login();
+        s.Expect("MKD a");
+        s.Reply("550 a: File exists");
+        s.Expect("MKD b/c");
+        s.Reply("550 b: Directory does not exist");
+        s.Expect("MKD d/e");
+        s.Reply("550 No such file or directory");
+        s.Expect("MKD f");
+        s.Reply("550 Permission denied");
+        s.Expect("MKD g");
+        s.Reply("257 \"g\" created");
+    });
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    EXPECT_TRUE(engine.SendCreateFolder("a"));
+    EXPECT_FALSE(engine.SendCreateFolder("b/c"));
+    EXPECT_FALSE(engine.SendCreateFolder("d/e"));
+    EXPECT_FALSE(engine.SendCreateFolder("f"));
+    EXPECT_STREQ(engine.GetLastError(), "550 Permission denied\r\n");
+    EXPECT_TRUE(engine.SendCreateFolder("g"));
+}
+
+TEST(FtpCommands, ModTimeAndSimpleCommands) {
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Login();
+        s.Expect("MDTM f");
+        s.Reply("213 20050102030405");
+        s.Expect("MDTM g");
+        s.Reply("213 2005");
+        s.Expect("SYST");
+        s.Reply("215 UNIX Type: L8");
+        s.Expect("SITE CHMOD 755 f");
+        s.Reply("200 SITE CHMOD command successful");
+        s.Expect("RNFR f");
+        s.Reply("550 No such file");
+        s.Expect("REST 0");
+        s.Reply("350 Restarting at 0");
+        s.Expect("ABOR");
+        s.Reply("426 Connection closed; transfer aborted");
+        s.Reply("226 ABOR command successful");
+        s.Expect("NOOP");
+        s.Reply("200 NOOP ok");
+    });
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    DateTimeRec date;
+    ASSERT_TRUE(engine.GetModTime("f", date)) << engine.GetLastError();
+    EXPECT_EQ(date.year, 2005);
+    EXPECT_EQ(date.month, 1);
+    EXPECT_EQ(date.day, 2);
+    EXPECT_EQ(date.hour, 3);
+    EXPECT_EQ(date.minute, 4);
+    EXPECT_EQ(date.second, 5);
+    EXPECT_FALSE(engine.GetModTime("g", date));
+    std::string system;
+    EXPECT_TRUE(engine.SendSystem(system));
+    EXPECT_EQ(system, "215 UNIX Type: L8\r\n");
+    EXPECT_TRUE(engine.SetPerms("f", "755"));
+    EXPECT_FALSE(engine.SendRename("f", "g"));
+    EXPECT_TRUE(engine.SendREST(0));
+    // Both replies to ABOR are taken, so NOOP gets its own.
+    EXPECT_TRUE(engine.SendAbort());
+    EXPECT_TRUE(engine.SendNOOP());
+    EXPECT_EQ(engine.GetResponseCode(), 200);
+}
+
+TEST(FtpPassive, RepliesMustBe227WithSixNumbersInRange) {
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Login();
+        s.Expect("PASV");
+        s.Reply("502 Not here mode (127,0,0,1,1,2)");
+        s.Expect("PASV");
+        s.Reply("227 Entering Passive Mode (127,0,0,1,19)");
+        s.Expect("PASV");
+        s.Reply("227 Entering Passive Mode (127,0,0,1,300,137)");
+        s.Expect("PASV");
+        s.Reply("227 Entering Passive Mode 192,168,1,5,19,137");
+    });
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    std::string host;
+    uint16_t port = 0;
+    EXPECT_FALSE(engine.SendPASV(host, port));
+    EXPECT_EQ(engine.GetResponseCode(), 502);
+    EXPECT_FALSE(engine.SendPASV(host, port));
+    EXPECT_STREQ(engine.GetLastError(), "Invalid Response");
+    EXPECT_FALSE(engine.SendPASV(host, port));
+    EXPECT_STREQ(engine.GetLastError(), "Invalid Response");
+    ASSERT_TRUE(engine.SendPASV(host, port));
+    EXPECT_EQ(port, 5001);
+    EXPECT_EQ(host, "127.0.0.1"); // the control connection's peer, not the reply's address
+}
+
+TEST(FtpPassive, ReplyNamingAnotherHostStillConnectsToTheServer) {
+    const std::string listing = "-rw-r--r-- 1 a b 3 Jan 1 2005 x\r\n";
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        s.AnswerPasv("227 Entering Passive Mode (10,99,99,99,%d,%d)");
+        s.Expect("LIST");
+        const int data = s.AcceptData();
+        s.Reply("150 Here it comes");
+        ScriptedSession::SendAll(data, listing);
+        ScriptedSession::CloseData(data);
+        s.Reply("226 Done");
+    });
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    std::string got;
+    ASSERT_TRUE(engine.GetDirList(nullptr, got, true)) << engine.GetLastError();
+    EXPECT_EQ(got, listing);
+}
+
+TEST(FtpActive, DataConnectionOnlyFromTheControlPeer) {
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Login();
+        const int port = s.ConnectActive();
+        s.Expect("LIST");
+        s.Reply("150 Opening");
+        // A stranger comes first and is turned away; then the server.
+        const int stranger = s.ConnectTo(port, "127.0.0.2");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ScriptedSession::SendAll(stranger, "evil\r\n");
+        const int data = s.ConnectTo(port, "127.0.0.1");
+        ScriptedSession::SendAll(data, "good\r\n");
+        ScriptedSession::CloseData(data);
+        ScriptedSession::CloseData(stranger);
+        s.Reply("226 Done");
+    });
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    std::string got;
+    ASSERT_TRUE(engine.GetDirList(nullptr, got, false)) << engine.GetLastError();
+    EXPECT_EQ(got, "good\r\n");
+}
+
+TEST(FtpListing, BoundedAndNeverAnEmptyFolderOnFailure) {
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Login();
+        s.AnswerPasv();
+        s.Expect("LIST");
+        int data = s.AcceptData();
+        s.Reply("150 Here");
+        ScriptedSession::SendAll(data, std::string(300000, 'x'));
+        ScriptedSession::CloseData(data);
+        s.Reply("226 Done");
+        // A listing cut by a reset, then 426.
+        s.AnswerPasv();
+        s.Expect("LIST");
+        data = s.AcceptData();
+        s.Reply("150 Here");
+        ScriptedSession::SendAll(data, "-rw-r--r-- partial");
+        ScriptedSession::CloseData(data, true);
+        s.Reply("426 Connection reset");
+        s.Expect("NOOP");
+        s.Reply("200 OK");
+    });
+    FTPEngine engine;
+    engine.SetListingLimit(100000);
+    ASSERT_TRUE(Login(engine, server));
+    std::string got = "stale";
+    EXPECT_FALSE(engine.GetDirList(nullptr, got, true));
+    EXPECT_TRUE(got.empty());
+    EXPECT_FALSE(engine.GetDirList(nullptr, got, true));
+    EXPECT_TRUE(got.empty());
+    EXPECT_TRUE(engine.SendNOOP()) << engine.GetLastError();
+}
+
+TEST(FtpTransfer, RestRefusedDownloadStartsOverBesideTheFile) {
+    const std::string whole = Pattern(100000);
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        s.AnswerPasv();
+        s.Expect("REST 40000");
+        s.Reply("502 REST not implemented");
+        s.Expect("RETR f");
+        const int data = s.AcceptData();
+        s.Reply("150 Opening (100000 bytes)");
+        ScriptedSession::SendAll(data, whole);
+        ScriptedSession::CloseData(data);
+        s.Reply("226 Done");
+    });
+    TempDir dir;
+    writeFile(dir.file("f"), whole.substr(0, 40000));
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    ASSERT_TRUE(engine.GetFile("f", dir.file("f"), 40000, false, true)) << engine.GetLastError();
+    EXPECT_EQ(readFile(dir.file("f")), whole);
+    EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
+    // REST stands right before RETR.
+    const auto commands = server.Finish();
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[commands.size() - 2], "REST 40000");
+}
+
+TEST(FtpTransfer, RestRefusedUploadSendsTheWholeFile) {
+    const std::string whole = Pattern(70000);
+    std::string received;
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        s.ConnectActive();
+        s.Expect("REST 30000");
+        s.Reply("500 No");
+        s.Expect("STOR up");
+        s.Reply("150 Go");
+        const int data = s.ConnectTo(s.PortFromLastPort(), "127.0.0.1");
+        received = ScriptedSession::ReadAll(data);
+        ScriptedSession::CloseData(data);
+        s.Reply("226 Stored");
+    });
+    TempDir dir;
+    writeFile(dir.file("up"), whole);
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    ASSERT_TRUE(engine.PutFile("up", dir.file("up"), 30000, false, false)) << engine.GetLastError();
+    server.Finish();
+    EXPECT_EQ(received, whole);
+}
+
+TEST(FtpTransfer, ResumeContinuesInPlace) {
+    const std::string whole = Pattern(50000);
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        s.AnswerPasv();
+        s.Expect("REST 20000");
+        s.Reply("350 Restarting");
+        s.Expect("RETR f");
+        const int data = s.AcceptData();
+        s.Reply("150 Opening");
+        ScriptedSession::SendAll(data, whole.substr(20000));
+        ScriptedSession::CloseData(data);
+        s.Reply("226 Done");
+    });
+    TempDir dir;
+    writeFile(dir.file("f"), whole.substr(0, 20000) + "junk past the offset");
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    ASSERT_TRUE(engine.GetFile("f", dir.file("f"), 20000, false, true, 50000))
+        << engine.GetLastError();
+    EXPECT_EQ(readFile(dir.file("f")), whole);
+}
+
+TEST(FtpTransfer, ResetThen426IsAFailureAndTheOldFileStays) {
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        s.AnswerPasv();
+        s.Expect("RETR f");
+        const int data = s.AcceptData();
+        s.Reply("150 Opening");
+        ScriptedSession::SendAll(data, Pattern(30000));
+        ScriptedSession::CloseData(data, true);
+        s.Reply("426 Connection reset by peer");
+        s.Expect("NOOP");
+        s.Reply("200 OK");
+    });
+    TempDir dir;
+    writeFile(dir.file("f"), "the old, whole file");
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    EXPECT_FALSE(engine.GetFile("f", dir.file("f"), 0, false, true));
+    EXPECT_EQ(readFile(dir.file("f")), "the old, whole file");
+    EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
+    // The 426 was read with the failure: NOOP gets its own reply.
+    EXPECT_TRUE(engine.SendNOOP()) << engine.GetLastError();
+}
+
+TEST(FtpTransfer, EarlyCloseWith226IsAFailureWhenBytesAreMissing) {
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        for (int i = 0; i < 2; ++i) {
+            s.Expect("TYPE I");
+            s.Reply("200 Binary");
+            s.AnswerPasv();
+            s.Expect("RETR f");
+            const int data = s.AcceptData();
+            s.Reply(i == 0 ? "150 Opening" : "150 Opening BINARY mode (5000 bytes)");
+            ScriptedSession::SendAll(data, Pattern(1000));
+            ScriptedSession::CloseData(data);
+            s.Reply("226 Done");
+        }
+    });
+    TempDir dir;
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    // The size the listing gave...
+    EXPECT_FALSE(engine.GetFile("f", dir.file("f"), 0, false, true, 5000));
+    EXPECT_NE(std::string(engine.GetLastError()).find("1000 of 5000"), std::string::npos);
+    // ...or the one the server announced.
+    EXPECT_FALSE(engine.GetFile("f", dir.file("g"), 0, false, true));
+}
+
+TEST(FtpTransfer, UploadAnswered426IsAFailure) {
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        s.AnswerPasv();
+        s.Expect("STOR f");
+        const int data = s.AcceptData();
+        s.Reply("150 Go");
+        ScriptedSession::ReadAll(data);
+        ScriptedSession::CloseData(data);
+        s.Reply("426 Connection closed; transfer aborted");
+    });
+    TempDir dir;
+    writeFile(dir.file("f"), Pattern(10000));
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    EXPECT_FALSE(engine.PutFile("f", dir.file("f"), 0, false, true));
+    EXPECT_EQ(engine.GetResponseCode(), 426);
+}
+
+TEST(FtpTransfer, StalledDataConnectionTimesOutAndTheLateReplyIsNotMisread) {
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        s.AnswerPasv();
+        s.Expect("RETR f");
+        const int data = s.AcceptData();
+        s.Reply("150 Opening");
+        ScriptedSession::SendAll(data, Pattern(1000));
+        // Stall: no more data, no close, no reply, until the client gives up.
+        ScriptedSession::ReadAll(data);
+        ScriptedSession::CloseData(data);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        s.Reply("226 Transfer complete (late)");
+        s.Read();
+    });
+    TempDir dir;
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server, 1));
+    EXPECT_FALSE(engine.GetFile("f", dir.file("f"), 0, false, true));
+    // The final reply did not come in time: the engine hung up rather than
+    // leave it for the next command.
+    EXPECT_FALSE(engine.IsConnected());
+    EXPECT_FALSE(engine.SendNOOP());
+}
+
+TEST(FtpTransfer, AbortWakesABlockedDownloadAtOnce) {
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        s.AnswerPasv();
+        s.Expect("RETR f");
+        const int data = s.AcceptData();
+        s.Reply("150 Opening");
+        ScriptedSession::SendAll(data, Pattern(5000));
+        ScriptedSession::ReadAll(data); // stall until the client closes
+        ScriptedSession::CloseData(data);
+        s.Reply("426 Transfer aborted");
+        s.Expect("NOOP");
+        s.Reply("200 OK");
+    });
+    TempDir dir;
+    writeFile(dir.file("f"), "previous contents");
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server, 60));
+    std::thread aborter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        engine.AbortTransfer();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(engine.GetFile("f", dir.file("f"), 0, false, true));
+    aborter.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_TRUE(engine.TransferAborted());
+    // An aborted download never replaces the file that stood there.
+    EXPECT_EQ(readFile(dir.file("f")), "previous contents");
+    EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
+    EXPECT_TRUE(engine.SendNOOP()) << engine.GetLastError();
+}
+
+TEST(FtpTransfer, DisconnectFromAnotherThreadWakesAnUpload) {
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        s.AnswerPasv();
+        s.Expect("STOR f");
+        const int data = s.AcceptData();
+        s.Reply("150 Go");
+        s.Read(); // never read the data: the upload blocks once buffers fill
+        ScriptedSession::CloseData(data);
+    });
+    TempDir dir;
+    writeFile(dir.file("f"), Pattern(64 * 1024 * 1024));
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server, 60));
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        engine.Disconnect();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(engine.PutFile("f", dir.file("f"), 0, false, true));
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_FALSE(engine.IsConnected());
+}
+
+namespace {
+
+class TickedEngine : public FTPEngine {
+public:
+    uint32_t ticks = 1000;
+
+protected:
+    uint32_t CurrentTicks() override { return ticks; }
+};
+
+struct Recorder : FTPEngineProgress {
+    std::vector<unsigned long long> updates;
+    int starts = 0, ends = 0;
+    void StartTransfer() override { ++starts; }
+    void EndTransfer() override { ++ends; }
+    void UpdateProgress(unsigned long long bytes) override { updates.push_back(bytes); }
+};
+
+} // namespace
+
+TEST(FtpTransfer, ProgressIsThrottledToTenTicks) {
+    TickedEngine engine;
+    Recorder recorder;
+    engine.SetParent(&recorder);
+    engine.UpdateProgress(100); // starts the clock
+    engine.ticks += 9;
+    engine.UpdateProgress(200);
+    engine.ticks += 1;
+    engine.UpdateProgress(300);
+    engine.ticks += 5;
+    engine.UpdateProgress(400);
+    engine.ticks += 20;
+    engine.UpdateProgress(500);
+    EXPECT_EQ(recorder.updates, (std::vector<unsigned long long>{300, 500}));
+}
