@@ -1,5 +1,7 @@
 #include "BasicApp.h"
+#include "AboutWindow.h"
 #include "ConnectWindow.h"
+#include "PreferencesWindow.h"
 #include "QuickConnectWindow.h"
 
 #include "platform/core/EventLoop.h"
@@ -123,13 +125,27 @@ void BasicApp::InitWindows() {
     // "PreferencesWindow", "ConnectWindow", "AboutWindow" and
     // "SynchronizeWindow" are made here, hidden, once their classes exist;
     // until then their pointers stay null and their commands do nothing.
+    // The preferences window comes first: the others read the preferences.
     PPx::SysNib nib;
+    mPrefsWindow = PPx::MakeNibWindow<PreferencesWindow>(nib, "PreferencesWindow");
+    if (mPrefsWindow) {
+        SetLongLivedWindow(kPrefsSlot, mPrefsWindow);
+        SetPreferencesMaster(&mPrefsWindow->GetMaster());
+    }
     mConnectWindow = PPx::MakeNibWindow<ConnectWindow>(nib, "ConnectWindow");
     SetLongLivedWindow(kConnectSlot, mConnectWindow);
+    mAboutWindow = PPx::MakeNibWindow<AboutWindow>(nib, "AboutWindow");
+    if (mAboutWindow)
+        SetLongLivedWindow(kAboutSlot, mAboutWindow);
+
+    // Without the textured look where the user turned it off; the About
+    // window keeps its look.
     sPreferences prefs;
     GetPreferences(prefs);
-    if (!prefs.misc[kMiscMetalWindows] && mConnectWindow)
-        mConnectWindow->ClearTexturedLook();
+    if (!prefs.misc[kMiscMetalWindows])
+        for (WindowSlot slot : {kSyncSlot, kConnectSlot, kPrefsSlot})
+            if (mLongLived[slot])
+                mLongLived[slot]->ClearTexturedLook();
 }
 
 void BasicApp::SelectWindow(PPx::Window* window) {

@@ -1,12 +1,12 @@
 #include "FTPEngine.h"
 
 #include "ASCIIConvert.h"
+#include "platform/core/Timer.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -169,9 +169,7 @@ int FTPEngine::GetResponseCode() {
 }
 
 uint32_t FTPEngine::CurrentTicks() {
-    using namespace std::chrono;
-    const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-    return static_cast<uint32_t>(ms * 60 / 1000);
+    return PPx::TickCount();
 }
 
 int FTPEngine::TimeoutMillis() const {

@@ -761,11 +761,15 @@ size_t CMemStream::Read(void* dst, size_t sz, size_t count) {
 bool CMemStream::Alloc(int64_t needed) {
     if (needed <= edge)
         return true;
-    if (needed > INT32_MAX - 4096)
+    if (needed > INT32_MAX)
         return false;
-    int64_t cap = edge;
+    // Doubling keeps a long run of small writes (an encoder's) linear in
+    // time; the capacity stays a multiple of 4096.
+    int64_t cap = edge < 4096 ? 4096 : (int64_t(edge) + 4095) & ~int64_t(4095);
     while (cap < needed)
-        cap += 4096;
+        cap *= 2;
+    if (cap > INT32_MAX)
+        cap = needed;
     uint8_t* grown;
     if (buffer && !freeOnClose) {
         // A borrowed buffer is never reallocated: its contents move.
@@ -791,6 +795,9 @@ size_t CMemStream::Write(const void* src, size_t sz, size_t count) {
     uint64_t n = uint64_t(sz) * count;
     if (!Alloc(int64_t(position) + int64_t(n)))
         return 0;
+    // A write past the end after a seek leaves no unset bytes in between.
+    if (position > size)
+        std::memset(buffer + size, 0, size_t(position - size));
     std::memcpy(buffer + position, src, size_t(n));
     position += int32_t(n);
     if (position > size)
@@ -843,6 +850,8 @@ bool CMemStream::PutC(unsigned char c) {
         return false;
     if (!Alloc(int64_t(position) + 1))
         return false;
+    if (position > size)
+        std::memset(buffer + size, 0, size_t(position - size));
     buffer[position++] = c;
     if (position > size)
         size = position;

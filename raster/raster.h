@@ -245,11 +245,30 @@ public:
     bool RotateLeft(CRaster* iDst = nullptr);
     bool RotateRight(CRaster* iDst = nullptr);
 
+    // Other transformations
+    bool Crop(long left, long top, long right, long bottom, CRaster* iDst = nullptr);
+    bool Negative();
+    bool DecreaseBpp(unsigned long nbit, bool errordiffusion, const tagRGBQUAD* ppal = nullptr);
+    static float b3spline(float x);
+    bool Resample(long newx, long newy, int mode = 1, CRaster* iDst = nullptr);
+    bool Skew(float xgain, float ygain, long xpivot = 0, long ypivot = 0);
+    float Deskew();
+    bool Rotate(float angle, CRaster* iDst = nullptr);
+    bool Rotate180(CRaster* iDst = nullptr);
+    bool GrayScale();
+    bool Dither(long method = 0);
+
     // Format dispatch
     bool Decode(CRasterStream* hFile, unsigned long type);
     bool Decode(uint8_t* buffer, unsigned long size, unsigned long type);
     bool Decode(FILE* hFile, unsigned long type);
     bool Load(const char* filename, unsigned long type);
+    bool Encode(CRasterStream* hFile, unsigned long type);
+    bool Encode(CRasterStream* hFile, CRaster** images, int count, unsigned long type);
+    bool Encode(uint8_t*& buffer, long& size, unsigned long type);
+    bool Encode(FILE* hFile, unsigned long type);
+    bool Encode(FILE* hFile, CRaster** images, int count, unsigned long type);
+    bool Save(const char* filename, unsigned long type);
 
     // The header as the viewer reads it.
     tagBITMAPINFOHEADER head;

@@ -10,6 +10,7 @@ class CRasterBMP : public CRaster {
 public:
     CRasterBMP() : CRaster(kRasterBMP) {}
     bool Decode(CRasterStream* hFile);
+    bool Encode(CRasterStream* hFile);
     static bool DibReadBitmapInfo(CRasterStream* fh, tagBITMAPINFOHEADER* pdib);
 
 protected:
@@ -22,6 +23,7 @@ class CRasterICO : public CRaster {
 public:
     CRasterICO() : CRaster(kRasterICO) {}
     bool Decode(CRasterStream* hFile);
+    bool Encode(CRasterStream* hFile);
 };
 
 class CRasterGIF : public CRaster {
@@ -34,6 +36,8 @@ public:
 
     CRasterGIF() : CRaster(kRasterGIF) {}
     bool Decode(CRasterStream* fp);
+    bool Encode(CRasterStream* fp);
+    bool Encode(CRasterStream* fp, CRaster** pImages, int pagecount, bool bLocalColorMap = false);
 
     void SetLoops(int loops) { this->loops = loops; }
     int GetLoops() const { return loops; }
@@ -41,6 +45,9 @@ public:
     int GetDisposalMethod() const { return disposalMethod; }
     void SetComment(const char* text);
     void GetComment(char* dst) const;
+
+    // Buffered output of the encoder.
+    class Writer;
 
 protected:
     struct GraphicControl {
@@ -58,6 +65,15 @@ protected:
     int out_line(CRasterIterator* iter, uint8_t* pixels, int linelen);
     // Paints the frame src onto dst, leaving dst's pixels where src is transparent.
     static void GifMix(CRaster& dst, const CRaster& src, long lxOffset, long lyOffset);
+
+    // Encoding
+    void EncodeHeader(Writer& out);
+    void EncodeExtension(Writer& out);
+    void EncodeLoopExtension(Writer& out);
+    void EncodeComment(Writer& out);
+    bool EncodeBody(Writer& out, bool bLocalColorMap = false);
+    bool EncodeRGB(Writer& out);
+    bool EncodePaletted(CRasterStream* fp);
 
     GraphicControl graphicControl{};
     char comment[256] = {};
@@ -157,6 +173,7 @@ public:
 
     CRasterJPG();
     bool Decode(CRasterStream* hFile);
+    bool Encode(CRasterStream* hFile);
     bool DecodeExif(CRasterStream* hFile);
 
     tag_ExifInfo info_exif;
@@ -169,6 +186,7 @@ class CRasterPNG : public CRaster {
 public:
     CRasterPNG() : CRaster(kRasterPNG) {}
     bool Decode(CRasterStream* hFile);
+    bool Encode(CRasterStream* hFile);
 
 protected:
     void expand2to4bpp(uint8_t* row);
@@ -179,8 +197,13 @@ public:
     CRasterTIF() : CRaster(kRasterTIF) {}
     ~CRasterTIF() override;
     bool Decode(CRasterStream* hFile);
+    // With bAppend the file stays open for further pages.
+    bool Encode(CRasterStream* hFile, bool bAppend = false);
+    bool Encode(CRasterStream* hFile, CRaster** pImages, int pagecount);
 
 protected:
+    bool EncodeBody(void* tif, bool multipage, int page, int pagecount);
+
     void* m_tif = nullptr;
     bool m_multipage = false;
     int m_pages = 0;

@@ -158,7 +158,7 @@ namespace {
 
 // dst(x', y') = src(sx, sy) with (sx, sy) from the mapping; the destination
 // is oldHeight wide and oldWidth high.
-template <bool kLeft> void Rotate(const CRaster& src, CRaster& dst, int32_t& progress) {
+template <bool kLeft> void Quarter(const CRaster& src, CRaster& dst, int32_t& progress) {
     const long ow = src.head.biWidth, oh = src.head.biHeight;
     const unsigned bpp = src.head.biBitCount;
     const uint8_t* sbits = src.GetBits();
@@ -199,7 +199,7 @@ bool CRaster::RotateLeft(CRaster* iDst) {
     if (!MakeTemp(*this, tmp, uint32_t(head.biHeight), uint32_t(head.biWidth), head.biBitCount))
         return false;
     tmp.SetPalette(GetPalette(), 256);
-    Rotate<true>(*this, tmp, info.progress);
+    Quarter<true>(*this, tmp, info.progress);
     (iDst ? *iDst : *this).Transfer(tmp);
     return true;
 }
@@ -211,7 +211,7 @@ bool CRaster::RotateRight(CRaster* iDst) {
     if (!MakeTemp(*this, tmp, uint32_t(head.biHeight), uint32_t(head.biWidth), head.biBitCount))
         return false;
     tmp.SetPalette(GetPalette(), 256);
-    Rotate<false>(*this, tmp, info.progress);
+    Quarter<false>(*this, tmp, info.progress);
     (iDst ? *iDst : *this).Transfer(tmp);
     return true;
 }

@@ -443,3 +443,215 @@ bool CRasterTIF::Decode(CRasterStream* hFile) {
         return false;
     }
 }
+
+// ---------------------------------------------------------------------------
+// Encoder
+
+namespace {
+
+// A palette that reads as grey levels from black up: the identity ramp, or
+// the even ramp of SetGrayPalette at depths 1 and 4.
+bool IsGreyRamp(const CRaster& img) {
+    if (img.IsGrayScale())
+        return true;
+    const tagRGBQUAD* pal = img.GetPalette();
+    const uint32_t n = img.head.biClrUsed;
+    if (!pal || n < 2 || n > 256)
+        return false;
+    const uint32_t step = 255 / (n - 1);
+    for (uint32_t i = 0; i < n; i++) {
+        if (pal[i].rgbBlue != step * i || pal[i].rgbGreen != step * i || pal[i].rgbRed != step * i)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool CRasterTIF::EncodeBody(void* handle, bool multipage, int page, int pagecount) {
+    TIFF* tif = static_cast<TIFF*>(handle);
+    const unsigned bpp = head.biBitCount;
+    const uint32_t w = uint32_t(head.biWidth), h = uint32_t(head.biHeight);
+    const uint16_t samples = bpp == 24 ? 3 : 1;
+    const uint16_t bitsPerSample = bpp == 24 ? 8 : uint16_t(bpp);
+    const bool grey = bpp < 24 && IsGreyRamp(*this);
+
+    uint16_t compression;
+    if (info.encodeOption != 0) {
+        compression = uint16_t(info.encodeOption);
+    } else {
+        switch (bpp) {
+        case 1:
+            compression = COMPRESSION_CCITTFAX4;
+            break;
+        case 8:
+            compression = COMPRESSION_PACKBITS;
+            break;
+        case 24:
+            compression = COMPRESSION_JPEG;
+            break;
+        default:
+            compression = COMPRESSION_NONE;
+            break;
+        }
+    }
+    if (info.encodeOption > 0xFFFF || !TIFFIsCODECConfigured(compression))
+        return false;
+
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bitsPerSample);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                 bpp == 24 ? PHOTOMETRIC_RGB
+                 : grey    ? PHOTOMETRIC_MINISBLACK
+                           : PHOTOMETRIC_PALETTE);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(info.xDPI > 0 ? info.xDPI : 96));
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(info.yDPI > 0 ? info.yDPI : 96));
+    if (multipage) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "Page %d", page);
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(tif, TIFFTAG_PAGENUMBER, uint16_t(page), uint16_t(pagecount));
+        TIFFSetField(tif, TIFFTAG_PAGENAME, name);
+    }
+    if (bpp < 24 && !grey) {
+        std::vector<uint16_t> r(size_t(1) << bpp, 0), g(r.size(), 0), b(r.size(), 0);
+        for (size_t i = 0; i < r.size(); i++) {
+            const tagRGBQUAD c = GetPaletteColor(uint8_t(i));
+            r[i] = uint16_t(c.rgbRed * 257);
+            g[i] = uint16_t(c.rgbGreen * 257);
+            b[i] = uint16_t(c.rgbBlue * 257);
+        }
+        TIFFSetField(tif, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
+    }
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    uint32_t rowsPerStrip = TIFFDefaultStripSize(tif, 0);
+    if (compression == COMPRESSION_JPEG) {
+        TIFFSetField(tif, TIFFTAG_JPEGQUALITY, int(info.quality > 100 ? 100 : info.quality));
+        rowsPerStrip = (rowsPerStrip + 7) & ~7u;
+    }
+    // The horizontal predictor exists only for whole-byte samples.
+    if (compression == COMPRESSION_LZW && bitsPerSample >= 8)
+        TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+
+    // Codecs and the predictor change the row they are given, and 24-bit
+    // rows need red and blue exchanged: every row goes through a copy.
+    const tmsize_t lineBytes = TIFFScanlineSize(tif);
+    if (lineBytes <= 0 || uint64_t(lineBytes) > effWidth)
+        return false;
+    std::vector<uint8_t> line(effWidth);
+    for (uint32_t y = 0; y < h; y++) {
+        if (info.escape)
+            return false;
+        const uint8_t* src = Row(long(h - 1 - y));
+        if (bpp == 24) {
+            uint8_t* d = line.data();
+            for (uint32_t x = 0; x < w; x++, src += 3, d += 3) {
+                d[0] = src[2];
+                d[1] = src[1];
+                d[2] = src[0];
+            }
+        } else {
+            std::memcpy(line.data(), src, effWidth);
+        }
+        if (TIFFWriteScanline(tif, line.data(), y, 0) < 0)
+            return false;
+    }
+    return true;
+}
+
+bool CRasterTIF::Encode(CRasterStream* hFile, bool bAppend) {
+    if (!hFile) {
+        SetError("invalid file pointer");
+        return false;
+    }
+    if (!dib) {
+        SetError("TIFF: no image");
+        return false;
+    }
+    if (!m_tif) {
+        // Memory mapping stays off: the stream grows while it is written.
+        m_tif = OpenStream(hFile, "am");
+        if (!m_tif) {
+            SetError("initialization fail");
+            return false;
+        }
+    }
+    TIFF* tif = static_cast<TIFF*>(m_tif);
+    const int page = m_pages;
+    if (bAppend)
+        m_pages++;
+    bool ok = EncodeBody(tif, m_multipage, page, m_multipage ? m_pages : 1);
+    if (!ok)
+        SetError("Error saving TIFF file");
+    else if (!TIFFWriteDirectory(tif)) {
+        SetError("Error saving TIFF directory");
+        ok = false;
+    }
+    if (!bAppend || !ok) {
+        TIFFClose(tif);
+        m_tif = nullptr;
+        m_pages = 0;
+        if (ok && (!hFile->Flush() || hFile->Error() != 0)) {
+            SetError("Error saving TIFF file");
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+bool CRasterTIF::Encode(CRasterStream* hFile, CRaster** pImages, int pagecount) {
+    if (!hFile) {
+        SetError("invalid file pointer");
+        return false;
+    }
+    if (!pImages || pagecount <= 0 || !pImages[0]) {
+        SetError("multipage TIFF, no images!");
+        return false;
+    }
+    for (int i = 0; i < pagecount; i++) {
+        if (!pImages[i] || !pImages[i]->dib) {
+            SetError("Bad image pointer");
+            return false;
+        }
+    }
+    // libtiff reads back the directories it has written to chain the next
+    // page on, so the pages are put together in memory and the file goes
+    // out in one piece: any writable stream will do, a write-only one too.
+    CMemStream mem;
+    if (!mem.Open()) {
+        SetError("initialization fail");
+        return false;
+    }
+    // One handle for all pages; each page is written by a ghost of it.
+    TIFF* tif = OpenStream(&mem, "am");
+    if (!tif) {
+        SetError("initialization fail");
+        return false;
+    }
+    bool ok = true;
+    for (int i = 0; i < pagecount && ok; i++) {
+        auto page = std::make_unique<CRasterTIF>();
+        page->Ghost(pImages[i]);
+        page->m_tif = tif;
+        page->m_multipage = true;
+        page->m_pages = i;
+        ok = page->EncodeBody(tif, true, i, pagecount) && TIFFWriteDirectory(tif);
+        page->m_tif = nullptr;
+    }
+    TIFFClose(tif);
+    if (ok) {
+        const size_t n = size_t(mem.Size());
+        ok = hFile->Write(mem.GetBuffer(false), 1, n) == n;
+    }
+    if (!ok || !hFile->Flush() || hFile->Error() != 0) {
+        SetError("Error saving TIFF file");
+        return false;
+    }
+    return true;
+}

@@ -45,9 +45,14 @@ public:
         updates = maxPerSecond = 0;
         window.clear();
     }
+    // The wait runs a plain nested event loop, as a window's main loop
+    // would: it sleeps until a message arrives, without polling.
+    PPx::ModalLoop* loop = nullptr;
     void Finish(bool success) {
         done = true;
         ok = success;
+        if (loop)
+            loop->Quit();
     }
     void SetDeleteStatus(const std::string&) override {}
     void SetStatus(const std::string&) override {}
@@ -88,7 +93,12 @@ public:
 };
 
 bool Wait(Frontend& f) {
-    PPx::RunEventLoopUntil([&] { return f.done; }, 3600s);
+    if (!f.done) {
+        PPx::ModalLoop loop;
+        f.loop = &loop;
+        loop.Run();
+        f.loop = nullptr;
+    }
     return f.done && f.ok;
 }
 

@@ -45,10 +45,11 @@ time_of() {
 # race N: runs the commands in the arrays ours, curl_cmd and lftp_cmd in turn,
 # N rounds (so that a change in the machine's load hits all three alike),
 # calling after_each TOOL after every run; sets best_ours, best_curl and
-# best_lftp to the fastest run of each as "secs kib".
+# best_lftp to the median run of each as "secs kib" (the median, because on
+# a shared machine the fastest run says more about luck than about the tool).
 race() {
-    local n=$1 tool line var
-    best_ours="" best_curl="" best_lftp=""
+    local n=$1 tool line
+    local -A runs=([ours]="" [curl]="" [lftp]="")
     for _ in $(seq "$n"); do
         for tool in ours curl lftp; do
             sync
@@ -58,11 +59,12 @@ race() {
             lftp) line=$(time_of "${lftp_cmd[@]}") ;;
             esac
             after_each "$tool"
-            var=best_$tool
-            if [ -z "${!var}" ] || awk -v a="${line%% *}" -v b="${!var%% *}" 'BEGIN{exit !(a<b)}'; then
-                printf -v "$var" '%s' "$line"
-            fi
+            runs[$tool]+="$line"$'\n'
         done
+    done
+    for tool in ours curl lftp; do
+        line=$(printf '%s' "${runs[$tool]}" | sort -n | awk '{ l[NR] = $0 } END { print l[int((NR + 1) / 2)] }')
+        printf -v "best_$tool" '%s' "$line"
     done
 }
 check() {
@@ -93,7 +95,7 @@ for name in pyftpd vsftpd; do
     out=$work/out
     mkdir -p "$out"
 
-    echo "== $name: ${size_mb} MiB download (best of $runs, interleaved)"
+    echo "== $name: ${size_mb} MiB download (median of $runs, interleaved)"
     ours=("$bench" 127.0.0.1 "$port" "$user" "$password" get big.bin "$out/ours.bin")
     curl_cmd=(curl -s --user "$user:$password" -o "$out/curl.bin" "$url/big.bin")
     lftp_cmd=(lftp -u "$user,$password" -e "set ftp:passive-mode on; set xfer:clobber on; get big.bin -o $out/lftp.bin; quit" "$url")
@@ -101,7 +103,7 @@ for name in pyftpd vsftpd; do
     race "$runs"
     row "$name download" "$best_ours" "$best_curl" "$best_lftp" "$size_mb"
 
-    echo "== $name: ${size_mb} MiB upload (best of $runs, interleaved)"
+    echo "== $name: ${size_mb} MiB upload (median of $runs, interleaved)"
     ours=("$bench" 127.0.0.1 "$port" "$user" "$password" put "$work/big.bin" up-ours.bin)
     curl_cmd=(curl -s --user "$user:$password" -T "$work/big.bin" "$url/up-curl.bin")
     lftp_cmd=(lftp -u "$user,$password" -e "set ftp:passive-mode on; set xfer:clobber on; put $work/big.bin -o up-lftp.bin; quit" "$url")

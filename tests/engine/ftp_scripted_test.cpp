@@ -54,7 +54,7 @@ TEST(FtpReplies, SplitAtEveryByteMultiLineAndBareLF) {
         s.Expect("USER");
         s.Send("331 Password\n"); // bare LF
         s.Expect("PASS");
-        s.Send("230-Hello\r\n230 not the end in text\r\nfree text\r\n230 Done\r\n", 3);
+        s.Send("230-Hello\r\n  230 indented, not the end\r\nfree text\r\n230 Done\r\n", 3);
         s.Expect("PWD");
         s.Reply("257 \"" + std::string(20000, 'd') + "/x\"\"y\" is current");
         s.Expect("NOOP");

@@ -63,3 +63,39 @@ inline std::string Compare(const CRaster& img, const Reference& ref, int toleran
     }
     return "";
 }
+
+// A 24-bit image of a reference's pixels.
+inline bool FromReference(CRaster& img, const Reference& ref) {
+    if (!ref.ok() || !img.Create(unsigned(ref.width), unsigned(ref.height), 24, 0))
+        return false;
+    for (int y = 0; y < ref.height; y++) {
+        uint8_t* row = img.GetBits() + size_t(img.effWidth) * size_t(ref.height - 1 - y);
+        for (int x = 0; x < ref.width; x++) {
+            const uint8_t* p = &ref.pixels[size_t(y * ref.width + x) * size_t(ref.channels)];
+            row[3 * x] = p[2];
+            row[3 * x + 1] = p[1];
+            row[3 * x + 2] = p[0];
+        }
+    }
+    return true;
+}
+
+// The first pixel whose colour differs by more than tolerance, or "".
+inline std::string CompareImages(const CRaster& a, const CRaster& b, int tolerance = 0) {
+    if (a.head.biWidth != b.head.biWidth || a.head.biHeight != b.head.biHeight)
+        return "size " + std::to_string(a.head.biWidth) + "x" + std::to_string(a.head.biHeight) +
+               " vs " + std::to_string(b.head.biWidth) + "x" + std::to_string(b.head.biHeight);
+    for (long y = 0; y < a.head.biHeight; y++) {
+        for (long x = 0; x < a.head.biWidth; x++) {
+            tagRGBQUAD p = a.GetPixelColor(x, y), q = b.GetPixelColor(x, y);
+            if (std::abs(p.rgbRed - q.rgbRed) > tolerance ||
+                std::abs(p.rgbGreen - q.rgbGreen) > tolerance ||
+                std::abs(p.rgbBlue - q.rgbBlue) > tolerance)
+                return "pixel (" + std::to_string(x) + "," + std::to_string(y) + ") " +
+                       std::to_string(p.rgbRed) + "," + std::to_string(p.rgbGreen) + "," +
+                       std::to_string(p.rgbBlue) + " vs " + std::to_string(q.rgbRed) + "," +
+                       std::to_string(q.rgbGreen) + "," + std::to_string(q.rgbBlue);
+        }
+    }
+    return "";
+}

@@ -12,7 +12,8 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "start-vsftpd.sh must run as root (it adds the test user $user)" >&2
     exit 1
 fi
-command -v vsftpd >/dev/null || PATH=$PATH:/usr/sbin
+# useradd, chpasswd and vsftpd live in sbin, which a CI PATH may lack.
+PATH=$PATH:/usr/sbin:/sbin
 command -v vsftpd >/dev/null || { echo "vsftpd is not installed" >&2; exit 1; }
 
 # A system user without a login shell, and a PAM service that checks only its

@@ -363,14 +363,16 @@ TEST_F(SftpTool, AnInterruptStopsTheTransferAndKeepsThePartialFile) {
     t->expect("\nsftp> ");
     EXPECT_EQ(readFile(local + "/old.bin"), "old contents");
 
-    t->type("put big.bin up.bin\n");
+    const std::string upData = randomBytes(32 * 1024 * 1024, 6); // more than is ever in flight
+    writeFile(local + "/up-source.bin", upData);
+    t->type("put up-source.bin up.bin\n");
     awaitProgress(*t);
     kill(t->pid(), SIGINT);
     out = t->expect("\nsftp> ");
     EXPECT_NE(out.find("Transfer interrupted."), std::string::npos) << out;
     const off_t sent = sizeOf(remote + "/up.bin");
-    EXPECT_LT(sent, off_t(data.size()));
-    EXPECT_EQ(readFile(remote + "/up.bin"), data.substr(0, size_t(sent)));
+    EXPECT_LT(sent, off_t(upData.size()));
+    EXPECT_EQ(readFile(remote + "/up.bin"), upData.substr(0, size_t(sent)));
 
     // An interrupt at the prompt does nothing.
     kill(t->pid(), SIGINT);
