@@ -11,8 +11,15 @@ password = os.environ.get("FAKE_SFTP_PASSWORD", "secret")
 
 def out(*pieces):
     for p in pieces:
-        os.write(1, p.encode() if isinstance(p, str) else p)
-        time.sleep(0.03)
+        data = p.encode() if isinstance(p, str) else p
+        if mode == "bytes":
+            # Every boundary at once: one byte per read.
+            for i in range(len(data)):
+                os.write(1, data[i:i + 1])
+                time.sleep(0.001)
+        else:
+            os.write(1, data)
+            time.sleep(0.03)
 
 
 def record(text):

@@ -3,6 +3,7 @@
 #include "SFTPEngine.h"
 #include "tempdir.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -78,6 +79,26 @@ TEST_F(SFTPEngineTest, RepliesSplitAnywhereReadWhole) {
     EXPECT_EQ(date.year, 2005);
     EXPECT_EQ(date.day, 5);
     EXPECT_EQ(date.second, 5);
+}
+
+TEST_F(SFTPEngineTest, OneByteAtATimeReadsTheSame) {
+    engine.Disconnect();
+    setenv("FAKE_SFTP_MODE", "bytes", 1);
+    ASSERT_TRUE(engine.Connect("127.0.0.1", 2200, "user", "secret", 30)) << engine.GetLastError();
+    std::string path;
+    ASSERT_TRUE(engine.SendGetWorkingDir(path));
+    EXPECT_EQ(path, "/home/a b");
+    std::string listing;
+    ASSERT_TRUE(engine.GetDirList(nullptr, listing)) << engine.GetLastError();
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 2);
+    TempDir local;
+    ASSERT_TRUE(engine.GetFile("good", local.path(), "good", 0)) << engine.GetLastError();
+    EXPECT_FALSE(engine.GetFile("bad", local.path(), "bad", 0));
+    EXPECT_STREQ(engine.GetLastError(),
+                 "Couldn't open remote file \"1 bytes transferred\": No such file");
+    DateTimeRec date;
+    ASSERT_TRUE(engine.GetModTime("f", date));
+    EXPECT_EQ(date.year, 2005);
 }
 
 TEST_F(SFTPEngineTest, AFailedListingIsAnErrorNotAnEmptyFolder) {
