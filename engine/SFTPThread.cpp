@@ -626,6 +626,11 @@ void SFTPThread::OnUpload(const sSFTPEvent& request) {
                 continue;
             if (!GetRefForUpload(item.owner))
                 return SetError("Could locate source file");
+            // The name is a path below the local folder and below the remote
+            // one at once: nothing may lead out of either.
+            std::string below;
+            if (!FTPThread::LocalPathBelow(item.owner, item.name, below))
+                return SetError("Refused the unsafe file name \"" + item.name + "\"");
             mCurrentFile = item;
             if (!mEngine.PutFile(item.name, item.owner, ResumeOffset(item))) {
                 if (Stopping())

@@ -306,6 +306,10 @@ TEST_F(SFTPServerTest, SeveralFilesAskOnceAboutTheOneThatFails) {
     up.files = {missing, File("one")};
     up.files[1].owner = local.path();
     EXPECT_FALSE(frontend.Do([&] { connection->Upload(up); }));
+    up.files = {File("../one")};
+    up.files[0].owner = local.path();
+    EXPECT_FALSE(frontend.Do([&] { connection->Upload(up); }));
+    EXPECT_NE(frontend.lastError.find("unsafe"), std::string::npos) << frontend.lastError;
     ExpectWellBehaved(frontend);
 }
 
