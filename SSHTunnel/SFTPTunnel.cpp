@@ -341,9 +341,12 @@ SFTPErr SFTPTunnel::WaitForPrompt() {
     }
 }
 
-void SFTPTunnel::CloseTerminal() {
+void SFTPTunnel::CloseTerminal(bool sayQuit) {
     if (mFD >= 0) {
-        WriteAll("quit\n");
+        // Typed only at the prompt: during the login it would be taken for
+        // an answer (a password).
+        if (sayQuit)
+            WriteAll("quit\n");
         ::close(mFD);
         mFD = -1;
     }
@@ -351,9 +354,10 @@ void SFTPTunnel::CloseTerminal() {
 }
 
 void SFTPTunnel::Disconnect() {
+    const bool loggedIn = mConnected;
     mConnected = false;
     const bool hadTerminal = mFD >= 0;
-    CloseTerminal();
+    CloseTerminal(loggedIn);
     if (!hadTerminal)
         Signal(SIGQUIT);
     Reap();

@@ -68,7 +68,7 @@ private:
     // Bytes are ready to read, or arrive within `millis`.
     bool MoreWithin(int millis);
     bool WriteAll(const std::string& text);
-    void CloseTerminal();
+    void CloseTerminal(bool sayQuit);
     void Reap();
     void Signal(int sig);
 

@@ -104,6 +104,8 @@ int main(int argc, char** argv) {
         sFileInfo item;
         item.name = remote;
         down.files = {item};
+        // Each way starts without the other's write-back pending.
+        ::sync();
         auto t = Clock::now();
         if (!Run(frontend, [&] { connection.Download(down); }))
             Fail("download: " + frontend.error);
@@ -115,6 +117,7 @@ int main(int argc, char** argv) {
         source.name = "up-conn";
         source.owner = work;
         up.files = {source};
+        ::sync();
         t = Clock::now();
         if (!Run(frontend, [&] { connection.Upload(up); }))
             Fail("upload: " + frontend.error);

@@ -41,6 +41,7 @@ chown "$user" "$remote/big"
 now() { date +%s.%N; }
 direct() { # COMMAND: seconds of one session of the tool alone
     local t0 t1
+    sync
     t0=$(now)
     (cd "$work/direct" && "$drive" "$tool" "$port" "$user" "$password" "$1") >/dev/null
     t1=$(now)

@@ -71,6 +71,8 @@ TEST_F(TunnelTest, LoginThroughSplitPromptsWithTheFullPort) {
 
 TEST_F(TunnelTest, SecondPasswordQuestionIsABadPassword) {
     EXPECT_EQ(Login("wrong"), kSFTPBadPassword);
+    // Nothing more is typed at the next password question.
+    EXPECT_EQ(Typed().substr(Typed().find('\n') + 1), "wrong\n");
     EXPECT_FALSE(tunnel.IsConnected());
     EXPECT_EQ(tunnel.GetFD(), -1);
 }
