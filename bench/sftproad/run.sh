@@ -12,20 +12,28 @@ tool=$build/libexec/zarvel/sftp
 drive=$build/bin/sftp_drive
 conn=$build/bin/bench_sftproad
 mb=${SFTPROAD_BENCH_MB:-1024}
-rounds=${SFTPROAD_BENCH_ROUNDS:-3}
+rounds=${SFTPROAD_BENCH_ROUNDS:-4}
 
 work=$(mktemp -d /tmp/zarvel-sftproad-bench.XXXXXX)
-server_pid=
+server_pid= shm=
 cleanup() {
     if [ -n "$server_pid" ]; then
         kill "$server_pid" 2>/dev/null
         wait "$server_pid" 2>/dev/null
     fi
     rm -rf "$work"
+    if [ -n "$shm" ]; then rm -rf "$shm"; fi
 }
 trap cleanup EXIT
 
-mkdir -p "$work/sshd" "$work/home" "$work/direct" "$work/conn"
+# The local files live in memory when it can, so that the disk's write-back
+# does not fall on one way more than the other.
+shm=
+if [ -d /dev/shm ] && [ "$(df -Pm /dev/shm | awk 'NR==2 {print $4}')" -gt $((3 * mb + 512)) ]; then
+    shm=$(mktemp -d /dev/shm/zarvel-sftproad.XXXXXX)
+fi
+local_root=${shm:-$work}
+mkdir -p "$work/sshd" "$work/home" "$local_root/direct" "$local_root/conn"
 setsid "$src/tests/servers/start-sshd.sh" "$work/sshd" >"$work/sshd.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 200); do [ -s "$work/sshd/port" ] && break; sleep 0.05; done
@@ -43,26 +51,46 @@ direct() { # COMMAND: seconds of one session of the tool alone
     local t0 t1
     sync
     t0=$(now)
-    (cd "$work/direct" && "$drive" "$tool" "$port" "$user" "$password" "$1") >/dev/null
+    (cd "$local_root/direct" && "$drive" "$tool" "$port" "$user" "$password" "$1") >/dev/null
     t1=$(now)
     echo "$t1 - $t0" | bc -l
 }
 min() { echo "if ($1 < $2) $1 else $2" | bc -l; }
 
 login=999 best_direct_get=999999 best_direct_put=999999 best_conn_get=999999 best_conn_put=999999
-for _ in $(seq "$rounds"); do
+run_direct() {
     login=$(min "$(direct pwd)" "$login")
-    rm -f "$work/direct/big"
-    best_direct_get=$(min "$(direct 'get big')" "$best_direct_get")
-    cmp -s "$work/direct/big" "$remote/big" || { echo "direct: download differs" >&2; exit 1; }
+    rm -f "$local_root/direct/big"
+    t=$(direct 'get big')
+    echo "tool alone get $t" >&2
+    best_direct_get=$(min "$t" "$best_direct_get")
+    cmp -s "$local_root/direct/big" "$remote/big" || { echo "direct: download differs" >&2; exit 1; }
     rm -f "$remote/up-direct"
-    best_direct_put=$(min "$(direct 'put big up-direct')" "$best_direct_put")
+    t=$(direct 'put big up-direct')
+    echo "tool alone put $t" >&2
+    best_direct_put=$(min "$t" "$best_direct_put")
+}
+run_conn() {
+    local out
     rm -f "$remote/up-conn"
-    out=$("$conn" "$port" "$user" "$password" big "$work/conn" 1)
-    cmp -s "$work/conn/up-conn" "$remote/big" || { echo "connection: download differs" >&2; exit 1; }
+    sync
+    out=$("$conn" "$port" "$user" "$password" big "$local_root/conn" 1)
+    cmp -s "$local_root/conn/up-conn" "$remote/big" || { echo "connection: download differs" >&2; exit 1; }
     cmp -s "$remote/up-conn" "$remote/big" || { echo "connection: upload differs" >&2; exit 1; }
+    echo "connection $out" | tr '\n' ' ' >&2
+    echo >&2
     best_conn_get=$(min "$(echo "$out" | awk '/^down/ {print $2}')" "$best_conn_get")
     best_conn_put=$(min "$(echo "$out" | awk '/^up/ {print $2}')" "$best_conn_put")
+}
+# Each way goes first in every other round.
+for round in $(seq "$rounds"); do
+    if [ $((round % 2)) -eq 1 ]; then
+        run_direct
+        run_conn
+    else
+        run_conn
+        run_direct
+    fi
 done
 direct_get=$(echo "$best_direct_get - $login" | bc -l)
 direct_put=$(echo "$best_direct_put - $login" | bc -l)
