@@ -22,7 +22,7 @@ namespace {
 
 // Reads and writes go out as many requests at once: the library splits these
 // buffers into protocol-sized requests that are all in flight together.
-constexpr size_t kReadBuffer = 2 * 1024 * 1024;
+constexpr size_t kReadBuffer = 1024 * 1024;
 constexpr size_t kWriteWindow = 4 * 1024 * 1024;
 constexpr size_t kWriteBuffer = 4 * kWriteWindow;
 constexpr long long kProgressMs = 500;
@@ -94,10 +94,8 @@ int gWatchedSocket = -1;
 void onSocketReadable() {
     char c;
     const ssize_t n = recv(gWatchedSocket, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-        // Leave it to the client to say so in its usual words.
-        gWatchedSocket = -2;
-    }
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        gClient->connectionClosed();
 }
 
 } // namespace
@@ -394,8 +392,6 @@ void Client::run() {
         std::string command;
         gWatchedSocket = mSock;
         const bool got = mTerm.readLine(command, true, mSock, onSocketReadable);
-        if (gWatchedSocket == -2)
-            connectionClosed();
         if (!got)
             finish(0);
         mTerm.line(echoText(command));
@@ -949,7 +945,7 @@ void Client::doPut(const std::vector<Word>& w) {
     std::string error;
     startProgress();
     for (;;) {
-        while (!eof && end - pos < kWriteWindow) {
+        while (!interrupted && !eof && end - pos < kWriteWindow) {
             if (end == kWriteBuffer) {
                 std::memmove(buf.get(), buf.get() + pos, end - pos);
                 end -= pos;
@@ -967,27 +963,27 @@ void Client::doPut(const std::vector<Word>& w) {
                 eof = true;
             end += size_t(r);
         }
-        if (!error.empty() || (eof && pos == end))
+        // After an interrupt no new data goes out, but what was handed over is
+        // seen through, so the remote file ends where the acknowledged data
+        // ends and the session stays in step.
+        if (!error.empty() || (pos == end && (eof || interrupted)))
             break;
         const ssize_t n = libssh2_sftp_write(h, buf.get() + pos, end - pos);
         if (n > 0) {
             pos += size_t(n);
             done += uint64_t(n);
         } else if (n == LIBSSH2_ERROR_EAGAIN || n == 0) {
-            const long long left = std::max(0LL, mNextProgress - nowMs());
-            if (waitSocket(int(left), true) == Wait::Interrupted) {
+            const long long left = interrupted ? -1 : std::max(0LL, mNextProgress - nowMs());
+            if (waitSocket(int(left), !interrupted) == Wait::Interrupted)
                 interrupted = true;
-                break;
-            }
         } else {
             error = "Couldn't write remote file: " + failure(int(n));
             break;
         }
-        if (gInterrupted) {
+        if (gInterrupted)
             interrupted = true;
-            break;
-        }
-        progress(done, false);
+        if (!interrupted)
+            progress(done, false);
     }
     const int rc = retry([&] { return libssh2_sftp_close_handle(h); });
     if (rc < 0 && error.empty() && !interrupted)
