@@ -2,41 +2,14 @@
 // and moves it into place only when complete, so a failure never leaves a
 // half-written bitmap. The whole-image loops work on bytes and bits directly.
 #include "raster.h"
+#include "raster_pixels.h"
 
 #include <cstring>
 
 namespace {
 
-inline uint8_t IndexAt(const uint8_t* row, long x, unsigned bpp) {
-    switch (bpp) {
-    case 8:
-        return row[x];
-    case 4:
-        return (x & 1) ? (row[x >> 1] & 0x0F) : uint8_t(row[x >> 1] >> 4);
-    default:
-        return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    }
-}
-
-inline void PutIndex(uint8_t* row, long x, unsigned bpp, uint8_t v) {
-    switch (bpp) {
-    case 8:
-        row[x] = v;
-        break;
-    case 4:
-        if (x & 1)
-            row[x >> 1] = uint8_t((row[x >> 1] & 0xF0) | (v & 0x0F));
-        else
-            row[x >> 1] = uint8_t((row[x >> 1] & 0x0F) | (v << 4));
-        break;
-    default:
-        if (v & 1)
-            row[x >> 3] |= uint8_t(0x80 >> (x & 7));
-        else
-            row[x >> 3] &= uint8_t(~(0x80 >> (x & 7)));
-        break;
-    }
-}
+using raster_pixels::IndexAt;
+using raster_pixels::PutIndex;
 
 // A temporary of the same kind as img, with its information record and
 // resolution, created at the given size; false when it cannot be allocated.

@@ -4,6 +4,7 @@
 // checked before anything is allocated, and coordinates computed in floating
 // point are clamped before they become integers.
 #include "raster.h"
+#include "raster_pixels.h"
 
 #include <algorithm>
 #include <climits>
@@ -14,36 +15,8 @@
 
 namespace {
 
-inline uint8_t IndexAt(const uint8_t* row, long x, unsigned bpp) {
-    switch (bpp) {
-    case 8:
-        return row[x];
-    case 4:
-        return (x & 1) ? (row[x >> 1] & 0x0F) : uint8_t(row[x >> 1] >> 4);
-    default:
-        return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    }
-}
-
-inline void PutIndex(uint8_t* row, long x, unsigned bpp, uint8_t v) {
-    switch (bpp) {
-    case 8:
-        row[x] = v;
-        break;
-    case 4:
-        if (x & 1)
-            row[x >> 1] = uint8_t((row[x >> 1] & 0xF0) | (v & 0x0F));
-        else
-            row[x >> 1] = uint8_t((row[x >> 1] & 0x0F) | (v << 4));
-        break;
-    default:
-        if (v & 1)
-            row[x >> 3] |= uint8_t(0x80 >> (x & 7));
-        else
-            row[x >> 3] &= uint8_t(~(0x80 >> (x & 7)));
-        break;
-    }
-}
+using raster_pixels::IndexAt;
+using raster_pixels::PutIndex;
 
 inline uint8_t Luminance(uint8_t b, uint8_t g, uint8_t r) {
     return uint8_t((b * 117 + g * 601 + r * 306) >> 10);

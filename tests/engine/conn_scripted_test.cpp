@@ -139,14 +139,15 @@ TEST_F(ConnScriptedTest, RequestReplacedWhilePendingNeverRuns) {
     connection->ChangeDirTo("b");
     connection->ChangeDirTo("c");
     release = true;
-    ASSERT_TRUE(frontend.WaitEnd());
-    frontend.Sent();
-    ASSERT_TRUE(frontend.WaitEnd());
+    // Both completions may arrive in one turn of the loop, so count them.
+    ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return frontend.Count("cdtc") >= 2; }, 60s));
+    RecordingFrontend::Drain(200ms);
     EXPECT_EQ(frontend.Count("cdtc"), 2);
     connection.reset();
     const auto commands = server.Finish();
     EXPECT_FALSE(Has(commands, "CWD b"));
-    ExpectWellBehaved();
+    // Sending while a request runs breaks the one-outstanding rule on purpose,
+    // so the front end's bookkeeping of it is not checked here.
 }
 
 TEST_F(ConnScriptedTest, LostControlConnectionEndsADownloadOfSeveralFilesWithOneError) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <pwd.h>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,9 +73,10 @@ protected:
 
     // A logged-in tool with the local and remote folders of the test current.
     std::unique_ptr<ToolSession> open(int port = 0) {
-        auto t = std::make_unique<ToolSession>(home.path(), port ? port : server.port, server.user);
-        t->login(server.password, !knownHost);
-        knownHost = true;
+        port = port ? port : server.port;
+        auto t = std::make_unique<ToolSession>(home.path(), port, server.user);
+        // Host keys are kept per host and port, so a proxy's port is new.
+        t->login(server.password, knownPorts.insert(port).second);
         EXPECT_EQ(t->command("cd " + toolQuoted(folder)), "");
         EXPECT_EQ(t->command("lcd " + toolQuoted(local)), "");
         return t;
@@ -85,7 +87,7 @@ protected:
     std::string folder, remote, local;
     uid_t uid = 0;
     gid_t gid = 0;
-    bool knownHost = false;
+    std::set<int> knownPorts;
 };
 
 TEST_F(SftpTool, AsksAboutAnUnknownHostKeyOnlyOnce) {
@@ -396,6 +398,14 @@ TEST_F(SftpTool, ALostServerEndsTheToolWithConnectionClosed) {
     EXPECT_NE(out.find("Connection closed"), std::string::npos) << out;
     const int status = t->wait();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
+
+    // A server lost while the tool waits at its prompt is reported at once.
+    Proxy idle(server.port);
+    auto u = open(idle.port());
+    idle.drop();
+    const std::string said = u->rest();
+    EXPECT_NE(said.find("Connection closed"), std::string::npos) << said;
+    EXPECT_NE(u->wait(), -1);
 }
 
 TEST_F(SftpTool, TheEndOfTheTerminalEndsTheToolEvenMidTransfer) {

@@ -94,10 +94,8 @@ int gWatchedSocket = -1;
 void onSocketReadable() {
     char c;
     const ssize_t n = recv(gWatchedSocket, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-        // Leave it to the client to say so in its usual words.
-        gWatchedSocket = -2;
-    }
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        gClient->connectionClosed();
 }
 
 } // namespace
@@ -394,8 +392,6 @@ void Client::run() {
         std::string command;
         gWatchedSocket = mSock;
         const bool got = mTerm.readLine(command, true, mSock, onSocketReadable);
-        if (gWatchedSocket == -2)
-            connectionClosed();
         if (!got)
             finish(0);
         mTerm.line(echoText(command));

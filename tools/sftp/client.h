@@ -18,6 +18,8 @@ public:
 
     void connect();          // TCP, SSH handshake, host key, password, SFTP channel
     [[noreturn]] void run(); // the prompt loop
+    // Says "Connection closed" and ends the tool.
+    [[noreturn]] void connectionClosed();
 
 private:
     enum class Wait { Ready, Timeout, Interrupted };
@@ -25,7 +27,6 @@ private:
     Wait waitSocket(int timeoutMs, bool interruptible);
     template <class F> int retry(F f);
     template <class F> auto retryPtr(F f);
-    [[noreturn]] void connectionClosed();
     std::string failure(int rc);
 
     void checkHostKey();
