@@ -186,7 +186,7 @@ bool SFTPEngine::WaitCompletion(bool skipRemoving, bool skipChanging) {
         mLastResponse = line;
         const SFTPErr prompt = mTunnel.WaitForPrompt();
         if (prompt != kSFTPNoErr)
-            Failed(prompt), mLastResponse = line;
+            return Failed(prompt);
         return false;
     }
 }
@@ -259,7 +259,7 @@ bool SFTPEngine::GetDirList(const char* path, std::string& listing) {
             mLastResponse = text;
             const SFTPErr prompt = mTunnel.WaitForPrompt();
             if (prompt != kSFTPNoErr)
-                Failed(prompt), mLastResponse = text;
+                return Failed(prompt);
             return false;
         }
         listing += line;
@@ -384,7 +384,7 @@ bool SFTPEngine::ReadTransfer(const char* ignored) {
         mLastResponse = line;
         const SFTPErr prompt = mTunnel.WaitForPrompt();
         if (prompt != kSFTPNoErr)
-            Failed(prompt), mLastResponse = line;
+            return Failed(prompt);
         return false;
     }
 }
