@@ -78,6 +78,10 @@ TEST(SftpCommandLine, LongListingLinesHaveTheUnixColumns) {
               "-rw-r--r--   1 ftp      staff        1234 Jan 31 12:05 a  b.txt");
     EXPECT_EQ(longListingLine(e, when + 400 * 24 * 3600),
               "-rw-r--r--   1 ftp      staff        1234 Jan 31  2005 a  b.txt");
+    // A name with line ends from a hostile server cannot forge lines.
+    e.name = "x\r\nsftp> \x7f";
+    EXPECT_EQ(longListingLine(e, when + 3600),
+              "-rw-r--r--   1 ftp      staff        1234 Jan 31 12:05 x??sftp> ?");
     EXPECT_EQ(modeString(040755), "drwxr-xr-x");
     EXPECT_EQ(modeString(0120777), "lrwxrwxrwx");
     EXPECT_EQ(modeString(0106755), "-rwsr-sr-x");

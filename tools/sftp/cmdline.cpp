@@ -183,6 +183,21 @@ std::string modeString(unsigned long mode) {
     return s;
 }
 
+namespace {
+
+// Names and owners come from the server: a control character in one could
+// forge a line (or a prompt) of the dialogue, so it is shown as '?', as ls -q
+// does.
+std::string Printable(const std::string& text) {
+    std::string out = text;
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return out;
+}
+
+} // namespace
+
 std::string longListingLine(const ListEntry& e, time_t now) {
     struct tm tmv {};
     time_t t = e.mtime;
@@ -197,9 +212,9 @@ std::string longListingLine(const ListEntry& e, time_t now) {
         std::snprintf(date, sizeof date, "%s %2d  %d", month, tmv.tm_mday, tmv.tm_year + 1900);
     char head[256];
     std::snprintf(head, sizeof head, "%s %3s %-8s %-8s %8llu %s ", modeString(e.mode).c_str(),
-                  e.links.c_str(), e.owner.c_str(), e.group.c_str(),
+                  e.links.c_str(), Printable(e.owner).c_str(), Printable(e.group).c_str(),
                   static_cast<unsigned long long>(e.size), date);
-    return head + e.name;
+    return head + Printable(e.name);
 }
 
 bool ownerFromLongName(const std::string& longName, uint64_t size, ListEntry& e) {
