@@ -9,10 +9,9 @@
 
 #include <shared_mutex>
 
-#if __has_include("EnginePreferences.h")
 #include "EnginePreferences.h"
-#define ZARVEL_ENGINE_PREFERENCES 1
-#endif
+#include "FTPThread.h"
+#include "SFTPThread.h"
 #include <sys/stat.h>
 
 std::atomic<BasicApp*> BasicApp::mApp{nullptr};
@@ -61,7 +60,6 @@ BasicApp::BasicApp() {
         return PPx::noErr;
     }));
     InitWindows();
-#ifdef ZARVEL_ENGINE_PREFERENCES
     // Worker threads read the engine's values through the application, afresh
     // on every call.
     SetEnginePreferencesProvider([] {
@@ -73,14 +71,11 @@ BasicApp::BasicApp() {
         values.listHiddenFiles = prefs.misc[kMiscListHiddenFiles];
         return values;
     });
-#endif
 }
 
 BasicApp::~BasicApp() {
-#ifdef ZARVEL_ENGINE_PREFERENCES
     // Returns once no worker is inside the provider any more.
     SetEnginePreferencesProvider({});
-#endif
     mHandlers.clear();
     // Windows that own connections go first, while the application object
     // is still there for their workers; then the long-lived ones.
@@ -100,6 +95,10 @@ BasicApp::~BasicApp() {
             break;
         delete victim;
     }
+    // Their workers were told to stop; give them a moment to end, so none is
+    // cut off in the middle of closing its connection when the program ends.
+    FTPThread::WaitForWorkers(std::chrono::seconds(5));
+    SFTPThread::WaitForWorkers(std::chrono::seconds(5));
     {
         std::unique_lock lock(AppLock());
         mApp = nullptr;
