@@ -30,17 +30,6 @@ LiveCount& Live() {
 } // namespace
 
 // Holds a CUnixThreadLock for a scope.
-class FTPThread::Locker {
-public:
-    explicit Locker(CUnixThreadLock& lock) : mLock(lock) { mLock.Lock(); }
-    ~Locker() { mLock.Unlock(); }
-    Locker(const Locker&) = delete;
-    Locker& operator=(const Locker&) = delete;
-
-private:
-    CUnixThreadLock& mLock;
-};
-
 // ---- life --------------------------------------------------------------------
 
 FTPThread::FTPThread() {
@@ -281,19 +270,6 @@ void FTPThread::Quit() {
     mCond.Signal();
 }
 
-void FTPThread::SetReceiver(const PPx::EventTargetRef& receiver) {
-    Locker hold(mLock);
-    PPx::RemovePostedEventsFrom(this);
-    mReceiver = receiver;
-}
-
-void FTPThread::SetAnswer(bool goOn) {
-    Locker hold(mLock);
-    mAnswer = goOn;
-    mAnswered = true;
-    mCond.Signal();
-}
-
 bool FTPThread::IsConnected() {
     return mEngine.IsConnected();
 }
@@ -309,103 +285,6 @@ void FTPThread::Wakeup() {
     Locker hold(mLock);
     mWoken = true;
     mCond.Signal();
-}
-
-// ---- results (main thread) ---------------------------------------------------
-
-std::string FTPThread::GetStatus() {
-    Locker hold(mLock);
-    return mStatus;
-}
-
-std::string FTPThread::GetError() {
-    Locker hold(mLock);
-    return mError;
-}
-
-std::string FTPThread::GetDeleteName() {
-    Locker hold(mLock);
-    return mDeleteName;
-}
-
-int FTPThread::GetServerInfoResult() {
-    Locker hold(mLock);
-    return mServerInfo;
-}
-
-void FTPThread::GetDirListResult(std::string& path, std::string& listing) {
-    Locker hold(mLock);
-    path = mDirListPath;
-    listing = mDirListText;
-}
-
-void FTPThread::GetResolveLinksResult(std::vector<std::string>& names) {
-    Locker hold(mLock);
-    names = mLinkFolders;
-}
-
-void FTPThread::GetModTimeResult(std::vector<sFileInfo>& files) {
-    Locker hold(mLock);
-    files = std::move(mModTimeResult);
-    mModTimeResult.clear();
-}
-
-// ---- posting (worker thread) -------------------------------------------------
-
-void FTPThread::PostMessage(PPx::FourCharCode code) {
-    PPx::Event event = PPx::MakeCommandEvent(code);
-    // Posting under the lock: once SetReceiver(none) returned, nothing more arrives.
-    Locker hold(mLock);
-    if (mReceiver)
-        PPx::PostEvent(mReceiver, std::move(event), this);
-}
-
-void FTPThread::PostMessage(PPx::FourCharCode code, const std::string& name, long long size,
-                            long long offset) {
-    PPx::Event event = PPx::MakeCommandEvent(code, name, size, offset);
-    Locker hold(mLock);
-    if (mReceiver)
-        PPx::PostEvent(mReceiver, std::move(event), this);
-}
-
-void FTPThread::SetStatus(const char* text) {
-    {
-        Locker hold(mLock);
-        mStatus = text;
-    }
-    PostMessage(kMsgStatus);
-}
-
-void FTPThread::SetError(const std::string& text) {
-    {
-        Locker hold(mLock);
-        mError = text;
-    }
-    PostMessage(kMsgError);
-}
-
-bool FTPThread::SetErrorAndAsk(const std::string& text) {
-    Locker hold(mLock);
-    // Nobody to ask (the backend let go of the worker): stop.
-    if (!mReceiver || mQuit.load())
-        return false;
-    mError = text;
-    mAnswered = false;
-    mAnswer = false;
-    PPx::PostEvent(mReceiver, PPx::MakeCommandEvent(kMsgErrorAsk), this);
-    // An answer that comes before this wait is kept in mAnswered; a quit ends
-    // the ask as "stop". The keep-alive's wake-ups do not end it.
-    while (!mAnswered && !mQuit.load())
-        mCond.Wait(mLock);
-    return mAnswered && mAnswer && !mQuit.load();
-}
-
-void FTPThread::SetDeleteStatus(const std::string& name) {
-    {
-        Locker hold(mLock);
-        mDeleteName = name;
-    }
-    PostMessage(kMsgDeleteStatus);
 }
 
 void FTPThread::StartTransfer() {

@@ -10,10 +10,10 @@
 // Life: made by CreateThread on the main thread, fully set up before its
 // thread starts; ends by itself after Quit (it deletes itself on its own
 // thread). Nothing may touch it after Quit.
-#include "BackendWorker.h"
 #include "CUnixThread.h"
 #include "FTPEngine.h"
 #include "ProtocolBackend.h"
+#include "WorkerChannel.h"
 
 #include <atomic>
 #include <chrono>
@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-class FTPThread : public CUnixThread, public BackendWorker, private FTPEngineProgress {
+class FTPThread : public CUnixThread, public WorkerChannel, private FTPEngineProgress {
 public:
     // Request codes of the slot.
     enum : uint32_t {
@@ -91,8 +91,6 @@ public:
     // Control (main thread).
     void AbortTransfer() override;
     void Quit() override;
-    void SetReceiver(const PPx::EventTargetRef& receiver) override;
-    void SetAnswer(bool goOn) override;
     bool IsConnected() override;
     // Socket time-out and keep-alive interval in seconds; below 1 means the
     // engine's default time-out, and keep-alive off.
@@ -101,13 +99,6 @@ public:
     void Wakeup();
 
     // Results (main thread).
-    std::string GetStatus() override;
-    std::string GetError() override;
-    std::string GetDeleteName() override;
-    int GetServerInfoResult() override;
-    void GetDirListResult(std::string& path, std::string& listing) override;
-    void GetResolveLinksResult(std::vector<std::string>& names) override;
-    void GetModTimeResult(std::vector<sFileInfo>& files) override;
 
     // A name from a listing as a path below `folder`: false when it is empty
     // or has an empty, ".", ".." component, a NUL, CR or LF, so that no name
@@ -120,8 +111,6 @@ protected:
     ~FTPThread() override;
 
 private:
-    class Locker;
-
     // Progress from the engine (worker thread).
     void StartTransfer() override;
     void EndTransfer() override;
@@ -134,15 +123,7 @@ private:
     bool Stopping() const { return mAbort.load() || mQuit.load(); }
     bool Refused();
 
-    // Posting (worker thread).
-    void PostMessage(PPx::FourCharCode code);
-    void PostMessage(PPx::FourCharCode code, const std::string& name, long long size,
-                     long long offset);
-    void SetStatus(const char* text);
-    void SetError(const std::string& text);
     void ReportEngineError() { SetError(mEngine.GetLastError()); }
-    bool SetErrorAndAsk(const std::string& text);
-    void SetDeleteStatus(const std::string& name);
 
     // Handlers (worker thread), each on a private copy of the slot.
     void OnConnect(const sFTPEvent& request);
@@ -161,26 +142,11 @@ private:
     void OnNOOP(const sFTPEvent& request);
     void OnGetModTime(const sFTPEvent& request);
 
-    // Guarded by mLock: the slot, the receiver, the flags the waits test, the
-    // texts and the results.
-    CUnixThreadLock mLock;
-    CUnixThreadCond mCond;
+    // Guarded by mLock, beside what the channel guards.
     sFTPEvent mSlot;
-    PPx::EventTargetRef mReceiver;
     bool mWoken = false;
-    bool mAnswered = false;
-    bool mAnswer = false;
-    std::string mStatus;
-    std::string mError;
-    std::string mDeleteName;
-    int mServerInfo = 1; // type Unix until SYST says otherwise
-    std::string mDirListPath;
-    std::string mDirListText;
-    std::vector<std::string> mLinkFolders;
-    std::vector<sFileInfo> mModTimeResult;
 
     // Read without the lock.
-    std::atomic<bool> mQuit{false};  // written under mLock
     std::atomic<bool> mAbort{false}; // the running transfer's stop flag
     std::atomic<int> mTimeout{-1};
     std::atomic<int> mKeepAlive{-1};

@@ -32,17 +32,6 @@ void Ended() {
 
 } // namespace
 
-class SFTPThread::Locker {
-public:
-    explicit Locker(CUnixThreadLock& lock) : mLock(lock) { mLock.Lock(); }
-    ~Locker() { mLock.Unlock(); }
-    Locker(const Locker&) = delete;
-    Locker& operator=(const Locker&) = delete;
-
-private:
-    CUnixThreadLock& mLock;
-};
-
 // ---- life --------------------------------------------------------------------
 
 SFTPThread::SFTPThread() {
@@ -245,115 +234,9 @@ void SFTPThread::Quit() {
     mCond.Signal();
 }
 
-void SFTPThread::SetReceiver(const PPx::EventTargetRef& receiver) {
-    Locker hold(mLock);
-    PPx::RemovePostedEventsFrom(this);
-    mReceiver = receiver;
-}
-
-void SFTPThread::SetAnswer(bool goOn) {
-    Locker hold(mLock);
-    mAnswer = goOn;
-    mAnswered = true;
-    mCond.Signal();
-}
-
 bool SFTPThread::IsConnected() {
     Locker hold(mLock);
     return mEngine.IsConnected();
-}
-
-// ---- results (main thread) ---------------------------------------------------
-
-std::string SFTPThread::GetStatus() {
-    Locker hold(mLock);
-    return mStatus;
-}
-
-std::string SFTPThread::GetError() {
-    Locker hold(mLock);
-    return mError;
-}
-
-std::string SFTPThread::GetDeleteName() {
-    Locker hold(mLock);
-    return mDeleteName;
-}
-
-int SFTPThread::GetServerInfoResult() {
-    Locker hold(mLock);
-    return mServerInfo;
-}
-
-void SFTPThread::GetDirListResult(std::string& path, std::string& listing) {
-    Locker hold(mLock);
-    path = mDirListPath;
-    listing = mDirListText;
-}
-
-void SFTPThread::GetResolveLinksResult(std::vector<std::string>& names) {
-    Locker hold(mLock);
-    names = mLinkFolders;
-}
-
-void SFTPThread::GetModTimeResult(std::vector<sFileInfo>& files) {
-    Locker hold(mLock);
-    files = std::move(mModTimeResult);
-    mModTimeResult.clear();
-}
-
-// ---- posting (worker thread) -------------------------------------------------
-
-void SFTPThread::PostMessage(PPx::FourCharCode code) {
-    PPx::Event event = PPx::MakeCommandEvent(code);
-    Locker hold(mLock);
-    if (mReceiver)
-        PPx::PostEvent(mReceiver, std::move(event), this);
-}
-
-void SFTPThread::PostMessage(PPx::FourCharCode code, const std::string& name, long long size,
-                             long long offset) {
-    PPx::Event event = PPx::MakeCommandEvent(code, name, size, offset);
-    Locker hold(mLock);
-    if (mReceiver)
-        PPx::PostEvent(mReceiver, std::move(event), this);
-}
-
-void SFTPThread::SetStatus(const char* text) {
-    {
-        Locker hold(mLock);
-        mStatus = text;
-    }
-    PostMessage(kMsgStatus);
-}
-
-void SFTPThread::SetError(const std::string& text) {
-    {
-        Locker hold(mLock);
-        mError = text;
-    }
-    PostMessage(kMsgError);
-}
-
-bool SFTPThread::SetErrorAndAsk(const std::string& text) {
-    Locker hold(mLock);
-    if (!mReceiver || mQuit.load())
-        return false;
-    mError = text;
-    mAnswered = false;
-    mAnswer = false;
-    PPx::PostEvent(mReceiver, PPx::MakeCommandEvent(kMsgErrorAsk), this);
-    while (!mAnswered && !mQuit.load())
-        mCond.Wait(mLock);
-    return mAnswered && mAnswer && !mQuit.load();
-}
-
-void SFTPThread::SetDeleteStatus(const std::string& name) {
-    {
-        Locker hold(mLock);
-        mDeleteName = name;
-    }
-    PostMessage(kMsgDeleteStatus);
 }
 
 void SFTPThread::StartTransfer() {

@@ -5,9 +5,9 @@
 //
 // Quit also ends the tool at once, so that a worker let go in the middle of
 // a transfer or a hung command never stays behind.
-#include "BackendWorker.h"
 #include "CUnixThread.h"
 #include "SFTPEngine.h"
+#include "WorkerChannel.h"
 
 #include <atomic>
 #include <chrono>
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-class SFTPThread : public CUnixThread, public BackendWorker, private FTPEngineProgress {
+class SFTPThread : public CUnixThread, public WorkerChannel, private FTPEngineProgress {
 public:
     enum : uint32_t {
         kRequestConnect = 100,
@@ -74,17 +74,7 @@ public:
 
     void AbortTransfer() override;
     void Quit() override;
-    void SetReceiver(const PPx::EventTargetRef& receiver) override;
-    void SetAnswer(bool goOn) override;
     bool IsConnected() override;
-
-    std::string GetStatus() override;
-    std::string GetError() override;
-    std::string GetDeleteName() override;
-    int GetServerInfoResult() override;
-    void GetDirListResult(std::string& path, std::string& listing) override;
-    void GetResolveLinksResult(std::vector<std::string>& names) override;
-    void GetModTimeResult(std::vector<sFileInfo>& files) override;
 
     // The folder that receives download item `name` below `destination`
     // (created by the front end), and the item's last component; false for a
@@ -99,8 +89,6 @@ protected:
     ~SFTPThread() override;
 
 private:
-    class Locker;
-
     void StartTransfer() override;
     void EndTransfer() override;
     void UpdateProgress(unsigned long long bytes) override;
@@ -110,14 +98,7 @@ private:
     void Block();
     bool Stopping() const { return mAbort.load() || mQuit.load(); }
 
-    void PostMessage(PPx::FourCharCode code);
-    void PostMessage(PPx::FourCharCode code, const std::string& name, long long size,
-                     long long offset);
-    void SetStatus(const char* text);
-    void SetError(const std::string& text);
     void ReportEngineError() { SetError(mEngine.GetLastError()); }
-    bool SetErrorAndAsk(const std::string& text);
-    void SetDeleteStatus(const std::string& name);
 
     void OnConnect(const sSFTPEvent& request);
     void OnDisconnect(const sSFTPEvent& request);
@@ -134,22 +115,8 @@ private:
     void OnUpload(const sSFTPEvent& request);
     void OnGetModTime(const sSFTPEvent& request);
 
-    CUnixThreadLock mLock;
-    CUnixThreadCond mCond;
     sSFTPEvent mSlot;
-    PPx::EventTargetRef mReceiver;
-    bool mAnswered = false;
-    bool mAnswer = false;
-    std::string mStatus;
-    std::string mError;
-    std::string mDeleteName;
-    int mServerInfo = 1;
-    std::string mDirListPath;
-    std::string mDirListText;
-    std::vector<std::string> mLinkFolders;
-    std::vector<sFileInfo> mModTimeResult;
 
-    std::atomic<bool> mQuit{false};
     std::atomic<bool> mAbort{false};
 
     SFTPEngine mEngine;
