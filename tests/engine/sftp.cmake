@@ -9,3 +9,6 @@ zarvel_test(sftp_server_test SOURCES ${sftp_dir}/sftp_server_test.cpp
     ENV "ZARVEL_SFTP_TOOL=${ZARVEL_LIBEXEC_DIR}/sftp"
         "TSAN_OPTIONS=halt_on_error=1 suppressions=${sftp_dir}/conn_tsan.supp"
     LABELS tsan TIMEOUT 600)
+# The tool itself is what the test drives: build it with the test, also where
+# only one label's tests are built.
+add_dependencies(sftp_server_test sftp)
