@@ -3,8 +3,6 @@
 #include "EnginePreferences.h"
 #include "platform/core/Timer.h"
 
-#include <condition_variable>
-#include <mutex>
 #include <new>
 #include <sys/stat.h>
 
@@ -14,29 +12,19 @@ const char kConnected[] = "Connected";
 const char kGettingDirectory[] = "Getting current directory...";
 const char kChangingDirectory[] = "Changing Directory...";
 
-// Workers alive in this process. Never destroyed: a worker may end while the
-// program exits.
-struct LiveCount {
-    std::mutex lock;
-    std::condition_variable ended;
-    size_t count = 0;
-};
-
-LiveCount& Live() {
-    static LiveCount* live = new LiveCount;
+LiveWorkerCount& Live() {
+    static LiveWorkerCount* live = new LiveWorkerCount;
     return *live;
 }
 
 } // namespace
 
-// Holds a CUnixThreadLock for a scope.
 // ---- life --------------------------------------------------------------------
 
 FTPThread::FTPThread() {
     mEngine.SetParent(this);
     mLastActivity = PPx::TickCount();
-    std::lock_guard hold(Live().lock);
-    ++Live().count;
+    Live().Started();
 }
 
 FTPThread::~FTPThread() = default;
@@ -50,22 +38,18 @@ FTPThread* FTPThread::CreateThread(int arg) {
     // made the moment this returns is never lost.
     if (!Start(thread, arg)) {
         // Start deleted the object.
-        std::lock_guard hold(Live().lock);
-        --Live().count;
-        Live().ended.notify_all();
+        Live().Ended();
         return nullptr;
     }
     return thread;
 }
 
 size_t FTPThread::LiveWorkers() {
-    std::lock_guard hold(Live().lock);
-    return Live().count;
+    return Live().Count();
 }
 
 bool FTPThread::WaitForWorkers(std::chrono::milliseconds timeout) {
-    std::unique_lock hold(Live().lock);
-    return Live().ended.wait_for(hold, timeout, [] { return Live().count == 0; });
+    return Live().WaitForNone(timeout);
 }
 
 bool FTPThread::InitInstance(int) {
@@ -74,9 +58,7 @@ bool FTPThread::InitInstance(int) {
 
 void FTPThread::ExitInstance() {
     delete this;
-    std::lock_guard hold(Live().lock);
-    --Live().count;
-    Live().ended.notify_all();
+    Live().Ended();
 }
 
 // ---- run loop ----------------------------------------------------------------

@@ -2,8 +2,6 @@
 
 #include "FTPThread.h"
 
-#include <condition_variable>
-#include <mutex>
 #include <new>
 #include <sys/stat.h>
 
@@ -13,21 +11,9 @@ const char kConnected[] = "Connected";
 const char kGettingDirectory[] = "Getting current directory...";
 const char kChangingDirectory[] = "Changing Directory...";
 
-struct LiveCount {
-    std::mutex lock;
-    std::condition_variable ended;
-    size_t count = 0;
-};
-
-LiveCount& Live() {
-    static LiveCount* live = new LiveCount;
+LiveWorkerCount& Live() {
+    static LiveWorkerCount* live = new LiveWorkerCount;
     return *live;
-}
-
-void Ended() {
-    std::lock_guard hold(Live().lock);
-    --Live().count;
-    Live().ended.notify_all();
 }
 
 } // namespace
@@ -36,8 +22,7 @@ void Ended() {
 
 SFTPThread::SFTPThread() {
     mEngine.SetParent(this);
-    std::lock_guard hold(Live().lock);
-    ++Live().count;
+    Live().Started();
 }
 
 SFTPThread::~SFTPThread() = default;
@@ -50,24 +35,22 @@ SFTPThread* SFTPThread::CreateThread(int arg) {
     // that cannot work is never handed to a backend.
     if (!thread->mEngine.Initialize()) {
         delete thread;
-        Ended();
+        Live().Ended();
         return nullptr;
     }
     if (!Start(thread, arg)) {
-        Ended();
+        Live().Ended();
         return nullptr;
     }
     return thread;
 }
 
 size_t SFTPThread::LiveWorkers() {
-    std::lock_guard hold(Live().lock);
-    return Live().count;
+    return Live().Count();
 }
 
 bool SFTPThread::WaitForWorkers(std::chrono::milliseconds timeout) {
-    std::unique_lock hold(Live().lock);
-    return Live().ended.wait_for(hold, timeout, [] { return Live().count == 0; });
+    return Live().WaitForNone(timeout);
 }
 
 bool SFTPThread::InitInstance(int) {
@@ -77,7 +60,7 @@ bool SFTPThread::InitInstance(int) {
 void SFTPThread::ExitInstance() {
     // The engine's tunnel collects the tool (ended by Quit) as it goes.
     delete this;
-    Ended();
+    Live().Ended();
 }
 
 // ---- run loop ----------------------------------------------------------------

@@ -2,6 +2,27 @@
 
 #include <utility>
 
+void LiveWorkerCount::Started() {
+    std::lock_guard hold(mLock);
+    ++mCount;
+}
+
+void LiveWorkerCount::Ended() {
+    std::lock_guard hold(mLock);
+    --mCount;
+    mEnded.notify_all();
+}
+
+size_t LiveWorkerCount::Count() {
+    std::lock_guard hold(mLock);
+    return mCount;
+}
+
+bool LiveWorkerCount::WaitForNone(std::chrono::milliseconds timeout) {
+    std::unique_lock hold(mLock);
+    return mEnded.wait_for(hold, timeout, [this] { return mCount == 0; });
+}
+
 // ---- main thread ---------------------------------------------------------------
 
 void WorkerChannel::SetReceiver(const PPx::EventTargetRef& receiver) {

@@ -6,8 +6,28 @@
 #include "CUnixThread.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
 #include <string>
 #include <vector>
+
+// How many workers of one kind are alive, so that the program can wait for
+// them at its end. Kept for the life of the process: a worker may end while
+// the program exits.
+class LiveWorkerCount {
+public:
+    void Started();
+    void Ended();
+    size_t Count();
+    bool WaitForNone(std::chrono::milliseconds timeout);
+
+private:
+    std::mutex mLock;
+    std::condition_variable mEnded;
+    size_t mCount = 0;
+};
 
 class WorkerChannel : public BackendWorker {
 public:
