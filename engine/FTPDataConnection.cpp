@@ -1,10 +1,7 @@
 #include "FTPDataConnection.h"
 
-#include <csignal>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <pthread.h>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -158,41 +155,6 @@ bool FTPDataConnection::SendData(const void* buffer, uint32_t& length) {
     if (mSocket.SendData(buffer, length) && !mInterrupted.load())
         return true;
     mError = mInterrupted.load() ? EINTR : (errno ? errno : EIO);
-    return false;
-}
-
-bool FTPDataConnection::SendFile(int file, uint64_t position, size_t length, size_t& sent) {
-    sent = 0;
-    const int fd = mSocket.GetFD();
-    if (fd < 0) {
-        mError = ENOTCONN;
-        return false;
-    }
-    // sendfile has no MSG_NOSIGNAL: hold SIGPIPE back on this thread and
-    // drop the one a closed connection raises.
-    sigset_t pipe;
-    sigset_t previous;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, &previous);
-    off_t offset = static_cast<off_t>(position);
-    ssize_t done;
-    do {
-        done = ::sendfile(fd, file, &offset, length);
-    } while (done < 0 && errno == EINTR && !mInterrupted.load());
-    const int error = errno;
-    // The signal may come with a partial count too, not only with EPIPE.
-    sigset_t pending;
-    if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-        timespec now{};
-        sigtimedwait(&pipe, nullptr, &now);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (done >= 0 && !mInterrupted.load()) {
-        sent = static_cast<size_t>(done);
-        return true;
-    }
-    mError = mInterrupted.load() ? EINTR : (error ? error : EIO);
     return false;
 }
 

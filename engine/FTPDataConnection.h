@@ -36,9 +36,6 @@ public:
     // or on failure (see Failed()).
     virtual bool RetrieveData(void* buffer, uint32_t& length);
     virtual bool SendData(const void* buffer, uint32_t& length);
-    // Sends up to `length` bytes of the open file `file` from `position`
-    // straight from the page cache; `sent` is 0 when the file has ended.
-    bool SendFile(int file, uint64_t position, size_t length, size_t& sent);
     virtual bool SetTimeout(int seconds);
     virtual void Disconnect();
 
