@@ -43,15 +43,19 @@ time_of() {
     cat "$work/time"
 }
 # race N: runs the commands in the arrays ours, curl_cmd and lftp_cmd in turn,
-# N rounds (so that a change in the machine's load hits all three alike),
-# calling after_each TOOL after every run; sets best_ours, best_curl and
-# best_lftp to the median run of each as "secs kib" (the median, because on
-# a shared machine the fastest run says more about luck than about the tool).
+# N rounds (so that a change in the machine's load hits all three alike; each
+# round starts with another tool, so that none always runs first or after the
+# same one), calling after_each TOOL after every run; sets best_ours,
+# best_curl and best_lftp to the median run of each as "secs kib" (the
+# median, because on a shared machine the fastest run says more about luck
+# than about the tool).
 race() {
-    local n=$1 tool line
+    local n=$1 tool line round
     local -A runs=([ours]="" [curl]="" [lftp]="")
-    for _ in $(seq "$n"); do
-        for tool in ours curl lftp; do
+    local -a tools=(ours curl lftp) order
+    for round in $(seq 0 $((n - 1))); do
+        order=("${tools[@]:round % 3}" "${tools[@]:0:round % 3}")
+        for tool in "${order[@]}"; do
             sync
             case $tool in
             ours) line=$(time_of "${ours[@]}") ;;
@@ -111,7 +115,7 @@ for name in pyftpd vsftpd; do
     race "$runs"
     row "$name upload" "$best_ours" "$best_curl" "$best_lftp" "$size_mb"
 
-    echo "== $name: 1000 files of 4 KiB, one session"
+    echo "== $name: 1000 files of 4 KiB, one session (median of $runs, interleaved)"
     rm -rf "$out/many" && mkdir -p "$out/many/ours" "$out/many/curl" "$out/many/lftp"
     urls=$work/curl-urls
     : >"$urls"
@@ -122,11 +126,11 @@ for name in pyftpd vsftpd; do
     ours=("$bench" 127.0.0.1 "$port" "$user" "$password" many small "$out/many/ours")
     curl_cmd=(curl -s --user "$user:$password" -K "$urls")
     lftp_cmd=(lftp -u "$user,$password" -e "set ftp:passive-mode on; set xfer:clobber on; lcd $out/many/lftp; cd small; mget f*; quit" "$url")
-    after_each() { :; }
-    race 1
+    after_each() {
+        diff -rq "$work/small" "$out/many/$1" >/dev/null || { echo "corrupt small files: $1" >&2; exit 1; }
+        rm -rf "$out/many/$1" && mkdir -p "$out/many/$1"
+    }
+    race "$runs"
     row "$name 1000x4KiB" "$best_ours" "$best_curl" "$best_lftp" 4
-    for tool in ours curl lftp; do
-        diff -rq "$work/small" "$out/many/$tool" >/dev/null || { echo "corrupt small files: $tool" >&2; exit 1; }
-    done
     rm -f "$root/big.bin"
 done
