@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <new>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -36,6 +37,7 @@ const char kNoSource[] = "Could not open source file";
 const char kSendFailed[] = "Could not send data";
 const char kBadCharacter[] = "A name or path holds a line break or NUL character";
 const char kAborted[] = "Transfer aborted";
+const char kServerClosed[] = "The server closed the connection";
 
 int ReplyCode(const std::string& text) {
     if (text.size() < 3 || !isdigit(static_cast<unsigned char>(text[0])) ||
@@ -145,10 +147,12 @@ int CreateBeside(const std::string& destination, std::string& path) {
 
 } // namespace
 
-FTPEngine::FTPEngine() = default;
+FTPEngine::FTPEngine() : mAbortEvent(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 FTPEngine::~FTPEngine() {
     CloseControl();
+    if (mAbortEvent >= 0)
+        ::close(mAbortEvent);
 }
 
 void FTPEngine::SetHiddenFilesSource(bool (*source)()) {
@@ -158,6 +162,22 @@ void FTPEngine::SetHiddenFilesSource(bool (*source)()) {
 bool FTPEngine::Fail(const char* text) {
     mLastResponse = text;
     return false;
+}
+
+bool FTPEngine::AbortedOrFailed() {
+    if (!mAbort.load())
+        return false;
+    mLastResponse = kAborted;
+    return true;
+}
+
+void FTPEngine::ArmAbort() {
+    // An abort raised before this point is seen through mAbort; the event
+    // only has to wake waits that are already blocked.
+    uint64_t stale;
+    while (mAbortEvent >= 0 && ::read(mAbortEvent, &stale, sizeof(stale)) > 0) {
+    }
+    mAbortWaits = true;
 }
 
 const char* FTPEngine::GetLastError() {
@@ -244,9 +264,11 @@ bool FTPEngine::Disconnect() {
     {
         std::lock_guard<std::mutex> lock(mControlLock);
         if (mOwner.load() != std::thread::id() && mOwner.load() != std::this_thread::get_id()) {
+            // Down first, so that the woken worker reads our hang-up as
+            // such and not as the server's.
+            mUp.store(false);
             if (mWakeControl >= 0)
                 ::shutdown(mWakeControl, SHUT_RDWR);
-            mUp.store(false);
             return true;
         }
     }
@@ -308,6 +330,7 @@ bool FTPEngine::SendCommandWithReply(const std::string& command, std::string& re
 
 bool FTPEngine::ReceiveLine(std::string& line, int timeoutMs) {
     line.clear();
+    mLineFailure = kTimedOut;
     size_t scanned = mInputStart;
     for (;;) {
         const size_t end = mInput.find('\n', scanned);
@@ -329,21 +352,32 @@ bool FTPEngine::ReceiveLine(std::string& line, int timeoutMs) {
         scanned = mInput.size();
 
         const int fd = mControl.GetFD();
-        if (fd < 0)
+        if (fd < 0) {
+            mLineFailure = kDisconnected;
             return false;
-        pollfd waiter{fd, POLLIN, 0};
+        }
+        const bool abortable = mAbortWaits && mAbortEvent >= 0;
+        if (abortable && mAbort.load()) {
+            mLineFailure = kAborted;
+            return false;
+        }
+        pollfd waiters[2] = {{fd, POLLIN, 0}, {mAbortEvent, POLLIN, 0}};
         int ready;
         do {
-            ready = ::poll(&waiter, 1, timeoutMs);
+            ready = ::poll(waiters, abortable ? 2 : 1, timeoutMs);
         } while (ready < 0 && errno == EINTR);
         if (ready <= 0)
             return false;
+        if (waiters[0].revents == 0)
+            continue; // the abort event: looked at above
         char chunk[16384];
         const ssize_t got = ::recv(fd, chunk, sizeof(chunk), MSG_DONTWAIT);
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             continue;
-        if (got <= 0)
+        if (got <= 0) {
+            mLineFailure = mUp.load() ? kServerClosed : kDisconnected;
             return false;
+        }
         mInput.append(chunk, static_cast<size_t>(got));
     }
 }
@@ -377,8 +411,9 @@ bool FTPEngine::WaitResponseWithin(std::string& reply, int timeoutMs) {
         if (!ReceiveLine(line, timeoutMs)) {
             // Whatever comes later would be taken for the next command's
             // reply: the control stream is no longer usable.
+            const char* why = mLineFailure ? mLineFailure : kTimedOut;
             CloseControl();
-            return Fail(kTimedOut);
+            return Fail(why);
         }
         if (text.size() + line.size() > kMaxReply) {
             CloseControl();
@@ -687,6 +722,10 @@ std::string FTPEngine::ControlPeer() {
 void FTPEngine::AbortTransfer() {
     mAbort.store(true);
     mData.Interrupt();
+    const uint64_t one = 1;
+    if (mAbortEvent >= 0 && ::write(mAbortEvent, &one, sizeof(one)) < 0) {
+        // Full counter: the event is raised already.
+    }
 }
 
 void FTPEngine::StartTransfer() {
@@ -808,6 +847,7 @@ bool FTPEngine::GetDirList(const char* path, std::string& listing, bool passive)
 bool FTPEngine::FinishAbortedTransfer(bool reset) {
     // The user's abort: the server answers the cut connection (426 or 226);
     // read that answer so that the dialogue stays in step.
+    DisarmAbort();
     if (reset)
         mData.Reset();
     else
@@ -884,13 +924,18 @@ struct DownloadTarget {
 bool FTPEngine::GetFile(const std::string& remote, const std::string& destination, uint64_t offset,
                         bool ascii, bool passive, int64_t expectedSize) {
     mAbort.store(false);
+    ArmAbort();
+    struct Disarm {
+        FTPEngine* engine;
+        ~Disarm() { engine->DisarmAbort(); }
+    } disarm{this};
     mData.ClearInterrupt();
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kTransferBuffer]);
     if (!buffer)
         return Fail(kNoBuffer);
     StartTransfer();
     if (!SendTYPE(ascii))
-        return false;
+        return AbortedOrFailed();
 
     DownloadTarget target;
     target.destination = destination;
@@ -907,7 +952,7 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
             return target.Open(start) || Fail(kNoDestination);
         });
     if (!opened)
-        return mAbort.load(); // the user's abort stays an abort, not a failure
+        return AbortedOrFailed(); // the user's abort stays an abort, not a failure
     const int64_t announced = offset == 0 ? AnnouncedSize(mLastResponse) : -1;
 
     uint64_t count = 0;
@@ -947,7 +992,7 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
     EndTransfer();
     if (!WaitResponse(mLastResponse)) {
         target.KeepPartial(count);
-        return false;
+        return AbortedOrFailed();
     }
     const int code = GetResponseCode();
     if (code != 226 && code != 250) {
@@ -979,6 +1024,11 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
 bool FTPEngine::PutFile(const std::string& remote, const std::string& source, uint64_t offset,
                         bool ascii, bool passive) {
     mAbort.store(false);
+    ArmAbort();
+    struct Disarm {
+        FTPEngine* engine;
+        ~Disarm() { engine->DisarmAbort(); }
+    } disarm{this};
     mData.ClearInterrupt();
 
     // In ASCII mode a copy with CR LF line ends is sent; when it cannot be
@@ -1008,9 +1058,9 @@ bool FTPEngine::PutFile(const std::string& remote, const std::string& source, ui
         return Fail(kNoBuffer);
     StartTransfer();
     if (!SendTYPE(ascii))
-        return false;
+        return AbortedOrFailed();
     if (!OpenDataConnection(Kind::kStore, remote, passive, offset, nullptr))
-        return mAbort.load();
+        return AbortedOrFailed();
 
     // Read and send through a buffer that stays in the processor's cache.
     // sendfile would save our copy but hand the receiver cold page-cache
@@ -1057,7 +1107,7 @@ bool FTPEngine::PutFile(const std::string& remote, const std::string& source, ui
     mData.Disconnect();
     EndTransfer();
     if (!WaitResponse(mLastResponse))
-        return false;
+        return AbortedOrFailed();
     const int code = GetResponseCode();
     return code == 226 || code == 250;
 }

@@ -121,6 +121,13 @@ private:
     enum class Kind { kList, kRetrieve, kStore };
 
     bool Fail(const char* text);
+    // A transfer that could not go on: an abort when the user asked for one
+    // (true, with the abort's text), else a failure (false).
+    bool AbortedOrFailed();
+    // From here until DisarmAbort, waits for a reply give up at once when
+    // the user aborts.
+    void ArmAbort();
+    void DisarmAbort() { mAbortWaits = false; }
     bool Expect(const std::string& command, std::initializer_list<int> codes);
     void CloseControl();
     int TimeoutMillis() const;
@@ -135,6 +142,12 @@ private:
     std::string mLastResponse;
     std::atomic<int> mTimeout{-1};
     std::atomic<bool> mAbort{false};
+    // Raised by AbortTransfer so that a wait for a reply wakes; the waits of
+    // a transfer watch it while mAbortWaits is set (worker thread only).
+    int mAbortEvent = -1;
+    bool mAbortWaits = false;
+    // Why the last ReceiveLine failed.
+    const char* mLineFailure = nullptr;
     FTPDataConnection mData;
     FTPEngineProgress* mParent = nullptr;
     uint32_t mLastProgressTick = 0;

@@ -645,3 +645,62 @@ TEST(FtpTransfer, ProgressIsThrottledToTenTicks) {
     engine.UpdateProgress(500);
     EXPECT_EQ(recorder.updates, (std::vector<unsigned long long>{300, 500}));
 }
+
+// A transfer blocked on a reply that never comes (no 150 to STOR, no 226
+// after the data) wakes at once on an abort or a disconnect from another
+// thread; the local file that stood there stays, and the control connection,
+// now out of step, is closed.
+TEST(FtpTransfer, AbortAndDisconnectWakeAWaitForAReply) {
+    enum class Stop { kAbort, kDisconnect };
+    for (const bool upload : {true, false}) {
+        for (const Stop stop : {Stop::kAbort, Stop::kDisconnect}) {
+            SCOPED_TRACE(std::string(upload ? "upload" : "download") +
+                         (stop == Stop::kAbort ? ", abort" : ", disconnect"));
+            ScriptedFtpServer server([&](ScriptedSession& s) {
+                s.Login();
+                s.Expect("TYPE I");
+                s.Reply("200 Binary");
+                s.AnswerPasv();
+                if (upload) {
+                    s.Expect("STOR f");
+                } else {
+                    s.Expect("RETR f");
+                    const int data = s.AcceptData();
+                    s.Reply("150 Opening");
+                    ScriptedSession::SendAll(data, Pattern(5000));
+                    ScriptedSession::CloseData(data);
+                }
+                ScriptedSession::ReadAll(s.Fd()); // silent until the client hangs up
+            });
+            TempDir dir;
+            writeFile(dir.file("f"), "previous contents");
+            FTPEngine engine;
+            ASSERT_TRUE(Login(engine, server, 60));
+            std::thread stopper([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                if (stop == Stop::kAbort)
+                    engine.AbortTransfer();
+                else
+                    engine.Disconnect();
+            });
+            const auto start = std::chrono::steady_clock::now();
+            const bool result = upload ? engine.PutFile("f", dir.file("f"), 0, false, true)
+                                       : engine.GetFile("f", dir.file("f"), 0, false, true);
+            stopper.join();
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+            if (stop == Stop::kAbort) {
+                // The user's abort is reported as an abort, not as a failure.
+                EXPECT_TRUE(result);
+                EXPECT_TRUE(engine.TransferAborted());
+                EXPECT_STREQ(engine.GetLastError(), "Transfer aborted");
+            } else {
+                EXPECT_FALSE(result);
+            }
+            EXPECT_FALSE(engine.IsConnected());
+            EXPECT_EQ(readFile(dir.file("f")), "previous contents");
+            EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
+            engine.Disconnect();
+            server.Finish();
+        }
+    }
+}
