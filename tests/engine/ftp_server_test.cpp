@@ -5,8 +5,10 @@
 #include "tempdir.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -15,6 +17,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using testsupport::readFile;
 using testsupport::TempDir;
@@ -254,56 +257,134 @@ TEST_P(FtpServerTest, AbortMidTransferKeepsTheDialogueAndReportsNothingComplete)
 INSTANTIATE_TEST_SUITE_P(Modes, FtpServerTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Passive" : "Active"; });
 
-// A private pyftpdlib that the test kills in the middle of a download.
-TEST(FtpServerGone, MidTransferIsAFailure) {
-    if (ServerName() != "pyftpd")
-        GTEST_SKIP() << "needs a server of its own to kill";
-    TempDir dir;
-    const std::string script =
-        std::string(std::getenv("ZARVEL_SOURCE_DIR")) + "/tests/servers/pyftpd.py";
-    ::mkdir((dir.path() + "/root").c_str(), 0755);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const std::string root = dir.path() + "/root", port = dir.path() + "/port";
-        ::execl("/usr/bin/python3", "python3", script.c_str(), "--root", root.c_str(), "--portfile",
-                port.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
+namespace {
+
+// A server of the kind under test, private to one test so that it can be
+// killed: started by the fixture script into a folder of its own.
+class PrivateServer {
+public:
+    PrivateServer() {
+        // The server's own user (vsftpd) must reach the folders in here.
+        ::chmod(mBase.path().c_str(), 0755);
+        mScript = std::string(std::getenv("ZARVEL_SOURCE_DIR")) + "/tests/servers/server.sh";
+        mStarted = std::system(Command("start").c_str()) == 0;
+        const char* previous = std::getenv("ZARVEL_SERVERS");
+        const std::string saved = previous ? previous : "";
+        ::setenv("ZARVEL_SERVERS", mBase.path().c_str(), 1);
+        if (mStarted)
+            info = testsupport::testServer(ServerName());
+        ::setenv("ZARVEL_SERVERS", saved.c_str(), 1);
     }
-    int port = 0;
-    for (int i = 0; i < 200 && port == 0; ++i) {
-        std::ifstream in(dir.path() + "/port");
-        if (!(in >> port))
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ~PrivateServer() { std::system(Command("stop").c_str()); }
+    bool Started() const { return mStarted; }
+
+    // SIGKILL to the server and every process below it: vsftpd runs each
+    // session in processes of their own.
+    void Kill() {
+        std::ifstream in(mBase.path() + "/" + ServerName() + "/pid");
+        pid_t root = 0;
+        if (!(in >> root) || root <= 0)
+            return;
+        std::vector<pid_t> doomed{root};
+        for (size_t at = 0; at < doomed.size(); ++at)
+            for (pid_t child : ChildrenOf(doomed[at]))
+                doomed.push_back(child);
+        for (pid_t pid : doomed)
+            ::kill(pid, SIGKILL);
     }
-    ASSERT_GT(port, 0);
-    const off_t big = 1024LL * 1024 * 1024;
-    {
-        const int fd =
-            ::open((dir.path() + "/root/home/big.bin").c_str(), O_WRONLY | O_CREAT, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::ftruncate(fd, big), 0);
-        ::close(fd);
+
+    testsupport::TestServer info;
+
+private:
+    std::string Command(const char* action) const {
+        return mScript + " " + action + " " + ServerName() + " " + mBase.path() + " >/dev/null";
     }
-    struct Killer : FTPEngineProgress {
-        pid_t pid;
-        void StartTransfer() override {}
-        void EndTransfer() override {}
-        void UpdateProgress(unsigned long long) override {
-            if (pid > 0)
-                ::kill(pid, SIGKILL);
-            pid = 0;
+    static std::vector<pid_t> ChildrenOf(pid_t parent) {
+        std::vector<pid_t> children;
+        DIR* proc = ::opendir("/proc");
+        if (!proc)
+            return children;
+        while (const dirent* entry = ::readdir(proc)) {
+            const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+            if (pid <= 0)
+                continue;
+            std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            // pid (name) state ppid: the name may hold blanks, so read after ')'.
+            const size_t close = line.rfind(')');
+            char state = 0;
+            int ppid = 0;
+            if (close != std::string::npos &&
+                std::sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) == 2 &&
+                ppid == parent)
+                children.push_back(pid);
         }
-    } killer;
-    killer.pid = child;
-    FTPEngine engine;
-    engine.SetParent(&killer);
-    ASSERT_TRUE(engine.Connect("127.0.0.1", port, 10));
-    ASSERT_TRUE(engine.Authenticate("zarvel", "zarvel-secret", ""));
-    TempDir local;
-    EXPECT_FALSE(engine.GetFile("big.bin", local.file("big.bin"), 0, false, true, big));
-    EXPECT_LT(SizeOf(local.file("big.bin")), big);
-    EXPECT_FALSE(engine.IsConnected());
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+        ::closedir(proc);
+        return children;
+    }
+
+    TempDir mBase;
+    std::string mScript;
+    bool mStarted = false;
+};
+
+// Calls its parent on every chunk, not only every tenth of a second.
+class EveryChunkEngine : public FTPEngine {
+protected:
+    uint32_t CurrentTicks() override { return mTicks += 10; }
+
+private:
+    uint32_t mTicks = 1;
+};
+
+struct Killer : FTPEngineProgress {
+    PrivateServer* server = nullptr;
+    void StartTransfer() override {}
+    void EndTransfer() override {}
+    void UpdateProgress(unsigned long long) override {
+        if (server)
+            server->Kill();
+        server = nullptr;
+    }
+};
+
+} // namespace
+
+// The server dies in the middle of a download and of an upload: each is a
+// failure with a message that says so, the file that stood at the
+// destination stays, and the engine knows that the connection is gone.
+TEST(FtpServerGone, MidTransferIsAFailure) {
+    const off_t big = 2LL * 1024 * 1024 * 1024;
+    for (const bool upload : {false, true}) {
+        SCOPED_TRACE(upload ? "upload" : "download");
+        PrivateServer server;
+        ASSERT_TRUE(server.Started());
+        TempDir local;
+        const std::string file = upload ? local.file("big.bin") : server.info.root + "/big.bin";
+        {
+            const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT, 0644);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(::ftruncate(fd, big), 0);
+            ::close(fd);
+        }
+        Killer killer;
+        killer.server = &server;
+        EveryChunkEngine engine;
+        engine.SetParent(&killer);
+        ASSERT_TRUE(engine.Connect(server.info.host, server.info.port, 10));
+        ASSERT_TRUE(engine.Authenticate(server.info.user, server.info.password, ""))
+            << engine.GetLastError();
+        if (upload) {
+            EXPECT_FALSE(engine.PutFile("up.bin", file, 0, false, true));
+            EXPECT_STREQ(engine.GetLastError(), "Could not send data");
+        } else {
+            writeFile(local.file("old.bin"), "an older file");
+            EXPECT_FALSE(engine.GetFile("big.bin", local.file("old.bin"), 0, false, true, big));
+            EXPECT_STREQ(engine.GetLastError(), "The server closed the connection");
+            EXPECT_EQ(readFile(local.file("old.bin")), "an older file");
+        }
+        EXPECT_EQ(killer.server, nullptr) << "the transfer ended before the server was killed";
+        EXPECT_FALSE(engine.IsConnected());
+    }
 }
