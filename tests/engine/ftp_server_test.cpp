@@ -381,7 +381,11 @@ TEST(FtpServerGone, MidTransferIsAFailure) {
         } else {
             writeFile(local.file("old.bin"), "an older file");
             EXPECT_FALSE(engine.GetFile("big.bin", local.file("old.bin"), 0, false, true, big));
-            EXPECT_STREQ(engine.GetLastError(), "The server closed the connection");
+            // The data stream may end before the control connection does.
+            const std::string message = engine.GetLastError();
+            EXPECT_TRUE(message == "The server closed the connection" ||
+                        message == "The connection was lost during the transfer")
+                << message;
             EXPECT_EQ(readFile(local.file("old.bin")), "an older file");
         }
         EXPECT_EQ(killer.server, nullptr) << "the transfer ended before the server was killed";
