@@ -69,6 +69,8 @@ race() {
     for tool in ours curl lftp; do
         line=$(printf '%s' "${runs[$tool]}" | sort -n | awk '{ l[NR] = $0 } END { print l[int((NR + 1) / 2)] }')
         printf -v "best_$tool" '%s' "$line"
+        # Every sample, in the order run, so that the spread shows.
+        printf '  %-4s %s\n' "$tool" "$(printf '%s' "${runs[$tool]}" | awk '{ printf "%ss ", $1 }')"
     done
 }
 check() {
