@@ -171,13 +171,14 @@ bool FTPEngine::AbortedOrFailed() {
     return true;
 }
 
-void FTPEngine::ArmAbort() {
+FTPEngine::AbortArming FTPEngine::ArmAbort() {
     // An abort raised before this point is seen through mAbort; the event
     // only has to wake waits that are already blocked.
     uint64_t stale;
     while (mAbortEvent >= 0 && ::read(mAbortEvent, &stale, sizeof(stale)) > 0) {
     }
     mAbortWaits = true;
+    return AbortArming{this};
 }
 
 const char* FTPEngine::GetLastError() {
@@ -924,11 +925,7 @@ struct DownloadTarget {
 bool FTPEngine::GetFile(const std::string& remote, const std::string& destination, uint64_t offset,
                         bool ascii, bool passive, int64_t expectedSize) {
     mAbort.store(false);
-    ArmAbort();
-    struct Disarm {
-        FTPEngine* engine;
-        ~Disarm() { engine->DisarmAbort(); }
-    } disarm{this};
+    const AbortArming armed = ArmAbort();
     mData.ClearInterrupt();
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kTransferBuffer]);
     if (!buffer)
@@ -1024,11 +1021,7 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
 bool FTPEngine::PutFile(const std::string& remote, const std::string& source, uint64_t offset,
                         bool ascii, bool passive) {
     mAbort.store(false);
-    ArmAbort();
-    struct Disarm {
-        FTPEngine* engine;
-        ~Disarm() { engine->DisarmAbort(); }
-    } disarm{this};
+    const AbortArming armed = ArmAbort();
     mData.ClearInterrupt();
 
     // In ASCII mode a copy with CR LF line ends is sent; when it cannot be

@@ -124,9 +124,13 @@ private:
     // A transfer that could not go on: an abort when the user asked for one
     // (true, with the abort's text), else a failure (false).
     bool AbortedOrFailed();
-    // From here until DisarmAbort, waits for a reply give up at once when
-    // the user aborts.
-    void ArmAbort();
+    // While the returned guard lives (one transfer) or until DisarmAbort,
+    // waits for a reply give up at once when the user aborts.
+    struct AbortArming {
+        FTPEngine* engine;
+        ~AbortArming() { engine->DisarmAbort(); }
+    };
+    AbortArming ArmAbort();
     void DisarmAbort() { mAbortWaits = false; }
     bool Expect(const std::string& command, std::initializer_list<int> codes);
     void CloseControl();
