@@ -53,6 +53,10 @@ race() {
     local n=$1 tool line round
     local -A runs=([ours]="" [curl]="" [lftp]="")
     local -a tools=(ours curl lftp) order
+    # One untimed run first: the first transfer after the files were laid
+    # out pays for warming the server, and would always fall on the same tool.
+    time_of "${curl_cmd[@]}" >/dev/null
+    after_each curl
     for round in $(seq 0 $((n - 1))); do
         order=("${tools[@]:round % 3}" "${tools[@]:0:round % 3}")
         for tool in "${order[@]}"; do
