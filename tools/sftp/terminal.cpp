@@ -52,6 +52,20 @@ const sigset_t* waitMask() {
     return &gWaitMask;
 }
 
+void takeSignals() {
+    sigset_t pending;
+    if (sigpending(&pending) != 0)
+        return;
+    sigset_t wanted;
+    sigemptyset(&wanted);
+    for (int sig : {SIGINT, SIGHUP, SIGTERM})
+        if (sigismember(&pending, sig))
+            sigaddset(&wanted, sig);
+    const struct timespec zero {};
+    for (int sig; (sig = sigtimedwait(&wanted, nullptr, &zero)) > 0;)
+        onSignal(sig);
+}
+
 void setTemporaryFile(const std::string& path) {
     gTemporary = path;
 }
