@@ -387,6 +387,37 @@ TEST_F(SftpTool, AnInterruptStopsTheTransferAndKeepsThePartialFile) {
     closedir(d);
 }
 
+TEST_F(SftpTool, AnInterruptStopsATransferRunningAtFullSpeed) {
+    // Straight to the server, so the tool is busy sending and receiving rather
+    // than waiting; the sparse files are far larger than can move in the test.
+    constexpr off_t kHuge = off_t(64) << 30;
+    {
+        const int fd = ::open((remote + "/huge").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, kHuge), 0);
+        close(fd);
+        give(remote + "/huge");
+        const int up = ::open((local + "/huge-up").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(up, 0);
+        ASSERT_EQ(ftruncate(up, kHuge), 0);
+        close(up);
+    }
+    auto t = open();
+    for (const std::string command : {"get huge", "put huge-up"}) {
+        t->type(command + "\n");
+        awaitProgress(*t);
+        kill(t->pid(), SIGINT);
+        const std::string out = t->expect("\nsftp> ");
+        EXPECT_NE(out.find("Transfer interrupted."), std::string::npos) << command << out;
+    }
+    const off_t got = sizeOf(local + "/huge"), sent = sizeOf(remote + "/huge-up");
+    EXPECT_GT(got, 0);
+    EXPECT_LT(got, kHuge);
+    EXPECT_GT(sent, 0);
+    EXPECT_LT(sent, kHuge);
+    EXPECT_NE(t->command("pwd").find("Remote working directory"), std::string::npos);
+}
+
 TEST_F(SftpTool, ALostServerEndsTheToolWithConnectionClosed) {
     writeFile(remote + "/big.bin", randomBytes(8 * 1024 * 1024, 4));
     Proxy link(server.port, 1024 * 1024);

@@ -29,6 +29,8 @@ namespace {
 // space keeps the SSH window open wide enough for every reply in flight.
 constexpr uint32_t kChunk = 32 * 1024;
 constexpr size_t kInFlight = 128;
+// Uploads hand the channel this many requests at once.
+constexpr size_t kWriteBatch = 16;
 constexpr size_t kReceiveBuffer = 16 * 1024 * 1024;
 constexpr size_t kReceiveAsk = 8 * 1024 * 1024;
 constexpr long long kProgressMs = 500;
@@ -1046,11 +1048,13 @@ void Client::doPut(const std::vector<Word>& w) {
         }
     }
 
-    // Each request is read from the file straight behind its header. The
-    // server writes requests in order, so whatever it acknowledged before a
-    // stop leaves the remote file a clean prefix of the local one.
+    // Requests are read from the file straight behind their headers, several
+    // into one buffer that goes out as one stream, so the SSH layer sends
+    // full-sized packets. The server writes requests in order, so whatever it
+    // acknowledged before a stop leaves the remote file a clean prefix of the
+    // local one.
     const size_t header = 4 + 1 + 4 + 4 + handle.size() + 8 + 4;
-    std::vector<char> packet(header + kChunk);
+    std::vector<char> batch(kWriteBatch * (header + kChunk));
     std::map<uint32_t, uint32_t> inFlight;
     uint64_t next = offset, done = 0;
     bool eof = false, interrupted = false;
@@ -1060,29 +1064,37 @@ void Client::doPut(const std::vector<Word>& w) {
         if (!interrupted && interruptRequested())
             interrupted = true;
         while (!stopped() && !eof && inFlight.size() < kInFlight) {
-            const ssize_t n = pread(in.fd, packet.data() + header, kChunk, off_t(next));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                error = std::string("Couldn't read local file: ") + std::strerror(errno);
-                break;
+            size_t used = 0;
+            for (size_t k = 0; k < kWriteBatch && !eof && inFlight.size() < kInFlight; ++k) {
+                char* at = batch.data() + used;
+                const ssize_t n = pread(in.fd, at + header, kChunk, off_t(next));
+                if (n < 0 && errno == EINTR) {
+                    --k;
+                    continue;
+                }
+                if (n < 0) {
+                    error = std::string("Couldn't read local file: ") + std::strerror(errno);
+                    break;
+                }
+                if (n == 0) {
+                    eof = true;
+                    break;
+                }
+                const uint32_t id = nextId();
+                Packet p(Write, id);
+                const std::string& head = p.str(handle).u64(next).u32(uint32_t(n)).finish();
+                std::memcpy(at, head.data(), header);
+                const uint32_t length = uint32_t(header - 4 + size_t(n));
+                at[0] = char(length >> 24);
+                at[1] = char(length >> 16);
+                at[2] = char(length >> 8);
+                at[3] = char(length);
+                used += header + size_t(n);
+                inFlight[id] = uint32_t(n);
+                next += uint64_t(n);
             }
-            if (n == 0) {
-                eof = true;
-                break;
-            }
-            const uint32_t id = nextId();
-            Packet p(Write, id);
-            const std::string& head = p.str(handle).u64(next).u32(uint32_t(n)).finish();
-            std::memcpy(packet.data(), head.data(), header);
-            const uint32_t length = uint32_t(header - 4 + size_t(n));
-            packet[0] = char(length >> 24);
-            packet[1] = char(length >> 16);
-            packet[2] = char(length >> 8);
-            packet[3] = char(length);
-            send(packet.data(), header + size_t(n));
-            inFlight[id] = uint32_t(n);
-            next += uint64_t(n);
+            if (used)
+                send(batch.data(), used);
             if (interruptRequested())
                 interrupted = true;
         }
