@@ -1,5 +1,7 @@
 #include "client.h"
 
+#include "pump.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -29,6 +31,8 @@ namespace {
 // space keeps the SSH window open wide enough for every reply in flight.
 constexpr uint32_t kChunk = 32 * 1024;
 constexpr size_t kInFlight = 128;
+// Downloads ask for at least this many chunks at a time.
+constexpr size_t kReadBatch = 16;
 // Uploads hand the channel this many requests at once.
 constexpr size_t kWriteBatch = 16;
 constexpr size_t kReceiveBuffer = 16 * 1024 * 1024;
@@ -36,6 +40,9 @@ constexpr size_t kReceiveAsk = 8 * 1024 * 1024;
 constexpr long long kProgressMs = 500;
 // How long a busy wait sleeps at most before it looks at signals again.
 constexpr int kPollMs = 100;
+// How often a busy transfer looks at signals and the terminal: each look
+// costs system calls, so not at every packet.
+constexpr long long kLookMs = 10;
 
 // AES-GCM first: with AES instructions it costs both ends least.
 constexpr const char* kCiphers = "aes128-gcm@openssh.com,aes256-gcm@openssh.com,"
@@ -117,9 +124,7 @@ void Client::send(const char* data, size_t size) {
 }
 
 bool Client::receive(int timeoutMs) {
-    takeSignals();
-    if (gHangup)
-        finish(1);
+    lookAround();
     if (mInStart == mInEnd)
         mInStart = mInEnd = 0;
     if (mIn.size() - mInEnd < kReceiveAsk) {
@@ -135,8 +140,6 @@ bool Client::receive(int timeoutMs) {
         if (ssh_channel_is_eof(mChannel) || ssh_channel_is_closed(mChannel) ||
             !ssh_is_connected(mSession))
             connectionClosed();
-        if (terminalGone(mTerm.fd()))
-            finish(1);
         return false;
     }
     mInEnd += size_t(n);
@@ -298,6 +301,9 @@ void Client::connect() {
     }
     int one = 1;
     setsockopt(mSock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // The library gets the local end of a pump; without one, the connection.
+    if (const int pumped = startPump(mSock); pumped >= 0)
+        mSock = pumped;
 
     if (ssh_init() != SSH_OK || !(mSession = ssh_new())) {
         mTerm.line("ssh: cannot start the SSH library");
@@ -758,7 +764,7 @@ void Client::doSimple(const std::string& verb, const std::vector<Word>& w) {
 
 void Client::startProgress() {
     mNextProgress = nowMs() + kProgressMs;
-    mNextTerminalCheck = 0;
+    mNextLook = 0;
 }
 
 void Client::progress(uint64_t done, bool force) {
@@ -770,16 +776,18 @@ void Client::progress(uint64_t done, bool force) {
 }
 
 bool Client::interruptRequested() {
-    takeSignals();
-    if (gHangup)
-        finish(1);
-    const long long now = nowMs();
-    if (now >= mNextTerminalCheck) {
-        mNextTerminalCheck = now + kPollMs;
-        if (terminalGone(mTerm.fd()))
-            finish(1);
-    }
+    lookAround();
     return gInterrupted;
+}
+
+void Client::lookAround() {
+    const long long now = nowMs();
+    if (now < mNextLook)
+        return;
+    mNextLook = now + kLookMs;
+    takeSignals();
+    if (gHangup || terminalGone(mTerm.fd()))
+        finish(1);
 }
 
 // ---- transfers ----
@@ -898,7 +906,9 @@ void Client::doGet(const std::vector<Word>& w) {
             interrupted = true;
             complete = lowest();
         }
-        while (!stopped() && !eof && inFlight.size() < kInFlight) {
+        // Asked for in groups: fewer, fuller packets for both ends.
+        const size_t room = inFlight.size() + kReadBatch <= kInFlight ? kInFlight : 0;
+        while (!stopped() && !eof && inFlight.size() < room) {
             ask(next, kChunk);
             next += kChunk;
         }

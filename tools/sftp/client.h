@@ -62,6 +62,9 @@ private:
     // Between steps of a transfer: takes signals that arrived while the tool
     // was busy; true once the user asked to stop it.
     bool interruptRequested();
+    // Takes pending signals and ends the tool on a hangup or when its
+    // terminal is gone; at most every few milliseconds.
+    void lookAround();
 
     Terminal& mTerm;
     Destination mDest;
@@ -75,7 +78,7 @@ private:
     bool mHaveRest = false;
     uint64_t mRest = 0;
     long long mNextProgress = 0;
-    long long mNextTerminalCheck = 0;
+    long long mNextLook = 0;
 };
 
 } // namespace sftptool

@@ -58,12 +58,20 @@ void takeSignals() {
         return;
     sigset_t wanted;
     sigemptyset(&wanted);
-    for (int sig : {SIGINT, SIGHUP, SIGTERM})
-        if (sigismember(&pending, sig))
+    bool any = false;
+    for (int sig : {SIGINT, SIGHUP, SIGTERM}) {
+        if (sigismember(&pending, sig)) {
             sigaddset(&wanted, sig);
+            any = true;
+        }
+    }
     const struct timespec zero {};
-    for (int sig; (sig = sigtimedwait(&wanted, nullptr, &zero)) > 0;)
+    while (any) {
+        const int sig = sigtimedwait(&wanted, nullptr, &zero);
+        if (sig <= 0)
+            break;
         onSignal(sig);
+    }
 }
 
 void setTemporaryFile(const std::string& path) {
