@@ -775,6 +775,14 @@ void Client::progress(uint64_t done, bool force) {
     mTerm.line(std::to_string(done) + " bytes transferred");
 }
 
+void Client::awaitReplies(bool any, bool stopped, uint64_t done) {
+    if (!any)
+        receive(stopped ? kPollMs
+                        : int(std::clamp(mNextProgress - nowMs(), 0LL, (long long)kPollMs)));
+    if (!stopped)
+        progress(done, false);
+}
+
 bool Client::interruptRequested() {
     lookAround();
     return gInterrupted;
@@ -810,24 +818,12 @@ void Client::doGet(const std::vector<Word>& w) {
         mTerm.line("Couldn't open remote file: " + error);
         return;
     }
-    {
-        Packet p(Fstat, nextId());
-        p.str(handle);
-        std::string reply;
-        Attributes a;
-        if (!request(p, Attrs, reply, error)) {
-            error = "Couldn't read remote file size: " + error;
-        } else {
-            Reader r(reply);
-            a = r.attrs();
-            if (!r.ok())
-                error = "Couldn't read remote file size: Bad message";
-        }
-        if (error.empty() && a.isDirectory())
-            error = "Couldn't get: the remote path is a folder";
-        else if (error.empty() && resume && (a.flags & HasSize) && offset > a.size)
-            error = "Couldn't resume: the offset lies beyond the end of the remote file";
-    }
+    if (Attributes a; !stat(handle, a, Fstat, error))
+        error = "Couldn't read remote file size: " + error;
+    else if (a.isDirectory())
+        error = "Couldn't get: the remote path is a folder";
+    else if (resume && (a.flags & HasSize) && offset > a.size)
+        error = "Couldn't resume: the offset lies beyond the end of the remote file";
     if (!error.empty()) {
         closeHandle(handle);
         mTerm.line(error);
@@ -924,11 +920,7 @@ void Client::doGet(const std::vector<Word>& w) {
             any = true;
             Reader r(body);
             const uint8_t type = r.u8();
-            const auto it = inFlight.find(r.u32());
-            if (it == inFlight.end())
-                connectionClosed(); // a reply to nothing asked: the session is out of step
-            const Ask a = it->second;
-            inFlight.erase(it);
+            const Ask a = takeAsked(inFlight, r.u32());
             if (type == Data) {
                 const std::string_view data = r.str();
                 if (!r.ok() || data.size() > a.length) {
@@ -954,14 +946,7 @@ void Client::doGet(const std::vector<Word>& w) {
                 complete = std::min(lowest(), a.offset);
             }
         }
-        if (!any) {
-            const int wait =
-                interrupted ? kPollMs
-                            : int(std::clamp(mNextProgress - nowMs(), 0LL, (long long)kPollMs));
-            receive(wait);
-        }
-        if (!stopped())
-            progress(done, false);
+        awaitReplies(any, stopped(), done);
     }
     std::string closeError;
     closeHandle(handle, &closeError);
@@ -1030,18 +1015,11 @@ void Client::doPut(const std::vector<Word>& w) {
     if (offset > 0) {
         // Resuming: the remote file must hold at least the offset (no hole), and
         // anything beyond it is cut off so the result is exactly the local file.
-        Packet p(Fstat, nextId());
-        p.str(handle);
-        std::string reply;
         Attributes a;
-        if (!request(p, Attrs, reply, error)) {
+        if (!stat(handle, a, Fstat, error))
             error = "Couldn't read remote file size: " + error;
-        } else {
-            Reader r(reply);
-            a = r.attrs();
-            if (!r.ok() || !(a.flags & HasSize) || a.size < offset)
-                error = "Couldn't resume: the remote file is shorter than the offset";
-        }
+        else if (!(a.flags & HasSize) || a.size < offset)
+            error = "Couldn't resume: the remote file is shorter than the offset";
         if (error.empty() && a.size > offset) {
             Attributes cut;
             cut.flags = HasSize;
@@ -1116,11 +1094,7 @@ void Client::doPut(const std::vector<Word>& w) {
             any = true;
             Reader r(body);
             const uint8_t type = r.u8();
-            const auto it = inFlight.find(r.u32());
-            if (it == inFlight.end())
-                connectionClosed();
-            const uint32_t length = it->second;
-            inFlight.erase(it);
+            const uint32_t length = takeAsked(inFlight, r.u32());
             const uint32_t code = type == Status ? r.u32() : uint32_t(Failure);
             if (code == Ok)
                 done += length;
@@ -1128,14 +1102,7 @@ void Client::doPut(const std::vector<Word>& w) {
                 error = std::string("Couldn't write remote file: ") +
                         (type == Status ? statusText(code) : "Bad message");
         }
-        if (!any) {
-            const int wait =
-                stopped() ? kPollMs
-                          : int(std::clamp(mNextProgress - nowMs(), 0LL, (long long)kPollMs));
-            receive(wait);
-        }
-        if (!stopped())
-            progress(done, false);
+        awaitReplies(any, stopped(), done);
     }
     std::string closeError;
     closeHandle(handle, &closeError);

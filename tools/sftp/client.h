@@ -62,6 +62,20 @@ private:
     // Between steps of a transfer: takes signals that arrived while the tool
     // was busy; true once the user asked to stop it.
     bool interruptRequested();
+    // After the replies at hand were taken (`any`): when there were none,
+    // waits for more, at most until the next progress line is due; then
+    // shows progress unless the transfer stopped.
+    void awaitReplies(bool any, bool stopped, uint64_t done);
+    // Takes the request a reply answers out of those in flight. A reply to
+    // nothing asked means the session is out of step, which ends it.
+    template <class Asked> typename Asked::mapped_type takeAsked(Asked& inFlight, uint32_t id) {
+        const auto it = inFlight.find(id);
+        if (it == inFlight.end())
+            connectionClosed();
+        const auto asked = it->second;
+        inFlight.erase(it);
+        return asked;
+    }
     // Takes pending signals and ends the tool on a hangup or when its
     // terminal is gone; at most every few milliseconds.
     void lookAround();
