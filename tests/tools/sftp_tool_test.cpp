@@ -112,6 +112,20 @@ TEST_F(SftpTool, AsksAboutAnUnknownHostKeyOnlyOnce) {
     EXPECT_NE(again.command("pwd").find("Remote working directory: /"), std::string::npos);
 }
 
+TEST_F(SftpTool, KnowsAHostFromAnEntryStoredEarlier) {
+    // The plain "[host]:port type key" line, among lines it cannot use.
+    std::string key = readFile(testsupport::serverDir("sshd") + "/ssh_host_ed25519_key.pub");
+    key = key.substr(0, key.rfind(' ')); // without its comment
+    ASSERT_EQ(mkdir(home.file(".ssh").c_str(), 0700), 0);
+    writeFile(home.file(".ssh/known_hosts"), "@cert-authority *.example ssh-ed25519 AAAA\n"
+                                             "otherhost unknown-type AAAAB3\n"
+                                             "[127.0.0.1]:" +
+                                                 std::to_string(server.port) + " " + key + "\n");
+    ToolSession t(home.path(), server.port, server.user);
+    t.login(server.password, false); // throws on a question
+    EXPECT_NE(t.command("pwd").find("Remote working directory: /"), std::string::npos);
+}
+
 TEST_F(SftpTool, RefusesAChangedHostKeyBeforeAskingThePassword) {
     // A different key on record for this host and port.
     ASSERT_EQ(mkdir(home.file(".ssh").c_str(), 0700), 0);

@@ -163,28 +163,26 @@ bool Client::request(Packet& p, uint8_t want, std::string& reply, std::string& e
     Reader head(std::string_view(bytes).substr(5, 4));
     const uint32_t id = head.u32();
     send(bytes);
-    for (;;) {
-        std::string_view body;
-        while (!nextPacket(body))
-            receive(kPollMs);
-        Reader r(body);
-        const uint8_t type = r.u8();
-        if (r.u32() != id)
-            continue; // a late reply to a request given up on
-        if (type == Status) {
-            const uint32_t code = r.u32();
-            if (code == Ok && want == Status)
-                return true;
-            error = statusText(code);
-            return false;
-        }
-        if (type != want) {
-            error = "Bad message";
-            return false;
-        }
-        reply.assign(body.substr(5));
-        return true;
+    std::string_view body;
+    while (!nextPacket(body))
+        receive(kPollMs);
+    Reader r(body);
+    const uint8_t type = r.u8();
+    if (r.u32() != id)
+        connectionClosed(); // a reply to nothing asked: the session is out of step
+    if (type == Status) {
+        const uint32_t code = r.u32();
+        if (code == Ok && want == Status)
+            return true;
+        error = statusText(code);
+        return false;
     }
+    if (type != want) {
+        error = "Bad message";
+        return false;
+    }
+    reply.assign(body.substr(5));
+    return true;
 }
 
 void Client::startSftp() {
