@@ -11,9 +11,11 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <netinet/in.h>
 #include <pwd.h>
 #include <random>
 #include <set>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -463,6 +465,25 @@ TEST_F(SftpTool, TheEndOfTheTerminalEndsTheToolEvenMidTransfer) {
     t->closeTerminal();
     EXPECT_NE(t->wait(), -1);
     EXPECT_EQ(readFile(local + "/big.bin"), "previous");
+}
+
+TEST_F(SftpTool, TheEndOfTheTerminalEndsTheToolWhileTheServerIsSilent) {
+    // A server that takes the connection and never says a word: the tool
+    // waits inside the SSH handshake.
+    const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(silent, 0);
+    struct sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
+    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    ToolSession t(home.path(), ntohs(a.sin_port), server.user);
+    usleep(300 * 1000); // let it reach the handshake
+    t.closeTerminal();
+    EXPECT_NE(t.wait(), -1);
+    close(silent);
 }
 
 TEST_F(SftpTool, KeepsNoDescriptorsFromCommandToCommand) {

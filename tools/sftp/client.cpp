@@ -116,10 +116,14 @@ void Client::connectionClosed() {
 void Client::send(const char* data, size_t size) {
     while (size) {
         const int n = ssh_channel_write(mChannel, data, uint32_t(std::min<size_t>(size, 1u << 30)));
-        if (n <= 0)
+        // The library gives up waiting for the server's window after a while
+        // and returns what it wrote; a slow server is not a lost one.
+        if (n < 0 || ssh_channel_is_closed(mChannel) || !ssh_is_connected(mSession))
             connectionClosed();
         data += n;
         size -= size_t(n);
+        if (size)
+            lookAround();
     }
 }
 
