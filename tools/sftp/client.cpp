@@ -1053,9 +1053,18 @@ void Client::doPut(const std::vector<Word>& w) {
     for (;;) {
         if (!interrupted && interruptRequested())
             interrupted = true;
-        while (!stopped() && !eof && inFlight.size() < kInFlight) {
+        for (;;) {
+            // Only what the server's window takes goes out, so the tool never
+            // waits inside the library and keeps showing progress on a slow
+            // link. One request may always go, whatever the window.
+            const size_t window = ssh_channel_window_size(mChannel);
+            if (stopped() || eof || inFlight.size() >= kInFlight ||
+                (window < header + kChunk && !inFlight.empty()))
+                break;
             size_t used = 0;
-            for (size_t k = 0; k < kWriteBatch && !eof && inFlight.size() < kInFlight; ++k) {
+            for (size_t k = 0; k < kWriteBatch && !eof && inFlight.size() < kInFlight &&
+                               (used == 0 || used + header + kChunk <= window);
+                 ++k) {
                 char* at = batch.data() + used;
                 const ssize_t n = pread(in.fd, at + header, kChunk, off_t(next));
                 if (n < 0 && errno == EINTR) {
