@@ -11,9 +11,11 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <netinet/in.h>
 #include <pwd.h>
 #include <random>
 #include <set>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -110,6 +112,20 @@ TEST_F(SftpTool, AsksAboutAnUnknownHostKeyOnlyOnce) {
     ToolSession again(home.path(), server.port, server.user);
     again.login(server.password, false); // throws on a second question
     EXPECT_NE(again.command("pwd").find("Remote working directory: /"), std::string::npos);
+}
+
+TEST_F(SftpTool, KnowsAHostFromAnEntryStoredEarlier) {
+    // The plain "[host]:port type key" line, among lines it cannot use.
+    std::string key = readFile(testsupport::serverDir("sshd") + "/ssh_host_ed25519_key.pub");
+    key = key.substr(0, key.rfind(' ')); // without its comment
+    ASSERT_EQ(mkdir(home.file(".ssh").c_str(), 0700), 0);
+    writeFile(home.file(".ssh/known_hosts"), "@cert-authority *.example ssh-ed25519 AAAA\n"
+                                             "otherhost unknown-type AAAAB3\n"
+                                             "[127.0.0.1]:" +
+                                                 std::to_string(server.port) + " " + key + "\n");
+    ToolSession t(home.path(), server.port, server.user);
+    t.login(server.password, false); // throws on a question
+    EXPECT_NE(t.command("pwd").find("Remote working directory: /"), std::string::npos);
 }
 
 TEST_F(SftpTool, RefusesAChangedHostKeyBeforeAskingThePassword) {
@@ -387,6 +403,37 @@ TEST_F(SftpTool, AnInterruptStopsTheTransferAndKeepsThePartialFile) {
     closedir(d);
 }
 
+TEST_F(SftpTool, AnInterruptStopsATransferRunningAtFullSpeed) {
+    // Straight to the server, so the tool is busy sending and receiving rather
+    // than waiting; the sparse files are far larger than can move in the test.
+    constexpr off_t kHuge = off_t(64) << 30;
+    {
+        const int fd = ::open((remote + "/huge").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, kHuge), 0);
+        close(fd);
+        give(remote + "/huge");
+        const int up = ::open((local + "/huge-up").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(up, 0);
+        ASSERT_EQ(ftruncate(up, kHuge), 0);
+        close(up);
+    }
+    auto t = open();
+    for (const std::string command : {"get huge", "put huge-up"}) {
+        t->type(command + "\n");
+        awaitProgress(*t);
+        kill(t->pid(), SIGINT);
+        const std::string out = t->expect("\nsftp> ");
+        EXPECT_NE(out.find("Transfer interrupted."), std::string::npos) << command << out;
+    }
+    const off_t got = sizeOf(local + "/huge"), sent = sizeOf(remote + "/huge-up");
+    EXPECT_GT(got, 0);
+    EXPECT_LT(got, kHuge);
+    EXPECT_GT(sent, 0);
+    EXPECT_LT(sent, kHuge);
+    EXPECT_NE(t->command("pwd").find("Remote working directory"), std::string::npos);
+}
+
 TEST_F(SftpTool, ALostServerEndsTheToolWithConnectionClosed) {
     writeFile(remote + "/big.bin", randomBytes(8 * 1024 * 1024, 4));
     Proxy link(server.port, 1024 * 1024);
@@ -418,6 +465,25 @@ TEST_F(SftpTool, TheEndOfTheTerminalEndsTheToolEvenMidTransfer) {
     t->closeTerminal();
     EXPECT_NE(t->wait(), -1);
     EXPECT_EQ(readFile(local + "/big.bin"), "previous");
+}
+
+TEST_F(SftpTool, TheEndOfTheTerminalEndsTheToolWhileTheServerIsSilent) {
+    // A server that takes the connection and never says a word: the tool
+    // waits inside the SSH handshake.
+    const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(silent, 0);
+    struct sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
+    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    ToolSession t(home.path(), ntohs(a.sin_port), server.user);
+    usleep(300 * 1000); // let it reach the handshake
+    t.closeTerminal();
+    EXPECT_NE(t.wait(), -1);
+    close(silent);
 }
 
 TEST_F(SftpTool, KeepsNoDescriptorsFromCommandToCommand) {

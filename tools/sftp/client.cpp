@@ -1,11 +1,14 @@
 #include "client.h"
 
+#include "pump.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -18,53 +21,37 @@
 
 namespace sftptool {
 
+using namespace sftp;
+
 namespace {
 
-// Reads and writes go out as many requests at once: the library splits these
-// buffers into protocol-sized requests that are all in flight together.
-constexpr size_t kReadBuffer = 1024 * 1024;
-constexpr size_t kWriteWindow = 4 * 1024 * 1024;
-constexpr size_t kWriteBuffer = 4 * kWriteWindow;
+// Transfers keep many requests in flight so that the link never idles on a
+// round trip: 32 KiB each (what every server accepts), 4 MiB in all. The
+// receive buffer is larger than that, and asking the channel for its free
+// space keeps the SSH window open wide enough for every reply in flight.
+constexpr uint32_t kChunk = 32 * 1024;
+constexpr size_t kInFlight = 128;
+// Downloads ask for at least this many chunks at a time.
+constexpr size_t kReadBatch = 16;
+// Uploads hand the channel this many requests at once.
+constexpr size_t kWriteBatch = 16;
+constexpr size_t kReceiveBuffer = 16 * 1024 * 1024;
+constexpr size_t kReceiveAsk = 8 * 1024 * 1024;
 constexpr long long kProgressMs = 500;
+// How long a busy wait sleeps at most before it looks at signals again.
+constexpr int kPollMs = 100;
+// How often a busy transfer looks at signals and the terminal: each look
+// costs system calls, so not at every packet.
+constexpr long long kLookMs = 10;
+
+// AES-GCM first: with AES instructions it costs both ends least.
+constexpr const char* kCiphers = "aes128-gcm@openssh.com,aes256-gcm@openssh.com,"
+                                 "chacha20-poly1305@openssh.com,aes128-ctr,aes192-ctr,aes256-ctr";
 
 long long nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-const char* statusText(unsigned long code) {
-    switch (code) {
-    case LIBSSH2_FX_EOF:
-        return "End of file";
-    case LIBSSH2_FX_NO_SUCH_FILE:
-    case LIBSSH2_FX_NO_SUCH_PATH:
-        return "No such file or directory";
-    case LIBSSH2_FX_PERMISSION_DENIED:
-        return "Permission denied";
-    case LIBSSH2_FX_BAD_MESSAGE:
-        return "Bad message";
-    case LIBSSH2_FX_OP_UNSUPPORTED:
-        return "Operation unsupported";
-    case LIBSSH2_FX_FILE_ALREADY_EXISTS:
-        return "File already exists";
-    case LIBSSH2_FX_WRITE_PROTECT:
-        return "Write protected";
-    case LIBSSH2_FX_NO_SPACE_ON_FILESYSTEM:
-        return "No space left on device";
-    case LIBSSH2_FX_QUOTA_EXCEEDED:
-        return "Quota exceeded";
-    case LIBSSH2_FX_DIR_NOT_EMPTY:
-        return "Directory not empty";
-    case LIBSSH2_FX_NOT_A_DIRECTORY:
-        return "Not a directory";
-    case LIBSSH2_FX_INVALID_FILENAME:
-        return "Invalid file name";
-    case LIBSSH2_FX_LINK_LOOP:
-        return "Too many levels of symbolic links";
-    default:
-        return "Failure";
-    }
 }
 
 std::string homeDir() {
@@ -73,17 +60,6 @@ std::string homeDir() {
     if (struct passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
         return pw->pw_dir;
     return ".";
-}
-
-const std::string* gPassword = nullptr;
-
-void keyboardAnswer(const char*, int, const char*, int, int count,
-                    const LIBSSH2_USERAUTH_KBDINT_PROMPT*,
-                    LIBSSH2_USERAUTH_KBDINT_RESPONSE* responses, void**) {
-    for (int i = 0; i < count; ++i) {
-        responses[i].text = strdup(gPassword ? gPassword->c_str() : "");
-        responses[i].length = unsigned(gPassword ? gPassword->size() : 0);
-    }
 }
 
 Client* gClient = nullptr;
@@ -98,75 +74,200 @@ void onSocketReadable() {
         gClient->connectionClosed();
 }
 
+bool terminalGone(int fd) {
+    struct pollfd p {
+        fd, 0, 0
+    };
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
+// Writes all of `size` bytes at `offset`; false with errno set on failure.
+bool writeAllAt(int fd, const char* data, size_t size, uint64_t offset) {
+    while (size) {
+        const ssize_t n = ::pwrite(fd, data, size, off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+        offset += uint64_t(n);
+    }
+    return true;
+}
+
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
 } // namespace
-
-Client::Wait Client::waitSocket(int timeoutMs, bool interruptible) {
-    for (;;) {
-        if (gHangup)
-            finish(1);
-        if (interruptible && gInterrupted)
-            return Wait::Interrupted;
-        const int dir = libssh2_session_block_directions(mSession);
-        short events = 0;
-        if (dir & LIBSSH2_SESSION_BLOCK_INBOUND)
-            events |= POLLIN;
-        if (dir & LIBSSH2_SESSION_BLOCK_OUTBOUND)
-            events |= POLLOUT;
-        if (!events)
-            events = POLLIN;
-        // The terminal is watched only for its end (no events asked for).
-        struct pollfd fds[2] = {{mSock, events, 0}, {mTerm.fd(), 0, 0}};
-        struct timespec ts {
-            timeoutMs / 1000, (timeoutMs % 1000) * 1000000L
-        };
-        const int n = ppoll(fds, 2, timeoutMs < 0 ? nullptr : &ts, waitMask());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            connectionClosed();
-        }
-        if (gHangup || (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)))
-            finish(1);
-        if (interruptible && gInterrupted)
-            return Wait::Interrupted;
-        return n == 0 ? Wait::Timeout : Wait::Ready;
-    }
-}
-
-template <class F> int Client::retry(F f) {
-    for (;;) {
-        const int rc = int(f());
-        if (rc != LIBSSH2_ERROR_EAGAIN)
-            return rc;
-        waitSocket(-1, false);
-    }
-}
-
-template <class F> auto Client::retryPtr(F f) {
-    for (;;) {
-        auto p = f();
-        if (p || libssh2_session_last_errno(mSession) != LIBSSH2_ERROR_EAGAIN)
-            return p;
-        waitSocket(-1, false);
-    }
-}
 
 void Client::connectionClosed() {
     mTerm.line("Connection closed");
     finish(1);
 }
 
-// The text for a failed call. Failures of the SFTP layer are reported as
-// such; a failure of the connection itself ends the tool.
-std::string Client::failure(int rc) {
-    if (rc == LIBSSH2_ERROR_SFTP_PROTOCOL)
-        return statusText(libssh2_sftp_last_error(mSftp));
-    if (rc == LIBSSH2_ERROR_BUFFER_TOO_SMALL)
-        return "Name too long";
-    if (rc == LIBSSH2_ERROR_ALLOC)
-        return "Out of memory";
-    connectionClosed();
+// ---- the channel ----
+
+void Client::send(const char* data, size_t size) {
+    while (size) {
+        const int n = ssh_channel_write(mChannel, data, uint32_t(std::min<size_t>(size, 1u << 30)));
+        // The library gives up waiting for the server's window after a while
+        // and returns what it wrote; a slow server is not a lost one.
+        if (n < 0 || ssh_channel_is_closed(mChannel) || !ssh_is_connected(mSession))
+            connectionClosed();
+        data += n;
+        size -= size_t(n);
+        if (size)
+            lookAround();
+    }
 }
+
+bool Client::receive(int timeoutMs) {
+    lookAround();
+    if (mInStart == mInEnd)
+        mInStart = mInEnd = 0;
+    if (mIn.size() - mInEnd < kReceiveAsk) {
+        std::memmove(mIn.data(), mIn.data() + mInStart, mInEnd - mInStart);
+        mInEnd -= mInStart;
+        mInStart = 0;
+    }
+    const int n = ssh_channel_read_timeout(mChannel, mIn.data() + mInEnd,
+                                           uint32_t(mIn.size() - mInEnd), 0, timeoutMs);
+    if (n < 0)
+        connectionClosed();
+    if (n == 0) {
+        if (ssh_channel_is_eof(mChannel) || ssh_channel_is_closed(mChannel) ||
+            !ssh_is_connected(mSession))
+            connectionClosed();
+        return false;
+    }
+    mInEnd += size_t(n);
+    return true;
+}
+
+bool Client::nextPacket(std::string_view& body) {
+    const std::string_view have(mIn.data() + mInStart, mInEnd - mInStart);
+    const size_t size = packetSize(have);
+    if (size == std::string_view::npos)
+        connectionClosed(); // the stream is out of step; nothing after it can be read
+    if (size == 0)
+        return false;
+    body = have.substr(4, size - 4);
+    mInStart += size;
+    return true;
+}
+
+bool Client::request(Packet& p, uint8_t want, std::string& reply, std::string& error) {
+    const std::string& bytes = p.finish();
+    Reader head(std::string_view(bytes).substr(5, 4));
+    const uint32_t id = head.u32();
+    send(bytes);
+    std::string_view body;
+    while (!nextPacket(body))
+        receive(kPollMs);
+    Reader r(body);
+    const uint8_t type = r.u8();
+    if (r.u32() != id)
+        connectionClosed(); // a reply to nothing asked: the session is out of step
+    if (type == Status) {
+        const uint32_t code = r.u32();
+        if (code == Ok && want == Status)
+            return true;
+        error = statusText(code);
+        return false;
+    }
+    if (type != want) {
+        error = "Bad message";
+        return false;
+    }
+    reply.assign(body.substr(5));
+    return true;
+}
+
+void Client::startSftp() {
+    mIn.resize(kReceiveBuffer);
+    mChannel = ssh_channel_new(mSession);
+    if (!mChannel || ssh_channel_open_session(mChannel) != SSH_OK ||
+        ssh_channel_request_subsystem(mChannel, "sftp") != SSH_OK) {
+        mTerm.line("The server refused to start its SFTP service");
+        connectionClosed();
+    }
+    send(Packet::init(3).finish());
+    std::string_view body;
+    while (!nextPacket(body))
+        receive(kPollMs);
+    Reader r(body);
+    if (r.u8() != Version || !r.ok()) {
+        mTerm.line("The server refused to start its SFTP service");
+        connectionClosed();
+    }
+}
+
+bool Client::realPath(const std::string& path, std::string& out, std::string& error) {
+    Packet p(Realpath, nextId());
+    p.str(path);
+    std::string reply;
+    if (!request(p, Name, reply, error))
+        return false;
+    Reader r(reply);
+    if (r.u32() < 1) {
+        error = "Bad message";
+        return false;
+    }
+    out = std::string(r.str());
+    if (!r.ok())
+        error = "Bad message";
+    return r.ok();
+}
+
+bool Client::stat(const std::string& path, Attributes& attrs, Type how, std::string& error) {
+    Packet p(how, nextId());
+    p.str(path);
+    std::string reply;
+    if (!request(p, Attrs, reply, error))
+        return false;
+    Reader r(reply);
+    attrs = r.attrs();
+    if (!r.ok())
+        error = "Bad message";
+    return r.ok();
+}
+
+bool Client::open(const std::string& path, Type how, uint32_t flags, const Attributes& attrs,
+                  std::string& handle, std::string& error) {
+    Packet p(how, nextId());
+    p.str(path);
+    if (how == Open)
+        p.u32(flags).attrs(attrs);
+    std::string reply;
+    if (!request(p, Handle, reply, error))
+        return false;
+    Reader r(reply);
+    handle = std::string(r.str());
+    if (!r.ok())
+        error = "Bad message";
+    return r.ok();
+}
+
+bool Client::simple(Packet& p, std::string& error) {
+    std::string reply;
+    return request(p, Status, reply, error);
+}
+
+void Client::closeHandle(const std::string& handle, std::string* error) {
+    Packet p(Close, nextId());
+    p.str(handle);
+    std::string e;
+    if (!simple(p, e) && error)
+        *error = e;
+}
+
+// ---- login ----
 
 void Client::connect() {
     gClient = this;
@@ -202,23 +303,41 @@ void Client::connect() {
     }
     int one = 1;
     setsockopt(mSock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // The library gets the local end of a pump; without one, the connection.
+    if (const int pumped = startPump(mSock); pumped >= 0)
+        mSock = pumped;
 
-    if (libssh2_init(0) != 0 || !(mSession = libssh2_session_init())) {
+    if (ssh_init() != SSH_OK || !(mSession = ssh_new())) {
         mTerm.line("ssh: cannot start the SSH library");
         connectionClosed();
     }
-    libssh2_session_set_blocking(mSession, 0);
-    if (retry([&] { return libssh2_session_handshake(mSession, mSock); }) != 0) {
+    // Only what is set here counts: no configuration files, only the user's
+    // own known_hosts (whose key types also steer which host key is asked for).
+    const std::string knownHosts = homeDir() + "/.ssh/known_hosts";
+    const unsigned int portNumber = unsigned(mDest.port);
+    const int verbosity = SSH_LOG_NOLOG;
+    const int no = 0;
+    socket_t fd = mSock;
+    if (ssh_options_set(mSession, SSH_OPTIONS_LOG_VERBOSITY, &verbosity) != SSH_OK ||
+        ssh_options_set(mSession, SSH_OPTIONS_PROCESS_CONFIG, &no) != SSH_OK ||
+        ssh_options_set(mSession, SSH_OPTIONS_HOST, mDest.host.c_str()) != SSH_OK ||
+        ssh_options_set(mSession, SSH_OPTIONS_PORT, &portNumber) != SSH_OK ||
+        ssh_options_set(mSession, SSH_OPTIONS_USER, mDest.user.c_str()) != SSH_OK ||
+        ssh_options_set(mSession, SSH_OPTIONS_KNOWNHOSTS, knownHosts.c_str()) != SSH_OK ||
+        ssh_options_set(mSession, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/dev/null") != SSH_OK ||
+        ssh_options_set(mSession, SSH_OPTIONS_CIPHERS_C_S, kCiphers) != SSH_OK ||
+        ssh_options_set(mSession, SSH_OPTIONS_CIPHERS_S_C, kCiphers) != SSH_OK ||
+        ssh_options_set(mSession, SSH_OPTIONS_FD, &fd) != SSH_OK) {
+        mTerm.line("ssh: cannot start the SSH library");
+        connectionClosed();
+    }
+    if (ssh_connect(mSession) != SSH_OK) {
         mTerm.line("ssh: the SSH handshake with " + mDest.host + " failed");
         connectionClosed();
     }
     checkHostKey();
     authenticate();
-    mSftp = retryPtr([&] { return libssh2_sftp_init(mSession); });
-    if (!mSftp) {
-        mTerm.line("The server refused to start its SFTP service");
-        connectionClosed();
-    }
+    startSftp();
     std::string error;
     if (!realPath(".", mCwd, error))
         mCwd = "/";
@@ -226,68 +345,49 @@ void Client::connect() {
 }
 
 void Client::checkHostKey() {
-    size_t keyLen = 0;
-    int keyType = 0;
-    const char* key = libssh2_session_hostkey(mSession, &keyLen, &keyType);
-    if (!key)
+    ssh_key key = nullptr;
+    if (ssh_get_server_publickey(mSession, &key) != SSH_OK || !key)
         connectionClosed();
-    int keyBit = 0;
+    std::unique_ptr<ssh_key_struct, void (*)(ssh_key)> keyOwner(key, ssh_key_free);
+    const enum ssh_keytypes_e type = ssh_key_type(key);
     std::string typeName;
-    switch (keyType) {
-    case LIBSSH2_HOSTKEY_TYPE_RSA:
-        keyBit = LIBSSH2_KNOWNHOST_KEY_SSHRSA, typeName = "RSA";
+    switch (type) {
+    case SSH_KEYTYPE_RSA:
+        typeName = "RSA";
         break;
-    case LIBSSH2_HOSTKEY_TYPE_DSS:
-        keyBit = LIBSSH2_KNOWNHOST_KEY_SSHDSS, typeName = "DSA";
+    case SSH_KEYTYPE_DSS:
+        typeName = "DSA";
         break;
-    case LIBSSH2_HOSTKEY_TYPE_ECDSA_256:
-        keyBit = LIBSSH2_KNOWNHOST_KEY_ECDSA_256, typeName = "ECDSA";
+    case SSH_KEYTYPE_ECDSA_P256:
+    case SSH_KEYTYPE_ECDSA_P384:
+    case SSH_KEYTYPE_ECDSA_P521:
+        typeName = "ECDSA";
         break;
-    case LIBSSH2_HOSTKEY_TYPE_ECDSA_384:
-        keyBit = LIBSSH2_KNOWNHOST_KEY_ECDSA_384, typeName = "ECDSA";
-        break;
-    case LIBSSH2_HOSTKEY_TYPE_ECDSA_521:
-        keyBit = LIBSSH2_KNOWNHOST_KEY_ECDSA_521, typeName = "ECDSA";
-        break;
-    case LIBSSH2_HOSTKEY_TYPE_ED25519:
-        keyBit = LIBSSH2_KNOWNHOST_KEY_ED25519, typeName = "ED25519";
+    case SSH_KEYTYPE_ED25519:
+        typeName = "ED25519";
         break;
     default:
-        keyBit = LIBSSH2_KNOWNHOST_KEY_UNKNOWN, typeName = "unknown";
+        typeName = "unknown";
         break;
     }
-    const char* hash = libssh2_hostkey_hash(mSession, LIBSSH2_HOSTKEY_HASH_SHA256);
-    const std::string fingerprint =
-        hash ? "SHA256:" + base64(reinterpret_cast<const unsigned char*>(hash), 32) : "unknown";
+    unsigned char* hash = nullptr;
+    size_t hashLen = 0;
+    std::string fingerprint = "unknown";
+    if (ssh_get_publickey_hash(key, SSH_PUBLICKEY_HASH_SHA256, &hash, &hashLen) == 0) {
+        fingerprint = "SHA256:" + base64(hash, hashLen);
+        ssh_clean_pubkey_hash(&hash);
+    }
     const std::string label =
         mDest.port == 22 ? mDest.host : "[" + mDest.host + "]:" + std::to_string(mDest.port);
-
     const std::string dir = homeDir() + "/.ssh";
     const std::string path = dir + "/known_hosts";
-    LIBSSH2_KNOWNHOSTS* known = libssh2_knownhost_init(mSession);
-    if (!known)
-        connectionClosed();
-    // Line by line, so that entries the library cannot read (markers, key
-    // types it does not know) are skipped rather than spoiling the whole file.
-    bool endsWithNewline = true;
-    if (FILE* f = std::fopen(path.c_str(), "r")) {
-        char buf[16384];
-        while (std::fgets(buf, sizeof buf, f)) {
-            const size_t len = std::strlen(buf);
-            endsWithNewline = len > 0 && buf[len - 1] == '\n';
-            libssh2_knownhost_readline(known, buf, len, LIBSSH2_KNOWNHOST_FILE_OPENSSH);
-        }
-        std::fclose(f);
-    }
-    struct libssh2_knownhost* found = nullptr;
-    const int typemask = LIBSSH2_KNOWNHOST_TYPE_PLAIN | LIBSSH2_KNOWNHOST_KEYENC_RAW | keyBit;
-    const int check = libssh2_knownhost_checkp(known, mDest.host.c_str(), mDest.port, key, keyLen,
-                                               typemask, &found);
-    if (check == LIBSSH2_KNOWNHOST_CHECK_MATCH) {
-        libssh2_knownhost_free(known);
+
+    // Entries the library cannot read (markers, unknown key types) are
+    // skipped; only an entry of this key type with another key is a change.
+    const enum ssh_known_hosts_e known = ssh_session_is_known_server(mSession);
+    if (known == SSH_KNOWN_HOSTS_OK)
         return;
-    }
-    if (check == LIBSSH2_KNOWNHOST_CHECK_MISMATCH) {
+    if (known == SSH_KNOWN_HOSTS_CHANGED) {
         mTerm.line("WARNING: REMOTE HOST IDENTIFICATION HAS CHANGED!");
         mTerm.line("The " + typeName + " host key of " + label + " is now " + fingerprint +
                    ", which differs from the key stored in " + path + ".");
@@ -310,27 +410,29 @@ void Client::checkHostKey() {
         mTerm.line("Host key verification failed.");
         finish(1);
     }
-    struct libssh2_knownhost* added = nullptr;
-    char line[16384];
-    size_t lineLen = 0;
+    // One plain line, "[host]:port type key", as OpenSSH writes unhashed entries.
     bool saved = false;
-    if (libssh2_knownhost_addc(known, label.c_str(), nullptr, key, keyLen, nullptr, 0, typemask,
-                               &added) == 0 &&
-        libssh2_knownhost_writeline(known, added, line, sizeof line, &lineLen,
-                                    LIBSSH2_KNOWNHOST_FILE_OPENSSH) == 0) {
-        std::string text(line, lineLen);
-        if (text.empty() || text.back() != '\n')
-            text += '\n';
-        if (!endsWithNewline)
-            text = "\n" + text;
+    char* encoded = nullptr;
+    const char* typeText = ssh_key_type_to_char(type);
+    if (typeText && ssh_pki_export_pubkey_base64(key, &encoded) == SSH_OK && encoded) {
+        std::string text = label + " " + typeText + " " + encoded + "\n";
+        ssh_string_free_char(encoded);
+        // A file that does not end with a line end gets one first.
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && st.st_size > 0) {
+            char last = '\n';
+            Fd in;
+            in.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (in.fd >= 0 && pread(in.fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+                text = "\n" + text;
+        }
         mkdir(dir.c_str(), 0700);
-        const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
         if (fd >= 0) {
             saved = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
             saved = (close(fd) == 0) && saved;
         }
     }
-    libssh2_knownhost_free(known);
     if (saved)
         mTerm.line("Warning: Permanently added '" + label + "' (" + typeName +
                    ") to the list of known hosts.");
@@ -339,17 +441,24 @@ void Client::checkHostKey() {
 }
 
 void Client::authenticate() {
-    const char* methods = retryPtr([&] {
-        return libssh2_userauth_list(mSession, mDest.user.c_str(), unsigned(mDest.user.size()));
-    });
-    if (!methods) {
-        if (libssh2_userauth_authenticated(mSession))
-            return;
+    const int none = ssh_userauth_none(mSession, nullptr);
+    if (none == SSH_AUTH_SUCCESS)
+        return;
+    if (none == SSH_AUTH_ERROR)
         connectionClosed();
-    }
-    const std::string offered = methods;
-    const bool password = offered.find("password") != std::string::npos;
-    const bool keyboard = offered.find("keyboard-interactive") != std::string::npos;
+    const int methods = ssh_userauth_list(mSession, nullptr);
+    // The names in the order OpenSSH's server offers them.
+    std::string offered;
+    const std::pair<int, const char*> names[] = {
+        {SSH_AUTH_METHOD_PUBLICKEY, "publickey"},
+        {SSH_AUTH_METHOD_HOSTBASED, "hostbased"},
+        {SSH_AUTH_METHOD_PASSWORD, "password"},
+        {SSH_AUTH_METHOD_INTERACTIVE, "keyboard-interactive"}};
+    for (const auto& [bit, name] : names)
+        if (methods & bit)
+            offered += (offered.empty() ? "" : ",") + std::string(name);
+    const bool password = methods & SSH_AUTH_METHOD_PASSWORD;
+    const bool keyboard = methods & SSH_AUTH_METHOD_INTERACTIVE;
     const std::string who = mDest.user + "@" + mDest.host;
     if (password || keyboard) {
         for (int attempt = 1; attempt <= 3; ++attempt) {
@@ -358,25 +467,22 @@ void Client::authenticate() {
             if (!mTerm.readLine(secret, false))
                 finish(1);
             mTerm.write(mTerm.eol());
-            gPassword = &secret;
-            int rc = 0;
-            if (password)
-                rc = retry([&] {
-                    return libssh2_userauth_password_ex(mSession, mDest.user.c_str(),
-                                                        unsigned(mDest.user.size()), secret.c_str(),
-                                                        unsigned(secret.size()), nullptr);
-                });
-            else
-                rc = retry([&] {
-                    return libssh2_userauth_keyboard_interactive_ex(
-                        mSession, mDest.user.c_str(), unsigned(mDest.user.size()), keyboardAnswer);
-                });
+            int rc = SSH_AUTH_DENIED;
+            if (password) {
+                rc = ssh_userauth_password(mSession, nullptr, secret.c_str());
+            } else {
+                rc = ssh_userauth_kbdint(mSession, nullptr, nullptr);
+                while (rc == SSH_AUTH_INFO) {
+                    const int prompts = ssh_userauth_kbdint_getnprompts(mSession);
+                    for (int i = 0; i < prompts; ++i)
+                        ssh_userauth_kbdint_setanswer(mSession, unsigned(i), secret.c_str());
+                    rc = ssh_userauth_kbdint(mSession, nullptr, nullptr);
+                }
+            }
             std::fill(secret.begin(), secret.end(), '\0');
-            gPassword = nullptr;
-            if (rc == 0)
+            if (rc == SSH_AUTH_SUCCESS)
                 return;
-            if (rc != LIBSSH2_ERROR_AUTHENTICATION_FAILED && rc != LIBSSH2_ERROR_PASSWORD_EXPIRED &&
-                rc != LIBSSH2_ERROR_PUBLICKEY_UNVERIFIED)
+            if (rc == SSH_AUTH_ERROR)
                 connectionClosed();
             if (attempt < 3)
                 mTerm.line("Permission denied, please try again.");
@@ -399,32 +505,7 @@ void Client::run() {
     }
 }
 
-bool Client::realPath(const std::string& path, std::string& out, std::string& error) {
-    std::vector<char> buf(8192);
-    const int rc = retry([&] {
-        return libssh2_sftp_symlink_ex(mSftp, path.data(), unsigned(path.size()), buf.data(),
-                                       unsigned(buf.size()), LIBSSH2_SFTP_REALPATH);
-    });
-    if (rc < 0) {
-        error = failure(rc);
-        return false;
-    }
-    out.assign(buf.data(), size_t(rc));
-    return true;
-}
-
-int Client::stat(const std::string& path, LIBSSH2_SFTP_ATTRIBUTES& attrs, int how) {
-    std::memset(&attrs, 0, sizeof attrs);
-    return retry([&] {
-        return libssh2_sftp_stat_ex(mSftp, path.data(), unsigned(path.size()), how, &attrs);
-    });
-}
-
-void Client::closeHandle(LIBSSH2_SFTP_HANDLE* h) {
-    const int rc = retry([&] { return libssh2_sftp_close_handle(h); });
-    if (rc < 0 && rc != LIBSSH2_ERROR_SFTP_PROTOCOL)
-        failure(rc);
-}
+// ---- commands ----
 
 void Client::execute(const std::string& command) {
     std::vector<Word> w;
@@ -442,10 +523,7 @@ void Client::execute(const std::string& command) {
     if (verb == "quit" || verb == "exit" || verb == "bye") {
         if (args)
             return usage("quit");
-        libssh2_session_set_blocking(mSession, 1);
-        libssh2_session_set_timeout(mSession, 2000);
-        libssh2_sftp_shutdown(mSftp);
-        libssh2_session_disconnect(mSession, "Bye");
+        ssh_disconnect(mSession);
         finish(0);
     } else if (verb == "cd") {
         args == 1 ? doCd(w) : usage("cd remote-folder");
@@ -510,17 +588,13 @@ void Client::execute(const std::string& command) {
 
 void Client::doCd(const std::vector<Word>& w) {
     std::string resolved, error;
-    if (!realPath(remotePath(mCwd, w[1].text), resolved, error)) {
+    Attributes a;
+    if (!realPath(remotePath(mCwd, w[1].text), resolved, error) ||
+        !stat(resolved, a, Stat, error)) {
         mTerm.line("Couldn't change directory: " + error);
         return;
     }
-    LIBSSH2_SFTP_ATTRIBUTES a;
-    const int rc = stat(resolved, a, LIBSSH2_SFTP_STAT);
-    if (rc < 0) {
-        mTerm.line("Couldn't change directory: " + failure(rc));
-        return;
-    }
-    if ((a.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) && !LIBSSH2_SFTP_S_ISDIR(a.permissions)) {
+    if ((a.flags & HasPermissions) && !a.isDirectory()) {
         mTerm.line("Couldn't change directory: Not a directory");
         return;
     }
@@ -529,15 +603,14 @@ void Client::doCd(const std::vector<Word>& w) {
 
 namespace {
 
-ListEntry entryFrom(const std::string& name, const LIBSSH2_SFTP_ATTRIBUTES& a,
-                    const std::string& longName) {
+ListEntry entryFrom(const std::string& name, const Attributes& a, const std::string& longName) {
     ListEntry e;
     e.name = name;
-    e.mode = (a.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) ? a.permissions : 0100000;
-    e.size = (a.flags & LIBSSH2_SFTP_ATTR_SIZE) ? a.filesize : 0;
-    e.mtime = (a.flags & LIBSSH2_SFTP_ATTR_ACMODTIME) ? time_t(a.mtime) : 0;
+    e.mode = (a.flags & HasPermissions) ? a.permissions : 0100000;
+    e.size = (a.flags & HasSize) ? a.size : 0;
+    e.mtime = (a.flags & HasTimes) ? time_t(a.mtime) : 0;
     if (!ownerFromLongName(longName, e.size, e)) {
-        const bool ids = a.flags & LIBSSH2_SFTP_ATTR_UIDGID;
+        const bool ids = a.flags & HasIds;
         e.owner = ids ? std::to_string(a.uid) : "?";
         e.group = ids ? std::to_string(a.gid) : "?";
     }
@@ -565,56 +638,55 @@ void Client::doLs(const std::vector<Word>& w) {
         }
     }
     const std::string path = target ? remotePath(mCwd, target->text) : mCwd;
-    std::string prefix;
+    std::string prefix, error;
     if (target) {
         prefix = target->text;
         if (!prefix.empty() && prefix.back() != '/')
             prefix += '/';
-        LIBSSH2_SFTP_ATTRIBUTES a;
-        const int rc = stat(path, a, LIBSSH2_SFTP_STAT);
-        if (rc < 0) {
-            mTerm.line("Couldn't list directory: " + failure(rc));
+        Attributes a;
+        if (!stat(path, a, Stat, error)) {
+            mTerm.line("Couldn't list directory: " + error);
             return;
         }
-        if ((a.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) && !LIBSSH2_SFTP_S_ISDIR(a.permissions)) {
+        if ((a.flags & HasPermissions) && !a.isDirectory()) {
             // A single file: one line under the name as given.
-            LIBSSH2_SFTP_ATTRIBUTES l;
-            if (stat(path, l, LIBSSH2_SFTP_LSTAT) == 0)
+            Attributes l;
+            std::string ignored;
+            if (stat(path, l, Lstat, ignored))
                 a = l;
             mTerm.line(longListingLine(entryFrom(target->text, a, ""), time(nullptr)));
             return;
         }
     }
-    LIBSSH2_SFTP_HANDLE* h = retryPtr([&] {
-        return libssh2_sftp_open_ex(mSftp, path.data(), unsigned(path.size()), 0, 0,
-                                    LIBSSH2_SFTP_OPENDIR);
-    });
-    if (!h) {
-        mTerm.line("Couldn't list directory: " + failure(libssh2_session_last_errno(mSession)));
+    std::string handle;
+    if (!open(path, Opendir, 0, Attributes(), handle, error)) {
+        mTerm.line("Couldn't list directory: " + error);
         return;
     }
     std::vector<ListEntry> entries;
-    std::vector<char> name(8192), longName(8192);
-    std::string error;
-    for (;;) {
-        LIBSSH2_SFTP_ATTRIBUTES a;
-        std::memset(&a, 0, sizeof a);
-        const int rc = retry([&] {
-            return libssh2_sftp_readdir_ex(h, name.data(), name.size(), longName.data(),
-                                           longName.size(), &a);
-        });
-        if (rc == 0)
-            break;
-        if (rc < 0) {
-            error = failure(rc);
+    for (bool more = true; more;) {
+        Packet p(Readdir, nextId());
+        p.str(handle);
+        std::string reply, e;
+        if (!request(p, Name, reply, e)) {
+            if (e != statusText(Eof))
+                error = e;
             break;
         }
-        std::string n(name.data(), size_t(rc));
-        if (!all && n[0] == '.')
-            continue;
-        entries.push_back(entryFrom(n, a, longName.data()));
+        Reader r(reply);
+        for (uint32_t n = r.u32(); n > 0 && r.ok(); --n) {
+            const std::string name(r.str());
+            const std::string longName(r.str());
+            const Attributes a = r.attrs();
+            if (r.ok() && !name.empty() && (all || name[0] != '.'))
+                entries.push_back(entryFrom(name, a, longName));
+        }
+        if (!r.ok()) {
+            error = "Bad message";
+            more = false;
+        }
     }
-    closeHandle(h);
+    closeHandle(handle);
     if (!error.empty()) {
         mTerm.line("Couldn't list directory: " + error);
         return;
@@ -631,11 +703,11 @@ void Client::doLs(const std::vector<Word>& w) {
 }
 
 void Client::doModTime(const std::vector<Word>& w) {
-    LIBSSH2_SFTP_ATTRIBUTES a;
-    const int rc = stat(remotePath(mCwd, w[1].text), a, LIBSSH2_SFTP_STAT);
-    if (rc < 0)
-        mTerm.line("Couldn't read the modification time: " + failure(rc));
-    else if (!(a.flags & LIBSSH2_SFTP_ATTR_ACMODTIME))
+    Attributes a;
+    std::string error;
+    if (!stat(remotePath(mCwd, w[1].text), a, Stat, error))
+        mTerm.line("Couldn't read the modification time: " + error);
+    else if (!(a.flags & HasTimes))
         mTerm.line("Couldn't read the modification time: the server did not send it");
     else
         mTerm.line(modTimeText(time_t(a.mtime)));
@@ -643,61 +715,58 @@ void Client::doModTime(const std::vector<Word>& w) {
 
 void Client::doSimple(const std::string& verb, const std::vector<Word>& w) {
     const size_t args = w.size() - 1;
-    int rc = 0;
-    std::string what;
+    std::string what, error;
+    bool ok = true;
     if (verb == "mkdir" || verb == "rmdir" || verb == "rm") {
         if (args != 1) {
             mTerm.line("Usage: " + verb + " remote-path");
             return;
         }
-        const std::string p = remotePath(mCwd, w[1].text);
+        const std::string path = remotePath(mCwd, w[1].text);
         if (verb == "mkdir") {
             what = "Couldn't create directory: ";
-            rc = retry(
-                [&] { return libssh2_sftp_mkdir_ex(mSftp, p.data(), unsigned(p.size()), 0777); });
-        } else if (verb == "rmdir") {
-            what = "Couldn't remove directory: ";
-            rc = retry([&] { return libssh2_sftp_rmdir_ex(mSftp, p.data(), unsigned(p.size())); });
+            Attributes a;
+            a.flags = HasPermissions;
+            a.permissions = 0777;
+            Packet p(Mkdir, nextId());
+            p.str(path).attrs(a);
+            ok = simple(p, error);
         } else {
-            what = "Couldn't delete file: ";
-            rc = retry([&] { return libssh2_sftp_unlink_ex(mSftp, p.data(), unsigned(p.size())); });
+            what = verb == "rm" ? "Couldn't delete file: " : "Couldn't remove directory: ";
+            Packet p(verb == "rm" ? Remove : Rmdir, nextId());
+            p.str(path);
+            ok = simple(p, error);
         }
     } else if (verb == "rename") {
         if (args != 2) {
             mTerm.line("Usage: rename old-path new-path");
             return;
         }
-        const std::string from = remotePath(mCwd, w[1].text), to = remotePath(mCwd, w[2].text);
         what = "Couldn't rename file: ";
-        rc = retry([&] {
-            return libssh2_sftp_rename_ex(
-                mSftp, from.data(), unsigned(from.size()), to.data(), unsigned(to.size()),
-                LIBSSH2_SFTP_RENAME_OVERWRITE | LIBSSH2_SFTP_RENAME_ATOMIC |
-                    LIBSSH2_SFTP_RENAME_NATIVE);
-        });
+        Packet p(Rename, nextId());
+        p.str(remotePath(mCwd, w[1].text)).str(remotePath(mCwd, w[2].text));
+        ok = simple(p, error);
     } else { // chmod
         unsigned mode = 0;
         if (args != 2 || !parseMode(w[1].text, mode)) {
             mTerm.line("Usage: chmod octal-mode remote-path");
             return;
         }
-        const std::string p = remotePath(mCwd, w[2].text);
-        LIBSSH2_SFTP_ATTRIBUTES a;
-        std::memset(&a, 0, sizeof a);
-        a.flags = LIBSSH2_SFTP_ATTR_PERMISSIONS;
-        a.permissions = mode;
         what = "Couldn't change mode: ";
-        rc = retry([&] {
-            return libssh2_sftp_stat_ex(mSftp, p.data(), unsigned(p.size()), LIBSSH2_SFTP_SETSTAT,
-                                        &a);
-        });
+        Attributes a;
+        a.flags = HasPermissions;
+        a.permissions = mode;
+        Packet p(Setstat, nextId());
+        p.str(remotePath(mCwd, w[2].text)).attrs(a);
+        ok = simple(p, error);
     }
-    if (rc < 0)
-        mTerm.line(what + failure(rc));
+    if (!ok)
+        mTerm.line(what + error);
 }
 
 void Client::startProgress() {
     mNextProgress = nowMs() + kProgressMs;
+    mNextLook = 0;
 }
 
 void Client::progress(uint64_t done, bool force) {
@@ -708,31 +777,30 @@ void Client::progress(uint64_t done, bool force) {
     mTerm.line(std::to_string(done) + " bytes transferred");
 }
 
-namespace {
-
-// Writes all of `size` bytes; false with errno set on failure.
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
+void Client::awaitReplies(bool any, bool stopped, uint64_t done) {
+    if (!any)
+        receive(stopped ? kPollMs
+                        : int(std::clamp(mNextProgress - nowMs(), 0LL, (long long)kPollMs)));
+    if (!stopped)
+        progress(done, false);
 }
 
-struct Fd {
-    int fd = -1;
-    ~Fd() {
-        if (fd >= 0)
-            close(fd);
-    }
-};
+bool Client::interruptRequested() {
+    lookAround();
+    return gInterrupted;
+}
 
-} // namespace
+void Client::lookAround() {
+    const long long now = nowMs();
+    if (now < mNextLook)
+        return;
+    mNextLook = now + kLookMs;
+    takeSignals();
+    if (gHangup || terminalGone(mTerm.fd()))
+        finish(1);
+}
+
+// ---- transfers ----
 
 void Client::doGet(const std::vector<Word>& w) {
     const bool resume = mHaveRest;
@@ -747,26 +815,19 @@ void Client::doGet(const std::vector<Word>& w) {
         mTerm.line("Couldn't get: no local file name can be made from that path");
         return;
     }
-    LIBSSH2_SFTP_HANDLE* h = retryPtr([&] {
-        return libssh2_sftp_open_ex(mSftp, remote.data(), unsigned(remote.size()), LIBSSH2_FXF_READ,
-                                    0, LIBSSH2_SFTP_OPENFILE);
-    });
-    if (!h) {
-        mTerm.line("Couldn't open remote file: " + failure(libssh2_session_last_errno(mSession)));
+    std::string handle, error;
+    if (!open(remote, Open, OpenRead, Attributes(), handle, error)) {
+        mTerm.line("Couldn't open remote file: " + error);
         return;
     }
-    LIBSSH2_SFTP_ATTRIBUTES a;
-    std::memset(&a, 0, sizeof a);
-    int rc = retry([&] { return libssh2_sftp_fstat_ex(h, &a, 0); });
-    std::string error;
-    if (rc < 0)
-        error = "Couldn't read remote file size: " + failure(rc);
-    else if ((a.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) && LIBSSH2_SFTP_S_ISDIR(a.permissions))
+    if (Attributes a; !stat(handle, a, Fstat, error))
+        error = "Couldn't read remote file size: " + error;
+    else if (a.isDirectory())
         error = "Couldn't get: the remote path is a folder";
-    else if (resume && (a.flags & LIBSSH2_SFTP_ATTR_SIZE) && offset > a.filesize)
+    else if (resume && (a.flags & HasSize) && offset > a.size)
         error = "Couldn't resume: the offset lies beyond the end of the remote file";
     if (!error.empty()) {
-        closeHandle(h);
+        closeHandle(handle);
         mTerm.line(error);
         return;
     }
@@ -783,12 +844,11 @@ void Client::doGet(const std::vector<Word>& w) {
     } else if (resume && offset > 0) {
         if (!exists || uint64_t(st.st_size) < offset)
             error = "Couldn't resume: the local file is shorter than the offset";
-        else if ((out.fd = open(local.c_str(), O_WRONLY | O_CLOEXEC)) < 0 ||
-                 ftruncate(out.fd, off_t(offset)) != 0 ||
-                 lseek(out.fd, off_t(offset), SEEK_SET) < 0)
+        else if ((out.fd = ::open(local.c_str(), O_WRONLY | O_CLOEXEC)) < 0 ||
+                 ftruncate(out.fd, off_t(offset)) != 0)
             error = std::string("Couldn't open local file: ") + std::strerror(errno);
     } else if (!exists) {
-        out.fd = open(local.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        out.fd = ::open(local.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (out.fd < 0)
             error = std::string("Couldn't create local file: ") + std::strerror(errno);
     } else {
@@ -808,51 +868,103 @@ void Client::doGet(const std::vector<Word>& w) {
         }
     }
     if (!error.empty()) {
-        closeHandle(h);
+        closeHandle(handle);
         mTerm.line(error);
         return;
     }
 
-    libssh2_sftp_seek64(h, offset);
-    std::unique_ptr<char[]> buf(new char[kReadBuffer]);
-    uint64_t done = 0;
-    bool interrupted = false;
+    // Local offsets equal remote ones. Replies may come for any request in
+    // flight; a short one has its rest asked for again. Everything below the
+    // lowest offset still in flight has arrived, which is where a stopped
+    // download is cut so the local file never holds a hole.
+    struct Ask {
+        uint64_t offset;
+        uint32_t length;
+    };
+    std::map<uint32_t, Ask> inFlight;
+    uint64_t next = offset, done = 0, complete = offset;
+    bool eof = false, interrupted = false;
+    std::string batch;
+    auto ask = [&](uint64_t at, uint32_t length) {
+        const uint32_t id = nextId();
+        Packet p(Read, id);
+        batch += p.str(handle).u64(at).u32(length).finish();
+        inFlight[id] = Ask{at, length};
+    };
+    auto stopped = [&] { return interrupted || !error.empty(); };
+    auto lowest = [&] {
+        uint64_t low = next;
+        for (const auto& [id, a] : inFlight)
+            low = std::min(low, a.offset);
+        return low;
+    };
     startProgress();
     for (;;) {
-        const ssize_t n = libssh2_sftp_read(h, buf.get(), kReadBuffer);
-        if (n > 0) {
-            if (!writeAll(out.fd, buf.get(), size_t(n))) {
-                error = std::string("Couldn't write local file: ") + std::strerror(errno);
-                break;
-            }
-            done += uint64_t(n);
-        } else if (n == 0) {
-            break;
-        } else if (n == LIBSSH2_ERROR_EAGAIN) {
-            const long long left = std::max(0LL, mNextProgress - nowMs());
-            if (waitSocket(int(left), true) == Wait::Interrupted) {
-                interrupted = true;
-                break;
-            }
-        } else {
-            error = "Couldn't read remote file: " + failure(int(n));
-            break;
-        }
-        if (gInterrupted) {
+        if (!interrupted && interruptRequested()) {
             interrupted = true;
-            break;
+            complete = lowest();
         }
-        progress(done, false);
+        // Asked for in groups: fewer, fuller packets for both ends.
+        const size_t room = inFlight.size() + kReadBatch <= kInFlight ? kInFlight : 0;
+        while (!stopped() && !eof && inFlight.size() < room) {
+            ask(next, kChunk);
+            next += kChunk;
+        }
+        if (!batch.empty()) {
+            send(batch);
+            batch.clear();
+        }
+        if (inFlight.empty())
+            break;
+        std::string_view body;
+        bool any = false;
+        while (nextPacket(body)) {
+            any = true;
+            Reader r(body);
+            const uint8_t type = r.u8();
+            const Ask a = takeAsked(inFlight, r.u32());
+            if (type == Data) {
+                const std::string_view data = r.str();
+                if (!r.ok() || data.size() > a.length) {
+                    if (!stopped())
+                        complete = std::min(lowest(), a.offset),
+                        error = "Couldn't read remote file: Bad message";
+                } else if (!stopped()) {
+                    if (!writeAllAt(out.fd, data.data(), data.size(), a.offset)) {
+                        error = std::string("Couldn't write local file: ") + std::strerror(errno);
+                        complete = std::min(lowest(), a.offset);
+                    } else {
+                        done += data.size();
+                        if (data.size() < a.length && !eof)
+                            ask(a.offset + data.size(), a.length - uint32_t(data.size()));
+                    }
+                }
+            } else if (type == Status && r.u32() == Eof) {
+                eof = true;
+            } else if (!stopped()) {
+                r = Reader(body.substr(5));
+                error = std::string("Couldn't read remote file: ") +
+                        (type == Status ? statusText(r.u32()) : "Bad message");
+                complete = std::min(lowest(), a.offset);
+            }
+        }
+        awaitReplies(any, stopped(), done);
     }
-    closeHandle(h);
-    if (error.empty() && !interrupted && close(out.fd) != 0)
+    std::string closeError;
+    closeHandle(handle, &closeError);
+    if (stopped()) {
+        struct stat now {};
+        if (fstat(out.fd, &now) == 0 && uint64_t(now.st_size) > complete)
+            (void)ftruncate(out.fd, off_t(complete));
+    } else if (close(out.fd) != 0) {
         error = std::string("Couldn't write local file: ") + std::strerror(errno);
-    else if (error.empty() && !interrupted)
+    } else {
         out.fd = -1;
+    }
     if (!temporary.empty()) {
-        if (error.empty() && !interrupted && rename(temporary.c_str(), local.c_str()) != 0)
+        if (!stopped() && rename(temporary.c_str(), local.c_str()) != 0)
             error = std::string("Couldn't replace local file: ") + std::strerror(errno);
-        if (!error.empty() || interrupted)
+        if (stopped())
             unlink(temporary.c_str());
         setTemporaryFile("");
     }
@@ -880,7 +992,7 @@ void Client::doPut(const std::vector<Word>& w) {
     const std::string remote = remotePath(mCwd, remoteName);
     Fd in;
     struct stat st {};
-    in.fd = open(local.c_str(), O_RDONLY | O_CLOEXEC);
+    in.fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC);
     if (in.fd < 0 || fstat(in.fd, &st) != 0) {
         mTerm.line(std::string("Couldn't open local file: ") + std::strerror(errno));
         return;
@@ -893,101 +1005,120 @@ void Client::doPut(const std::vector<Word>& w) {
         mTerm.line("Couldn't resume: the offset lies beyond the end of the local file");
         return;
     }
-    const unsigned long flags =
-        LIBSSH2_FXF_WRITE | (offset > 0 ? 0 : LIBSSH2_FXF_CREAT | LIBSSH2_FXF_TRUNC);
-    LIBSSH2_SFTP_HANDLE* h = retryPtr([&] {
-        return libssh2_sftp_open_ex(mSftp, remote.data(), unsigned(remote.size()), flags,
-                                    long(st.st_mode & 0777), LIBSSH2_SFTP_OPENFILE);
-    });
-    if (!h) {
-        mTerm.line("Couldn't open remote file: " + failure(libssh2_session_last_errno(mSession)));
+    Attributes mode;
+    mode.flags = HasPermissions;
+    mode.permissions = st.st_mode & 0777;
+    std::string handle, error;
+    if (!open(remote, Open, OpenWrite | (offset > 0 ? 0 : OpenCreate | OpenTruncate), mode, handle,
+              error)) {
+        mTerm.line("Couldn't open remote file: " + error);
         return;
     }
     if (offset > 0) {
         // Resuming: the remote file must hold at least the offset (no hole), and
         // anything beyond it is cut off so the result is exactly the local file.
-        LIBSSH2_SFTP_ATTRIBUTES a;
-        std::memset(&a, 0, sizeof a);
-        int rc = retry([&] { return libssh2_sftp_fstat_ex(h, &a, 0); });
-        std::string error;
-        if (rc < 0)
-            error = "Couldn't read remote file size: " + failure(rc);
-        else if (!(a.flags & LIBSSH2_SFTP_ATTR_SIZE) || a.filesize < offset)
+        Attributes a;
+        if (!stat(handle, a, Fstat, error))
+            error = "Couldn't read remote file size: " + error;
+        else if (!(a.flags & HasSize) || a.size < offset)
             error = "Couldn't resume: the remote file is shorter than the offset";
-        else if (a.filesize > offset) {
-            std::memset(&a, 0, sizeof a);
-            a.flags = LIBSSH2_SFTP_ATTR_SIZE;
-            a.filesize = offset;
-            rc = retry([&] { return libssh2_sftp_fstat_ex(h, &a, 1); });
-            if (rc < 0)
-                error = "Couldn't resume: " + failure(rc);
+        if (error.empty() && a.size > offset) {
+            Attributes cut;
+            cut.flags = HasSize;
+            cut.size = offset;
+            Packet t(Fsetstat, nextId());
+            t.str(handle).attrs(cut);
+            if (!simple(t, error))
+                error = "Couldn't resume: " + error;
         }
         if (!error.empty()) {
-            closeHandle(h);
+            closeHandle(handle);
             mTerm.line(error);
             return;
         }
-        if (lseek(in.fd, off_t(offset), SEEK_SET) < 0) {
-            closeHandle(h);
-            mTerm.line(std::string("Couldn't read local file: ") + std::strerror(errno));
-            return;
-        }
     }
-    libssh2_sftp_seek64(h, offset);
 
-    // Data handed to the library stays in place until the server has
-    // acknowledged it; new data is appended behind it, so that many write
-    // requests are in flight at once.
-    std::unique_ptr<char[]> buf(new char[kWriteBuffer]);
-    size_t pos = 0, end = 0;
+    // Requests are read from the file straight behind their headers, several
+    // into one buffer that goes out as one stream, so the SSH layer sends
+    // full-sized packets. The server writes requests in order, so whatever it
+    // acknowledged before a stop leaves the remote file a clean prefix of the
+    // local one.
+    const size_t header = 4 + 1 + 4 + 4 + handle.size() + 8 + 4;
+    std::vector<char> batch(kWriteBatch * (header + kChunk));
+    std::map<uint32_t, uint32_t> inFlight;
+    uint64_t next = offset, done = 0;
     bool eof = false, interrupted = false;
-    uint64_t done = 0;
-    std::string error;
+    auto stopped = [&] { return interrupted || !error.empty(); };
     startProgress();
     for (;;) {
-        while (!interrupted && !eof && end - pos < kWriteWindow) {
-            if (end == kWriteBuffer) {
-                std::memmove(buf.get(), buf.get() + pos, end - pos);
-                end -= pos;
-                pos = 0;
-            }
-            const ssize_t r =
-                read(in.fd, buf.get() + end, std::min(kWriteBuffer - end, kWriteWindow));
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r < 0) {
-                error = std::string("Couldn't read local file: ") + std::strerror(errno);
-                break;
-            }
-            if (r == 0)
-                eof = true;
-            end += size_t(r);
-        }
-        // After an interrupt no new data goes out, but what was handed over is
-        // seen through, so the remote file ends where the acknowledged data
-        // ends and the session stays in step.
-        if (!error.empty() || (pos == end && (eof || interrupted)))
-            break;
-        const ssize_t n = libssh2_sftp_write(h, buf.get() + pos, end - pos);
-        if (n > 0) {
-            pos += size_t(n);
-            done += uint64_t(n);
-        } else if (n == LIBSSH2_ERROR_EAGAIN || n == 0) {
-            const long long left = interrupted ? -1 : std::max(0LL, mNextProgress - nowMs());
-            if (waitSocket(int(left), !interrupted) == Wait::Interrupted)
-                interrupted = true;
-        } else {
-            error = "Couldn't write remote file: " + failure(int(n));
-            break;
-        }
-        if (gInterrupted)
+        if (!interrupted && interruptRequested())
             interrupted = true;
-        if (!interrupted)
-            progress(done, false);
+        for (;;) {
+            // Only what the server's window takes goes out, so the tool never
+            // waits inside the library and keeps showing progress on a slow
+            // link. One request may always go, whatever the window.
+            const size_t window = ssh_channel_window_size(mChannel);
+            if (stopped() || eof || inFlight.size() >= kInFlight ||
+                (window < header + kChunk && !inFlight.empty()))
+                break;
+            size_t used = 0;
+            for (size_t k = 0; k < kWriteBatch && !eof && inFlight.size() < kInFlight &&
+                               (used == 0 || used + header + kChunk <= window);
+                 ++k) {
+                char* at = batch.data() + used;
+                const ssize_t n = pread(in.fd, at + header, kChunk, off_t(next));
+                if (n < 0 && errno == EINTR) {
+                    --k;
+                    continue;
+                }
+                if (n < 0) {
+                    error = std::string("Couldn't read local file: ") + std::strerror(errno);
+                    break;
+                }
+                if (n == 0) {
+                    eof = true;
+                    break;
+                }
+                const uint32_t id = nextId();
+                Packet p(Write, id);
+                const std::string& head = p.str(handle).u64(next).u32(uint32_t(n)).finish();
+                std::memcpy(at, head.data(), header);
+                const uint32_t length = uint32_t(header - 4 + size_t(n));
+                at[0] = char(length >> 24);
+                at[1] = char(length >> 16);
+                at[2] = char(length >> 8);
+                at[3] = char(length);
+                used += header + size_t(n);
+                inFlight[id] = uint32_t(n);
+                next += uint64_t(n);
+            }
+            if (used)
+                send(batch.data(), used);
+            if (interruptRequested())
+                interrupted = true;
+        }
+        if (inFlight.empty())
+            break;
+        std::string_view body;
+        bool any = false;
+        while (nextPacket(body)) {
+            any = true;
+            Reader r(body);
+            const uint8_t type = r.u8();
+            const uint32_t length = takeAsked(inFlight, r.u32());
+            const uint32_t code = type == Status ? r.u32() : uint32_t(Failure);
+            if (code == Ok)
+                done += length;
+            else if (error.empty())
+                error = std::string("Couldn't write remote file: ") +
+                        (type == Status ? statusText(code) : "Bad message");
+        }
+        awaitReplies(any, stopped(), done);
     }
-    const int rc = retry([&] { return libssh2_sftp_close_handle(h); });
-    if (rc < 0 && error.empty() && !interrupted)
-        error = "Couldn't close remote file: " + failure(rc);
+    std::string closeError;
+    closeHandle(handle, &closeError);
+    if (!closeError.empty() && !stopped())
+        error = "Couldn't close remote file: " + closeError;
     if (interrupted)
         mTerm.line("Transfer interrupted.");
     else if (!error.empty())

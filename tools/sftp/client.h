@@ -1,11 +1,12 @@
 #pragma once
-// One SFTP session over libssh2: login with host-key check, then the
-// commands typed at the "sftp> " prompt.
+// One SFTP session: login over libssh with host-key check, then the commands
+// typed at the "sftp> " prompt, carried by our own SFTP packets over the
+// session's "sftp" channel.
 #include "cmdline.h"
+#include "protocol.h"
 #include "terminal.h"
 
-#include <libssh2.h>
-#include <libssh2_sftp.h>
+#include <libssh/libssh.h>
 
 #include <string>
 #include <vector>
@@ -22,19 +23,31 @@ public:
     [[noreturn]] void connectionClosed();
 
 private:
-    enum class Wait { Ready, Timeout, Interrupted };
-
-    Wait waitSocket(int timeoutMs, bool interruptible);
-    template <class F> int retry(F f);
-    template <class F> auto retryPtr(F f);
-    std::string failure(int rc);
-
     void checkHostKey();
     void authenticate();
+    void startSftp();
     void execute(const std::string& command);
 
+    // The channel: whole packets out, bytes in.
+    void send(const char* data, size_t size);
+    void send(const std::string& bytes) { send(bytes.data(), bytes.size()); }
+    // Waits at most timeoutMs for bytes from the server; false when none came.
+    bool receive(int timeoutMs);
+    // The next whole packet received (from its type byte on), valid until the
+    // next receive(); false when none is complete.
+    bool nextPacket(std::string_view& body);
+    // Sends a request and waits for its reply. True when the reply has the
+    // type `want` (or is an OK status when `want` is a status); `reply` then
+    // holds its fields after the id. Otherwise `error` says why.
+    bool request(sftp::Packet& p, uint8_t want, std::string& reply, std::string& error);
+    uint32_t nextId() { return mNextId++; }
+
     bool realPath(const std::string& path, std::string& out, std::string& error);
-    int stat(const std::string& path, LIBSSH2_SFTP_ATTRIBUTES& attrs, int how);
+    bool stat(const std::string& path, sftp::Attributes& attrs, sftp::Type how, std::string& error);
+    bool open(const std::string& path, sftp::Type how, uint32_t flags,
+              const sftp::Attributes& attrs, std::string& handle, std::string& error);
+    bool simple(sftp::Packet& p, std::string& error);
+    void closeHandle(const std::string& handle, std::string* error = nullptr);
 
     void doCd(const std::vector<Word>& w);
     void doLs(const std::vector<Word>& w);
@@ -42,21 +55,44 @@ private:
     void doPut(const std::vector<Word>& w);
     void doModTime(const std::vector<Word>& w);
     void doSimple(const std::string& verb, const std::vector<Word>& w);
-    void closeHandle(LIBSSH2_SFTP_HANDLE* h);
 
     // Progress of the running transfer.
     void startProgress();
     void progress(uint64_t done, bool force);
+    // Between steps of a transfer: takes signals that arrived while the tool
+    // was busy; true once the user asked to stop it.
+    bool interruptRequested();
+    // After the replies at hand were taken (`any`): when there were none,
+    // waits for more, at most until the next progress line is due; then
+    // shows progress unless the transfer stopped.
+    void awaitReplies(bool any, bool stopped, uint64_t done);
+    // Takes the request a reply answers out of those in flight. A reply to
+    // nothing asked means the session is out of step, which ends it.
+    template <class Asked> typename Asked::mapped_type takeAsked(Asked& inFlight, uint32_t id) {
+        const auto it = inFlight.find(id);
+        if (it == inFlight.end())
+            connectionClosed();
+        const auto asked = it->second;
+        inFlight.erase(it);
+        return asked;
+    }
+    // Takes pending signals and ends the tool on a hangup or when its
+    // terminal is gone; at most every few milliseconds.
+    void lookAround();
 
     Terminal& mTerm;
     Destination mDest;
     int mSock = -1;
-    LIBSSH2_SESSION* mSession = nullptr;
-    LIBSSH2_SFTP* mSftp = nullptr;
+    ssh_session mSession = nullptr;
+    ssh_channel mChannel = nullptr;
+    std::vector<char> mIn;
+    size_t mInStart = 0, mInEnd = 0;
+    uint32_t mNextId = 1;
     std::string mCwd;
     bool mHaveRest = false;
     uint64_t mRest = 0;
     long long mNextProgress = 0;
+    long long mNextLook = 0;
 };
 
 } // namespace sftptool

@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <poll.h>
+#include <thread>
 #include <unistd.h>
 
 namespace sftptool {
@@ -15,6 +17,7 @@ volatile sig_atomic_t gHangup = 0;
 namespace {
 
 sigset_t gWaitMask;
+std::mutex gTemporaryLock; // finish() may run on the helper thread below
 std::string gTemporary;
 Terminal* gTerminal = nullptr;
 
@@ -46,17 +49,59 @@ void installSignals() {
     sigdelset(&gWaitMask, SIGINT);
     sigdelset(&gWaitMask, SIGHUP);
     sigdelset(&gWaitMask, SIGTERM);
+
+    // A hangup or termination ends the tool whatever it is doing, also while
+    // the main thread sits in a library call that waits on the network with
+    // the signals blocked. The helper inherits the blocked set and takes them.
+    try {
+        std::thread([] {
+            sigset_t ends;
+            sigemptyset(&ends);
+            sigaddset(&ends, SIGHUP);
+            sigaddset(&ends, SIGTERM);
+            int sig = 0;
+            while (sigwait(&ends, &sig) != 0) {
+            }
+            finish(1);
+        }).detach();
+    } catch (...) {
+        // Without it the main thread still notices them between its steps.
+    }
 }
 
 const sigset_t* waitMask() {
     return &gWaitMask;
 }
 
+void takeSignals() {
+    sigset_t pending;
+    if (sigpending(&pending) != 0)
+        return;
+    sigset_t wanted;
+    sigemptyset(&wanted);
+    bool any = false;
+    for (int sig : {SIGINT, SIGHUP, SIGTERM}) {
+        if (sigismember(&pending, sig)) {
+            sigaddset(&wanted, sig);
+            any = true;
+        }
+    }
+    const struct timespec zero {};
+    while (any) {
+        const int sig = sigtimedwait(&wanted, nullptr, &zero);
+        if (sig <= 0)
+            break;
+        onSignal(sig);
+    }
+}
+
 void setTemporaryFile(const std::string& path) {
+    const std::lock_guard<std::mutex> hold(gTemporaryLock);
     gTemporary = path;
 }
 
 void finish(int status) {
+    gTemporaryLock.lock(); // kept: the tool ends here
     if (!gTemporary.empty())
         unlink(gTemporary.c_str());
     if (gTerminal)

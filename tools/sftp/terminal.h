@@ -15,6 +15,9 @@ extern volatile sig_atomic_t gHangup;      // SIGHUP or SIGTERM: end the tool
 // while the tool waits (see waitMask()).
 void installSignals();
 const sigset_t* waitMask();
+// Takes the signals that arrived while they were blocked (the tool was busy,
+// not waiting) and sets the flags above for them.
+void takeSignals();
 
 // Ends the tool: removes an unfinished temporary file, restores the terminal.
 [[noreturn]] void finish(int status);
