@@ -68,7 +68,8 @@ TEST(SftpProtocol, RepliesAreCutFromTheStreamOnlyWhenWhole) {
 
 TEST(SftpProtocol, AShortOrBrokenReplyIsNoticedNotOverread) {
     // A name whose length runs past the end.
-    Reader r(bytes({Name, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 9, 'a', 'b'}));
+    const std::string shortName = bytes({Name, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 9, 'a', 'b'});
+    Reader r(shortName);
     EXPECT_EQ(r.u8(), Name);
     EXPECT_EQ(r.u32(), 1u);
     EXPECT_EQ(r.u32(), 1u);
@@ -87,7 +88,8 @@ TEST(SftpProtocol, AShortOrBrokenReplyIsNoticedNotOverread) {
     EXPECT_TRUE(e.ok());
 
     // An extension count larger than what follows ends in failure, not a hang.
-    Reader huge(bytes({0x80, 0, 0, 0, 0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0}));
+    const std::string manyExtensions = bytes({0x80, 0, 0, 0, 0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0});
+    Reader huge(manyExtensions);
     huge.attrs();
     EXPECT_FALSE(huge.ok());
 }
