@@ -67,6 +67,11 @@ bool CRasterPNG::Decode(CRasterStream* hFile) {
         return false;
     }
     png_set_read_fn(png, &ctx, ReadData);
+    // Chunks the decoder has no use for are skipped unread: the library
+    // would reserve their whole stated length first, gigabytes for a damaged
+    // length field in a file of a few hundred bytes.
+    static const png_byte kUnused[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kUnused, 6);
     png_read_info(png, pinfo);
 
     const png_uint_32 width = png_get_image_width(png, pinfo);

@@ -182,6 +182,10 @@ with open(path("rgb8.png"), "rb") as f:
 with open(path("cut.png"), "wb") as f:
     f.write(data[:len(data) // 2])
 add("cut.png", 4, "FAIL")
+# A text chunk whose damaged length claims nearly 2 GiB in a small file.
+with open(path("hugetext.png"), "wb") as f:
+    f.write(data[:33] + struct.pack(">I", 0x7A000025) + b"tEXt" + b"date\0" + data[33:])
+add("hugetext.png", 4, "FAIL")
 
 # ---------------------------------------------------------------- BMP
 rgb.save(path("rgb24.bmp"))
