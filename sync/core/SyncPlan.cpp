@@ -3,25 +3,102 @@
 #include "sync/core/SyncDates.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <cstdint>
+#include <functional>
+#include <string_view>
 #include <unordered_set>
 
 namespace {
 
-using Index = std::unordered_map<std::string, uint32_t>;
 using KeySet = std::unordered_set<std::string>;
+
+// The upper-cased names of one list, in one buffer, with their hashes: the
+// comparison looks every name up several times, on trees of a million files.
+class Keys {
+public:
+    explicit Keys(std::span<const sFileInfo> items) {
+        size_t total = 0;
+        for (const sFileInfo& item : items)
+            total += item.name.size();
+        mText.resize(total);
+        mStart.reserve(items.size() + 1);
+        mHash.reserve(items.size());
+        size_t at = 0;
+        for (const sFileInfo& item : items) {
+            mStart.push_back(at);
+            for (char c : item.name)
+                mText[at++] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+            mHash.push_back(std::hash<std::string_view>()(Key(mStart.size() - 1, at)));
+        }
+        mStart.push_back(at);
+    }
+    std::string_view operator[](size_t i) const { return Key(i, mStart[i + 1]); }
+    size_t Hash(size_t i) const { return mHash[i]; }
+
+private:
+    std::string_view Key(size_t i, size_t end) const {
+        return std::string_view(mText.data() + mStart[i], end - mStart[i]);
+    }
+    std::string mText;
+    std::vector<size_t> mStart;
+    std::vector<size_t> mHash;
+};
+
+// Upper-cased name -> position in its list; a later position replaces an
+// earlier one ("last one wins"). Open addressing; each slot holds the upper
+// half of the name's hash beside the position, so that most probes never
+// touch the name itself.
+class NameIndex {
+public:
+    static constexpr uint32_t kAbsent = UINT32_MAX;
+
+    NameIndex(const Keys& keys, size_t count) : mKeys(keys) {
+        size_t size = 16;
+        while (size < count * 2)
+            size *= 2;
+        mSlots.assign(size, kEmpty);
+        mMask = size - 1;
+    }
+    void Set(uint32_t i) {
+        const size_t hash = mKeys.Hash(i);
+        mSlots[Slot(mKeys[i], hash)] = Tag(hash) | i;
+    }
+    // The position of a name of another list (its key and hash).
+    uint32_t Find(std::string_view key, size_t hash) const {
+        const uint64_t slot = mSlots[Slot(key, hash)];
+        return slot == kEmpty ? kAbsent : static_cast<uint32_t>(slot);
+    }
+    bool Contains(std::string_view key, size_t hash) const { return Find(key, hash) != kAbsent; }
+
+private:
+    static constexpr uint64_t kEmpty = UINT64_MAX;
+    static uint64_t Tag(size_t hash) { return static_cast<uint64_t>(hash) >> 32 << 32; }
+
+    size_t Slot(std::string_view key, size_t hash) const {
+        const uint64_t tag = Tag(hash);
+        for (size_t slot = hash & mMask;; slot = (slot + 1) & mMask) {
+            const uint64_t at = mSlots[slot];
+            if (at == kEmpty ||
+                ((at >> 32 << 32) == tag && mKeys[static_cast<uint32_t>(at)] == key))
+                return slot;
+        }
+    }
+    const Keys& mKeys;
+    std::vector<uint64_t> mSlots;
+    size_t mMask;
+};
 
 enum class Shadow { None, Direct, Below };
 
 // Whether a side's item (by upper-cased path) meets something the other
 // side's walk left out: the same name, or a folder above it.
-Shadow ShadowOf(const std::string& key, const KeySet& ignored) {
+Shadow ShadowOf(std::string_view key, const KeySet& ignored) {
     if (ignored.empty())
         return Shadow::None;
-    if (ignored.contains(key))
+    if (ignored.contains(std::string(key)))
         return Shadow::Direct;
     for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
-        if (ignored.contains(key.substr(0, slash)))
+        if (ignored.contains(std::string(key.substr(0, slash))))
             return Shadow::Below;
     return Shadow::None;
 }
@@ -38,21 +115,20 @@ KeySet IgnoredKeys(std::span<const SyncIgnoredItem> ignored, std::span<const sFi
 
 // One side prepared for matching: which items take part, and their keys.
 struct Side {
+    explicit Side(std::span<const sFileInfo> list)
+        : items(list), keys(list), usable(list.size(), 0), files(keys, list.size()),
+          folders(keys, list.size()) {}
     std::span<const sFileInfo> items;
-    std::vector<std::string> keys; // upper-cased names
-    std::vector<uint8_t> usable;   // takes part in the comparison
-    Index files;                   // key -> last usable file with it
-    KeySet folders;                // keys of usable folders
+    Keys keys;                   // upper-cased names
+    std::vector<uint8_t> usable; // takes part in the comparison
+    NameIndex files;             // key -> last usable file with it
+    NameIndex folders;           // key -> a usable folder with it
 };
 
-void Prepare(Side& side, std::span<const sFileInfo> items, const KeySet& otherIgnored, bool remote,
+void Prepare(Side& side, const KeySet& otherIgnored, bool remote,
              std::vector<SyncIgnoredItem>& leftAlone) {
-    side.items = items;
-    side.keys.resize(items.size());
-    side.usable.assign(items.size(), 0);
-    side.files.reserve(items.size());
-    for (uint32_t i = 0; i < items.size(); ++i) {
-        const sFileInfo& item = items[i];
+    for (uint32_t i = 0; i < side.items.size(); ++i) {
+        const sFileInfo& item = side.items[i];
         if (item.isLink)
             continue;
         if (!IsSafeRelativePath(item.name)) {
@@ -60,7 +136,6 @@ void Prepare(Side& side, std::span<const sFileInfo> items, const KeySet& otherIg
                 {item.name, item.name, item.isFolder, remote, SyncSkip::Unsafe, {}});
             continue;
         }
-        side.keys[i] = SyncUpperName(item.name);
         const Shadow shadow = ShadowOf(side.keys[i], otherIgnored);
         if (shadow != Shadow::None) {
             if (shadow == Shadow::Direct)
@@ -70,9 +145,9 @@ void Prepare(Side& side, std::span<const sFileInfo> items, const KeySet& otherIg
         }
         side.usable[i] = 1;
         if (item.isFolder)
-            side.folders.insert(side.keys[i]);
+            side.folders.Set(i);
         else
-            side.files[side.keys[i]] = i;
+            side.files.Set(i);
     }
 }
 
@@ -83,11 +158,11 @@ void Match(const Side& side, const Side& other, bool remote, std::vector<uint32_
     for (uint32_t i = 0; i < side.items.size(); ++i) {
         if (!side.usable[i] || side.items[i].isFolder)
             continue;
-        if (!other.files.contains(side.keys[i])) {
+        if (!other.files.Contains(side.keys[i], side.keys.Hash(i))) {
             oneSide.push_back(i);
             continue;
         }
-        const uint32_t kept = side.files.at(side.keys[i]);
+        const uint32_t kept = side.files.Find(side.keys[i], side.keys.Hash(i));
         if (kept != i)
             leftAlone.push_back({side.items[i].name,
                                  {},
@@ -122,14 +197,6 @@ Decision Decide(const sFileInfo& r, const sFileInfo& l, const sFileInfo* rc, con
     return Decision::Conflict;
 }
 
-Index CacheIndex(std::span<const sFileInfo> cached) {
-    Index index;
-    index.reserve(cached.size());
-    for (uint32_t i = 0; i < cached.size(); ++i)
-        index[SyncUpperName(cached[i].name)] = i;
-    return index;
-}
-
 } // namespace
 
 SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers) {
@@ -141,22 +208,20 @@ SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers
     const bool uploads = input.action != 2;
     const bool downloads = input.action != 1;
 
-    Side remote, local;
-    Prepare(remote, input.remote, IgnoredKeys(input.localIgnored, input.local), true,
-            plan.leftAlone);
-    Prepare(local, input.local, IgnoredKeys(input.remoteIgnored, input.remote), false,
-            plan.leftAlone);
+    Side remote(input.remote), local(input.local);
+    Prepare(remote, IgnoredKeys(input.localIgnored, input.local), true, plan.leftAlone);
+    Prepare(local, IgnoredKeys(input.remoteIgnored, input.remote), false, plan.leftAlone);
 
     // Folders missing on the other side, parents first as the trees list them.
     if (uploads)
         for (uint32_t i = 0; i < local.items.size(); ++i)
             if (local.usable[i] && local.items[i].isFolder &&
-                !remote.folders.contains(local.keys[i]))
+                !remote.folders.Contains(local.keys[i], local.keys.Hash(i)))
                 plan.remoteFolders.push_back(local.items[i].name);
     if (downloads)
         for (uint32_t i = 0; i < remote.items.size(); ++i)
             if (remote.usable[i] && remote.items[i].isFolder &&
-                !local.folders.contains(remote.keys[i]))
+                !local.folders.Contains(remote.keys[i], remote.keys.Hash(i)))
                 plan.localFolders.push_back(remote.items[i].name);
 
     std::vector<uint32_t> localOnly, remoteOnly;
@@ -177,25 +242,53 @@ SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers
     for (uint32_t i : remoteOnly)
         downloadList.push_back(remote.items[i]);
 
+    const bool cacheLoaded = !input.cachedRemote.empty() && !input.cachedLocal.empty();
+    const Keys cachedRemoteKeys(cacheLoaded ? input.cachedRemote : std::span<const sFileInfo>());
+    const Keys cachedLocalKeys(cacheLoaded ? input.cachedLocal : std::span<const sFileInfo>());
+    NameIndex cachedRemote(cachedRemoteKeys, cacheLoaded ? input.cachedRemote.size() : 0);
+    NameIndex cachedLocal(cachedLocalKeys, cacheLoaded ? input.cachedLocal.size() : 0);
+    if (cacheLoaded) {
+        for (uint32_t i = 0; i < input.cachedRemote.size(); ++i)
+            cachedRemote.Set(i);
+        for (uint32_t i = 0; i < input.cachedLocal.size(); ++i)
+            cachedLocal.Set(i);
+    }
+
+    // Each pair is decided on its own; only the pairs that do something are
+    // then put in byte order of their upper-cased names (unsigned, as
+    // std::string_view compares), which is the order of the transfers and of
+    // the questions.
     struct Pair {
-        const std::string* key;
+        std::string_view key;
         uint32_t remote, local;
+        const sFileInfo* rc;
+        const sFileInfo* lc;
+        Decision decision;
     };
     std::vector<Pair> pairs;
-    for (const auto& [key, l] : local.files) {
-        auto found = remote.files.find(key);
-        if (found != remote.files.end())
-            pairs.push_back({&key, found->second, l});
+    for (uint32_t l = 0; l < local.items.size(); ++l) {
+        if (!local.usable[l] || local.items[l].isFolder ||
+            local.files.Find(local.keys[l], local.keys.Hash(l)) != l)
+            continue;
+        const uint32_t r = remote.files.Find(local.keys[l], local.keys.Hash(l));
+        if (r == NameIndex::kAbsent)
+            continue;
+        const sFileInfo* rc = nullptr;
+        const sFileInfo* lc = nullptr;
+        if (cacheLoaded) {
+            const uint32_t foundRemote = cachedRemote.Find(remote.keys[r], remote.keys.Hash(r));
+            const uint32_t foundLocal = cachedLocal.Find(local.keys[l], local.keys.Hash(l));
+            if (foundRemote != NameIndex::kAbsent && foundLocal != NameIndex::kAbsent) {
+                rc = &input.cachedRemote[foundRemote];
+                lc = &input.cachedLocal[foundLocal];
+            }
+        }
+        const Decision decision = Decide(remote.items[r], local.items[l], rc, lc);
+        if (decision != Decision::Nothing)
+            pairs.push_back({local.keys[l], r, l, rc, lc, decision});
     }
     std::sort(pairs.begin(), pairs.end(),
-              [](const Pair& a, const Pair& b) { return *a.key < *b.key; });
-
-    const bool cacheLoaded = !input.cachedRemote.empty() && !input.cachedLocal.empty();
-    Index cachedRemote, cachedLocal;
-    if (cacheLoaded) {
-        cachedRemote = CacheIndex(input.cachedRemote);
-        cachedLocal = CacheIndex(input.cachedLocal);
-    }
+              [](const Pair& a, const Pair& b) { return a.key < b.key; });
 
     auto unsettle = [&](const sFileInfo& r, const sFileInfo& l) {
         plan.unsettled.push_back(r.name);
@@ -205,17 +298,9 @@ SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers
     for (const Pair& pair : pairs) {
         const sFileInfo& r = remote.items[pair.remote];
         const sFileInfo& l = local.items[pair.local];
-        const sFileInfo* rc = nullptr;
-        const sFileInfo* lc = nullptr;
-        if (cacheLoaded) {
-            auto foundRemote = cachedRemote.find(remote.keys[pair.remote]);
-            auto foundLocal = cachedLocal.find(local.keys[pair.local]);
-            if (foundRemote != cachedRemote.end() && foundLocal != cachedLocal.end()) {
-                rc = &input.cachedRemote[foundRemote->second];
-                lc = &input.cachedLocal[foundLocal->second];
-            }
-        }
-        Decision decision = Decide(r, l, rc, lc);
+        const sFileInfo* rc = pair.rc;
+        const sFileInfo* lc = pair.lc;
+        Decision decision = pair.decision;
         if (decision == Decision::Conflict) {
             const size_t number = plan.conflicts.size();
             SyncConflict conflict;
