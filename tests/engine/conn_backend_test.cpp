@@ -15,7 +15,7 @@ namespace {
 
 // Records the calls a backend makes on its worker; the test posts the
 // worker's messages itself.
-class FakeWorker : public BackendWorker {
+class FakeWorker : public WorkerInterface {
 public:
     std::vector<std::string> calls;
     PPx::EventTargetRef receiver;
@@ -74,7 +74,7 @@ public:
 };
 
 FakeWorker* gWorker = nullptr;
-BackendWorker* MakeFake() {
+WorkerInterface* MakeFake() {
     return gWorker;
 }
 
