@@ -148,6 +148,7 @@ private:
     void NextItem(const std::string& name);
     std::vector<sFileInfo>* PhaseFiles();
     bool MakeStaging();
+    bool LinkForUpload(sFileInfo& file, const std::string& target);
     void RemoveStaging();
     void Redial();
 
@@ -165,6 +166,8 @@ private:
     size_t mCursor = 0;         // where the search for the next item starts
     bool mCurrentFailed = false;
     std::string mStaging; // where downloads arrive before they are put in place
+    std::vector<std::string> mDownloadTargets; // local names, by download
+    std::string mUploadStaging;                // links for uploads under another name
 
     PPx::EventTarget mPoster;
     PPx::EventHandler mRedialHandler;

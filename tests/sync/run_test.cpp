@@ -356,3 +356,33 @@ TEST_F(SyncRunTest, DeletionsTakeOnlyListedFilesOnTheirSide) {
     EXPECT_EQ(readFile(scratch.path() + "/outside.txt"), "outside");
     EXPECT_EQ(readFile(local + "/fresh.txt"), "new");
 }
+
+TEST_F(SyncRunTest, AFilePairedAcrossLetterCaseReplacesItsPartner) {
+    MakeRemoteFolder("Docs");
+    PutRemote("Docs/README.txt", "remote, newer");
+    ::mkdir((local + "/docs").c_str(), 0755);
+    writeFile(local + "/docs/readme.TXT", "local, older");
+    writeFile(local + "/docs/new.txt", "new");
+    const struct timespec older[2] = {{0, UTIME_OMIT}, {1700000000, 0}};
+    const struct timespec newer[2] = {{0, UTIME_OMIT}, {1700000100, 0}};
+    ::utimensat(AT_FDCWD, (local + "/docs/readme.TXT").c_str(), older, 0);
+    ::utimensat(AT_FDCWD, (remote + "/Docs/README.txt").c_str(), newer, 0);
+    auto run = Run();
+    EXPECT_TRUE(run->alerts.empty()) << run->alerts.front();
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(*run->summary, (SyncCounts{1, 1, 0, 0}));
+    EXPECT_EQ(Tree(local), (std::vector<std::string>{"docs", "docs/new.txt", "docs/readme.TXT"}));
+    EXPECT_EQ(readFile(local + "/docs/readme.TXT"), "remote, newer");
+    EXPECT_EQ(Tree(remote), (std::vector<std::string>{"Docs", "Docs/README.txt", "Docs/new.txt"}));
+
+    // Changed locally since: the upload replaces the remote partner.
+    writeFile(local + "/docs/readme.TXT", "local again");
+    const struct timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 3600, 0}};
+    ::utimensat(AT_FDCWD, (local + "/docs/readme.TXT").c_str(), later, 0);
+    run = Run();
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(*run->summary, (SyncCounts{1, 0, 0, 0}));
+    EXPECT_EQ(readFile(remote + "/Docs/README.txt"), "local again");
+    EXPECT_EQ(Tree(remote), (std::vector<std::string>{"Docs", "Docs/README.txt", "Docs/new.txt"}));
+    EXPECT_EQ(Tree(local), (std::vector<std::string>{"docs", "docs/new.txt", "docs/readme.TXT"}));
+}
