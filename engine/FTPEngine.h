@@ -10,6 +10,7 @@
 #include "CUnixSocket.h"
 #include "ConnectionRecords.h"
 #include "FTPDataConnection.h"
+#include "TransferProgress.h"
 
 #include <atomic>
 #include <cstddef>
@@ -18,15 +19,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-
-// Receives transfer progress; the FTP worker implements it.
-class FTPEngineProgress {
-public:
-    virtual ~FTPEngineProgress() = default;
-    virtual void StartTransfer() = 0;
-    virtual void EndTransfer() = 0;
-    virtual void UpdateProgress(unsigned long long bytes) = 0;
-};
 
 class FTPEngine {
 public:
@@ -46,7 +38,7 @@ public:
     FTPEngine& operator=(const FTPEngine&) = delete;
 
     virtual bool IsConnected();
-    virtual void SetParent(FTPEngineProgress* parent);
+    virtual void SetParent(TransferProgress* parent);
     virtual bool Connect(const std::string& host, int port, int timeout);
     virtual bool Disconnect();
     virtual bool Authenticate(const std::string& user, const std::string& password,
@@ -153,7 +145,7 @@ private:
     // Why the last ReceiveLine failed.
     const char* mLineFailure = nullptr;
     FTPDataConnection mData;
-    FTPEngineProgress* mParent = nullptr;
+    TransferProgress* mParent = nullptr;
     uint32_t mLastProgressTick = 0;
     size_t mListingLimit = kMaxListing;
 

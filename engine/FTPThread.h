@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-class FTPThread : public CUnixThread, public WorkerChannel, private FTPEngineProgress {
+class FTPThread : public CUnixThread, public WorkerChannel, private TransferProgress {
 public:
     // Request codes of the slot.
     enum : uint32_t {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-class SFTPThread : public CUnixThread, public WorkerChannel, private FTPEngineProgress {
+class SFTPThread : public CUnixThread, public WorkerChannel, private TransferProgress {
 public:
     enum : uint32_t {
         kRequestConnect = 100,

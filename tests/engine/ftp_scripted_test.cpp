@@ -620,7 +620,7 @@ protected:
     uint32_t CurrentTicks() override { return ticks; }
 };
 
-struct Recorder : FTPEngineProgress {
+struct Recorder : TransferProgress {
     std::vector<unsigned long long> updates;
     int starts = 0, ends = 0;
     void StartTransfer() override { ++starts; }
