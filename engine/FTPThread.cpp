@@ -1,6 +1,7 @@
 #include "FTPThread.h"
 
 #include "EnginePreferences.h"
+#include "LocalFiles.h"
 #include "platform/core/Timer.h"
 
 #include <new>
@@ -492,29 +493,6 @@ void FTPThread::OnCreateFileList(const sFTPEvent& request) {
     }
     SetStatus(kConnected);
     PostMessage(kMsgFileList);
-}
-
-bool FTPThread::LocalPathBelow(const std::string& folder, const std::string& name,
-                               std::string& path) {
-    if (name.empty() || folder.empty())
-        return false;
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = name.find('/', start);
-        const std::string part =
-            name.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (part.empty() || part == "." || part == ".." ||
-            part.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
-            return false;
-        if (slash == std::string::npos)
-            break;
-        start = slash + 1;
-    }
-    path = folder;
-    if (path.back() != '/')
-        path += '/';
-    path += name;
-    return true;
 }
 
 void FTPThread::OnDownload(const sFTPEvent& request) {

@@ -4,6 +4,7 @@
 
 #include "ASCIIConvert.h"
 #include "FTPEngineTexts.h"
+#include "LocalFiles.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -89,20 +90,6 @@ std::string FolderOf(const std::string& path) {
 std::string NameOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A new, private file beside `destination` that the download goes into.
-int CreateBeside(const std::string& destination, std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    const std::string stem = FolderOf(destination) + "/." + NameOf(destination) + ".zarvel-part-" +
-                             std::to_string(::getpid()) + "-";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path = stem + std::to_string(counter.fetch_add(1));
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
 }
 
 } // namespace
@@ -308,62 +295,50 @@ bool FTPEngine::FinishAbortedTransfer(bool reset) {
 
 namespace {
 
-// The local side of a download: a file beside the destination that replaces
-// it once complete, or the destination itself when resuming.
-struct DownloadTarget {
-    std::string destination;
-    std::string partial; // empty when writing in place
-    bool destinationExisted = false;
-    int fd = -1;
-
-    ~DownloadTarget() {
-        if (fd >= 0)
-            ::close(fd);
-        if (!partial.empty())
-            ::unlink(partial.c_str());
-    }
+// The local side of a download: a replacement written beside the
+// destination, or the destination itself when resuming.
+class DownloadTarget {
+public:
+    explicit DownloadTarget(const std::string& destination) : mReplacement(destination) {}
+    ~DownloadTarget() { CloseInPlace(); }
 
     bool Open(uint64_t offset) {
-        if (offset > 0) {
-            fd = ::open(destination.c_str(), O_WRONLY | O_CLOEXEC);
-            if (fd < 0)
-                return false;
-            // Whatever lies past the offset is what the server sends again.
-            return ::ftruncate(fd, static_cast<off_t>(offset)) == 0 &&
-                   ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
-        }
-        fd = CreateBeside(destination, partial);
-        if (fd < 0)
-            partial.clear();
-        return fd >= 0;
+        mResuming = offset > 0;
+        if (!mResuming)
+            return mReplacement.Create();
+        mInPlace = ::open(mReplacement.Destination().c_str(), O_WRONLY | O_CLOEXEC);
+        if (mInPlace < 0)
+            return false;
+        // Whatever lies past the offset is what the server sends again.
+        return ::ftruncate(mInPlace, static_cast<off_t>(offset)) == 0 &&
+               ::lseek(mInPlace, static_cast<off_t>(offset), SEEK_SET) >= 0;
     }
-
-    bool Close() {
-        const int held = fd;
-        fd = -1;
-        return held < 0 || ::close(held) == 0;
+    int Descriptor() const { return mResuming ? mInPlace : mReplacement.Descriptor(); }
+    const std::string& WrittenPath() const {
+        return mResuming ? mReplacement.Destination() : mReplacement.PartPath();
     }
-
+    bool Close() { return mResuming ? CloseInPlace() : mReplacement.Close(); }
+    bool Commit() { return mResuming ? CloseInPlace() : mReplacement.Commit(); }
     // A download that did not complete: a file that stood at the destination
     // stays as it was; where none stood, what arrived is kept there so that
     // the download can be resumed later.
-    void KeepPartial(uint64_t received) {
-        Close();
-        if (!partial.empty() && !destinationExisted && received > 0 &&
-            ::rename(partial.c_str(), destination.c_str()) == 0)
-            partial.clear();
+    void KeepPartial() {
+        if (mResuming)
+            CloseInPlace();
+        else
+            mReplacement.KeepPartial();
     }
 
-    bool Commit() {
-        if (!Close())
-            return false;
-        if (partial.empty())
-            return true;
-        if (::rename(partial.c_str(), destination.c_str()) != 0)
-            return false;
-        partial.clear();
-        return true;
+private:
+    bool CloseInPlace() {
+        const int held = mInPlace;
+        mInPlace = -1;
+        return held < 0 || ::close(held) == 0;
     }
+
+    LocalReplacement mReplacement;
+    int mInPlace = -1;
+    bool mResuming = false;
 };
 
 } // namespace
@@ -380,13 +355,12 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
     if (!SendTYPE(ascii))
         return AbortedOrFailed();
 
-    DownloadTarget target;
-    target.destination = destination;
+    DownloadTarget target(destination);
     struct stat existing {};
-    target.destinationExisted = ::stat(destination.c_str(), &existing) == 0;
+    const bool destinationExisted = ::stat(destination.c_str(), &existing) == 0;
     // Resume only onto a regular file that holds at least the offset;
     // anything else would leave a hole or garbage before the new bytes.
-    if (offset > 0 && (!target.destinationExisted || !S_ISREG(existing.st_mode) ||
+    if (offset > 0 && (!destinationExisted || !S_ISREG(existing.st_mode) ||
                        static_cast<uint64_t>(existing.st_size) < offset))
         offset = 0;
 
@@ -404,7 +378,7 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
         uint32_t length = kTransferBuffer;
         const bool more = mData.RetrieveData(buffer.get(), length);
         if (length > 0) {
-            if (!WriteAll(target.fd, buffer.get(), length)) {
+            if (!WriteAll(target.Descriptor(), buffer.get(), length)) {
                 writeFailed = true;
                 break;
             }
@@ -418,14 +392,14 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
     if (mAbort.load()) {
         mData.Disconnect();
         EndTransfer();
-        target.KeepPartial(count);
+        target.KeepPartial();
         return FinishAbortedTransfer(false);
     }
     if (writeFailed || mData.Failed()) {
         const bool timedOut = mData.TimedOut();
         mData.Disconnect();
         EndTransfer();
-        target.KeepPartial(count);
+        target.KeepPartial();
         if (writeFailed)
             return AbandonTransfer("Could not write the local file", false);
         return AbandonTransfer(timedOut ? kTimedOut : "The connection was lost during the transfer",
@@ -434,12 +408,12 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
     mData.Disconnect();
     EndTransfer();
     if (!WaitResponse(mLastResponse)) {
-        target.KeepPartial(count);
+        target.KeepPartial();
         return AbortedOrFailed();
     }
     const int code = GetResponseCode();
     if (code != 226 && code != 250) {
-        target.KeepPartial(count);
+        target.KeepPartial();
         return false;
     }
     // An end of stream looks the same whether the file was complete or the
@@ -447,7 +421,7 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
     // line ends change the count).
     const int64_t expected = expectedSize >= 0 ? expectedSize : announced;
     if (!ascii && expected >= 0 && static_cast<int64_t>(offset + count) < expected) {
-        target.KeepPartial(count);
+        target.KeepPartial();
         mLastResponse = "The transfer ended early: " + std::to_string(offset + count) + " of " +
                         std::to_string(expected) + " bytes arrived";
         return false;
@@ -455,7 +429,7 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
     if (!target.Close())
         return Fail("Could not write the local file");
     if (ascii) {
-        const std::string& converted = target.partial.empty() ? destination : target.partial;
+        const std::string& converted = target.WrittenPath();
         ASCIIConvert convert(NameOf(converted).c_str(), FolderOf(converted));
         convert.ConvertAfterDownload(); // unconverted text is still the file's text
     }

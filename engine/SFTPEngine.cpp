@@ -1,6 +1,7 @@
 #include "SFTPEngine.h"
 
 #include "FTPDateManager.h"
+#include "LocalFiles.h"
 #include "platform/core/Folders.h"
 #include "platform/core/Timer.h"
 
@@ -428,27 +429,17 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
     if (offset > 0 &&
         (!exists || !S_ISREG(existing.st_mode) || static_cast<uint64_t>(existing.st_size) < offset))
         offset = 0;
-    std::string partial;
-    if (exists && offset == 0) {
-        std::string pattern = localFolder + "/.zarvel-part-XXXXXX";
-        const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) {
+    // The tool fills the part file in place of the destination.
+    LocalReplacement replacement(destination);
+    const bool replacing = exists && offset == 0;
+    if (replacing) {
+        if (!replacement.Create() || !replacement.Close()) {
             mLastResponse = "Could not create local file";
             return false;
         }
-        ::close(fd);
-        ::unlink(pattern.c_str());
-        partial = pattern;
-        const std::string name = partial.substr(localFolder.size() + 1);
-        Quote(name, localQuoted);
+        const std::string& part = replacement.PartPath();
+        Quote(part.substr(part.rfind('/') + 1), localQuoted);
     }
-    struct Partial {
-        std::string path;
-        ~Partial() {
-            if (!path.empty())
-                ::unlink(path.c_str());
-        }
-    } cleanup{partial};
 
     if (offset > 0 && !SendREST(offset))
         return false;
@@ -459,12 +450,9 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
     }
     if (!ok || mAbort.load())
         return ok;
-    if (!partial.empty()) {
-        if (::rename(partial.c_str(), destination.c_str()) != 0) {
-            mLastResponse = "Could not replace the destination file";
-            return false;
-        }
-        cleanup.path.clear();
+    if (replacing && !replacement.Commit()) {
+        mLastResponse = "Could not replace the destination file";
+        return false;
     }
     return true;
 }

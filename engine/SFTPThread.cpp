@@ -1,6 +1,7 @@
 #include "SFTPThread.h"
 
 #include "FTPThread.h"
+#include "LocalFiles.h"
 
 #include <new>
 #include <sys/stat.h>
@@ -389,7 +390,7 @@ void SFTPThread::OnCreateFileList(const sSFTPEvent& request) {
 bool SFTPThread::GetRefForDest(const std::string& destination, const std::string& name,
                                std::string& folder, std::string& leaf) {
     std::string path;
-    if (!FTPThread::LocalPathBelow(destination, name, path))
+    if (!LocalPathBelow(destination, name, path))
         return false;
     const size_t slash = path.rfind('/');
     folder = path.substr(0, slash);
@@ -495,7 +496,7 @@ void SFTPThread::OnUpload(const sSFTPEvent& request) {
             // The name is a path below the local folder and below the remote
             // one at once: nothing may lead out of either.
             std::string below;
-            if (!FTPThread::LocalPathBelow(item.owner, item.name, below))
+            if (!LocalPathBelow(item.owner, item.name, below))
                 return SetError("Refused the unsafe file name \"" + item.name + "\"");
             mCurrentFile = item;
             if (!mEngine.PutFile(item.name, item.owner, ResumeOffset(item))) {
