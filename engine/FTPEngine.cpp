@@ -82,7 +82,11 @@ FTPEngine::AbortArming FTPEngine::ArmAbort() {
 }
 
 const char* FTPEngine::GetLastError() {
-    return mLastResponse.c_str();
+    // What the window shows: a reply's own final line end is no part of it.
+    mLastError = mLastResponse;
+    while (!mLastError.empty() && (mLastError.back() == '\n' || mLastError.back() == '\r'))
+        mLastError.pop_back();
+    return mLastError.c_str();
 }
 
 int FTPEngine::GetResponseCode() {
@@ -125,6 +129,7 @@ void FTPEngine::CloseControl() {
     mUp.store(false);
     mInput.clear();
     mInputStart = 0;
+    mType = 0;
 }
 
 bool FTPEngine::SetTimeout(int seconds) {
@@ -208,6 +213,11 @@ bool FTPEngine::SendCommand(const std::string& command) {
         return Fail(kDisconnected);
     if (!DrainStaleInput())
         return Fail(kDisconnected);
+    // A new TYPE, a new login or a reinitialisation leaves the type open
+    // until the server has accepted one again.
+    if (command.rfind("TYPE ", 0) == 0 || command.rfind("USER ", 0) == 0 ||
+        command.rfind("REIN", 0) == 0)
+        mType = 0;
     const std::string text = command + "\r\n";
     if (!mControl.SendData(text.data(), static_cast<uint32_t>(text.size()))) {
         CloseControl();
@@ -224,8 +234,10 @@ bool FTPEngine::SendCommandWithReply(const std::string& command, std::string& re
     reply.clear();
     if (!SendCommand(command))
         return mUp.load() ? Fail(kCouldNotSend) : Fail(kDisconnected);
+    // The reader's own reason (a time-out, a hang-up, a reply too long) says
+    // more than a general one.
     if (!WaitResponse(reply))
-        return Fail(kNoResponse);
+        return mLastResponse.empty() ? Fail(kNoResponse) : false;
     return true;
 }
 
@@ -244,8 +256,10 @@ bool FTPEngine::ReceiveLine(std::string& line, int timeoutMs) {
             }
             return true;
         }
-        if (mInput.size() - mInputStart > kMaxReplyLine)
+        if (mInput.size() - mInputStart > kMaxReplyLine) {
+            mLineFailure = kReplyTooLong;
             return false;
+        }
         if (mInputStart > 0) {
             mInput.erase(0, mInputStart);
             mInputStart = 0;
@@ -318,7 +332,7 @@ bool FTPEngine::WaitResponseWithin(std::string& reply, int timeoutMs) {
         }
         if (text.size() + line.size() > kMaxReply) {
             CloseControl();
-            return Fail(kTimedOut);
+            return Fail(kReplyTooLong);
         }
         text += line;
         if (code.empty()) {
@@ -437,7 +451,14 @@ bool FTPEngine::SendREST(uint64_t offset) {
 }
 
 bool FTPEngine::SendTYPE(bool ascii) {
-    return Expect(ascii ? "TYPE A" : "TYPE I", {200});
+    if (!Expect(ascii ? "TYPE A" : "TYPE I", {200}))
+        return false;
+    mType = ascii ? 'A' : 'I';
+    return true;
+}
+
+bool FTPEngine::UseType(bool ascii) {
+    return mType == (ascii ? 'A' : 'I') || SendTYPE(ascii);
 }
 
 bool FTPEngine::SendNOOP() {

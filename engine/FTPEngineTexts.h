@@ -17,5 +17,6 @@ inline constexpr char kSendFailed[] = "Could not send data";
 inline constexpr char kBadCharacter[] = "A name or path holds a line break or NUL character";
 inline constexpr char kAborted[] = "Transfer aborted";
 inline constexpr char kServerClosed[] = "The server closed the connection";
+inline constexpr char kReplyTooLong[] = "The server's reply was too long";
 
 } // namespace ftptext

@@ -306,8 +306,7 @@ bool FTPThread::Refused() {
 void FTPThread::OnConnect(const sFTPEvent& request) {
     mBookmark = request.bookmark;
     SetStatus("Connecting...");
-    const int port = mBookmark.port > 0 ? mBookmark.port : 21;
-    if (!mEngine.Connect(mBookmark.host, port, mTimeout.load()))
+    if (!mEngine.Connect(mBookmark.host, mBookmark.port, mTimeout.load()))
         return ReportEngineError();
     SetStatus("Authenticating...");
     if (!mEngine.Authenticate(mBookmark.username, mBookmark.password, mBookmark.account))

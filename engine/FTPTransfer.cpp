@@ -163,6 +163,7 @@ void FTPEngine::AbortTransfer() {
 }
 
 void FTPEngine::StartTransfer() {
+    mProgressPending = false;
     if (mParent)
         mParent->StartTransfer();
 }
@@ -176,11 +177,24 @@ void FTPEngine::UpdateProgress(unsigned long long bytes) {
     const uint32_t now = CurrentTicks();
     if (mLastProgressTick == 0)
         mLastProgressTick = now;
-    if (now - mLastProgressTick <= 9)
+    if (now - mLastProgressTick <= 9) {
+        mProgressPending = true;
+        mPendingBytes = bytes;
         return;
-    mLastProgressTick = now;
+    }
+    ReportProgress(bytes);
+}
+
+void FTPEngine::ReportProgress(unsigned long long bytes) {
+    mLastProgressTick = CurrentTicks();
+    mProgressPending = false;
     if (mParent)
         mParent->UpdateProgress(bytes);
+}
+
+void FTPEngine::ReportBeforeStall(bool sending) {
+    if (mProgressPending && !mData.WaitReady(sending, kStallReportMs))
+        ReportProgress(mPendingBytes);
 }
 
 bool FTPEngine::OpenDataConnection(Kind kind, const std::string& name, bool passive,
@@ -352,7 +366,7 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
     if (!buffer)
         return Fail(kNoBuffer);
     StartTransfer();
-    if (!SendTYPE(ascii))
+    if (!UseType(ascii))
         return AbortedOrFailed();
 
     DownloadTarget target(destination);
@@ -375,6 +389,7 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
     uint64_t count = 0;
     bool writeFailed = false;
     for (;;) {
+        ReportBeforeStall(false);
         uint32_t length = kTransferBuffer;
         const bool more = mData.RetrieveData(buffer.get(), length);
         if (length > 0) {
@@ -470,7 +485,7 @@ bool FTPEngine::PutFile(const std::string& remote, const std::string& source, ui
     if (!buffer)
         return Fail(kNoBuffer);
     StartTransfer();
-    if (!SendTYPE(ascii))
+    if (!UseType(ascii))
         return AbortedOrFailed();
     if (!OpenDataConnection(Kind::kStore, remote, passive, offset, nullptr))
         return AbortedOrFailed();
@@ -495,6 +510,7 @@ bool FTPEngine::PutFile(const std::string& remote, const std::string& source, ui
             break;
         }
         uint32_t length = static_cast<uint32_t>(got);
+        ReportBeforeStall(true);
         if (!mData.SendData(buffer.get(), length)) {
             failure = mData.TimedOut() ? kTimedOut : kSendFailed;
             break;

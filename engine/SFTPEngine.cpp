@@ -11,6 +11,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -134,13 +135,16 @@ bool SFTPEngine::Quote(const std::string& text, std::string& quoted) {
         mLastResponse = kRefusedName;
         return false;
     }
-    quoted = "\"";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
     for (char c : text) {
         if (c == '"' || c == '\\')
-            quoted += '\\';
-        quoted += c;
+            out += '\\';
+        out += c;
     }
-    quoted += '"';
+    out += '"';
+    quoted = std::move(out);
     return true;
 }
 
@@ -326,7 +330,7 @@ void SFTPEngine::AbortTransfer() {
 }
 
 void SFTPEngine::StartTransfer() {
-    mLastProgressTick = 0;
+    // The throttle runs across files, as the FTP engine's does.
     if (mParent)
         mParent->StartTransfer();
 }
@@ -390,6 +394,16 @@ bool SFTPEngine::ReadTransfer(const char* ignored) {
     }
 }
 
+bool SFTPEngine::RunTransfer(const std::string& command, const char* ignored) {
+    // The end of a transfer is told only for one that began: a command the
+    // tool never took moved nothing.
+    if (!Send(command))
+        return false;
+    const bool ok = ReadTransfer(ignored);
+    EndTransfer();
+    return ok;
+}
+
 namespace {
 struct TransferScope {
     std::atomic<bool>& flag;
@@ -402,10 +416,6 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
                          const std::string& localName, uint64_t offset) {
     mAbort.store(false);
     StartTransfer();
-    struct End {
-        SFTPEngine* engine;
-        ~End() { engine->EndTransfer(); }
-    } end{this};
 
     struct stat folder {};
     if (::stat(localFolder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
@@ -446,7 +456,7 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
     bool ok;
     {
         TransferScope running(mInTransfer);
-        ok = Send("get " + remoteQuoted + " " + localQuoted) && ReadTransfer("Fetching");
+        ok = RunTransfer("get " + remoteQuoted + " " + localQuoted, "Fetching");
     }
     if (!ok || mAbort.load())
         return ok;
@@ -460,10 +470,6 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
 bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder, uint64_t offset) {
     mAbort.store(false);
     StartTransfer();
-    struct End {
-        SFTPEngine* engine;
-        ~End() { engine->EndTransfer(); }
-    } end{this};
 
     struct stat folder {};
     if (::stat(localFolder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
@@ -480,7 +486,7 @@ bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder
     if (offset > 0 && !SendREST(offset))
         return false;
     TransferScope running(mInTransfer);
-    return Send("put " + quoted + " " + quoted) && ReadTransfer("Uploading");
+    return RunTransfer("put " + quoted + " " + quoted, "Uploading");
 }
 
 bool SFTPEngine::GetModTime(const std::string& path, DateTimeRec& date) {
@@ -505,8 +511,7 @@ bool SFTPEngine::GetModTime(const std::string& path, DateTimeRec& date) {
         return Failed(prompt);
     FTPDateManager parsed;
     if (!parsed.FromCompleteUnixString(line.c_str())) {
-        // The tool's own complaint says more than a word about the format.
-        mLastResponse = StartsWith(line, "Couldn't") ? line : "Bad date format from server";
+        mLastResponse = "Bad date format from server";
         return false;
     }
     parsed.GetDateRec(date);

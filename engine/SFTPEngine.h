@@ -75,6 +75,7 @@ private:
     bool Send(const std::string& command);
     bool Failed(SFTPErr error);
     bool ReadTransfer(const char* ignored);
+    bool RunTransfer(const std::string& command, const char* ignored);
 
     std::string mLastResponse;
     int32_t mTimeout = 30;

@@ -245,8 +245,7 @@ void SFTPThread::EndTransfer() {
 void SFTPThread::OnConnect(const sSFTPEvent& request) {
     const sBookMarkData& bookmark = request.bookmark;
     SetStatus("Connecting and authenticating...");
-    const int port = bookmark.port == 0 ? 22 : bookmark.port;
-    if (!mEngine.Connect(bookmark.host, port, bookmark.username, bookmark.password, 30))
+    if (!mEngine.Connect(bookmark.host, bookmark.port, bookmark.username, bookmark.password, 30))
         return ReportEngineError();
     if (!bookmark.dir.empty()) {
         SetStatus(kChangingDirectory);
