@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPoint>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -81,6 +82,12 @@ uint32_t View::GetCommand() const {
     if (!mWidget)
         return 0;
     return StringToCode(mWidget->property("command").toString().toStdString());
+}
+
+void View::SetCommand(uint32_t command) {
+    if (mWidget)
+        mWidget->setProperty("command",
+                             command ? QString::fromStdString(CodeToString(command)) : QString());
 }
 
 void View::SetEnabled(bool enabled) {
@@ -373,10 +380,17 @@ void ProgressBar::SetIndeterminate(bool on) {
     auto* bar = qobject_cast<QProgressBar*>(mWidget);
     if (!bar)
         return;
-    if (on)
+    // Qt shows a busy bar for the range 0-0; the range set before comes back
+    // when the bar is determinate again.
+    if (on) {
+        if (bar->maximum() != 0 || bar->minimum() != 0)
+            bar->setProperty("ppxRange", QPoint(bar->minimum(), bar->maximum()));
         bar->setRange(0, 0);
-    else if (bar->maximum() == 0)
-        bar->setRange(0, 100);
+    } else if (bar->maximum() == 0 && bar->minimum() == 0) {
+        QVariant range = bar->property("ppxRange");
+        QPoint r = range.isValid() ? range.toPoint() : QPoint(0, 100);
+        bar->setRange(r.x(), r.y());
+    }
 }
 
 // Radio group ---------------------------------------------------------------

@@ -39,6 +39,7 @@ public:
     uint32_t GetSignature() const { return mSignature; }
     // The command the control sends (its "command" property), 0 when none.
     uint32_t GetCommand() const;
+    void SetCommand(uint32_t command);
 
     void Enable() { SetEnabled(true); }
     void Disable() { SetEnabled(false); }
