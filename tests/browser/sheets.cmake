@@ -10,3 +10,13 @@ zarvel_test(browser_sheets_test
     LABELS unit
     ENV ${sheets_env}
     TIMEOUT 120)
+
+# Every sheet and the toolbar for real under a virtual display; the pictures
+# go to screenshots/ in the build folder.
+add_executable(browser_sheets_screenshot sheets_screenshot.cpp)
+target_link_libraries(browser_sheets_screenshot PRIVATE zarvel_sheets)
+add_test(NAME browser_sheets_screenshot
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/sheets_screenshot.sh
+            $<TARGET_FILE:browser_sheets_screenshot> ${CMAKE_BINARY_DIR})
+set_tests_properties(browser_sheets_screenshot PROPERTIES TIMEOUT 120
+    ENVIRONMENT "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
