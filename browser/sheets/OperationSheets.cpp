@@ -193,6 +193,7 @@ void DeleteSheet::FinishInit() {
     PPx::SysWindow window = GetSysWindow();
     mItemText = NibStaticText::CreatePPxView(window, 'ITEM');
     mBar = NibProgressBar::CreatePPxView(window, 'PROG');
+    mItemText->SetMiddleTruncation();
     mBar->SetMinValue(0);
     mBar->SetMaxValue(mCount);
     mBar->SetIndeterminate(true);

@@ -117,6 +117,7 @@ void TransferSheet::FinishInit() {
     mTotalRateText = NibStaticText::CreatePPxView(window, 'AFSP');
     mCancelButton = NibPushButton::CreatePPxView(window, 'cncl');
 
+    mNameText->SetMiddleTruncation();
     for (NibProgressBar* bar : {mFileBar, mTotalBar}) {
         bar->SetMinValue(0);
         bar->SetMaxValue(100);

@@ -30,9 +30,8 @@ TEST_F(OperationSheets, ActionSheetAnswersTheTextOrCancels) {
     EXPECT_EQ(Control(sheet.get(), 'edit')->GetText(), "old.txt");
 
     // Unchanged, OK gives the initial text back.
-    uint32_t result = RunWith(sheet.get(), mOwner, [](ActionSheet* s) {
-        ClickControl(s->GetSysWindow(), 'okok');
-    });
+    uint32_t result = RunWith(sheet.get(), mOwner,
+                              [](ActionSheet* s) { ClickControl(s->GetSysWindow(), 'okok'); });
     EXPECT_EQ(result, 'ok  ');
     std::string text;
     sheet->GetData(text);

@@ -20,3 +20,11 @@ add_test(NAME browser_sheets_screenshot
             $<TARGET_FILE:browser_sheets_screenshot> ${CMAKE_BINARY_DIR})
 set_tests_properties(browser_sheets_screenshot PROPERTIES TIMEOUT 120
     ENVIRONMENT "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
+
+# What the window layer offers the toolbar and the sheets.
+zarvel_test(browser_sheets_layer_test
+    SOURCES sheets_layer_test.cpp
+    LIBS zarvel_sheets
+    LABELS unit
+    ENV ${sheets_env}
+    TIMEOUT 120)

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,8 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace PPx {
 
@@ -260,6 +263,65 @@ void EditUnicodeText::SetPassword(bool hidden) {
 
 bool StaticText::Accepts(const QWidget* widget) const {
     return qobject_cast<const QLabel*>(widget);
+}
+
+namespace {
+
+// Fits a label's whole text to its width again whenever that changes.
+class MiddleTruncation : public QObject {
+public:
+    explicit MiddleTruncation(QLabel* label) : QObject(label), mWhole(label->text()) {
+        label->installEventFilter(this);
+    }
+    std::string Whole() const { return mWhole.toStdString(); }
+    void SetWhole(const std::string& text) {
+        mWhole = QString::fromStdString(text);
+        Apply();
+    }
+    void Apply() {
+        auto* label = static_cast<QLabel*>(parent());
+        const QString& whole = mWhole;
+        label->setText(label->fontMetrics().elidedText(whole, Qt::ElideMiddle,
+                                                       std::max(label->contentsRect().width(), 1)));
+        label->setToolTip(label->text() == whole ? QString() : whole);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == parent() && event->type() == QEvent::Resize)
+            Apply();
+        return false;
+    }
+
+private:
+    QString mWhole;
+};
+
+} // namespace
+
+void StaticText::SetMiddleTruncation() {
+    auto* label = qobject_cast<QLabel*>(mWidget);
+    if (!label || mTruncation)
+        return;
+    label->setWordWrap(false);
+    label->setTextFormat(Qt::PlainText);
+    // The text follows the width, not the other way round.
+    label->setSizePolicy(QSizePolicy::Ignored, label->sizePolicy().verticalPolicy());
+    auto* truncation = new MiddleTruncation(label);
+    mTruncation = truncation;
+    truncation->Apply();
+}
+
+std::string StaticText::GetText() const {
+    return mTruncation ? static_cast<MiddleTruncation*>(mTruncation)->Whole() : View::GetText();
+}
+
+void StaticText::SetText(const std::string& text) {
+    if (!mTruncation) {
+        View::SetText(text);
+        return;
+    }
+    static_cast<MiddleTruncation*>(mTruncation)->SetWhole(text);
 }
 
 bool TextView::Accepts(const QWidget* widget) const {
