@@ -3,6 +3,7 @@
 #include "BrowseToolBar.h"
 #include "sheets_testing.h"
 
+#include <functional>
 #include <vector>
 
 using namespace sheetstest;
@@ -112,13 +113,13 @@ TEST_F(ToolBar, EnablingEachItemAndAboutAlwaysOn) {
     for (const std::string& id : kCommandItems)
         EXPECT_TRUE(bar.IsItemEnabled(id)) << id;
 
-    void (BrowseToolBar::*enable[])(bool) = {
-        &BrowseToolBar::EnableDownload,  &BrowseToolBar::EnableUpload,
-        &BrowseToolBar::EnableDelete,    &BrowseToolBar::EnablePerms,
-        &BrowseToolBar::EnableRefresh,   &BrowseToolBar::EnableCreateFolder,
-        &BrowseToolBar::EnableGotoFolder};
+    const std::vector<std::function<void(bool)>> enable = {
+        [&](bool on) { bar.EnableDownload(on); },  [&](bool on) { bar.EnableUpload(on); },
+        [&](bool on) { bar.EnableDelete(on); },    [&](bool on) { bar.EnablePerms(on); },
+        [&](bool on) { bar.EnableRefresh(on); },   [&](bool on) { bar.EnableCreateFolder(on); },
+        [&](bool on) { bar.EnableGotoFolder(on); }};
     for (size_t i = 0; i < kCommandItems.size(); ++i) {
-        (bar.*enable[i])(false);
+        enable[i](false);
         for (size_t j = 0; j < kCommandItems.size(); ++j)
             EXPECT_EQ(bar.IsItemEnabled(kCommandItems[j]), j > i) << kCommandItems[j];
         EXPECT_TRUE(bar.IsItemEnabled(kAboutItemID));
