@@ -21,10 +21,12 @@ add_test(NAME browser_sheets_screenshot
 set_tests_properties(browser_sheets_screenshot PROPERTIES TIMEOUT 120
     ENVIRONMENT "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
 
-# What the window layer offers the toolbar and the sheets.
+# What the window layer offers the toolbar and the sheets (looked at through
+# the widgets themselves).
+find_package(Qt6 REQUIRED COMPONENTS Widgets)
 zarvel_test(browser_sheets_layer_test
     SOURCES sheets_layer_test.cpp
-    LIBS zarvel_sheets
+    LIBS zarvel_sheets Qt6::Widgets
     LABELS unit
     ENV ${sheets_env}
     TIMEOUT 120)
