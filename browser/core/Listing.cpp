@@ -108,7 +108,7 @@ bool FinishUnixLike(Fields& f) {
     return !f.name.empty();
 }
 
-void Append(std::vector<sFileData>& out, const Fields& f) {
+void AppendRecord(std::vector<sFileData>& out, const Fields& f) {
     sFileData& r = out.emplace_back();
     r.permissions.assign(f.permissions);
     r.linkCount.assign(f.linkCount);
@@ -127,7 +127,8 @@ bool StartsUnixLike(std::string_view line) {
     return line[0] == '-' || line[0] == 'd' || line[0] == 'l';
 }
 
-void ParseUnixLine(std::string_view line, std::vector<sFileData>& out) {
+// Each line parser hands the fields of an accepted line to `sink`.
+template <typename Sink> void ParseUnixLine(std::string_view line, Sink& sink) {
     if (!StartsUnixLike(line))
         return; // "total" lines, banners
     Tokens tokens(line);
@@ -150,10 +151,10 @@ void ParseUnixLine(std::string_view line, std::vector<sFileData>& out) {
     if (f.name.empty())
         return;
     if (FinishUnixLike(f))
-        Append(out, f);
+        sink(f);
 }
 
-void ParseMacLine(std::string_view line, std::vector<sFileData>& out) {
+template <typename Sink> void ParseMacLine(std::string_view line, Sink& sink) {
     if (!StartsUnixLike(line))
         return;
     Tokens tokens(line);
@@ -169,14 +170,14 @@ void ParseMacLine(std::string_view line, std::vector<sFileData>& out) {
     if (f.name.empty())
         return;
     if (FinishUnixLike(f))
-        Append(out, f);
+        sink(f);
 }
 
 bool IsNTLine(std::string_view line) {
     return line.size() >= 9 && line[2] == '-' && line[5] == '-' && line[8] == ' ';
 }
 
-void ParseNTLine(std::string_view line, std::vector<sFileData>& out) {
+template <typename Sink> void ParseNTLine(std::string_view line, Sink& sink) {
     Tokens tokens(line);
     std::string_view date, time, sizeOrDir;
     if (!tokens.Next(date) || !tokens.Next(time) || !tokens.Next(sizeOrDir))
@@ -200,7 +201,7 @@ void ParseNTLine(std::string_view line, std::vector<sFileData>& out) {
         f.linkCount = "?";
         f.sizeText = sizeOrDir;
     }
-    Append(out, f);
+    sink(f);
 }
 
 // Listing dates, read as FTPDateManager::FromUnknownFormat reads them but with
@@ -210,30 +211,32 @@ public:
     ListingDates() {
         const std::time_t moment = std::time(nullptr);
         localtime_r(&moment, &mNow);
-        mNowRecord = FTPDateManager::LocalNow();
-        mNowRecord.GetDateRec(mNowRec);
+        FTPDateManager::LocalNow().GetDateRec(mNowRec);
     }
 
-    // The date of a record; the current local date and time when it has none.
-    DateTimeRec Date(const sFileData& r) const {
+    // The date of a record's three date columns; the current local date and
+    // time when they hold none.
+    DateTimeRec Date(std::string_view day, std::string_view month,
+                     std::string_view timeOrYear) const {
         DateTimeRec date;
-        if (r.day.find("stat") != std::string::npos) {
+        if (day.find("stat") != std::string_view::npos) {
             // Seconds since 1970: rare, left to the full parser.
             FTPDateManager parsed;
-            if (parsed.FromUnknownFormat(r.day, r.month, r.timeOrYear)) {
+            if (parsed.FromUnknownFormat(std::string(day), std::string(month),
+                                         std::string(timeOrYear))) {
                 parsed.GetDateRec(date);
                 return date;
             }
             return mNowRec;
         }
-        if (FromPC(r, date) || FromUnix(r, date))
+        if (FromPC(day, month, timeOrYear, date) || FromUnix(day, month, timeOrYear, date))
             return date;
         return mNowRec;
     }
 
 private:
     // Digit strings saturate far above any field's range.
-    static int64_t DigitValue(const std::string& text) {
+    static int64_t DigitValue(std::string_view text) {
         int64_t value = 0;
         for (char c : text) {
             value = value * 10 + (c - '0');
@@ -243,7 +246,8 @@ private:
         return value;
     }
 
-    static int DayValue(const std::string& text) {
+    // 1-31, or 0 when the text is no day of the month.
+    static int DayValue(std::string_view text) {
         if (!AllDigits(text))
             return 0;
         const int64_t value = DigitValue(text);
@@ -251,15 +255,16 @@ private:
     }
 
     // Numeric dates: day, month, year of two or four digits.
-    bool FromPC(const sFileData& r, DateTimeRec& date) const {
-        const int day = DayValue(r.day);
-        if (day == 0 || !AllDigits(r.month))
+    bool FromPC(std::string_view dayText, std::string_view monthText, std::string_view yearText,
+                DateTimeRec& date) const {
+        const int day = DayValue(dayText);
+        if (day == 0 || !AllDigits(monthText))
             return false;
-        const int64_t month = DigitValue(r.month);
-        if (month < 1 || month > 12 || !AllDigits(r.timeOrYear))
+        const int64_t month = DigitValue(monthText);
+        if (month < 1 || month > 12 || !AllDigits(yearText))
             return false;
-        int64_t year = DigitValue(r.timeOrYear);
-        if (r.timeOrYear.size() <= 2) {
+        int64_t year = DigitValue(yearText);
+        if (yearText.size() <= 2) {
             const int64_t century = (static_cast<int64_t>(mNow.tm_year) + 1900) / 100 * 100;
             year += year > 50 ? century - 100 : century;
         }
@@ -273,28 +278,30 @@ private:
     }
 
     // Month names with a year or a time of day.
-    bool FromUnix(const sFileData& r, DateTimeRec& date) const {
-        static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-        const int day = DayValue(r.day);
+    bool FromUnix(std::string_view dayText, std::string_view monthText, std::string_view thirdText,
+                  DateTimeRec& date) const {
+        static constexpr std::string_view kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+        const int day = DayValue(dayText);
         if (day == 0)
             return false;
         int month = 0;
         for (int i = 0; i < 12 && month == 0; ++i)
-            if (r.month == kMonths[i])
+            if (monthText == kMonths[i])
                 month = i + 1;
         if (month == 0)
             return false;
         int64_t year = 0;
-        if (r.timeOrYear.find(':') == std::string::npos) {
+        if (thirdText.find(':') == std::string_view::npos) {
             // Like atoi, refusing what a 16-bit year cannot hold.
-            const char* p = r.timeOrYear.c_str();
-            while (*p == ' ' || *p == '\t')
+            const char* p = thirdText.data();
+            const char* const end = p + thirdText.size();
+            while (p < end && (*p == ' ' || *p == '\t'))
                 ++p;
             bool negative = false;
-            if (*p == '+' || *p == '-')
+            if (p < end && (*p == '+' || *p == '-'))
                 negative = *p++ == '-';
-            for (; *p >= '0' && *p <= '9'; ++p) {
+            for (; p < end && *p >= '0' && *p <= '9'; ++p) {
                 year = year * 10 + (*p - '0');
                 if (year > std::numeric_limits<int16_t>::max())
                     return false;
@@ -316,12 +323,11 @@ private:
     }
 
     std::tm mNow{};
-    FTPDateManager mNowRecord;
     DateTimeRec mNowRec;
 };
 
 // Leading decimal digits; 0 when there are none or they overflow.
-uint64_t SizeValue(const std::string& text) {
+uint64_t SizeValue(std::string_view text) {
     uint64_t value = 0;
     for (char c : text) {
         if (c < '0' || c > '9')
@@ -334,83 +340,114 @@ uint64_t SizeValue(const std::string& text) {
     return value;
 }
 
-// Records may be moved from when the caller no longer needs them.
-template <typename Records> void Convert(Records&& records, std::vector<sFileInfo>& out) {
-    out.clear();
-    out.reserve(records.size());
-    const ListingDates dates;
-    for (auto& r : records) {
-        if (IsDotName(r.name))
-            continue;
-        sFileInfo& item = out.emplace_back();
-        item.size = SizeValue(r.sizeText);
-        item.modDate = dates.Date(r);
-        if (!r.permissions.empty()) {
-            item.isFolder = r.permissions[0] == 'd';
-            item.permissions.assign(r.permissions, 1);
-        }
-        item.isLink = (r.flags & kFileDataLink) != 0;
-        if constexpr (std::is_rvalue_reference_v<Records&&>) {
-            item.name = std::move(r.name);
-            item.owner = std::move(r.owner);
-            item.group = std::move(r.group);
-        } else {
-            item.name = r.name;
-            item.owner = r.owner;
-            item.group = r.group;
-        }
+// One item from a record's fields, or from the fields of a line straight
+// away when no record is wanted.
+void AppendItem(std::vector<sFileInfo>& out, const ListingDates& dates,
+                std::string_view permissions, std::string_view owner, std::string_view group,
+                std::string_view sizeText, std::string_view month, std::string_view day,
+                std::string_view timeOrYear, std::string_view name, uint32_t flags) {
+    if (IsDotName(name))
+        return;
+    sFileInfo& item = out.emplace_back();
+    item.name.assign(name);
+    item.size = SizeValue(sizeText);
+    item.modDate = dates.Date(day, month, timeOrYear);
+    if (!permissions.empty()) {
+        item.isFolder = permissions[0] == 'd';
+        item.permissions.assign(permissions.substr(1));
     }
+    item.owner.assign(owner);
+    item.group.assign(group);
+    item.isLink = (flags & kFileDataLink) != 0;
 }
 
-} // namespace
+// Sinks for the line parsers: records, or items without records between.
+struct RecordSink {
+    std::vector<sFileData>& out;
+    void operator()(const Fields& f) { AppendRecord(out, f); }
+};
 
-void ParseDirUnix(const std::string& listing, std::vector<sFileData>& out) {
+struct ItemSink {
+    std::vector<sFileInfo>& out;
+    const ListingDates& dates;
+    void operator()(const Fields& f) {
+        AppendItem(out, dates, f.permissions, f.owner, f.group, f.sizeText, f.month, f.day,
+                   f.timeOrYear, f.name, f.flags);
+    }
+};
+
+template <typename Sink> void ParseUnix(std::string_view listing, Sink& sink) {
     ForEachLine(listing, [&](std::string_view line) {
-        ParseUnixLine(line, out);
+        ParseUnixLine(line, sink);
         return true;
     });
 }
 
-void ParseDirMACOS(const std::string& listing, std::vector<sFileData>& out) {
+template <typename Sink> void ParseMac(std::string_view listing, Sink& sink) {
     ForEachLine(listing, [&](std::string_view line) {
-        ParseMacLine(line, out);
+        ParseMacLine(line, sink);
         return true;
     });
 }
 
-void ParseDirNT(const std::string& listing, std::vector<sFileData>& out, int32_t& serverType) {
+template <typename Sink> void ParseNT(std::string_view listing, Sink& sink, int32_t& serverType) {
     bool switched = false;
     ForEachLine(listing, [&](std::string_view line) {
         if (!IsNTLine(line)) {
             switched = true;
             return false;
         }
-        ParseNTLine(line, out);
+        ParseNTLine(line, sink);
         return true;
     });
     if (switched) {
         // Not an NT server after all (or an error text): read it all as Unix,
         // and keep doing so on this connection.
         serverType = kServerUnix;
-        ParseDirUnix(listing, out);
+        ParseUnix(listing, sink);
     }
 }
 
-void BuildFileList(const std::string& listing, std::vector<sFileInfo>& items, int32_t& serverType) {
+} // namespace
+
+void ParseDirUnix(std::string_view listing, std::vector<sFileData>& out) {
+    RecordSink sink{out};
+    ParseUnix(listing, sink);
+}
+
+void ParseDirMACOS(std::string_view listing, std::vector<sFileData>& out) {
+    RecordSink sink{out};
+    ParseMac(listing, sink);
+}
+
+void ParseDirNT(std::string_view listing, std::vector<sFileData>& out, int32_t& serverType) {
+    RecordSink sink{out};
+    ParseNT(listing, sink, serverType);
+}
+
+// Parses and converts in one pass: the same items as ParseDir* followed by
+// FileDataToFileList, without a record per line in between.
+void BuildFileList(std::string_view listing, std::vector<sFileInfo>& items, int32_t& serverType) {
     items.clear();
     if (listing.empty())
         return;
-    std::vector<sFileData> records;
-    records.reserve(static_cast<size_t>(std::count(listing.begin(), listing.end(), '\n')) + 1);
+    const size_t lines = static_cast<size_t>(std::count(listing.begin(), listing.end(), '\n'));
+    items.reserve(lines + 1);
+    const ListingDates dates;
+    ItemSink sink{items, dates};
     if (serverType == kServerMacOS)
-        ParseDirMACOS(listing, records);
+        ParseMac(listing, sink);
     else if (serverType == kServerWindowsNT)
-        ParseDirNT(listing, records, serverType);
+        ParseNT(listing, sink, serverType);
     else
-        ParseDirUnix(listing, records);
-    Convert(std::move(records), items);
+        ParseUnix(listing, sink);
 }
 
 void FileDataToFileList(const std::vector<sFileData>& records, std::vector<sFileInfo>& out) {
-    Convert(records, out);
+    out.clear();
+    out.reserve(records.size());
+    const ListingDates dates;
+    for (const sFileData& r : records)
+        AppendItem(out, dates, r.permissions, r.owner, r.group, r.sizeText, r.month, r.day,
+                   r.timeOrYear, r.name, r.flags);
 }

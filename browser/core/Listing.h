@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One parsed listing line; every text is copied out of the line unchanged.
@@ -33,15 +34,15 @@ constexpr uint32_t kFileDataLink = 1; // the line describes a symbolic link
 
 // Each appends one record per accepted line to `out`, in line order; lines that
 // do not fit are skipped silently.
-void ParseDirUnix(const std::string& listing, std::vector<sFileData>& out);
-void ParseDirMACOS(const std::string& listing, std::vector<sFileData>& out);
+void ParseDirUnix(std::string_view listing, std::vector<sFileData>& out);
+void ParseDirMACOS(std::string_view listing, std::vector<sFileData>& out);
 // The first line that is not in NT form sets `serverType` to kServerUnix and
 // the whole listing is then parsed by ParseDirUnix into the same `out`.
-void ParseDirNT(const std::string& listing, std::vector<sFileData>& out, int32_t& serverType);
+void ParseDirNT(std::string_view listing, std::vector<sFileData>& out, int32_t& serverType);
 
 // Empties `items`, then parses `listing` with the parser of `serverType`
 // (kServerMacOS, kServerWindowsNT, anything else Unix) and converts the records.
-void BuildFileList(const std::string& listing, std::vector<sFileInfo>& items, int32_t& serverType);
+void BuildFileList(std::string_view listing, std::vector<sFileInfo>& items, int32_t& serverType);
 
 // Empties `out`, then appends one item per record except "." and "..".
 void FileDataToFileList(const std::vector<sFileData>& records, std::vector<sFileInfo>& out);
