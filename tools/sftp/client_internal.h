@@ -8,6 +8,11 @@ namespace sftptool {
 
 // How long a busy wait sleeps at most before it looks at signals again.
 constexpr int kPollMs = 100;
+// After an interrupt: how long a transfer waits for the replies in flight,
+// and a single request for its reply, before giving them up. Together well
+// within the time the program's driver grants before it ends the tool.
+constexpr long long kDrainMs = 1500;
+constexpr long long kAbandonMs = 1000;
 
 inline long long nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(

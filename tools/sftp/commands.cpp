@@ -11,6 +11,15 @@ namespace sftptool {
 
 using namespace sftp;
 
+namespace {
+
+// A server that keeps sending names must not fill the memory: a listing
+// stops with an error at this many names or bytes of names.
+constexpr size_t kMaxListNames = 200000;
+constexpr size_t kMaxListBytes = size_t(32) << 20;
+
+} // namespace
+
 void Client::execute(const std::string& command) {
     std::vector<Word> w;
     std::string error;
@@ -32,7 +41,7 @@ void Client::execute(const std::string& command) {
     } else if (verb == "cd") {
         args == 1 ? doCd(w) : usage("cd remote-folder");
     } else if (verb == "pwd") {
-        args == 0 ? mTerm.line("Remote working directory: " + mCwd) : usage("pwd");
+        args == 0 ? mTerm.line("Remote working directory: " + printable(mCwd)) : usage("pwd");
     } else if (verb == "lcd") {
         if (args != 1)
             return usage("lcd local-folder");
@@ -168,7 +177,12 @@ void Client::doLs(const std::vector<Word>& w) {
         return;
     }
     std::vector<ListEntry> entries;
+    size_t names = 0, bytes = 0;
     for (bool more = true; more;) {
+        if (interruptRequested()) {
+            error = "Interrupted";
+            break;
+        }
         Packet p(Readdir, nextId());
         p.str(handle);
         std::string reply, e;
@@ -184,9 +198,17 @@ void Client::doLs(const std::vector<Word>& w) {
             const Attributes a = r.attrs();
             if (r.ok() && !name.empty() && (all || name[0] != '.'))
                 entries.push_back(entryFrom(name, a, longName));
+            ++names;
+            bytes += name.size() + longName.size();
         }
         if (!r.ok()) {
             error = "Bad message";
+            more = false;
+        } else if (names > kMaxListNames) {
+            error = "the folder holds more than " + std::to_string(kMaxListNames) + " names";
+            more = false;
+        } else if (bytes > kMaxListBytes) {
+            error = "the listing is larger than " + std::to_string(kMaxListBytes >> 20) + " MiB";
             more = false;
         }
     }

@@ -74,10 +74,26 @@ void Client::connectionClosed() {
 // ---- the channel ----
 
 void Client::send(const char* data, size_t size) {
+    long long giveUpAt = 0;
     while (size) {
-        const int n = ssh_channel_write(mChannel, data, uint32_t(std::min<size_t>(size, 1u << 30)));
-        // The library gives up waiting for the server's window after a while
-        // and returns what it wrote; a slow server is not a lost one.
+        // No more than the server's window takes, so that the library never
+        // waits for the window itself: a server that stopped reading must not
+        // keep an interrupt from taking effect. A packet left half sent
+        // cannot be taken back, so giving up ends the session.
+        const size_t window = ssh_channel_window_size(mChannel);
+        if (window == 0) {
+            if (interruptRequested()) {
+                const long long now = nowMs();
+                if (giveUpAt == 0)
+                    giveUpAt = now + kAbandonMs;
+                else if (now >= giveUpAt)
+                    connectionClosed();
+            }
+            receive(kPollMs); // takes in the server's window adjustments
+            continue;
+        }
+        const int n =
+            ssh_channel_write(mChannel, data, uint32_t(std::min({size, window, size_t(1) << 30})));
         if (n < 0 || ssh_channel_is_closed(mChannel) || !ssh_is_connected(mSession))
             connectionClosed();
         data += n;
@@ -127,26 +143,58 @@ bool Client::request(Packet& p, uint8_t want, std::string& reply, std::string& e
     Reader head(std::string_view(bytes).substr(5, 4));
     const uint32_t id = head.u32();
     send(bytes);
-    std::string_view body;
-    while (!nextPacket(body))
-        receive(kPollMs);
-    Reader r(body);
-    const uint8_t type = r.u8();
-    if (r.u32() != id)
-        connectionClosed(); // a reply to nothing asked: the session is out of step
-    if (type == Status) {
-        const uint32_t code = r.u32();
-        if (code == Ok && want == Status)
-            return true;
-        error = statusText(code);
-        return false;
+    long long giveUpAt = 0;
+    for (;;) {
+        std::string_view body;
+        while (!nextPacket(body)) {
+            if (interruptRequested()) {
+                const long long now = nowMs();
+                if (giveUpAt == 0)
+                    giveUpAt = now + kAbandonMs;
+                if (now >= giveUpAt) {
+                    abandon(id);
+                    checkInStep();
+                    error = "Interrupted";
+                    return false;
+                }
+            }
+            receive(kPollMs);
+        }
+        Reader r(body);
+        const uint8_t type = r.u8();
+        const uint32_t replyId = r.u32();
+        if (replyId != id) {
+            if (abandonedReply(replyId))
+                continue;
+            connectionClosed(); // a reply to nothing asked: the session is out of step
+        }
+        if (type == Status) {
+            const uint32_t code = r.u32();
+            if (code == Ok && want == Status)
+                return true;
+            error = statusText(code);
+            return false;
+        }
+        if (type != want) {
+            error = "Bad message";
+            return false;
+        }
+        reply.assign(body.substr(5));
+        return true;
     }
-    if (type != want) {
-        error = "Bad message";
-        return false;
-    }
-    reply.assign(body.substr(5));
-    return true;
+}
+
+void Client::abandon(uint32_t id) {
+    mAbandoned.insert(id);
+}
+
+void Client::checkInStep() {
+    // Part of a packet that has not been completed for so long is taken for
+    // a server that broke off; a server that leaves ever more requests
+    // unanswered is not followed any further either.
+    constexpr size_t kMaxAbandoned = 64 * 1024;
+    if (mInEnd > mInStart || mAbandoned.size() > kMaxAbandoned)
+        connectionClosed();
 }
 
 void Client::startSftp() {

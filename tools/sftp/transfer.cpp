@@ -25,6 +25,8 @@ constexpr size_t kReadBatch = 16;
 // Uploads hand the channel this many requests at once.
 constexpr size_t kWriteBatch = 16;
 constexpr long long kProgressMs = 500;
+// Empty answers to one read before the server is taken to be broken.
+constexpr uint32_t kEmptyAnswers = 4;
 
 // Writes all of `size` bytes at `offset`; false with errno set on failure.
 bool writeAllAt(int fd, const char* data, size_t size, uint64_t offset) {
@@ -136,22 +138,28 @@ void Client::doGet(const std::vector<Word>& w) {
     }
 
     // Local offsets equal remote ones. Replies may come for any request in
-    // flight; a short one has its rest asked for again. Everything below the
-    // lowest offset still in flight has arrived, which is where a stopped
-    // download is cut so the local file never holds a hole.
+    // flight. A server may answer a read with fewer bytes than asked, so the
+    // rest of every short answer below the end of the file is asked for again
+    // until it arrives: the end is where the server first said so, and an end
+    // below bytes it already sent is a broken answer, never a shorter file.
+    // Everything below the lowest offset still in flight has arrived, which
+    // is where a stopped download is cut so the local file never holds a hole.
     struct Ask {
         uint64_t offset;
         uint32_t length;
+        uint32_t empties; // empty answers to this range so far
     };
     std::map<uint32_t, Ask> inFlight;
     uint64_t next = offset, done = 0, complete = offset;
-    bool eof = false, interrupted = false;
+    uint64_t end = UINT64_MAX, reached = offset;
+    long long giveUpAt = 0;
+    bool interrupted = false;
     std::string batch;
-    auto ask = [&](uint64_t at, uint32_t length) {
+    auto ask = [&](uint64_t at, uint32_t length, uint32_t empties) {
         const uint32_t id = nextId();
         Packet p(Read, id);
         batch += p.str(handle).u64(at).u32(length).finish();
-        inFlight[id] = Ask{at, length};
+        inFlight[id] = Ask{at, length, empties};
     };
     auto stopped = [&] { return interrupted || !error.empty(); };
     auto lowest = [&] {
@@ -160,16 +168,23 @@ void Client::doGet(const std::vector<Word>& w) {
             low = std::min(low, a.offset);
         return low;
     };
+    auto fail = [&](const Ask& a, const std::string& why) {
+        if (stopped())
+            return;
+        complete = std::min(lowest(), a.offset);
+        error = "Couldn't read remote file: " + why;
+    };
     startProgress();
     for (;;) {
         if (!interrupted && interruptRequested()) {
             interrupted = true;
             complete = lowest();
+            giveUpAt = nowMs() + kDrainMs;
         }
         // Asked for in groups: fewer, fuller packets for both ends.
         const size_t room = inFlight.size() + kReadBatch <= kInFlight ? kInFlight : 0;
-        while (!stopped() && !eof && inFlight.size() < room) {
-            ask(next, kChunk);
+        while (!stopped() && next < end && inFlight.size() < room) {
+            ask(next, kChunk, 0);
             next += kChunk;
         }
         if (!batch.empty()) {
@@ -178,36 +193,54 @@ void Client::doGet(const std::vector<Word>& w) {
         }
         if (inFlight.empty())
             break;
+        // After an interrupt a server that does not answer is not waited for.
+        if (giveUpAt && nowMs() >= giveUpAt) {
+            for (const auto& [id, a] : inFlight)
+                abandon(id);
+            inFlight.clear();
+            checkInStep();
+            break;
+        }
         std::string_view body;
         bool any = false;
         while (nextPacket(body)) {
             any = true;
             Reader r(body);
             const uint8_t type = r.u8();
-            const Ask a = takeAsked(inFlight, r.u32());
+            const uint32_t id = r.u32();
+            if (abandonedReply(id))
+                continue;
+            const Ask a = takeAsked(inFlight, id);
             if (type == Data) {
                 const std::string_view data = r.str();
                 if (!r.ok() || data.size() > a.length) {
-                    if (!stopped())
-                        complete = std::min(lowest(), a.offset),
-                        error = "Couldn't read remote file: Bad message";
-                } else if (!stopped()) {
-                    if (!writeAllAt(out.fd, data.data(), data.size(), a.offset)) {
-                        error = std::string("Couldn't write local file: ") + std::strerror(errno);
-                        complete = std::min(lowest(), a.offset);
-                    } else {
-                        done += data.size();
-                        if (data.size() < a.length && !eof)
-                            ask(a.offset + data.size(), a.length - uint32_t(data.size()));
-                    }
+                    fail(a, "Bad message");
+                } else if (a.offset + data.size() > end) {
+                    fail(a, "the server sent bytes beyond the end of the file");
+                } else if (stopped()) {
+                } else if (data.empty()) {
+                    // Not the end of the file (that is a status): asked again
+                    // a few times, then the server is taken to be broken.
+                    if (a.empties + 1 >= kEmptyAnswers)
+                        fail(a, "the server sends no data");
+                    else
+                        ask(a.offset, a.length, a.empties + 1);
+                } else if (!writeAllAt(out.fd, data.data(), data.size(), a.offset)) {
+                    error = std::string("Couldn't write local file: ") + std::strerror(errno);
+                    complete = std::min(lowest(), a.offset);
+                } else {
+                    done += data.size();
+                    reached = std::max(reached, a.offset + data.size());
+                    if (data.size() < a.length && a.offset + data.size() < end)
+                        ask(a.offset + data.size(), a.length - uint32_t(data.size()), 0);
                 }
             } else if (type == Status && r.u32() == Eof) {
-                eof = true;
-            } else if (!stopped()) {
+                if (a.offset < reached)
+                    fail(a, "the server said the file ends before bytes it had sent");
+                end = std::min(end, a.offset);
+            } else {
                 r = Reader(body.substr(5));
-                error = std::string("Couldn't read remote file: ") +
-                        (type == Status ? statusText(r.u32()) : "Bad message");
-                complete = std::min(lowest(), a.offset);
+                fail(a, type == Status ? statusText(r.u32()) : "Bad message");
             }
         }
         awaitReplies(any, stopped(), done);
@@ -310,11 +343,14 @@ void Client::doPut(const std::vector<Word>& w) {
     std::map<uint32_t, uint32_t> inFlight;
     uint64_t next = offset, done = 0;
     bool eof = false, interrupted = false;
+    long long giveUpAt = 0;
     auto stopped = [&] { return interrupted || !error.empty(); };
     startProgress();
     for (;;) {
-        if (!interrupted && interruptRequested())
+        if (!interrupted && interruptRequested()) {
             interrupted = true;
+            giveUpAt = nowMs() + kDrainMs;
+        }
         for (;;) {
             // Only what the server's window takes goes out, so the tool never
             // waits inside the library and keeps showing progress on a slow
@@ -356,18 +392,31 @@ void Client::doPut(const std::vector<Word>& w) {
             }
             if (used)
                 send(batch.data(), used);
-            if (interruptRequested())
+            if (!interrupted && interruptRequested()) {
                 interrupted = true;
+                giveUpAt = nowMs() + kDrainMs;
+            }
         }
         if (inFlight.empty())
             break;
+        // After an interrupt a server that does not answer is not waited for.
+        if (giveUpAt && nowMs() >= giveUpAt) {
+            for (const auto& [id, length] : inFlight)
+                abandon(id);
+            inFlight.clear();
+            checkInStep();
+            break;
+        }
         std::string_view body;
         bool any = false;
         while (nextPacket(body)) {
             any = true;
             Reader r(body);
             const uint8_t type = r.u8();
-            const uint32_t length = takeAsked(inFlight, r.u32());
+            const uint32_t id = r.u32();
+            if (abandonedReply(id))
+                continue;
+            const uint32_t length = takeAsked(inFlight, id);
             const uint32_t code = type == Status ? r.u32() : uint32_t(Failure);
             if (code == Ok)
                 done += length;
