@@ -279,7 +279,11 @@ bool ReadPortText(const std::string& text, int32_t& port) {
     for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i, ++digits)
         if (value < 100000)
             value = value * 10 + (text[i] - '0');
-    if (digits == 0 || negative || value < 1 || value > 65535)
+    // Blanks may follow the number, nothing else: "21abc" is a typing
+    // mistake, not port 21.
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    if (digits == 0 || negative || i != text.size() || value < 1 || value > 65535)
         return false;
     port = static_cast<int32_t>(value);
     return true;

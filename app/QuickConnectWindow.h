@@ -1,6 +1,7 @@
 #pragma once
 // A one-off connection without a bookmark: host, port and the rest typed
 // in, OK opens the browser window and this window goes away.
+#include "BookmarkForm.h"
 #include "ConnectionRecords.h"
 #include "NibWindow.h"
 
@@ -25,14 +26,6 @@ public:
 private:
     void ShowMessage(const std::string& message);
 
-    NibEditUnicodeText* mHost = nullptr;
-    NibEditUnicodeText* mUser = nullptr;
-    NibEditUnicodeText* mPassword = nullptr;
-    NibEditUnicodeText* mDir = nullptr;
-    NibEditUnicodeText* mAccount = nullptr;
-    NibStaticText* mAccountLabel = nullptr;
-    NibEditUnicodeText* mPort = nullptr;
-    NibCheckBox* mPassive = nullptr;
-    NibCheckBox* mSecure = nullptr;
+    BookmarkForm mForm; // host, port, user, password, folder, account, boxes
     NibPushButton* mOK = nullptr;
 };

@@ -217,11 +217,13 @@ TEST_F(BookmarkWindows, EditKeepsOrChangesTheNameButNotToATakenOne) {
     Start({secure, Bookmark("beta")});
     Select({"alpha"});
     WithSheet('EDBB', [&](ConnectSheet* sheet) {
-        // Filled from the bookmark; the SFTP rule is not applied on filling.
+        // Filled from the bookmark: the port as stored, and the FTP-only
+        // fields dimmed as Add dims them once SFTP is ticked.
         EXPECT_EQ(Control(sheet, 'NAME')->GetText(), "alpha");
         EXPECT_EQ(Control(sheet, 'PORT')->GetText(), "22");
         EXPECT_EQ(Control(sheet, 'SECR')->GetValue(), 1);
-        EXPECT_TRUE(Control(sheet, 'ACCT')->IsEnabled());
+        EXPECT_FALSE(Control(sheet, 'ACCT')->IsEnabled());
+        EXPECT_FALSE(Control(sheet, 'PASV')->IsEnabled());
         SetField(sheet, 'NAME', "beta");
         EXPECT_EQ(ClickForAlert(sheet, 'okok').message, kNameInUseMessage);
         SetField(sheet, 'NAME', "alpha");
