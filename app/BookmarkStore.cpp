@@ -447,3 +447,19 @@ bool ApplyHostURL(sBookMarkData& bookmark, std::string& error) {
     }
     return true;
 }
+
+std::string HostForDisplay(const std::string& host) {
+    size_t scheme = host.find("://");
+    if (scheme == std::string::npos)
+        return host;
+    size_t start = scheme + 3;
+    // The user part ends at the last "@" before the path.
+    size_t end = host.find('/', start);
+    size_t at = host.rfind('@', end == std::string::npos ? std::string::npos : end);
+    if (at == std::string::npos || at < start)
+        return host;
+    size_t colon = host.find(':', start);
+    if (colon == std::string::npos || colon > at)
+        return host;
+    return host.substr(0, colon) + host.substr(at);
+}

@@ -68,7 +68,7 @@ void BookmarkContent::SupplyItemData(ItemID item, PPx::DataBrowser::PropertyID p
         data.SetIcon(mIcon);
         break;
     case 'host':
-        data.SetText(bookmark->host);
+        data.SetText(HostForDisplay(bookmark->host));
         break;
     case 'port':
         data.SetText(std::to_string(bookmark->port));
@@ -419,7 +419,7 @@ void ConnectWindow::OpenConnection(const sBookMarkData& bookmark, bool fromList)
     sBookMarkData copy = bookmark;
     std::string error;
     if (!ApplyHostURL(copy, error)) {
-        ShowError(error, "\"" + bookmark.host + "\"");
+        ShowError(error, "\"" + HostForDisplay(bookmark.host) + "\"");
         return;
     }
     if (copy.port < 1 || copy.port > 65535) {

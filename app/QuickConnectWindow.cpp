@@ -14,6 +14,8 @@ void QuickConnectWindow::FinishInit() {
     InstallBoundsChangedHandler(this);
     AddCommandHandler(this);
     InstallCursorChangeHandler(this);
+    // Return connects, as in every other form.
+    SetDefaultButton(mOK);
     mForm.Host()->SetFocus();
     // Every quick-connect window opens where the last one was left.
     LoadWindowState();

@@ -12,6 +12,8 @@ class QuickConnectWindow : public NibWindow,
 public:
     void FinishInit() override;
     const char* ClassName() const override { return "QuickConnectWindow"; }
+    // A window of its own: the menu bar stays with the main windows.
+    bool HasMenuBar() const override { return false; }
 
     PPx::OSStatus DoCommandProcess(uint32_t command) override;
     PPx::OSStatus DoWindowCursorChange(PPx::View* under, PPx::ThemeCursor& cursor) override;
