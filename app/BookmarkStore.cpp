@@ -255,6 +255,10 @@ bool ReadExportedBookmark(const std::string& path, sBookMarkData& out) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
+    // A bookmark file is a few kilobytes; a big file is refused unread
+    // instead of keeping the window busy deciphering it.
+    if (st.st_size > kMaxBookmarkFileSize)
+        return false;
     std::string bytes;
     try {
         bytes = PPx::ReadWholeFile(path);

@@ -65,7 +65,9 @@ std::string ExportFileName(const std::string& name);
 // Writes the bookmark into FOLDER, replacing a file of the same name; the
 // path written. Throws OSError on failure.
 std::string ExportBookmark(const sBookMarkData& bookmark, const std::string& folder);
-// Reads an exported file; false when it is no bookmark file.
+// Exported files larger than this are no bookmark files.
+constexpr long long kMaxBookmarkFileSize = 1 << 20;
+// Reads an exported file; false when it is no bookmark file (or too big).
 bool ReadExportedBookmark(const std::string& path, sBookMarkData& out);
 
 // The port text read as a decimal number (blanks around it allowed, an

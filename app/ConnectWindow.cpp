@@ -23,7 +23,8 @@ using PPx::DataBrowser::ItemID;
 
 namespace {
 
-const uint32_t kAlertOK = 0x10;
+// Errors carry the stop icon.
+const uint32_t kAlertErrorOK = 0x11;
 const uint32_t kAlertYesNo = 0x24C0;
 
 bool EndsWith(const std::string& text, const std::string& tail) {
@@ -534,7 +535,7 @@ void ConnectWindow::ShowError(const std::string& message, const std::string& exp
     ModalSheetAlert alert;
     uint32_t answer = 0;
     if (IsVisible())
-        alert.DoModal(this, message, answer, kAlertOK, explanation);
+        alert.DoModal(this, message, answer, kAlertErrorOK, explanation);
     else
         PPx::StandardAlert(PPx::kAlertStopAlert, message, explanation);
 }

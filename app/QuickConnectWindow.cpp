@@ -85,5 +85,6 @@ void QuickConnectWindow::SaveWindowState() {
 void QuickConnectWindow::ShowMessage(const std::string& message) {
     ModalSheetAlert alert;
     uint32_t answer = 0;
-    alert.DoModal(this, message, answer, 0x10);
+    // A refusal, shown with the stop icon as the editing sheet shows it.
+    alert.DoModal(this, message, answer, 0x11);
 }

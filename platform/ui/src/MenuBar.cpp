@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QVariant>
 
 namespace PPx {
@@ -87,6 +88,15 @@ void AttachMenuBar(Window* window, QWidget* widget) {
     QMenuBar* bar = MakeMenuBar(window);
     if (!bar)
         return;
+    // F10 opens the first menu, as on every Linux desktop.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), widget);
+    QObject::connect(f10, &QShortcut::activated, bar, [bar] {
+        for (QAction* action : bar->actions())
+            if (action->menu() && action->isVisible() && action->isEnabled()) {
+                bar->setActiveAction(action);
+                return;
+            }
+    });
     if (auto* main = qobject_cast<QMainWindow*>(widget))
         main->setMenuBar(bar);
     else if (widget->layout())
