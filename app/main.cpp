@@ -95,6 +95,9 @@ int main(int argc, char** argv) {
         // one quits, the same way as Quit.
         PPx::SetLastWindowClosedHandler(
             [] { PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('quit')); });
+        // Ended by the session or kill: the same way too.
+        PPx::OnTerminationSignal(
+            [] { PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('quit')); });
         if (quitAfterStart)
             PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('quit'));
 

@@ -4,14 +4,19 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QIcon>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -26,6 +31,14 @@ UIApplication::UIApplication(int& argc, char** argv) : mImpl(std::make_unique<Im
     if (!QApplication::instance()) {
         mImpl->app = std::make_unique<QApplication>(argc, argv);
         QApplication::setApplicationName("Zarvel");
+        // Every window carries the program's icon, the one the desktop entry
+        // names, at each size there is.
+        QIcon icon;
+        QDir icons(QFileInfo(QString::fromStdString(ResourcesFolder())).dir().filePath("icons"));
+        for (const QString& file : icons.entryList({"zarvel-*.png"}, QDir::Files))
+            icon.addFile(icons.filePath(file));
+        if (!icon.isNull())
+            QApplication::setWindowIcon(icon);
         // Windows are kept hidden, never closed by Qt: the program ends on Quit.
         QApplication::setQuitOnLastWindowClosed(false);
     }
@@ -116,6 +129,36 @@ QByteArray MessageFor(const std::vector<std::string>& paths) {
 }
 
 } // namespace
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+void NoteSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t written = ::write(gSignalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+void OnTerminationSignal(std::function<void()> quit) {
+    if (gSignalPipe[0] < 0 && ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [quit] {
+        char bytes[16];
+        while (::read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        if (quit)
+            quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = NoteSignal;
+    ::sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
 
 bool HandDocumentsToRunningProgram(const std::vector<std::string>& paths) {
     // The running program answers once it has the list.

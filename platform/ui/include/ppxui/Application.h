@@ -31,6 +31,11 @@ bool HandDocumentsToRunningProgram(const std::vector<std::string>& paths);
 // from the event loop, after the sender has had its answer.
 void ListenForDocuments(std::function<void(const std::vector<std::string>&)> open);
 
+// SIGTERM and SIGINT (a session ending, kill, Ctrl+C in a terminal) run
+// QUIT on the main thread, from the event loop, instead of ending the
+// process on the spot.
+void OnTerminationSignal(std::function<void()> quit);
+
 // How a start goes: this program is the only one for the user's Preferences
 // folder (First), or another one holds it and took the documents
 // (HandedOver), or another one holds it but did not answer within ANSWERWAIT
