@@ -21,12 +21,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHeaderView>
+#include <QIcon>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -370,4 +373,44 @@ TEST_F(Desktop, DocumentsHandedOverOpenAfterTheHandOverAndBadOnesAreSurvived) {
     EXPECT_TRUE(RunEventLoopUntil([&] { return answer.load() != -1; }, std::chrono::seconds(30)));
     last.join();
     EXPECT_EQ(answer.load(), 1);
+}
+
+TEST_F(Desktop, OnlyTheNameColumnShowsASortIndicator) {
+    Start();
+    QHeaderView* header = Widget(window)->findChild<QTreeView*>("LIST")->header();
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(header->sortIndicatorSection(), 0);
+    for (int column : {1, 2, 3}) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(column) + 5, 5));
+        Testing::ProcessEvents();
+        EXPECT_EQ(header->sortIndicatorSection(), 0) << "after a click on column " << column;
+    }
+    const Qt::SortOrder before = header->sortIndicatorOrder();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(0) + 5, 5));
+    Testing::ProcessEvents();
+    EXPECT_NE(header->sortIndicatorOrder(), before); // Name still sorts
+}
+
+TEST_F(Desktop, AlertsAreTitledAfterTheirWindowAndWindowsCarryTheLogo) {
+    Start();
+    std::string title;
+    Testing::Later([&title] {
+        if (auto* box = qApp->findChild<QMessageBox*>())
+            title = box->windowTitle().toStdString();
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+                title = box->windowTitle().toStdString();
+        Testing::ClickAlertButton("OK");
+    });
+    uint32_t answer = 0;
+    ModalSheetAlert alert;
+    alert.DoModal(window, "Note", answer, 0x10);
+    EXPECT_EQ(title, window->GetTitle());
+
+    const QIcon icon = QApplication::windowIcon();
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(48, 48)));
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(256, 256)));
 }
