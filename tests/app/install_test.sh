@@ -3,7 +3,8 @@
 # checks that everything the program needs is there, and runs the installed
 # program: without its interface files it must fail and say what is
 # missing; under a virtual display it must show its bookmark window, take a
-# second start's hand-over, and quit cleanly on SIGTERM.
+# second start's hand-over, survive a bad file handed over (its alert
+# answered with Return, when xdotool is there), and quit cleanly on SIGTERM.
 set -eu
 if [ $# -ne 1 ]; then
     echo "usage: $0 BUILD_DIR" >&2
@@ -56,6 +57,28 @@ done
 # A second start hands over to the running program and ends at once.
 "$program" > "$work/second.log" 2>&1 || { echo "the second start failed" >&2; kill "$pid"; exit 1; }
 [ "$(windows)" -eq 1 ] || { echo "a second bookmark window appeared" >&2; kill "$pid"; exit 1; }
+# A file that is no bookmark, handed over: the running program shows its
+# alert; answered with Return, it goes on and still takes hand-overs.
+if command -v xdotool >/dev/null; then
+    : > "$work/empty.zarvel"
+    "$program" "$work/empty.zarvel" > "$work/third.log" 2>&1 || { echo "the hand-over failed" >&2; kill "$pid"; exit 1; }
+    i=0
+    until id=$(xdotool search --onlyvisible --name '^Zarvel$' 2>/dev/null | head -n 1) && [ -n "$id" ]; do
+        i=$((i + 1))
+        [ $i -lt 150 ] || { echo "no alert for the bad file" >&2; kill "$pid"; exit 1; }
+        sleep 0.2
+    done
+    sleep 0.5
+    xdotool windowfocus --sync "$id" key Return
+    i=0
+    while xdotool search --onlyvisible --name '^Zarvel$' >/dev/null 2>&1; do
+        i=$((i + 1))
+        [ $i -lt 150 ] || { echo "the alert did not go on Return" >&2; kill "$pid"; exit 1; }
+        sleep 0.2
+    done
+    kill -0 "$pid" 2>/dev/null || { echo "the program died after the alert" >&2; exit 1; }
+    "$program" > "$work/fourth.log" 2>&1 || { echo "no hand-over after the alert" >&2; kill "$pid"; exit 1; }
+fi
 kill -TERM "$pid"
 status=0
 wait "$pid" || status=$?
