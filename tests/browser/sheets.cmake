@@ -6,7 +6,7 @@ set(sheets_env
 
 zarvel_test(browser_sheets_test
     SOURCES operation_sheets_test.cpp progress_sheets_test.cpp toolbar_test.cpp
-    LIBS zarvel_sheets
+    LIBS zarvel_sheets zarvel_platform_ui_testing
     LABELS unit
     ENV ${sheets_env}
     TIMEOUT 120)
@@ -14,7 +14,7 @@ zarvel_test(browser_sheets_test
 # Every sheet and the toolbar for real under a virtual display; the pictures
 # go to screenshots/ in the build folder.
 add_executable(browser_sheets_screenshot sheets_screenshot.cpp)
-target_link_libraries(browser_sheets_screenshot PRIVATE zarvel_sheets)
+target_link_libraries(browser_sheets_screenshot PRIVATE zarvel_sheets zarvel_platform_ui_testing)
 add_test(NAME browser_sheets_screenshot
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/sheets_screenshot.sh
             $<TARGET_FILE:browser_sheets_screenshot> ${CMAKE_BINARY_DIR})
@@ -26,7 +26,7 @@ set_tests_properties(browser_sheets_screenshot PROPERTIES TIMEOUT 120
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 zarvel_test(browser_sheets_layer_test
     SOURCES sheets_layer_test.cpp
-    LIBS zarvel_sheets Qt6::Widgets
+    LIBS zarvel_sheets zarvel_platform_ui_testing Qt6::Widgets
     LABELS unit
     ENV ${sheets_env}
     TIMEOUT 120)

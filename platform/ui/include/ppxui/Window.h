@@ -135,6 +135,11 @@ public:
     void ConstrainToScreen();
     // Places the window cascaded below and right of PARENT.
     void CascadeOn(const Window& parent);
+    // Centres the window over OWNER when it is visible, else on the screen.
+    void CenterOn(const Window* owner);
+    // The program has set the window's place (bounds set, centred or
+    // cascaded); until then it stands where its interface file put it.
+    bool WasPlaced() const { return mPlaced; }
     // Drops the textured look (windows have none here; kept as a mark).
     void ClearTexturedLook();
     bool HasTexturedLook() const;
@@ -154,6 +159,12 @@ public:
     // disabling some).
     void ApplyCursorRule();
     void SetDefaultButton(View* button);
+    // Escape presses BUTTON while it is enabled (sheets answer Escape with
+    // 'not!' by themselves).
+    void SetCancelButton(View* button);
+    // Main windows carry the menu bar; dialogs-like windows answer false.
+    // Asked once, when the toolbox window is adopted.
+    virtual bool HasMenuBar() const { return true; }
 
     // Marks a callback of this window as running: closes wait for it.
     class Busy {
@@ -187,6 +198,7 @@ private:
     EventHandler mCloseHandler;
     int mBusy = 0;
     bool mClosePending = false;
+    bool mPlaced = false;
     std::vector<WindowBoundsChangedDoer*> mBoundsHandlers;
     std::vector<WindowCursorChangeDoer*> mCursorHandlers;
     friend class WindowEvents;
@@ -208,6 +220,11 @@ private:
     Window* mParentWindow = nullptr;
     std::weak_ptr<bool> mParentAlive;
 };
+
+// Called, from the event loop, once a window was closed or hidden and no
+// window that carries a menu bar is visible any more (the program then has
+// nothing the user can reach). Empty: nothing is called.
+void SetLastWindowClosedHandler(std::function<void()> handler);
 
 // Nested event loops that block every other window except the one run for.
 OSStatus RunAppModalLoopForWindow(Window* window);
