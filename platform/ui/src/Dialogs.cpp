@@ -81,6 +81,8 @@ OSStatus RunAlert(Window* parent, AlertType type, const std::string& message,
     auto* box = new QMessageBox(parentWidget);
     box->setObjectName("ppxAlert");
     box->setIcon(IconFor(type));
+    // Alert texts often come from servers: never interpret them as markup.
+    box->setTextFormat(Qt::PlainText);
     box->setText(QString::fromStdString(message));
     box->setInformativeText(QString::fromStdString(explanation));
     QAbstractButton* made[3] = {nullptr, nullptr, nullptr};
