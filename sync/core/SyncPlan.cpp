@@ -116,8 +116,14 @@ KeySet IgnoredKeys(std::span<const SyncIgnoredItem> ignored, std::span<const sFi
 // One side prepared for matching: which items take part, and their keys.
 struct Side {
     explicit Side(std::span<const sFileInfo> list)
-        : items(list), keys(list), usable(list.size(), 0), files(keys, list.size()),
-          folders(keys, list.size()) {}
+        : items(list), keys(list), usable(list.size(), 0), files(keys, list.size() - Folders(list)),
+          folders(keys, Folders(list)) {}
+    static size_t Folders(std::span<const sFileInfo> list) {
+        size_t count = 0;
+        for (const sFileInfo& item : list)
+            count += item.isFolder;
+        return count;
+    }
     std::span<const sFileInfo> items;
     Keys keys;                   // upper-cased names
     std::vector<uint8_t> usable; // takes part in the comparison
