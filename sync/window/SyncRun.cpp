@@ -335,6 +335,15 @@ void SyncRun::SyncFiles() {
     for (sFileInfo& file : mDeleteInfo.files)
         if (mBookmark.action == 2)
             file.owner = mLocalRoot;
+    // What the one transfer sheet of the run counts.
+    mTransferFiles = 0;
+    mTransferBytes = 0;
+    for (const std::vector<sFileInfo>* list : {&mUploadInfo.files, &mDownloadInfo.files})
+        for (const sFileInfo& file : *list)
+            if (!file.isFolder) {
+                ++mTransferFiles;
+                mTransferBytes += file.size;
+            }
     DoSync();
 }
 
@@ -712,15 +721,7 @@ bool SyncRun::SetErrorAsk(const std::string& text) {
 
 void SyncRun::StartTransfer(const sFileProgress& progress) {
     NextItem(progress.name);
-    uint32_t files = 0;
-    uint64_t bytes = 0;
-    for (const std::vector<sFileInfo>* list : {&mUploadInfo.files, &mDownloadInfo.files})
-        for (const sFileInfo& file : *list)
-            if (!file.isFolder) {
-                ++files;
-                bytes += file.size;
-            }
-    ShowTransferStart(progress, files, bytes);
+    ShowTransferStart(progress, mTransferFiles, mTransferBytes);
 }
 
 void SyncRun::EndTransfer(const sFileProgress& progress) {

@@ -160,6 +160,8 @@ private:
     bool mStopped = false;
     std::vector<std::string> mUnsettled;
     SyncCounts mCounts;
+    uint32_t mTransferFiles = 0;
+    uint64_t mTransferBytes = 0;
 
     Phase mPhase = Phase::None;
     size_t mCurrent = SIZE_MAX; // the phase's item being worked on
