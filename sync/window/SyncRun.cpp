@@ -6,6 +6,7 @@
 #include "sync/core/SyncCache.h"
 #include "sync/core/SyncDates.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
