@@ -320,6 +320,7 @@ TEST_F(SyncRunTest, TheSameMomentOnBothSidesIsNoChangeWhateverTheTimeZone) {
     EXPECT_EQ(*run->summary, (SyncCounts{0, 0, 0, 0}));
     EXPECT_EQ(readFile(remote + "/same.txt"), "remote bytes");
     EXPECT_EQ(readFile(local + "/same.txt"), "local bytes, other size");
+    EXPECT_TRUE(Exists(CachePath())) << "a first run with nothing to do still writes the cache";
 }
 
 TEST_F(SyncRunTest, DeletionsTakeOnlyListedFilesOnTheirSide) {
