@@ -29,6 +29,7 @@ public:
     std::vector<std::string> asked;
     std::optional<SyncCounts> summary;
     bool closed = false;
+    int redials = 0;
 
 protected:
     void ShowTitle(const std::string&) override {}
@@ -42,7 +43,10 @@ protected:
     void ShowNotice(const std::string& message) override { asked.push_back(message); }
     uint32_t AskFirstTime(const std::string&, const std::string&) override { return 'No  '; }
     std::optional<SyncChoice> AskConflict(const SyncConflict&) override { return std::nullopt; }
-    bool AskRedial(const std::string&) override { return false; }
+    bool AskRedial(const std::string& message) override {
+        asked.push_back("redial: " + message);
+        return redials-- > 0;
+    }
     bool AskGoOn(const std::string& message, const std::string&) override {
         asked.push_back("go on: " + message);
         return true;
@@ -181,4 +185,26 @@ TEST(SyncRunScripted, ADownloadCutShortLeavesNothingAndIsNotRecorded) {
     ASSERT_EQ(cachedRemote.size(), 1u);
     EXPECT_EQ(cachedRemote[0].name, "good.txt");
     ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(SyncRunScripted, ARefusedConnectionOffersRedialsUntilDeclined) {
+    // A port nobody listens on.
+    int port = 0;
+    ::close(Listener(port));
+    sSyncBookMarkData bookmark;
+    bookmark.name = "nobody";
+    bookmark.host = "127.0.0.1";
+    bookmark.port = port;
+    bookmark.localDir = "/";
+    bookmark.action = 1;
+    QuietRun run;
+    run.redials = 1;
+    run.StartSession(bookmark);
+    ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 60s));
+    const std::string expected =
+        "redial: Make sure you typed the address and port of the remote server correctly.\n"
+        "If you continue to have problems connecting, please contact the server "
+        "administrator.\n";
+    EXPECT_EQ(run.asked, (std::vector<std::string>{expected, expected}));
+    EXPECT_FALSE(run.summary);
 }
