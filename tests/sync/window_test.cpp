@@ -5,6 +5,7 @@
 #include "ppxui/Testing.h"
 #include "ppxui/Views.h"
 #include "sync/core/SyncCache.h"
+#include "sync/window/SyncSheets.h"
 #include "sync/window/SyncStatusWindow.h"
 #include "tempdir.h"
 
@@ -182,4 +183,33 @@ TEST_F(SyncWindowTest, ARemoteFolderThatCannotBeListedStopsTheRun) {
     EXPECT_EQ(readFile(here + "/closed/inside.txt"), "unseen");
     EXPECT_FALSE(Exists(here + "/mine.txt"));
     EXPECT_FALSE(Exists(CachePath()));
+}
+
+TEST_F(SyncWindowTest, CancelOnTheTransferSheetAbortsWithoutSummaryOrCache) {
+    Put("big.bin", std::string(64 << 20, 'b'));
+    bookmark.action = 2;
+    Responder answers;
+    bool summarised = false;
+    answers.OnAlert("No"); // a first run: the trees are not said to agree
+    answers.OnSheet("TransferSheet", [](PPx::Window* sheet) { Click(sheet, 'cncl'); });
+    answers.OnSheet("SyncCompleteSheet", [&](PPx::Window* sheet) {
+        summarised = true;
+        Click(sheet, 'okok');
+    });
+    RunWindow();
+    EXPECT_EQ(answers.alerts,
+              std::vector<std::string>{"Are the current files already synchronized?"});
+    EXPECT_FALSE(summarised);
+    EXPECT_FALSE(Exists(CachePath()));
+    // Either the whole file came before the abort took, or nothing did.
+    if (Exists(local + "/big.bin")) {
+        EXPECT_EQ(readFile(local + "/big.bin").size(), size_t{64} << 20);
+    }
+}
+
+TEST(SyncCompleteSheetText, CountsAndFailures) {
+    EXPECT_EQ(SyncCompleteSheet::Summary(1, 0, 0, 0),
+              "1 items uploaded, 0 items downloaded, 0 items deleted");
+    EXPECT_EQ(SyncCompleteSheet::Summary(3, 2, 1, 2),
+              "3 items uploaded, 2 items downloaded, 1 items deleted, 2 items failed");
 }
