@@ -16,18 +16,41 @@ namespace {
 template <typename Handler> void ForEachLine(std::string_view text, Handler&& handle) {
     const char* p = text.data();
     const char* const end = p + text.size();
+    // The next CR and the next LF, each found once by memchr (far quicker
+    // than a byte loop) and kept until passed, so text that uses only one of
+    // them is still read once.
+    const char* nextCR = nullptr;
+    const char* nextLF = nullptr;
+    const auto find = [end](const char* from, char c) {
+        const void* at = std::memchr(from, c, static_cast<size_t>(end - from));
+        return at ? static_cast<const char*>(at) : end;
+    };
     while (p < end) {
         while (p < end && (*p == '\r' || *p == '\n'))
             ++p;
         if (p == end)
             break;
-        const char* lineEnd = p;
-        while (lineEnd < end && *lineEnd != '\r' && *lineEnd != '\n')
-            ++lineEnd;
+        if (nextCR == nullptr || nextCR < p)
+            nextCR = find(p, '\r');
+        if (nextLF == nullptr || nextLF < p)
+            nextLF = find(p, '\n');
+        const char* lineEnd = std::min(nextCR, nextLF);
         if (!handle(std::string_view(p, static_cast<size_t>(lineEnd - p))))
             return;
         p = lineEnd;
     }
+}
+
+// How many LF the text holds.
+size_t CountLineFeeds(std::string_view text) {
+    size_t count = 0;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while ((p = static_cast<const char*>(std::memchr(p, '\n', end - p))) != nullptr) {
+        ++count;
+        ++p;
+    }
+    return count;
 }
 
 // Blank-separated tokens of one line. Only the space is a blank: a tab is an
@@ -431,8 +454,7 @@ void BuildFileList(std::string_view listing, std::vector<sFileInfo>& items, int3
     items.clear();
     if (listing.empty())
         return;
-    const size_t lines = static_cast<size_t>(std::count(listing.begin(), listing.end(), '\n'));
-    items.reserve(lines + 1);
+    items.reserve(CountLineFeeds(listing) + 1);
     const ListingDates dates;
     ItemSink sink{items, dates};
     if (serverType == kServerMacOS)
