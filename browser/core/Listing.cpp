@@ -9,7 +9,6 @@
 #include <ctime>
 #include <limits>
 #include <string_view>
-#include <sys/mman.h>
 
 namespace {
 
@@ -452,22 +451,6 @@ template <typename Sink> void ParseNT(std::string_view listing, Sink& sink, int3
     }
 }
 
-// The item array of a long listing is tens of megabytes of fresh memory;
-// in huge pages it costs the kernel far fewer page faults to hand out.
-void AdviseHugePages(std::vector<sFileInfo>& items) {
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-    const auto begin = reinterpret_cast<uintptr_t>(items.data());
-    const uintptr_t end = begin + items.capacity() * sizeof(sFileInfo);
-    const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t last = end & ~(kHuge - 1);
-    if (last > first)
-        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-    (void)items;
-#endif
-}
-
 } // namespace
 
 void ParseDirUnix(std::string_view listing, std::vector<sFileData>& out) {
@@ -492,7 +475,6 @@ void BuildFileList(std::string_view listing, std::vector<sFileInfo>& items, int3
     if (listing.empty())
         return;
     items.reserve(CountLineFeeds(listing) + 1);
-    AdviseHugePages(items);
     const ListingDates dates;
     ItemSink sink{items, dates};
     if (serverType == kServerMacOS)
