@@ -4,6 +4,9 @@
 #ifdef ZARVEL_HAVE_BROWSER
 #include "BrowseWindow.h"
 #endif
+#ifdef ZARVEL_HAVE_SYNC_BOOKMARKS
+#include "SyncWindow.h"
+#endif
 
 #include "platform/core/EventLoop.h"
 #include "platform/core/Events.h"
@@ -62,6 +65,10 @@ int main(int argc, char** argv) {
         // The main windows carry the menu bar "MenuBar".
         PPx::SetMenuBar("MenuBar");
 
+#ifdef ZARVEL_HAVE_SYNC_BOOKMARKS
+        // The synchronisation bookmark window is made with the others.
+        InstallSyncWindow();
+#endif
         auto app = std::make_unique<BasicApp>();
         // Without its interface files the program would run with no window
         // at all: say what is missing and end.
