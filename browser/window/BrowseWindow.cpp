@@ -12,6 +12,8 @@
 #include "Preferences.h"
 #include "RedialSheet.h"
 #include "SoundTools.h"
+#include "SyncSheet.h"
+#include "SyncWindow.h"
 #include "WindowState.h"
 
 #include "platform/core/Preferences.h"
@@ -506,8 +508,11 @@ PPx::OSStatus BrowseWindow::DoCommandProcess(uint32_t command) {
     case 'mVIW':
     case 'mDNL':
     case 'mUPL':
-    case 'mCSB':
         return PPx::noErr; // not built yet
+    case 'mCSB':
+        if (mCanRefresh)
+            OnCreateSyncBookmark();
+        return PPx::noErr;
     case 'mRNM':
         if (mCanRename)
             OnRename();
@@ -581,8 +586,8 @@ PPx::OSStatus BrowseWindow::DoCommandUpdateStatus(uint32_t command, PPx::Command
         flag = mCanGoToFolder;
         break;
     case 'mCSB':
-        flag = false;
-        break; // not built yet
+        flag = mCanRefresh;
+        break;
     case 'mCCB':
         flag = mCanRefresh;
         break;
@@ -736,6 +741,38 @@ void BrowseWindow::OnGoToFolder() {
         return;
     }
     Send([&path](Connection& c) { c.ChangeDirTo(path); });
+}
+
+void BrowseWindow::OnCreateSyncBookmark() {
+    sSyncBookMarkData bookmark;
+    bookmark.name = mBookmark.name;
+    bookmark.host = mBookmark.host;
+    bookmark.username = mBookmark.username;
+    bookmark.password = mBookmark.password;
+    bookmark.account = mBookmark.account;
+    bookmark.port = mBookmark.port;
+    bookmark.passive = mBookmark.passive;
+    bookmark.secure = mBookmark.secure;
+    bookmark.remoteDir = mCurrentPath;
+    // One selected folder is what the user means to synchronise.
+    const std::vector<uint32_t> selected = SelectedItems();
+    if (selected.size() == 1)
+        if (const sFileInfo* item = ItemForID(selected.front()); item && item->isFolder)
+            bookmark.remoteDir =
+                (mCurrentPath.empty() || mCurrentPath.back() != '/' ? mCurrentPath + "/"
+                                                                    : mCurrentPath) +
+                item->name;
+    bookmark.action = 3;
+    SyncSheet* sheet = PPx::MakeNibWindow<SyncSheet>(PPx::SysNib(), "SyncSheet", bookmark, false);
+    if (!sheet)
+        return;
+    if (sheet->DoModal(this) == 'ok  ') {
+        sheet->GetData(bookmark);
+        BasicApp* app = BasicApp::mApp;
+        if (SyncWindow* bookmarks = app ? app->GetSyncWindow() : nullptr)
+            bookmarks->AddBookmark(bookmark);
+    }
+    sheet->Close();
 }
 
 void BrowseWindow::OnCreateConnBookmark() {

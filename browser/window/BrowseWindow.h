@@ -117,6 +117,7 @@ private:
     void OnCreateFolder();
     void OnGoToFolder();
     void OnCreateConnBookmark();
+    void OnCreateSyncBookmark();
     void BuildFileListForDelete();
 
     // Asks for one line of text until it passes the checks; false when cancelled.
