@@ -3,6 +3,7 @@
 #include "EnginePreferences.h"
 #include "platform/core/Timer.h"
 
+#include <algorithm>
 #include <new>
 #include <sys/stat.h>
 
@@ -10,6 +11,7 @@
 
 FTPThread::FTPThread() : EngineWorker(kRequestGetModTime) {
     mLastActivity = PPx::TickCount();
+    mKeepAliveSince.store(mLastActivity);
 }
 
 FTPThread::~FTPThread() = default;
@@ -32,8 +34,13 @@ void FTPThread::DidProcess() {
 
 bool FTPThread::QueueIdleRequest() {
     const int keepAlive = mKeepAlive.load();
-    if (keepAlive <= 0 || !mEngine.IsConnected() ||
-        (PPx::TickCount() - mLastActivity) / 60 < static_cast<uint32_t>(keepAlive))
+    if (keepAlive <= 0 || !mEngine.IsConnected())
+        return false;
+    // Idle since the last request finished or the interval was installed,
+    // whichever came later (unsigned tick differences survive the wrap).
+    const uint32_t now = PPx::TickCount();
+    const uint32_t idle = std::min(now - mLastActivity, now - mKeepAliveSince.load());
+    if (idle / 60 < static_cast<uint32_t>(keepAlive))
         return false;
     // The worker queues its own keep-alive, never over a request of the front end.
     QueueOwnRequest(kRequestNOOP);
@@ -54,9 +61,9 @@ bool FTPThread::OnOwnRequest(const sWorkerEvent& request, RequestResult& result)
 
 void FTPThread::SetTimeouts(int timeout, int keepAlive) {
     mTimeout.store(timeout);
+    mKeepAliveSince.store(PPx::TickCount());
     mKeepAlive.store(keepAlive > 0 ? keepAlive : -1);
     mEngine.SetTimeout(timeout);
-    Wakeup();
 }
 
 // ---- handlers (worker thread) ------------------------------------------------

@@ -24,7 +24,9 @@ public:
     static FTPThread* CreateThread(int arg);
 
     // Socket time-out and keep-alive interval in seconds; below 1 means the
-    // engine's default time-out, and keep-alive off.
+    // engine's default time-out, and keep-alive off. A new interval counts
+    // from this call, as the backend's timer does: changing it never makes an
+    // idle connection ping at once.
     void SetTimeouts(int timeout, int keepAlive);
 
     // A name from a listing as a path below `folder`: false when it is empty
@@ -56,6 +58,7 @@ private:
     // Read without the lock.
     std::atomic<int> mTimeout{-1};
     std::atomic<int> mKeepAlive{-1};
+    std::atomic<uint32_t> mKeepAliveSince{0}; // tick of the last SetTimeouts
 
     // Worker thread only.
     sBookMarkData mBookmark; // of the last Connect: its passive flag drives every transfer

@@ -135,6 +135,32 @@ TEST_F(SFTPEngineTest, AFailedLocalFolderChangeFailsTheTransfer) {
     EXPECT_STREQ(engine.GetLastError(), "Could not locate source file");
 }
 
+TEST_F(SFTPEngineTest, ReportsOfRemovalAndModeChangeAreNoErrors) {
+    EXPECT_TRUE(engine.DeleteFile("x")) << engine.GetLastError();
+    EXPECT_TRUE(engine.DeleteFolder("x")) << engine.GetLastError();
+    EXPECT_TRUE(engine.SetPerms("x", "644")) << engine.GetLastError();
+    // Any other line is the tool's error.
+    EXPECT_FALSE(engine.DeleteFile("denied"));
+    EXPECT_STREQ(engine.GetLastError(), "Couldn't remove file: Permission denied");
+    std::string path;
+    EXPECT_TRUE(engine.SendGetWorkingDir(path));
+    EXPECT_EQ(path, "/home/a b");
+}
+
+TEST_F(SFTPEngineTest, FixedTextsOfAMissingWorkingFolderAndUploadSource) {
+    TempDir local;
+    EXPECT_FALSE(engine.PutFile("x", local.file("absent"), 0));
+    EXPECT_STREQ(engine.GetLastError(), "Could not find source file");
+    EXPECT_EQ(Typed().find("put "), std::string::npos);
+    engine.Disconnect();
+    setenv("FAKE_SFTP_MODE", "nopwd", 1);
+    ASSERT_TRUE(engine.Connect("127.0.0.1", 2200, "user", "secret", 30));
+    std::string path = "stale";
+    EXPECT_FALSE(engine.SendGetWorkingDir(path));
+    EXPECT_STREQ(engine.GetLastError(), "GetWorkingDirectory failed!");
+    EXPECT_TRUE(engine.IsConnected());
+}
+
 TEST_F(SFTPEngineTest, ToolKilledMidSessionIsAClosedConnection) {
     engine.Disconnect();
     setenv("FAKE_SFTP_MODE", "die", 1);
