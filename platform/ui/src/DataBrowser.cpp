@@ -526,17 +526,25 @@ void View::SetUserState(const UserState& state) {
         return;
     QHeaderView* header = List(mWidget)->header();
     int count = static_cast<int>(mModel->mProperties.size());
+    // Columns go to their places from the first place on: each move then
+    // leaves the places already filled alone, whatever the order.
+    std::vector<std::pair<int64_t, int>> places; // place, column
+    for (int i = 0; i < count; ++i) {
+        std::string name = CodeToString(mModel->mProperties[static_cast<size_t>(i)]);
+        auto it = state.find("position." + name);
+        if (it != state.end() && it->second >= 0 && it->second < count)
+            places.emplace_back(it->second, i);
+    }
+    std::sort(places.begin(), places.end());
+    for (const auto& [place, column] : places)
+        header->moveSection(header->visualIndex(column), static_cast<int>(place));
+    // Widths after the order: the last column stretches and takes no width,
+    // so one that moves away from the end must get its width where it stands.
     for (int i = 0; i < count; ++i) {
         std::string name = CodeToString(mModel->mProperties[static_cast<size_t>(i)]);
         if (auto it = state.find("width." + name);
             it != state.end() && it->second > 0 && it->second < 10000)
             header->resizeSection(i, static_cast<int>(it->second));
-    }
-    for (int i = 0; i < count; ++i) {
-        std::string name = CodeToString(mModel->mProperties[static_cast<size_t>(i)]);
-        auto it = state.find("position." + name);
-        if (it != state.end() && it->second >= 0 && it->second < count)
-            header->moveSection(header->visualIndex(i), static_cast<int>(it->second));
     }
     if (auto it = state.find("sortAscending"); it != state.end())
         mModel->mAscending = it->second != 0;
