@@ -16,16 +16,6 @@ using namespace conntest;
 
 namespace {
 
-sBookMarkData Scripted(const ScriptedFtpServer& server) {
-    sBookMarkData b;
-    b.host = "127.0.0.1";
-    b.port = server.Port();
-    b.username = "user";
-    b.password = "secret";
-    b.passive = true;
-    return b;
-}
-
 sFileInfo File(const std::string& name, bool folder = false) {
     sFileInfo f;
     f.name = name;
@@ -92,7 +82,7 @@ protected:
         if (setTimeouts)
             worker->SetTimeouts(timeout, keepAlive);
         const int reads = gWorkerReads.load();
-        worker->Connect(Scripted(*server));
+        worker->Connect(Bookmark({"127.0.0.1", server->Port(), "user", "secret", ""}));
         ASSERT_TRUE(Await(kMsgConnect)) << (errors.empty() ? "" : errors.back());
         ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return gWorkerReads.load() > reads; }, 30s));
     }
