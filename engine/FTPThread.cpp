@@ -42,21 +42,29 @@ bool FTPThread::QueueIdleRequest() {
     const uint32_t idle = std::min(now - mLastActivity, now - mKeepAliveSince.load());
     if (idle / 60 < static_cast<uint32_t>(keepAlive))
         return false;
-    // The worker queues its own keep-alive, never over a request of the front end.
-    QueueOwnRequest(kRequestNOOP);
+    SendNOOP();
     return true;
+}
+
+void FTPThread::SendNOOP() {
+    QueueOwnRequest(kRequestNOOP);
 }
 
 bool FTPThread::OnOwnRequest(const sWorkerEvent& request, RequestResult& result) {
     if (request.request != kRequestNOOP)
         return false;
-    SetStatus("Pinging server...");
-    if (!mEngine.SendNOOP()) {
-        result = EngineError();
-        return true;
-    }
-    SetStatus(kConnected);
+    result = OnNOOP(request);
     return true;
+}
+
+// No completion message: a failure reaches the window as an error while no
+// request of its own is outstanding.
+RequestResult FTPThread::OnNOOP(const sWorkerEvent&) {
+    SetStatus("Pinging server...");
+    if (!mEngine.SendNOOP())
+        return EngineError();
+    SetStatus(kConnected);
+    return RequestResult::Done();
 }
 
 void FTPThread::SetTimeouts(int timeout, int keepAlive) {

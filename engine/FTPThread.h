@@ -47,6 +47,10 @@ private:
     RequestResult OnGetServerInfo(const sWorkerEvent& request) override;
     RequestResult OnCreateFileList(const sWorkerEvent& request) override;
     bool OnOwnRequest(const sWorkerEvent& request, RequestResult& result) override;
+    RequestResult OnNOOP(const sWorkerEvent& request);
+    // Queues the keep-alive for the worker itself, never over a request of
+    // the front end; does not wake the worker.
+    void SendNOOP();
     bool ListFolder(const char* path, std::string& listing) override;
     bool FetchFile(const sFileInfo& item, const sDownloadInfo& info, std::string& refusal) override;
     bool SendFile(const sFileInfo& item, const sUploadInfo& info, std::string& refusal) override;

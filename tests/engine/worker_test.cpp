@@ -29,6 +29,8 @@ void CountNOOPs(ScriptedSession& s, std::atomic<int>& noops) {
         if (command == "NOOP") {
             s.Reply("200 NOOP ok");
             ++noops;
+        } else {
+            s.Reply("250 OK");
         }
 }
 
@@ -52,8 +54,9 @@ protected:
     void SetUp() override {
         gTestThread = std::this_thread::get_id();
         PPx::SetTickSource(&FakeTicks);
-        for (PPx::FourCharCode code : {kMsgConnect, kMsgServerInfo, kMsgError, kMsgResolveLinks,
-                                       kMsgDelete, kMsgUpload, kMsgModTime, kMsgDownload})
+        for (PPx::FourCharCode code :
+             {kMsgConnect, kMsgChangeDir, kMsgServerInfo, kMsgError, kMsgResolveLinks, kMsgDelete,
+              kMsgUpload, kMsgModTime, kMsgDownload})
             handlers.push_back(target.InstallCommandHandler(code, [this](PPx::Event& e) {
                 seen.push_back(e.Command());
                 if (e.Command() == kMsgError)
@@ -173,11 +176,23 @@ TEST_F(WorkerTest, KeepAliveComesAfterOneFullIntervalOfIdleness) {
     EXPECT_EQ(noops.load(), 1);
     FireAt(pinged + 30 * kSecond, 3);
     EXPECT_EQ(noops.load(), 2);
+    // A request in the middle of an interval: the firing after it finds too
+    // short a silence, the next one pings, within two intervals of it.
+    const uint32_t requested = pinged + 40 * kSecond;
+    gTicks = requested;
+    const int reads = gWorkerReads.load();
+    worker->ChangeDirTo("x");
+    ASSERT_TRUE(Await(kMsgChangeDir));
+    ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return gWorkerReads.load() >= reads + 2; }, 30s));
+    FireAt(pinged + 60 * kSecond);
+    EXPECT_EQ(noops.load(), 2);
+    FireAt(pinged + 90 * kSecond, 3);
+    EXPECT_EQ(noops.load(), 3);
     // Off: however long the silence, no more.
     worker->SetTimeouts(-1, -1);
     FireAt(pinged + 3600 * kSecond, 0);
     RecordingFrontend::Drain(200ms);
-    EXPECT_EQ(noops.load(), 2);
+    EXPECT_EQ(noops.load(), 3);
     EXPECT_TRUE(errors.empty());
 }
 
