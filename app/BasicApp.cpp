@@ -146,8 +146,13 @@ void BasicApp::InitWindows() {
 }
 
 void BasicApp::SelectWindow(PPx::Window* window) {
-    if (window)
-        window->Select();
+    if (!window)
+        return;
+    // Shown the first time without a stored place: over the window the user
+    // works in, or in the middle of the screen; after that where left.
+    if (!window->WasPlaced() && !window->IsVisible())
+        window->CenterOn(PPx::Window::FrontWindow());
+    window->Select();
 }
 
 void BasicApp::DoSpecificCommand(uint32_t command) {
@@ -173,6 +178,8 @@ void BasicApp::DoSpecificCommand(uint32_t command) {
                 PPx::MakeNibWindow<QuickConnectWindow>(PPx::SysNib(), "QuickConnectWindow")) {
             if (!prefs.misc[kMiscMetalWindows])
                 window->ClearTexturedLook();
+            if (!window->WasPlaced())
+                window->CenterOn(PPx::Window::FrontWindow());
             window->Show();
         }
         break;

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-template <typename Engine> class EngineWorker : public WorkerSlot, private FTPEngineProgress {
+template <typename Engine> class EngineWorker : public WorkerSlot, private TransferProgress {
 public:
     // Workers of this kind that have not yet ended (all connections of the process).
     static size_t LiveWorkers() { return Live().Count(); }

@@ -1,6 +1,7 @@
 #include "FTPThread.h"
 
 #include "EnginePreferences.h"
+#include "LocalFiles.h"
 #include "platform/core/Timer.h"
 
 #include <algorithm>
@@ -91,8 +92,7 @@ bool FTPThread::Refused() {
 RequestResult FTPThread::OnConnect(const sWorkerEvent& request) {
     mBookmark = request.bookmark;
     SetStatus("Connecting...");
-    const int port = mBookmark.port > 0 ? mBookmark.port : 21;
-    if (!mEngine.Connect(mBookmark.host, port, mTimeout.load()))
+    if (!mEngine.Connect(mBookmark.host, mBookmark.port, mTimeout.load()))
         return EngineError();
     SetStatus("Authenticating...");
     if (!mEngine.Authenticate(mBookmark.username, mBookmark.password, mBookmark.account))
@@ -195,29 +195,6 @@ RequestResult FTPThread::OnCreateFileList(const sWorkerEvent& request) {
     }
     SetStatus(kConnected);
     return RequestResult::Done();
-}
-
-bool FTPThread::LocalPathBelow(const std::string& folder, const std::string& name,
-                               std::string& path) {
-    if (name.empty() || folder.empty())
-        return false;
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = name.find('/', start);
-        const std::string part =
-            name.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (part.empty() || part == "." || part == ".." ||
-            part.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
-            return false;
-        if (slash == std::string::npos)
-            break;
-        start = slash + 1;
-    }
-    path = folder;
-    if (path.back() != '/')
-        path += '/';
-    path += name;
-    return true;
 }
 
 bool FTPThread::FetchFile(const sFileInfo& item, const sDownloadInfo& info, std::string& refusal) {

@@ -29,12 +29,6 @@ public:
     // idle connection ping at once.
     void SetTimeouts(int timeout, int keepAlive);
 
-    // A name from a listing as a path below `folder`: false when it is empty
-    // or has an empty, ".", ".." component, a NUL, CR or LF, so that no name
-    // a server sends can reach outside the folder.
-    static bool LocalPathBelow(const std::string& folder, const std::string& name,
-                               std::string& path);
-
 protected:
     FTPThread();
     ~FTPThread() override;

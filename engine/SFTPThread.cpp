@@ -1,6 +1,7 @@
 #include "SFTPThread.h"
 
 #include "FTPThread.h"
+#include "LocalFiles.h"
 
 #include <new>
 #include <sys/stat.h>
@@ -40,8 +41,7 @@ void SFTPThread::Quit() {
 RequestResult SFTPThread::OnConnect(const sWorkerEvent& request) {
     const sBookMarkData& bookmark = request.bookmark;
     SetStatus("Connecting and authenticating...");
-    const int port = bookmark.port == 0 ? 22 : bookmark.port;
-    if (!mEngine.Connect(bookmark.host, port, bookmark.username, bookmark.password, 30))
+    if (!mEngine.Connect(bookmark.host, bookmark.port, bookmark.username, bookmark.password, 30))
         return EngineError();
     if (!bookmark.dir.empty()) {
         SetStatus(kChangingDirectory);
@@ -99,7 +99,7 @@ RequestResult SFTPThread::OnCreateFileList(const sWorkerEvent& request) {
 bool SFTPThread::GetRefForDest(const std::string& destination, const std::string& name,
                                std::string& folder, std::string& leaf) {
     std::string path;
-    if (!FTPThread::LocalPathBelow(destination, name, path))
+    if (!LocalPathBelow(destination, name, path))
         return false;
     const size_t slash = path.rfind('/');
     folder = path.substr(0, slash);
@@ -129,7 +129,7 @@ bool SFTPThread::SendFile(const sFileInfo& item, const sUploadInfo&, std::string
     // The name is a path below the local folder and below the remote one at
     // once: nothing may lead out of either.
     std::string below;
-    if (!FTPThread::LocalPathBelow(item.owner, item.name, below)) {
+    if (!LocalPathBelow(item.owner, item.name, below)) {
         refusal = "Refused the unsafe file name \"" + item.name + "\"";
         return false;
     }
