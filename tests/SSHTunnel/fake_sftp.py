@@ -97,4 +97,9 @@ while True:
             out("Fetching /x to x\r\n", "327", "68 bytes transferred\r\n", "65536 bytes trans",
                 "ferred\r\n")
     elif command.startswith("modtime"):
-        out("Sat Jan  5 03:04:05 2005\r\n")
+        if "missing" in command:
+            out("Couldn't stat remote file: No such file or directory\r\n")
+        else:
+            out("Sat Jan  5 03:04:05 2005\r\n")
+    elif command.startswith("cd") and "missing" in command:
+        out("Couldn't canonicalize: No such file or directory\r\n")
