@@ -3,7 +3,8 @@
 # Downloads and uploads one file (1 GiB; SFTP_BENCH_MB to change) on loopback
 # and through a proxy that delays each direction by 10 ms, and prints each
 # throughput ratio (ours / OpenSSH; 1.0 means as fast). Needs root (the test
-# server makes its own user), like the tests.
+# server makes its own user), like the tests. SFTP_BENCH_TOOL runs another
+# build of our tool.
 #
 # Like with like: the server offers one cipher only (SFTP_BENCH_CIPHER, with
 # its MAC for the ciphers that need one), so both clients use it; both are
@@ -13,7 +14,7 @@
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$src/build}" && pwd)
-tool=$build/libexec/zarvel/sftp
+tool=${SFTP_BENCH_TOOL:-$build/libexec/zarvel/sftp}
 drive=$build/bin/sftp_drive
 proxy=$build/bin/sftp_delay_proxy
 mb=${SFTP_BENCH_MB:-1024}
