@@ -9,9 +9,8 @@
 
 #include <shared_mutex>
 
+#include "Connection.h"
 #include "EnginePreferences.h"
-#include "FTPThread.h"
-#include "SFTPThread.h"
 #include <sys/stat.h>
 
 std::atomic<BasicApp*> BasicApp::mApp{nullptr};
@@ -97,8 +96,7 @@ BasicApp::~BasicApp() {
     }
     // Their workers were told to stop; give them a moment to end, so none is
     // cut off in the middle of closing its connection when the program ends.
-    FTPThread::WaitForWorkers(std::chrono::seconds(5));
-    SFTPThread::WaitForWorkers(std::chrono::seconds(5));
+    WaitForConnectionWorkers(std::chrono::seconds(5));
     {
         std::unique_lock lock(AppLock());
         mApp = nullptr;

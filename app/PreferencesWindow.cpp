@@ -4,6 +4,7 @@
 #include "WindowState.h"
 
 #include "platform/core/Events.h"
+#include "ppxui/Dialogs.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -76,7 +77,13 @@ uint8_t ShownMode(uint8_t mode) {
 
 PreferencesWindow::PreferencesWindow(std::unique_ptr<SoundTools> sound, std::string prefsFolder)
     : mSound(sound ? std::move(sound) : std::make_unique<SoundTools>()),
-      mMaster(std::move(prefsFolder)) {}
+      mMaster(std::move(prefsFolder)) {
+    // The master knows no windows; its failures are told here, before
+    // FinishInit first loads the file.
+    mMaster.SetAlert([](const std::string& message, const std::string& explanation) {
+        PPx::StandardAlert(PPx::kAlertCautionAlert, message, explanation);
+    });
+}
 
 PreferencesWindow::~PreferencesWindow() = default;
 

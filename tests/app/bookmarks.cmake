@@ -24,7 +24,7 @@ zarvel_test(app_bookmarks_store_test
 
 zarvel_test(app_bookmarks_window_test
     SOURCES bookmarks_window_test.cpp
-    LIBS zarvel_app
+    LIBS zarvel_app zarvel_platform_ui_testing
     LABELS unit
     ENV "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources"
     TIMEOUT 120)

@@ -22,7 +22,6 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QTimer>
-#include <QToolBar>
 #include <QVariant>
 #include <QWidget>
 
@@ -723,108 +722,6 @@ OSStatus QuitAppModalLoopForWindow(Window* window) {
 
 int AppModalDepth() {
     return static_cast<int>(ModalLoops().size());
-}
-
-// Toolbars -------------------------------------------------------------------
-
-const char* const Toolbar::kSeparatorIdentifier = "com.apple.hitoolbox.toolbar.separator";
-const char* const Toolbar::kFlexibleSpaceIdentifier = "com.apple.hitoolbox.toolbar.flexiblespace";
-
-struct Toolbar::Impl {
-    QPointer<QToolBar> bar;
-    std::vector<std::pair<std::string, QPointer<QAction>>> items;
-    QAction* Find(const std::string& identifier) const {
-        for (auto& [id, action] : items)
-            if (id == identifier)
-                return action;
-        return nullptr;
-    }
-};
-
-Toolbar::Toolbar(const std::string& identifier)
-    : mIdentifier(identifier), mImpl(std::make_unique<Impl>()) {}
-
-Toolbar::~Toolbar() {
-    delete mImpl->bar.data();
-}
-
-void Toolbar::Attach(Window* window) {
-    QWidget* top = window ? window->GetSysWindow() : nullptr;
-    if (!top)
-        throw OSError(paramErr, "SetWindowToolbar failed");
-    delete mImpl->bar.data();
-    mImpl->items.clear();
-    auto* bar = new QToolBar(QString::fromStdString(mIdentifier));
-    bar->setObjectName(QString::fromStdString(mIdentifier));
-    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    bar->setMovable(false);
-    mImpl->bar = bar;
-    std::vector<std::string> identifiers;
-    GetDefaultIdentifiers(identifiers);
-    for (const std::string& identifier : identifiers) {
-        if (identifier == kSeparatorIdentifier) {
-            bar->addSeparator();
-            continue;
-        }
-        if (identifier == kFlexibleSpaceIdentifier) {
-            auto* spacer = new QWidget(bar);
-            spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-            bar->addWidget(spacer);
-            continue;
-        }
-        ToolbarItem item;
-        item.identifier = identifier;
-        if (!CreateItem(identifier, item))
-            continue;
-        QAction* action = bar->addAction(QIcon(QString::fromStdString(item.iconFile)),
-                                         QString::fromStdString(item.label));
-        action->setObjectName(QString::fromStdString(identifier));
-        action->setToolTip(QString::fromStdString(item.helpShort));
-        action->setStatusTip(QString::fromStdString(item.helpLong));
-        uint32_t command = item.command;
-        QObject::connect(action, &QAction::triggered, bar,
-                         [window, command] { window->ProcessCommand(command); });
-        mImpl->items.emplace_back(identifier, action);
-    }
-    if (auto* main = qobject_cast<QMainWindow*>(top))
-        main->addToolBar(Qt::TopToolBarArea, bar);
-    else if (auto* box = qobject_cast<QBoxLayout*>(top->layout()))
-        box->insertWidget(0, bar);
-    else
-        bar->setParent(top);
-}
-
-void Toolbar::Show() {
-    if (mImpl->bar)
-        mImpl->bar->show();
-}
-
-void Toolbar::Hide() {
-    if (mImpl->bar)
-        mImpl->bar->hide();
-}
-
-bool Toolbar::IsShown() const {
-    return mImpl->bar && !mImpl->bar->isHidden();
-}
-
-void Toolbar::SetItemEnabled(const std::string& identifier, bool enabled) {
-    if (QAction* action = mImpl->Find(identifier))
-        action->setEnabled(enabled);
-}
-
-bool Toolbar::IsItemEnabled(const std::string& identifier) const {
-    QAction* action = mImpl->Find(identifier);
-    return action && action->isEnabled();
-}
-
-bool Toolbar::HasItem(const std::string& identifier) const {
-    return mImpl->Find(identifier) != nullptr;
-}
-
-void Toolbar::ClickItem(const std::string& identifier) {
-    if (QAction* action = mImpl->Find(identifier))
-        action->trigger();
 }
 
 } // namespace PPx

@@ -3,6 +3,7 @@
 #include "platform/core/EventLoop.h"
 #include "ppxui/Application.h"
 #include "ppxui/Testing.h"
+#include "ppxui/Toolbar.h"
 #include "ppxui/Window.h"
 #include "tempdir.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // Window objects over nib-made windows, the command path control -> window
-// -> application, posted closes, sheets with their modal loop, the menu bar
-// and toolbars.
+// -> application, posted closes, sheets with their modal loop and the menu
+// bar. Toolbars: ppxui/Toolbar.h.
 #include "platform/core/Events.h"
 #include "ppxui/Nib.h"
 
@@ -267,51 +267,5 @@ T* MakeNibWindow(const SysNib& nib, const std::string& name, Args&&... args) {
     }
     return object;
 }
-// A window toolbar. Items send their commands through the window's command
-// path; item kinds other than commands are the separator and the flexible
-// space.
-struct ToolbarItem {
-    std::string identifier;
-    std::string label;
-    std::string iconFile; // full path; empty for none
-    uint32_t command = 0;
-    std::string helpShort;
-    std::string helpLong;
-    bool removable = true;
-};
-
-class Toolbar {
-public:
-    static const char* const kSeparatorIdentifier;
-    static const char* const kFlexibleSpaceIdentifier;
-
-    explicit Toolbar(const std::string& identifier);
-    virtual ~Toolbar();
-    Toolbar(const Toolbar&) = delete;
-    Toolbar& operator=(const Toolbar&) = delete;
-
-    // Fills the toolbar from the default identifiers and puts it on WINDOW.
-    void Attach(Window* window);
-    void Show();
-    void Hide();
-    bool IsShown() const;
-    void SetItemEnabled(const std::string& identifier, bool enabled);
-    bool IsItemEnabled(const std::string& identifier) const;
-    bool HasItem(const std::string& identifier) const;
-    // Clicks the item as the user would.
-    void ClickItem(const std::string& identifier);
-    const std::string& GetIdentifier() const { return mIdentifier; }
-
-protected:
-    virtual void GetDefaultIdentifiers(std::vector<std::string>& out) = 0;
-    virtual void GetAllowedIdentifiers(std::vector<std::string>& out) = 0;
-    // Describes the item; false for an identifier it does not know.
-    virtual bool CreateItem(const std::string& identifier, ToolbarItem& item) = 0;
-
-private:
-    struct Impl;
-    std::string mIdentifier;
-    std::unique_ptr<Impl> mImpl;
-};
 
 } // namespace PPx
