@@ -1,5 +1,6 @@
 #include "SFTPTunnel.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -16,6 +17,7 @@
 extern char** environ;
 
 int SFTPTunnel::sReapMillis = 2000;
+int SFTPTunnel::sAbortGraceMillis = 5000;
 
 namespace {
 
@@ -28,6 +30,16 @@ constexpr size_t kLineLimit = 1024 * 1024;
 const char kPrompt[] = "sftp> ";
 // How long a question of the login must stand alone to count as asked.
 constexpr int kSettleMillis = 50;
+// While an interrupt is pending it is sent again this often (one that reached
+// the tool before its command began is forgotten there); also how often a
+// wait for the tool looks whether an interrupt came.
+constexpr int kAbortRepeatMillis = 500;
+
+long long NowMillis() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 bool HasLineBreak(const char* text) {
     return std::strpbrk(text, "\r\n") != nullptr;
@@ -203,17 +215,34 @@ SFTPErr SFTPTunnel::WaitForData() {
     if (mFD < 0)
         return kSFTPClosed;
     char chunk[kChunk];
+    bool ended = false;
     for (;;) {
+        // Never without end: an interrupt may come from another thread while
+        // this one waits, and an interrupted tool is waited for only so long,
+        // lines or not.
+        int timeout = mCallback ? 100 : kAbortRepeatMillis;
+        const long long abortedAt = mAbortedAt.load();
+        if (abortedAt != 0 && !ended) {
+            const long long left = abortedAt + sAbortGraceMillis - NowMillis();
+            if (left <= 0) {
+                Signal(SIGKILL); // its terminal ends, which ends the wait below
+                ended = true;
+            } else {
+                timeout = static_cast<int>(std::min<long long>(left, timeout));
+            }
+        }
         struct pollfd watch {
             mFD, POLLIN, 0
         };
-        const int ready = ::poll(&watch, 1, mCallback ? 100 : -1);
+        const int ready = ::poll(&watch, 1, timeout);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return kSFTPCommErr;
         }
         if (ready == 0) {
+            if (mAbortedAt.load() != 0 && !ended)
+                Signal(SIGINT);
             if (mCallback)
                 mCallback(mCallbackUserData);
             continue;
@@ -324,6 +353,7 @@ SFTPErr SFTPTunnel::SendCommand(const char* command) {
         return kSFTPClosed;
     if (!command || HasLineBreak(command))
         return kSFTPParamErr;
+    mAbortedAt.store(0);
     if (!WriteAll(std::string(command) + "\n"))
         return mConnected ? kSFTPCommErr : kSFTPClosed;
     std::string echo;
@@ -399,6 +429,8 @@ void SFTPTunnel::Signal(int sig) {
 }
 
 void SFTPTunnel::AbortTransfer() {
+    long long none = 0;
+    mAbortedAt.compare_exchange_strong(none, NowMillis());
     Signal(SIGINT);
 }
 

@@ -6,6 +6,7 @@
 //
 // One worker thread uses a tunnel; the main thread may only call
 // AbortTransfer and Terminate.
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -49,7 +50,9 @@ public:
     virtual bool IsPrompt(const char* text);
     virtual void SetSFTPPath(const char* path);
     virtual void SetIdleCallback(SFTPIdleCallback callback, void* userData);
-    // Interrupts the tool's running command (any thread).
+    // Interrupts the tool's running command (any thread). A tool that has not
+    // come back to its prompt sAbortGraceMillis later is ended, whether or not
+    // it prints anything meanwhile; the next command forgets the interrupt.
     virtual void AbortTransfer();
     // Ends the tool at once (any thread): a worker waiting on it sees the
     // terminal end.
@@ -61,6 +64,8 @@ public:
 
     // How long Disconnect waits for the tool to end before killing it.
     static int sReapMillis;
+    // How long an interrupted tool has to come back to its prompt.
+    static int sAbortGraceMillis;
 
 private:
     SFTPErr DoConnect();
@@ -83,6 +88,9 @@ private:
     std::string mLineBuffer; // bytes read and not yet handed out
     SFTPIdleCallback mCallback = nullptr;
     void* mCallbackUserData = nullptr;
+    // When the running command was first interrupted (steady clock, ms); 0
+    // for none.
+    std::atomic<long long> mAbortedAt{0};
     std::string mSFTPPath;
     std::string mFound;
 };

@@ -16,6 +16,8 @@ public:
 
     void FinishInit() override;
     const char* ClassName() const override { return "AboutWindow"; }
+    // A window of its own: the menu bar stays with the main windows.
+    bool HasMenuBar() const override { return false; }
     // Closing while shown only hides.
     PPx::OSStatus DoWindowClose() override;
     PPx::OSStatus DoCommandProcess(uint32_t command) override;

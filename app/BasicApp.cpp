@@ -9,9 +9,8 @@
 
 #include <shared_mutex>
 
+#include "Connection.h"
 #include "EnginePreferences.h"
-#include "FTPThread.h"
-#include "SFTPThread.h"
 #include <sys/stat.h>
 
 std::atomic<BasicApp*> BasicApp::mApp{nullptr};
@@ -97,8 +96,7 @@ BasicApp::~BasicApp() {
     }
     // Their workers were told to stop; give them a moment to end, so none is
     // cut off in the middle of closing its connection when the program ends.
-    FTPThread::WaitForWorkers(std::chrono::seconds(5));
-    SFTPThread::WaitForWorkers(std::chrono::seconds(5));
+    WaitForConnectionWorkers(std::chrono::seconds(5));
     {
         std::unique_lock lock(AppLock());
         mApp = nullptr;
@@ -148,8 +146,13 @@ void BasicApp::InitWindows() {
 }
 
 void BasicApp::SelectWindow(PPx::Window* window) {
-    if (window)
-        window->Select();
+    if (!window)
+        return;
+    // Shown the first time without a stored place: over the window the user
+    // works in, or in the middle of the screen; after that where left.
+    if (!window->WasPlaced() && !window->IsVisible())
+        window->CenterOn(PPx::Window::FrontWindow());
+    window->Select();
 }
 
 void BasicApp::DoSpecificCommand(uint32_t command) {
@@ -175,6 +178,8 @@ void BasicApp::DoSpecificCommand(uint32_t command) {
                 PPx::MakeNibWindow<QuickConnectWindow>(PPx::SysNib(), "QuickConnectWindow")) {
             if (!prefs.misc[kMiscMetalWindows])
                 window->ClearTexturedLook();
+            if (!window->WasPlaced())
+                window->CenterOn(PPx::Window::FrontWindow());
             window->Show();
         }
         break;

@@ -255,6 +255,10 @@ bool ReadExportedBookmark(const std::string& path, sBookMarkData& out) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
+    // A bookmark file is a few kilobytes; a big file is refused unread
+    // instead of keeping the window busy deciphering it.
+    if (st.st_size > kMaxBookmarkFileSize)
+        return false;
     std::string bytes;
     try {
         bytes = PPx::ReadWholeFile(path);
@@ -279,7 +283,11 @@ bool ReadPortText(const std::string& text, int32_t& port) {
     for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i, ++digits)
         if (value < 100000)
             value = value * 10 + (text[i] - '0');
-    if (digits == 0 || negative || value < 1 || value > 65535)
+    // Blanks may follow the number, nothing else: "21abc" is a typing
+    // mistake, not port 21.
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    if (digits == 0 || negative || i != text.size() || value < 1 || value > 65535)
         return false;
     port = static_cast<int32_t>(value);
     return true;
@@ -442,4 +450,20 @@ bool ApplyHostURL(sBookMarkData& bookmark, std::string& error) {
         bookmark.secure = upper.find("SFTP") != std::string::npos;
     }
     return true;
+}
+
+std::string HostForDisplay(const std::string& host) {
+    size_t scheme = host.find("://");
+    if (scheme == std::string::npos)
+        return host;
+    size_t start = scheme + 3;
+    // The user part ends at the last "@" before the path.
+    size_t end = host.find('/', start);
+    size_t at = host.rfind('@', end == std::string::npos ? std::string::npos : end);
+    if (at == std::string::npos || at < start)
+        return host;
+    size_t colon = host.find(':', start);
+    if (colon == std::string::npos || colon > at)
+        return host;
+    return host.substr(0, colon) + host.substr(at);
 }

@@ -7,24 +7,9 @@
 
 #include "ppxui/Dialogs.h"
 
-#include <cstdlib>
-
 const char* const kCompleteNameMessage = "Please complete the Name field.";
-const char* const kCompleteHostMessage = "Please complete the Host field.";
-const char* const kCompletePortMessage = "Please complete the Port field.";
 const char* const kNameInUseMessage =
     "Please select a different name.\nThe one you selected is already in use.";
-
-std::string PortForSecureChange(const std::string& portText, bool secure) {
-    if (portText.empty())
-        return portText;
-    long port = std::strtol(portText.c_str(), nullptr, 10);
-    if (!secure && port == 22)
-        return "21";
-    if (secure && port == 21)
-        return "22";
-    return portText;
-}
 
 ConnectSheet::ConnectSheet() = default;
 
@@ -34,14 +19,7 @@ ConnectSheet::ConnectSheet(const sBookMarkData& bookmark, bool editing)
 void ConnectSheet::FinishInit() {
     PPx::SysWindow window = GetSysWindow();
     mName = NibEditUnicodeText::CreatePPxView(window, 'NAME');
-    mHost = NibEditUnicodeText::CreatePPxView(window, 'HOST');
-    mPort = NibEditUnicodeText::CreatePPxView(window, 'PORT');
-    mUser = NibEditUnicodeText::CreatePPxView(window, 'UNAM');
-    mPassword = NibEditUnicodeText::CreatePPxView(window, 'PASS');
-    mDir = NibEditUnicodeText::CreatePPxView(window, 'DIRE');
-    mAccount = NibEditUnicodeText::CreatePPxView(window, 'ACCT');
-    mSecure = NibCheckBox::CreatePPxView(window, 'SECR');
-    mPassive = NibCheckBox::CreatePPxView(window, 'PASV');
+    mForm.Bind(window, 'DIRE', false);
     mOK = NibPushButton::CreatePPxView(window, 'okok');
     mCancel = NibPushButton::CreatePPxView(window, 'cncl');
 
@@ -86,74 +64,40 @@ PPx::OSStatus ConnectSheet::DoWindowCursorChange(PPx::View* under, PPx::ThemeCur
 }
 
 void ConnectSheet::OnSecureChange() {
-    const bool secure = mSecure->GetValue() != 0;
-    std::string port = mPort->GetText();
-    std::string changed = PortForSecureChange(port, secure);
-    if (changed != port)
-        mPort->SetText(changed);
-    mAccount->SetEnabled(!secure);
-    mPassive->SetEnabled(!secure);
+    mForm.OnSecureChange();
     ApplyCursorRule();
 }
 
 bool ConnectSheet::CollectData() {
     const std::string name = mName->GetText();
-    const std::string host = mHost->GetText();
-    const std::string portText = mPort->GetText();
-    std::string error;
-    int32_t port = 0;
     if (name.empty()) {
         DisplayError(kCompleteNameMessage);
         FocusControl(mName);
         return false;
     }
-    if (host.empty()) {
-        DisplayError(kCompleteHostMessage);
-        FocusControl(mHost);
-        return false;
-    }
-    if (!CheckHostText(host, error)) {
+    BookmarkFormData data;
+    std::string error;
+    PPx::View* field = nullptr;
+    if (!mForm.Read(data, error, field)) {
         DisplayError(error.c_str());
-        FocusControl(mHost);
+        FocusControl(field);
         return false;
     }
-    if (portText.empty()) {
-        DisplayError(kCompletePortMessage);
-        FocusControl(mPort);
-        return false;
-    }
-    if (!ReadPortText(portText, port)) {
-        DisplayError(kBadPortMessage);
-        FocusControl(mPort);
-        return false;
-    }
-    mBookmark.host = host;
+    mBookmark.host = data.host;
     if (!(mEditing && name == mBookmark.name) && !CheckUniqueName(name)) {
         DisplayError(kNameInUseMessage);
         FocusControl(mName);
         return false;
     }
     mBookmark.name = name;
-    mBookmark.port = port;
-    mBookmark.username = mUser->GetText();
-    mBookmark.password = mPassword->GetText();
-    mBookmark.dir = mDir->GetText();
-    mBookmark.account = mAccount->GetText();
-    mBookmark.passive = mPassive->GetValue() != 0;
-    mBookmark.secure = mSecure->GetValue() != 0;
+    ApplyFormData(data, mBookmark);
     return true;
 }
 
 void ConnectSheet::PopulateDialog() {
     mName->SetText(mBookmark.name);
-    mHost->SetText(mBookmark.host);
-    mPort->SetText(std::to_string(mBookmark.port));
-    mUser->SetText(mBookmark.username);
-    mPassword->SetText(mBookmark.password);
-    mDir->SetText(mBookmark.dir);
-    mAccount->SetText(mBookmark.account);
-    mPassive->SetValue(mBookmark.passive ? 1 : 0);
-    mSecure->SetValue(mBookmark.secure ? 1 : 0);
+    mForm.Fill(FormDataOf(mBookmark));
+    ApplyCursorRule();
 }
 
 void ConnectSheet::DisplayError(const char* message) {

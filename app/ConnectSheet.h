@@ -1,6 +1,7 @@
 #pragma once
 // The sheet in which one connection bookmark is filled in or changed. Run
 // it with DoModal; on 'ok  ' take the bookmark with GetData.
+#include "BookmarkForm.h"
 #include "ConnectionRecords.h"
 #include "NibWindow.h"
 
@@ -32,14 +33,7 @@ public:
 
 private:
     NibEditUnicodeText* mName = nullptr;
-    NibEditUnicodeText* mHost = nullptr;
-    NibEditUnicodeText* mPort = nullptr;
-    NibEditUnicodeText* mUser = nullptr;
-    NibEditUnicodeText* mPassword = nullptr;
-    NibEditUnicodeText* mDir = nullptr;
-    NibEditUnicodeText* mAccount = nullptr;
-    NibCheckBox* mSecure = nullptr;
-    NibCheckBox* mPassive = nullptr;
+    BookmarkForm mForm; // host, port, user, password, folder, account, boxes
     NibPushButton* mOK = nullptr;
     NibPushButton* mCancel = nullptr;
     uint32_t mResult = 'not!';
@@ -47,11 +41,5 @@ private:
     bool mEditing = false;
 };
 
-// The SFTP rule both bookmark forms keep: a port of 22 becomes 21 when SFTP
-// goes off, 21 becomes 22 when it goes on; other texts stay.
-std::string PortForSecureChange(const std::string& portText, bool secure);
-
 extern const char* const kCompleteNameMessage;
-extern const char* const kCompleteHostMessage;
-extern const char* const kCompletePortMessage;
 extern const char* const kNameInUseMessage;

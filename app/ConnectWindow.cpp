@@ -23,7 +23,8 @@ using PPx::DataBrowser::ItemID;
 
 namespace {
 
-const uint32_t kAlertOK = 0x10;
+// Errors carry the stop icon.
+const uint32_t kAlertErrorOK = 0x11;
 const uint32_t kAlertYesNo = 0x24C0;
 
 bool EndsWith(const std::string& text, const std::string& tail) {
@@ -68,7 +69,7 @@ void BookmarkContent::SupplyItemData(ItemID item, PPx::DataBrowser::PropertyID p
         data.SetIcon(mIcon);
         break;
     case 'host':
-        data.SetText(bookmark->host);
+        data.SetText(HostForDisplay(bookmark->host));
         break;
     case 'port':
         data.SetText(std::to_string(bookmark->port));
@@ -419,7 +420,7 @@ void ConnectWindow::OpenConnection(const sBookMarkData& bookmark, bool fromList)
     sBookMarkData copy = bookmark;
     std::string error;
     if (!ApplyHostURL(copy, error)) {
-        ShowError(error, "\"" + bookmark.host + "\"");
+        ShowError(error, "\"" + HostForDisplay(bookmark.host) + "\"");
         return;
     }
     if (copy.port < 1 || copy.port > 65535) {
@@ -534,7 +535,7 @@ void ConnectWindow::ShowError(const std::string& message, const std::string& exp
     ModalSheetAlert alert;
     uint32_t answer = 0;
     if (IsVisible())
-        alert.DoModal(this, message, answer, kAlertOK, explanation);
+        alert.DoModal(this, message, answer, kAlertErrorOK, explanation);
     else
         PPx::StandardAlert(PPx::kAlertStopAlert, message, explanation);
 }

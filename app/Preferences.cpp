@@ -4,7 +4,6 @@
 #include "platform/core/EventLoop.h"
 #include "platform/core/Folders.h"
 #include "platform/core/ResourceFile.h"
-#include "ppxui/Dialogs.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -113,11 +112,7 @@ void ReadPreferencesResources(const PPx::ResourceFile& file, sPreferences& prefs
     }
 }
 
-PreferencesMaster::PreferencesMaster(std::string folder) : mFolder(std::move(folder)) {
-    mAlert = [](const std::string& message, const std::string& explanation) {
-        PPx::StandardAlert(PPx::kAlertCautionAlert, message, explanation);
-    };
-}
+PreferencesMaster::PreferencesMaster(std::string folder) : mFolder(std::move(folder)) {}
 
 std::string PreferencesMaster::FilePath() const {
     std::string folder = mFolder;

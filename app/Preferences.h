@@ -66,8 +66,9 @@ void ReadPreferencesResources(const PPx::ResourceFile& file, sPreferences& prefs
 // out: files are read and written, and alerts shown, outside it.
 class PreferencesMaster {
 public:
-    // Shows a caution alert (message, explanation); the default uses the
-    // window layer. Called on the main thread only, never under the lock.
+    // Shows a caution alert (message, explanation). The owner installs it
+    // (the preferences window does); without one nothing is shown. Called on
+    // the main thread only, never under the lock.
     using AlertFunc = std::function<void(const std::string&, const std::string&)>;
 
     // FOLDER empty: the user's Preferences folder.

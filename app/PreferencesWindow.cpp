@@ -4,6 +4,7 @@
 #include "WindowState.h"
 
 #include "platform/core/Events.h"
+#include "ppxui/Dialogs.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -33,6 +34,22 @@ std::string LastComponent(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// What a sound's pop-up item says: its file name without the extension,
+// words apart and the first capitalised ("dialog-warning.oga" reads
+// "Dialog warning"). The stored value stays the path.
+std::string SoundDisplayName(const std::string& path) {
+    std::string name = LastComponent(path);
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        name.erase(dot);
+    for (char& c : name)
+        if (c == '-' || c == '_')
+            c = ' ';
+    if (!name.empty())
+        name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    return name;
+}
+
 // A whole decimal number, blanks around it allowed; nothing else.
 bool ParseWhole(const std::string& text, long long& value) {
     size_t begin = 0, end = text.size();
@@ -60,7 +77,13 @@ uint8_t ShownMode(uint8_t mode) {
 
 PreferencesWindow::PreferencesWindow(std::unique_ptr<SoundTools> sound, std::string prefsFolder)
     : mSound(sound ? std::move(sound) : std::make_unique<SoundTools>()),
-      mMaster(std::move(prefsFolder)) {}
+      mMaster(std::move(prefsFolder)) {
+    // The master knows no windows; its failures are told here, before
+    // FinishInit first loads the file.
+    mMaster.SetAlert([](const std::string& message, const std::string& explanation) {
+        PPx::StandardAlert(PPx::kAlertCautionAlert, message, explanation);
+    });
+}
 
 PreferencesWindow::~PreferencesWindow() = default;
 
@@ -99,6 +122,7 @@ void PreferencesWindow::FinishInit() {
         view->AddCommandHandler(this);
     InstallCursorChangeHandler(this);
     SetDefaultButton(mOK);
+    SetCancelButton(mCancel);
 }
 
 void PreferencesWindow::GetPreferences(sPreferences& out) {
@@ -275,9 +299,8 @@ void PreferencesWindow::InitSoundPopups() {
         NibPopupButton* popup = SoundPopup(sound);
         popup->RemoveAllItems();
         for (size_t i = 0; i < mSoundList.size(); ++i) {
-            std::string name = LastComponent(mSoundList[i]);
-            if (!name.empty())
-                popup->AppendItem(name, static_cast<uint32_t>(i));
+            if (!LastComponent(mSoundList[i]).empty())
+                popup->AppendItem(SoundDisplayName(mSoundList[i]), static_cast<uint32_t>(i));
         }
         popup->AppendSeparator();
         popup->AppendItem("Other...", kOtherItem);
@@ -293,11 +316,14 @@ void PreferencesWindow::SelectSoundFromMenu(int sound, const std::string& path) 
     if (name.empty())
         return;
     int32_t count = popup->GetMaxValue();
-    for (int32_t item = 1; item <= count; ++item)
-        if (popup->GetItemCommand(item) != kOtherItem && popup->GetItemText(item) == name) {
+    // Items show readable names; the file names tell them apart.
+    for (int32_t item = 1; item <= count; ++item) {
+        uint32_t command = popup->GetItemCommand(item);
+        if (command < mSoundList.size() && LastComponent(mSoundList[command]) == name) {
             popup->SetValue(item);
             return;
         }
+    }
     for (int32_t item = 1; item <= count; ++item)
         if (popup->GetItemCommand(item) == kOtherItem) {
             popup->SetValue(item);

@@ -22,6 +22,8 @@ public:
 
     void FinishInit() override;
     const char* ClassName() const override { return "PreferencesWindow"; }
+    // A window of its own: the menu bar stays with the main windows.
+    bool HasMenuBar() const override { return false; }
     // Closing while shown only hides, and drops the edits as Cancel does.
     PPx::OSStatus DoWindowClose() override;
 

@@ -3,27 +3,20 @@
 #include "BasicApp.h"
 #include "BookmarkStore.h"
 #include "BrowserFactory.h"
-#include "ConnectSheet.h"
 #include "ModalSheetAlert.h"
 #include "WindowState.h"
 
 void QuickConnectWindow::FinishInit() {
     PPx::SysWindow window = GetSysWindow();
-    mHost = NibEditUnicodeText::CreatePPxView(window, 'HOST');
-    mUser = NibEditUnicodeText::CreatePPxView(window, 'UNAM');
-    mPassword = NibEditUnicodeText::CreatePPxView(window, 'PASS');
-    mDir = NibEditUnicodeText::CreatePPxView(window, 'DIRE');
-    mAccount = NibEditUnicodeText::CreatePPxView(window, 'ACCT');
-    mAccountLabel = NibStaticText::CreatePPxView(window, 'ACTT');
-    mPort = NibEditUnicodeText::CreatePPxView(window, 'PORT');
-    mPassive = NibCheckBox::CreatePPxView(window, 'PASV');
-    mSecure = NibCheckBox::CreatePPxView(window, 'SECR');
+    mForm.Bind(window, 'DIRE', true);
     mOK = NibPushButton::CreatePPxView(window, 'okok');
 
     InstallBoundsChangedHandler(this);
     AddCommandHandler(this);
     InstallCursorChangeHandler(this);
-    mHost->SetFocus();
+    // Return connects, as in every other form.
+    SetDefaultButton(mOK);
+    mForm.Host()->SetFocus();
     // Every quick-connect window opens where the last one was left.
     LoadWindowState();
 }
@@ -54,46 +47,19 @@ PPx::OSStatus QuickConnectWindow::DoWindowBoundsChanged() {
 }
 
 void QuickConnectWindow::OnSecureChange() {
-    const bool secure = mSecure->GetValue() != 0;
-    std::string port = mPort->GetText();
-    std::string changed = PortForSecureChange(port, secure);
-    if (changed != port)
-        mPort->SetText(changed);
-    mAccount->SetEnabled(!secure);
-    mAccountLabel->SetEnabled(!secure);
-    mPassive->SetEnabled(!secure);
+    mForm.OnSecureChange();
     ApplyCursorRule();
 }
 
 bool QuickConnectWindow::CollectData(sBookMarkData& bookmark) {
-    const std::string host = mHost->GetText();
-    const std::string portText = mPort->GetText();
+    BookmarkFormData data;
     std::string error;
-    int32_t port = 0;
-    if (host.empty()) {
-        ShowMessage(kCompleteHostMessage);
-        return false;
-    }
-    if (!CheckHostText(host, error)) {
+    PPx::View* field = nullptr;
+    if (!mForm.Read(data, error, field)) {
         ShowMessage(error);
         return false;
     }
-    if (portText.empty()) {
-        ShowMessage(kCompletePortMessage);
-        return false;
-    }
-    if (!ReadPortText(portText, port)) {
-        ShowMessage(kBadPortMessage);
-        return false;
-    }
-    bookmark.host = host;
-    bookmark.port = port;
-    bookmark.username = mUser->GetText();
-    bookmark.password = mPassword->GetText();
-    bookmark.dir = mDir->GetText();
-    bookmark.account = mAccount->GetText();
-    bookmark.passive = mPassive->GetValue() != 0;
-    bookmark.secure = mSecure->GetValue() != 0;
+    ApplyFormData(data, bookmark);
     return true;
 }
 
@@ -119,5 +85,6 @@ void QuickConnectWindow::SaveWindowState() {
 void QuickConnectWindow::ShowMessage(const std::string& message) {
     ModalSheetAlert alert;
     uint32_t answer = 0;
-    alert.DoModal(this, message, answer, 0x10);
+    // A refusal, shown with the stop icon as the editing sheet shows it.
+    alert.DoModal(this, message, answer, 0x11);
 }

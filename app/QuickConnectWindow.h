@@ -1,6 +1,7 @@
 #pragma once
 // A one-off connection without a bookmark: host, port and the rest typed
 // in, OK opens the browser window and this window goes away.
+#include "BookmarkForm.h"
 #include "ConnectionRecords.h"
 #include "NibWindow.h"
 
@@ -11,6 +12,8 @@ class QuickConnectWindow : public NibWindow,
 public:
     void FinishInit() override;
     const char* ClassName() const override { return "QuickConnectWindow"; }
+    // A window of its own: the menu bar stays with the main windows.
+    bool HasMenuBar() const override { return false; }
 
     PPx::OSStatus DoCommandProcess(uint32_t command) override;
     PPx::OSStatus DoWindowCursorChange(PPx::View* under, PPx::ThemeCursor& cursor) override;
@@ -25,14 +28,6 @@ public:
 private:
     void ShowMessage(const std::string& message);
 
-    NibEditUnicodeText* mHost = nullptr;
-    NibEditUnicodeText* mUser = nullptr;
-    NibEditUnicodeText* mPassword = nullptr;
-    NibEditUnicodeText* mDir = nullptr;
-    NibEditUnicodeText* mAccount = nullptr;
-    NibStaticText* mAccountLabel = nullptr;
-    NibEditUnicodeText* mPort = nullptr;
-    NibCheckBox* mPassive = nullptr;
-    NibCheckBox* mSecure = nullptr;
+    BookmarkForm mForm; // host, port, user, password, folder, account, boxes
     NibPushButton* mOK = nullptr;
 };

@@ -12,11 +12,20 @@
 #include "ppxui/Dialogs.h"
 #include "ppxui/Window.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace {
+
+const char* const kNotAnsweringMessage = "Zarvel is already running but does not answer.";
+const char* const kNotAnsweringExplanation =
+    "It may be busy. Try again in a moment; if it still does not answer, quit it first.";
+
+} // namespace
 
 int main(int argc, char** argv) {
     std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -35,13 +44,36 @@ int main(int argc, char** argv) {
 
     try {
         PPx::UIApplication application(argc, argv);
-        // A program already running for this user takes the documents.
-        if (PPx::HandDocumentsToRunningProgram(documents))
+        // A program already running for this user takes the documents; one
+        // that does not answer is never joined by a second writer of the
+        // same bookmark stores.
+        switch (PPx::ClaimOrHandOver(documents)) {
+        case PPx::StartClaim::HandedOver:
             return 0;
-        // Every top-level window carries the menu bar "MenuBar".
+        case PPx::StartClaim::NotAnswering:
+            std::fprintf(stderr, "zarvel: %s\n", kNotAnsweringMessage);
+            if (!quitAfterStart)
+                PPx::StandardAlert(PPx::kAlertStopAlert, kNotAnsweringMessage,
+                                   kNotAnsweringExplanation);
+            return 1;
+        case PPx::StartClaim::First:
+            break;
+        }
+        // The main windows carry the menu bar "MenuBar".
         PPx::SetMenuBar("MenuBar");
 
         auto app = std::make_unique<BasicApp>();
+        // Without its interface files the program would run with no window
+        // at all: say what is missing and end.
+        if (!app->GetConnectWindow()) {
+            const std::string missing = "The interface file \"" + PPx::SysNib().GetFolder() +
+                                        "/ConnectWindow.ui\" is missing or cannot be read.";
+            std::fprintf(stderr, "zarvel: %s\n", missing.c_str());
+            if (!quitAfterStart)
+                PPx::StandardAlert(PPx::kAlertStopAlert, "Zarvel cannot start.",
+                                   missing + " Please reinstall the program.");
+            return 1;
+        }
 #ifdef ZARVEL_HAVE_BROWSER
         // Connecting opens browser windows from here on.
         InstallBrowserOpener();
@@ -66,10 +98,18 @@ int main(int argc, char** argv) {
             else
                 BasicApp::OpenDocuments(paths);
         });
+        // Without a window the program cannot be reached: closing the last
+        // one quits, the same way as Quit.
+        PPx::SetLastWindowClosedHandler(
+            [] { PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('quit')); });
+        // Ended by the session or kill: the same way too.
+        PPx::OnTerminationSignal(
+            [] { PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('quit')); });
         if (quitAfterStart)
             PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('quit'));
 
         PPx::RunApplicationLoop();
+        PPx::SetLastWindowClosedHandler({});
         app.reset();
     } catch (...) {
         // Start-up failures end the program quietly.

@@ -1,5 +1,7 @@
 #include "ASCIIConvert.h"
 
+#include "LocalFiles.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -110,11 +112,6 @@ int ConvertLineEnds(const std::string& source, const std::string& destination, c
     return out.close();
 }
 
-// True for a name that stays inside its folder.
-bool PlainName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
-
 std::string TemporaryRoot() {
     const char* tmp = std::getenv("TMPDIR");
     std::string root = tmp && *tmp ? tmp : "/tmp";
@@ -143,7 +140,7 @@ ASCIIConvert::ASCIIConvert(const char* name, const std::string& folder)
     : mFileName(name ? name : ""), mFolder(folder) {}
 
 bool ASCIIConvert::ConvertAfterDownload() {
-    if (!PlainName(mFileName))
+    if (!IsPlainName(mFileName))
         return false;
     const std::string path = mFolder + "/" + mFileName;
     struct stat info {};
@@ -151,27 +148,17 @@ bool ASCIIConvert::ConvertAfterDownload() {
     if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
 
-    // Beside the file, so that the final rename stays on one file system; a
-    // name of its own, so that a long file name cannot make it too long.
-    std::string sibling = mFolder + "/.zarvel-ascii-XXXXXX";
-    Descriptor temp(::mkstemp(sibling.data()));
-    if (temp.get() < 0)
+    // Beside the file, so that the final rename stays on one file system.
+    LocalReplacement converted(path);
+    if (!converted.Create(S_IRUSR | S_IWUSR) || ConvertDownload(path, converted.PartPath()) != 0)
         return false;
-    bool ok = ConvertDownload(path, sibling) == 0;
-    if (ok) {
-        CopyAttributes(temp.get(), info);
-        ok = temp.close() == 0;
-    }
-    if (ok)
-        ok = ::rename(sibling.c_str(), path.c_str()) == 0;
-    if (!ok)
-        ::unlink(sibling.c_str());
-    return ok;
+    CopyAttributes(converted.Descriptor(), info);
+    return converted.Commit();
 }
 
 bool ASCIIConvert::ConvertBeforeUpload(std::string& folder) {
     mHasTemporary = false;
-    if (!PlainName(mFileName))
+    if (!IsPlainName(mFileName))
         return false;
     const std::string path = mFolder + "/" + mFileName;
     struct stat info {};
@@ -207,7 +194,7 @@ int ASCIIConvert::DisposeTemporaryFile() {
 
 int ASCIIConvert::CreateTemporaryFile(const char* name, const struct stat& info,
                                       std::string& file) {
-    if (name == nullptr || !PlainName(name))
+    if (name == nullptr || !IsPlainName(name))
         return EINVAL;
     // mkdtemp draws a new name while the drawn one is taken, and fails at once
     // on any other error (no space, no permission).

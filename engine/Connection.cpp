@@ -1,7 +1,9 @@
 #include "Connection.h"
 
 #include "FTPBackend.h"
+#include "FTPThread.h"
 #include "SFTPBackend.h"
+#include "SFTPThread.h"
 
 #include <new>
 
@@ -238,4 +240,10 @@ void Connection::UploadComplete() {
 void Connection::GetModTimeComplete(const std::vector<sFileInfo>& files) {
     if (mFrontend)
         mFrontend->GetModTimeComplete(files);
+}
+
+bool WaitForConnectionWorkers(std::chrono::milliseconds timeout) {
+    const bool ftpDone = FTPThread::WaitForWorkers(timeout);
+    const bool sftpDone = SFTPThread::WaitForWorkers(timeout);
+    return ftpDone && sftpDone;
 }

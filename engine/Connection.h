@@ -8,9 +8,15 @@
 #include "ConnectionRecords.h"
 #include "ProtocolBackend.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
+
+// Waits until the worker threads of every closed connection have ended, at
+// most `timeout` for each kind of worker; true when none is left. The program
+// calls it on its way out, so that no worker is cut off while it closes.
+bool WaitForConnectionWorkers(std::chrono::milliseconds timeout);
 
 class Connection {
 public:

@@ -13,7 +13,7 @@ FTPBackend::~FTPBackend() {
     Dispose();
 }
 
-BackendWorker* FTPBackend::StartWorker() {
+WorkerInterface* FTPBackend::StartWorker() {
     mFTPThread = FTPThread::CreateThread(0);
     return mFTPThread;
 }

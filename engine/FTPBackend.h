@@ -1,13 +1,13 @@
 #pragma once
-// The FTP implementation of ProtocolBackend: a WorkerBackend over an FTPThread,
+// The FTP implementation of ProtocolBackend: a ThreadedBackend over an FTPThread,
 // plus the keep-alive timer and the preferences it reads. It listens for the
 // application's 'prfU' (preferences saved) and applies the new time-out and
 // keep-alive; it passes the notice on so that every open FTP backend hears it.
 #include "FTPThread.h"
-#include "WorkerBackend.h"
+#include "ThreadedBackend.h"
 #include "platform/core/Timer.h"
 
-class FTPBackend : public WorkerBackend {
+class FTPBackend : public ThreadedBackend {
 public:
     FTPBackend();
     ~FTPBackend() override;
@@ -20,7 +20,7 @@ public:
     int KeepAliveInterval() const { return mKeepAliveSecs; }
 
 protected:
-    BackendWorker* StartWorker() override;
+    WorkerInterface* StartWorker() override;
     void DidInitialize() override;
     void DidConnect() override;
     void WillDispose() override;

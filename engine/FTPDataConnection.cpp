@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -156,6 +157,18 @@ bool FTPDataConnection::SendData(const void* buffer, uint32_t& length) {
         return true;
     mError = mInterrupted.load() ? EINTR : (errno ? errno : EIO);
     return false;
+}
+
+bool FTPDataConnection::WaitReady(bool forSending, int timeoutMs) {
+    const int fd = mSocket.GetFD();
+    if (fd < 0)
+        return true;
+    pollfd waiter{fd, static_cast<short>(forSending ? POLLOUT : POLLIN), 0};
+    int ready;
+    do {
+        ready = ::poll(&waiter, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR && !mInterrupted.load());
+    return ready != 0;
 }
 
 bool FTPDataConnection::SetTimeout(int seconds) {

@@ -36,6 +36,10 @@ public:
     // or on failure (see Failed()).
     virtual bool RetrieveData(void* buffer, uint32_t& length);
     virtual bool SendData(const void* buffer, uint32_t& length);
+    // Whether the stream can be read (or written, `forSending`) within
+    // `timeoutMs` without blocking; an end or an error counts as ready, so
+    // that the next read or send reports it.
+    bool WaitReady(bool forSending, int timeoutMs);
     virtual bool SetTimeout(int seconds);
     virtual void Disconnect();
 

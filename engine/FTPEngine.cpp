@@ -1,43 +1,24 @@
 #include "FTPEngine.h"
 
-#include "ASCIIConvert.h"
+#include "FTPEngineTexts.h"
 #include "platform/core/Timer.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <functional>
-#include <memory>
-#include <netinet/in.h>
-#include <new>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
+
+using namespace ftptext;
 
 namespace {
 
 bool (*gHiddenFilesSource)() = nullptr;
-
-const char kDisconnected[] = "Disconnected";
-const char kTimedOut[] = "Timed out waiting for data";
-const char kCouldNotSend[] = "Could not send command!";
-const char kNoResponse[] = "Failed to receive response!";
-const char kInvalidResponse[] = "Invalid Response";
-const char kNoDataConnection[] = "Could not make data connection";
-const char kNoBuffer[] = "Could not allocate transfer buffer";
-const char kNoDestination[] = "Could not open destination file";
-const char kNoSource[] = "Could not open source file";
-const char kSendFailed[] = "Could not send data";
-const char kBadCharacter[] = "A name or path holds a line break or NUL character";
-const char kAborted[] = "Transfer aborted";
-const char kServerClosed[] = "The server closed the connection";
 
 int ReplyCode(const std::string& text) {
     if (text.size() < 3 || !isdigit(static_cast<unsigned char>(text[0])) ||
@@ -53,35 +34,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// Reads "a,b,c,d,e,f" (blanks allowed around the commas) at `text[at]`.
-bool ReadSixNumbers(const std::string& text, size_t at, unsigned (&n)[6]) {
-    for (int i = 0; i < 6; ++i) {
-        while (i > 0 && at < text.size() && text[at] == ' ')
-            ++at;
-        if (at >= text.size() || !isdigit(static_cast<unsigned char>(text[at])))
-            return false;
-        unsigned value = 0;
-        int digits = 0;
-        while (at < text.size() && isdigit(static_cast<unsigned char>(text[at]))) {
-            value = value * 10 + static_cast<unsigned>(text[at] - '0');
-            if (++digits > 3)
-                return false;
-            ++at;
-        }
-        if (value > 255)
-            return false;
-        n[i] = value;
-        if (i < 5) {
-            while (at < text.size() && text[at] == ' ')
-                ++at;
-            if (at >= text.size() || text[at] != ',')
-                return false;
-            ++at;
-        }
-    }
-    return true;
-}
-
 // 550 "File exists" means the folder is there already; "does not exist" or
 // "No such file" mean a parent is missing, which is a failure.
 bool SaysAlreadyExists(const std::string& reply) {
@@ -91,58 +43,6 @@ bool SaysAlreadyExists(const std::string& reply) {
         if (text.find(denial) != std::string::npos)
             return false;
     return text.find("exist") != std::string::npos;
-}
-
-// The size a server announces in its 150 reply, "(12345 bytes)"; -1 when none.
-int64_t AnnouncedSize(const std::string& reply) {
-    const size_t end = reply.find(" bytes)");
-    if (end == std::string::npos)
-        return -1;
-    size_t start = end;
-    while (start > 0 && isdigit(static_cast<unsigned char>(reply[start - 1])))
-        --start;
-    if (start == end || start == 0 || reply[start - 1] != '(' || end - start > 18)
-        return -1;
-    return std::stoll(reply.substr(start, end - start));
-}
-
-bool WriteAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        const ssize_t written = ::write(fd, data, length);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A new, private file beside `destination` that the download goes into.
-int CreateBeside(const std::string& destination, std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    const std::string stem = FolderOf(destination) + "/." + NameOf(destination) + ".zarvel-part-" +
-                             std::to_string(::getpid()) + "-";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path = stem + std::to_string(counter.fetch_add(1));
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
 }
 
 } // namespace
@@ -182,7 +82,11 @@ FTPEngine::AbortArming FTPEngine::ArmAbort() {
 }
 
 const char* FTPEngine::GetLastError() {
-    return mLastResponse.c_str();
+    // What the window shows: a reply's own final line end is no part of it.
+    mLastError = mLastResponse;
+    while (!mLastError.empty() && (mLastError.back() == '\n' || mLastError.back() == '\r'))
+        mLastError.pop_back();
+    return mLastError.c_str();
 }
 
 int FTPEngine::GetResponseCode() {
@@ -213,7 +117,7 @@ bool FTPEngine::IsConnected() {
     return got > 0 || (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR));
 }
 
-void FTPEngine::SetParent(FTPEngineProgress* parent) {
+void FTPEngine::SetParent(TransferProgress* parent) {
     mParent = parent;
 }
 
@@ -225,6 +129,7 @@ void FTPEngine::CloseControl() {
     mUp.store(false);
     mInput.clear();
     mInputStart = 0;
+    mType = 0;
 }
 
 bool FTPEngine::SetTimeout(int seconds) {
@@ -308,6 +213,11 @@ bool FTPEngine::SendCommand(const std::string& command) {
         return Fail(kDisconnected);
     if (!DrainStaleInput())
         return Fail(kDisconnected);
+    // A new TYPE, a new login or a reinitialisation leaves the type open
+    // until the server has accepted one again.
+    if (command.rfind("TYPE ", 0) == 0 || command.rfind("USER ", 0) == 0 ||
+        command.rfind("REIN", 0) == 0)
+        mType = 0;
     const std::string text = command + "\r\n";
     if (!mControl.SendData(text.data(), static_cast<uint32_t>(text.size()))) {
         CloseControl();
@@ -324,8 +234,10 @@ bool FTPEngine::SendCommandWithReply(const std::string& command, std::string& re
     reply.clear();
     if (!SendCommand(command))
         return mUp.load() ? Fail(kCouldNotSend) : Fail(kDisconnected);
+    // The reader's own reason (a time-out, a hang-up, a reply too long) says
+    // more than a general one.
     if (!WaitResponse(reply))
-        return Fail(kNoResponse);
+        return mLastResponse.empty() ? Fail(kNoResponse) : false;
     return true;
 }
 
@@ -344,8 +256,10 @@ bool FTPEngine::ReceiveLine(std::string& line, int timeoutMs) {
             }
             return true;
         }
-        if (mInput.size() - mInputStart > kMaxReplyLine)
+        if (mInput.size() - mInputStart > kMaxReplyLine) {
+            mLineFailure = kReplyTooLong;
             return false;
+        }
         if (mInputStart > 0) {
             mInput.erase(0, mInputStart);
             mInputStart = 0;
@@ -418,7 +332,7 @@ bool FTPEngine::WaitResponseWithin(std::string& reply, int timeoutMs) {
         }
         if (text.size() + line.size() > kMaxReply) {
             CloseControl();
-            return Fail(kTimedOut);
+            return Fail(kReplyTooLong);
         }
         text += line;
         if (code.empty()) {
@@ -537,7 +451,14 @@ bool FTPEngine::SendREST(uint64_t offset) {
 }
 
 bool FTPEngine::SendTYPE(bool ascii) {
-    return Expect(ascii ? "TYPE A" : "TYPE I", {200});
+    if (!Expect(ascii ? "TYPE A" : "TYPE I", {200}))
+        return false;
+    mType = ascii ? 'A' : 'I';
+    return true;
+}
+
+bool FTPEngine::UseType(bool ascii) {
+    return mType == (ascii ? 'A' : 'I') || SendTYPE(ascii);
 }
 
 bool FTPEngine::SendNOOP() {
@@ -583,39 +504,6 @@ bool FTPEngine::SendLIST(const char* path) {
     if (path && *path)
         command += std::string(" ") + path;
     return Expect(command, {150, 125});
-}
-
-bool FTPEngine::SendPASV(std::string& host, uint16_t& port) {
-    if (!SendCommandWithReply("PASV", mLastResponse))
-        return false;
-    if (GetResponseCode() != 227)
-        return false;
-    unsigned n[6];
-    bool found = false;
-    for (size_t at = 4; at < mLastResponse.size() && !found; ++at)
-        if (isdigit(static_cast<unsigned char>(mLastResponse[at])) &&
-            !isdigit(static_cast<unsigned char>(mLastResponse[at - 1])))
-            found = ReadSixNumbers(mLastResponse, at, n);
-    if (!found || (n[4] == 0 && n[5] == 0))
-        return Fail(kInvalidResponse);
-    // The data connection goes to the server we are talking to, whatever
-    // address the reply names: a reply must not send us elsewhere.
-    host = ControlPeer();
-    if (host.empty())
-        return Fail(kInvalidResponse);
-    port = static_cast<uint16_t>((n[4] << 8) | n[5]);
-    return true;
-}
-
-bool FTPEngine::SendPORT(uint32_t address, uint16_t port) {
-    char text[64];
-    std::snprintf(text, sizeof(text), "PORT %hu,%hu,%hu,%hu,%hu,%hu",
-                  static_cast<unsigned short>((address >> 24) & 0xFF),
-                  static_cast<unsigned short>((address >> 16) & 0xFF),
-                  static_cast<unsigned short>((address >> 8) & 0xFF),
-                  static_cast<unsigned short>(address & 0xFF),
-                  static_cast<unsigned short>(port >> 8), static_cast<unsigned short>(port & 0xFF));
-    return Expect(text, {200});
 }
 
 bool FTPEngine::SendRename(const std::string& from, const std::string& to) {
@@ -692,415 +580,4 @@ bool FTPEngine::SendAbort() {
             return false;
     }
     return code == 426 || code == 225 || code == 226;
-}
-
-// ---- data connections -------------------------------------------------------
-
-uint32_t FTPEngine::GetIPAddress() {
-    std::string address;
-    int port = 0;
-    if (!mControl.GetSockAddress(address, port))
-        return 0;
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1)
-        return 0;
-    return ntohl(parsed.s_addr);
-}
-
-std::string FTPEngine::ControlPeer() {
-    sockaddr_in peer{};
-    socklen_t size = sizeof(peer);
-    if (mControl.GetFD() < 0 ||
-        ::getpeername(mControl.GetFD(), reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
-        peer.sin_family != AF_INET)
-        return {};
-    char text[INET_ADDRSTRLEN] = {};
-    if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof(text)))
-        return {};
-    return text;
-}
-
-void FTPEngine::AbortTransfer() {
-    mAbort.store(true);
-    mData.Interrupt();
-    const uint64_t one = 1;
-    if (mAbortEvent >= 0 && ::write(mAbortEvent, &one, sizeof(one)) < 0) {
-        // Full counter: the event is raised already.
-    }
-}
-
-void FTPEngine::StartTransfer() {
-    if (mParent)
-        mParent->StartTransfer();
-}
-
-void FTPEngine::EndTransfer() {
-    if (mParent)
-        mParent->EndTransfer();
-}
-
-void FTPEngine::UpdateProgress(unsigned long long bytes) {
-    const uint32_t now = CurrentTicks();
-    if (mLastProgressTick == 0)
-        mLastProgressTick = now;
-    if (now - mLastProgressTick <= 9)
-        return;
-    mLastProgressTick = now;
-    if (mParent)
-        mParent->UpdateProgress(bytes);
-}
-
-bool FTPEngine::OpenDataConnection(Kind kind, const std::string& name, bool passive,
-                                   uint64_t& offset,
-                                   const std::function<bool(uint64_t)>& beforeCommand) {
-    if (!mUp.load())
-        return Fail(kDisconnected);
-    const std::string peer = ControlPeer();
-    uint32_t address = GetIPAddress();
-    uint16_t port = 0;
-    std::string host;
-    if (passive && !SendPASV(host, port))
-        return false;
-    if (!mData.MakeDataConnection(host, address, port, passive, mTimeout.load())) {
-        mData.Disconnect();
-        return Fail(mAbort.load() ? kAborted : kNoDataConnection);
-    }
-    if (!passive && !SendPORT(address, port)) {
-        mData.Disconnect();
-        return false;
-    }
-    // REST right before the transfer command, so nothing between them can
-    // reset it; a refusal means the transfer starts from the beginning.
-    if (offset > 0 && !SendREST(offset)) {
-        if (!mUp.load()) {
-            mData.Disconnect();
-            return false;
-        }
-        offset = 0;
-    }
-    if (beforeCommand && !beforeCommand(offset)) {
-        mData.Disconnect();
-        return false;
-    }
-    bool accepted = false;
-    switch (kind) {
-    case Kind::kList:
-        accepted = SendLIST(name.empty() ? nullptr : name.c_str());
-        break;
-    case Kind::kRetrieve:
-        accepted = SendRETR(name);
-        break;
-    case Kind::kStore:
-        accepted = SendSTOR(name);
-        break;
-    }
-    if (!accepted) {
-        mData.Disconnect();
-        return false;
-    }
-    if (!passive && !mData.AcceptDataConnection(peer)) {
-        AbandonTransfer(mAbort.load() ? kAborted : kNoDataConnection, false);
-        return false;
-    }
-    return true;
-}
-
-bool FTPEngine::AbandonTransfer(const std::string& reason, bool reset) {
-    // The server has said 1xx: its final reply is on the way and must be
-    // read here, or the next command would read it. A server that does not
-    // send it within a short while loses the control connection instead.
-    if (reset)
-        mData.Reset();
-    else
-        mData.Disconnect();
-    std::string reply;
-    if (mUp.load())
-        WaitResponseWithin(reply, std::min(TimeoutMillis(), 15000));
-    mLastResponse = reason;
-    return false;
-}
-
-bool FTPEngine::GetDirList(const char* path, std::string& listing, bool passive) {
-    listing.clear();
-    mData.ClearInterrupt();
-    uint64_t offset = 0;
-    if (!OpenDataConnection(Kind::kList, path ? path : "", passive, offset, nullptr))
-        return false;
-    if (!mData.RetrieveData(listing, mListingLimit)) {
-        listing.clear();
-        if (mData.LastErrno() == EFBIG)
-            return AbandonTransfer("The directory listing is too large", false);
-        return AbandonTransfer(mData.TimedOut() ? kTimedOut : "The directory listing was cut off",
-                               false);
-    }
-    mData.Disconnect();
-    if (!WaitResponse(mLastResponse)) {
-        listing.clear();
-        return false;
-    }
-    const int code = GetResponseCode();
-    if (code == 226 || code == 250)
-        return true;
-    listing.clear();
-    return false;
-}
-
-bool FTPEngine::FinishAbortedTransfer(bool reset) {
-    // The user's abort: the server answers the cut connection (426 or 226);
-    // read that answer so that the dialogue stays in step.
-    DisarmAbort();
-    if (reset)
-        mData.Reset();
-    else
-        mData.Disconnect();
-    std::string reply;
-    if (mUp.load())
-        WaitResponseWithin(reply, std::min(TimeoutMillis(), 15000));
-    mLastResponse = kAborted;
-    return true;
-}
-
-namespace {
-
-// The local side of a download: a file beside the destination that replaces
-// it once complete, or the destination itself when resuming.
-struct DownloadTarget {
-    std::string destination;
-    std::string partial; // empty when writing in place
-    bool destinationExisted = false;
-    int fd = -1;
-
-    ~DownloadTarget() {
-        if (fd >= 0)
-            ::close(fd);
-        if (!partial.empty())
-            ::unlink(partial.c_str());
-    }
-
-    bool Open(uint64_t offset) {
-        if (offset > 0) {
-            fd = ::open(destination.c_str(), O_WRONLY | O_CLOEXEC);
-            if (fd < 0)
-                return false;
-            // Whatever lies past the offset is what the server sends again.
-            return ::ftruncate(fd, static_cast<off_t>(offset)) == 0 &&
-                   ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
-        }
-        fd = CreateBeside(destination, partial);
-        if (fd < 0)
-            partial.clear();
-        return fd >= 0;
-    }
-
-    bool Close() {
-        const int held = fd;
-        fd = -1;
-        return held < 0 || ::close(held) == 0;
-    }
-
-    // A download that did not complete: a file that stood at the destination
-    // stays as it was; where none stood, what arrived is kept there so that
-    // the download can be resumed later.
-    void KeepPartial(uint64_t received) {
-        Close();
-        if (!partial.empty() && !destinationExisted && received > 0 &&
-            ::rename(partial.c_str(), destination.c_str()) == 0)
-            partial.clear();
-    }
-
-    bool Commit() {
-        if (!Close())
-            return false;
-        if (partial.empty())
-            return true;
-        if (::rename(partial.c_str(), destination.c_str()) != 0)
-            return false;
-        partial.clear();
-        return true;
-    }
-};
-
-} // namespace
-
-bool FTPEngine::GetFile(const std::string& remote, const std::string& destination, uint64_t offset,
-                        bool ascii, bool passive, int64_t expectedSize) {
-    mAbort.store(false);
-    const AbortArming armed = ArmAbort();
-    mData.ClearInterrupt();
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kTransferBuffer]);
-    if (!buffer)
-        return Fail(kNoBuffer);
-    StartTransfer();
-    if (!SendTYPE(ascii))
-        return AbortedOrFailed();
-
-    DownloadTarget target;
-    target.destination = destination;
-    struct stat existing {};
-    target.destinationExisted = ::stat(destination.c_str(), &existing) == 0;
-    // Resume only onto a regular file that holds at least the offset;
-    // anything else would leave a hole or garbage before the new bytes.
-    if (offset > 0 && (!target.destinationExisted || !S_ISREG(existing.st_mode) ||
-                       static_cast<uint64_t>(existing.st_size) < offset))
-        offset = 0;
-
-    const bool opened =
-        OpenDataConnection(Kind::kRetrieve, remote, passive, offset, [&](uint64_t start) {
-            return target.Open(start) || Fail(kNoDestination);
-        });
-    if (!opened)
-        return AbortedOrFailed(); // the user's abort stays an abort, not a failure
-    const int64_t announced = offset == 0 ? AnnouncedSize(mLastResponse) : -1;
-
-    uint64_t count = 0;
-    bool writeFailed = false;
-    for (;;) {
-        uint32_t length = kTransferBuffer;
-        const bool more = mData.RetrieveData(buffer.get(), length);
-        if (length > 0) {
-            if (!WriteAll(target.fd, buffer.get(), length)) {
-                writeFailed = true;
-                break;
-            }
-            count += length;
-            UpdateProgress(count);
-        }
-        if (mAbort.load() || !more)
-            break;
-    }
-
-    if (mAbort.load()) {
-        mData.Disconnect();
-        EndTransfer();
-        target.KeepPartial(count);
-        return FinishAbortedTransfer(false);
-    }
-    if (writeFailed || mData.Failed()) {
-        const bool timedOut = mData.TimedOut();
-        mData.Disconnect();
-        EndTransfer();
-        target.KeepPartial(count);
-        if (writeFailed)
-            return AbandonTransfer("Could not write the local file", false);
-        return AbandonTransfer(timedOut ? kTimedOut : "The connection was lost during the transfer",
-                               false);
-    }
-    mData.Disconnect();
-    EndTransfer();
-    if (!WaitResponse(mLastResponse)) {
-        target.KeepPartial(count);
-        return AbortedOrFailed();
-    }
-    const int code = GetResponseCode();
-    if (code != 226 && code != 250) {
-        target.KeepPartial(count);
-        return false;
-    }
-    // An end of stream looks the same whether the file was complete or the
-    // server gave up; the sizes tell them apart (not in ASCII mode, where
-    // line ends change the count).
-    const int64_t expected = expectedSize >= 0 ? expectedSize : announced;
-    if (!ascii && expected >= 0 && static_cast<int64_t>(offset + count) < expected) {
-        target.KeepPartial(count);
-        mLastResponse = "The transfer ended early: " + std::to_string(offset + count) + " of " +
-                        std::to_string(expected) + " bytes arrived";
-        return false;
-    }
-    if (!target.Close())
-        return Fail("Could not write the local file");
-    if (ascii) {
-        const std::string& converted = target.partial.empty() ? destination : target.partial;
-        ASCIIConvert convert(NameOf(converted).c_str(), FolderOf(converted));
-        convert.ConvertAfterDownload(); // unconverted text is still the file's text
-    }
-    if (!target.Commit())
-        return Fail("Could not replace the destination file");
-    return true;
-}
-
-bool FTPEngine::PutFile(const std::string& remote, const std::string& source, uint64_t offset,
-                        bool ascii, bool passive) {
-    mAbort.store(false);
-    const AbortArming armed = ArmAbort();
-    mData.ClearInterrupt();
-
-    // In ASCII mode a copy with CR LF line ends is sent; when it cannot be
-    // made, the file goes as it is.
-    ASCIIConvert convert(NameOf(source).c_str(), FolderOf(source));
-    std::string sendPath = source;
-    std::string convertedFolder;
-    if (ascii && convert.ConvertBeforeUpload(convertedFolder))
-        sendPath = convertedFolder + "/" + NameOf(source);
-    struct Cleanup {
-        ASCIIConvert& convert;
-        int fd = -1;
-        ~Cleanup() {
-            if (fd >= 0)
-                ::close(fd);
-            convert.DisposeTemporaryFile();
-        }
-    } cleanup{convert};
-
-    cleanup.fd = ::open(sendPath.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info {};
-    if (cleanup.fd < 0 || ::fstat(cleanup.fd, &info) != 0 || !S_ISREG(info.st_mode))
-        return Fail(kNoSource);
-    const uint64_t size = static_cast<uint64_t>(info.st_size);
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kSendChunk]);
-    if (!buffer)
-        return Fail(kNoBuffer);
-    StartTransfer();
-    if (!SendTYPE(ascii))
-        return AbortedOrFailed();
-    if (!OpenDataConnection(Kind::kStore, remote, passive, offset, nullptr))
-        return AbortedOrFailed();
-
-    // Read and send through a buffer that stays in the processor's cache.
-    // sendfile would save our copy but hand the receiver cold page-cache
-    // pages instead; against a server on the same machine that costs the
-    // server more than it saves us.
-    uint64_t position = std::min(offset, size);
-    uint64_t remaining = size - position;
-    uint64_t count = 0;
-    const char* failure = nullptr;
-    while (remaining > 0) {
-        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(remaining, kSendChunk));
-        ssize_t got;
-        do {
-            got = ::pread(cleanup.fd, buffer.get(), chunk, static_cast<off_t>(position));
-        } while (got < 0 && errno == EINTR);
-        if (got <= 0) {
-            // The file is shorter than it was when the upload began.
-            failure = "Could not read the local file";
-            break;
-        }
-        uint32_t length = static_cast<uint32_t>(got);
-        if (!mData.SendData(buffer.get(), length)) {
-            failure = mData.TimedOut() ? kTimedOut : kSendFailed;
-            break;
-        }
-        position += static_cast<uint64_t>(got);
-        remaining -= static_cast<uint64_t>(got);
-        count += static_cast<uint64_t>(got);
-        UpdateProgress(count);
-        if (mAbort.load())
-            break;
-    }
-
-    // A cut-off upload is closed with a reset: an orderly close would tell
-    // the server that the file is complete.
-    if (mAbort.load()) {
-        EndTransfer();
-        return FinishAbortedTransfer(true);
-    }
-    if (failure) {
-        EndTransfer();
-        return AbandonTransfer(failure, true);
-    }
-    mData.Disconnect();
-    EndTransfer();
-    if (!WaitResponse(mLastResponse))
-        return AbortedOrFailed();
-    const int code = GetResponseCode();
-    return code == 226 || code == 250;
 }

@@ -10,6 +10,7 @@
 #include "CUnixSocket.h"
 #include "ConnectionRecords.h"
 #include "FTPDataConnection.h"
+#include "TransferProgress.h"
 
 #include <atomic>
 #include <cstddef>
@@ -18,15 +19,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-
-// Receives transfer progress; the FTP worker implements it.
-class FTPEngineProgress {
-public:
-    virtual ~FTPEngineProgress() = default;
-    virtual void StartTransfer() = 0;
-    virtual void EndTransfer() = 0;
-    virtual void UpdateProgress(unsigned long long bytes) = 0;
-};
 
 class FTPEngine {
 public:
@@ -39,6 +31,9 @@ public:
     // the read and the send, and it matches the receive size of common
     // servers (larger chunks measured slower against them).
     static constexpr size_t kSendChunk = 64 * 1024;
+    // How long a transfer may wait for data before what it has moved so far
+    // is reported, whatever the throttle says.
+    static constexpr int kStallReportMs = 500;
 
     FTPEngine();
     virtual ~FTPEngine();
@@ -46,7 +41,7 @@ public:
     FTPEngine& operator=(const FTPEngine&) = delete;
 
     virtual bool IsConnected();
-    virtual void SetParent(FTPEngineProgress* parent);
+    virtual void SetParent(TransferProgress* parent);
     virtual bool Connect(const std::string& host, int port, int timeout);
     virtual bool Disconnect();
     virtual bool Authenticate(const std::string& user, const std::string& password,
@@ -81,6 +76,7 @@ public:
     virtual bool DeleteFolder(const std::string& path);
     virtual void AbortTransfer();
     virtual bool GetModTime(const std::string& path, DateTimeRec& date);
+    // The last reply or failure text, without the reply's final line end.
     virtual const char* GetLastError();
 
     // Reply text helpers.
@@ -133,6 +129,9 @@ private:
     AbortArming ArmAbort();
     void DisarmAbort() { mAbortWaits = false; }
     bool Expect(const std::string& command, std::initializer_list<int> codes);
+    // TYPE only when the wanted type is not the one this connection last
+    // accepted: one round trip less per file.
+    bool UseType(bool ascii);
     void CloseControl();
     int TimeoutMillis() const;
     std::string ControlPeer();
@@ -140,21 +139,33 @@ private:
     bool OpenDataConnection(Kind kind, const std::string& name, bool passive, uint64_t& offset,
                             const std::function<bool(uint64_t)>& beforeCommand);
     bool AbandonTransfer(const std::string& reason, bool reset);
+    // Before a read or send that may block: when it would block for longer
+    // than a moment, the count held back is reported first.
+    void ReportBeforeStall(bool sending);
+    void ReportProgress(unsigned long long bytes);
     bool FinishAbortedTransfer(bool reset);
 
     CUnixSocket mControl;
     std::string mLastResponse;
+    std::string mLastError; // what GetLastError gave out last
     std::atomic<int> mTimeout{-1};
     std::atomic<bool> mAbort{false};
     // Raised by AbortTransfer so that a wait for a reply wakes; the waits of
     // a transfer watch it while mAbortWaits is set (worker thread only).
     int mAbortEvent = -1;
     bool mAbortWaits = false;
+    // The transfer type the server last accepted on this control connection
+    // ('A' or 'I'); 0 when unknown (new connection, new login, TYPE refused).
+    char mType = 0;
     // Why the last ReceiveLine failed.
     const char* mLineFailure = nullptr;
     FTPDataConnection mData;
-    FTPEngineProgress* mParent = nullptr;
+    TransferProgress* mParent = nullptr;
     uint32_t mLastProgressTick = 0;
+    // A count the throttle held back; reported when the data stalls, so the
+    // window does not wait for the next chunk to see what has arrived.
+    bool mProgressPending = false;
+    unsigned long long mPendingBytes = 0;
     size_t mListingLimit = kMaxListing;
 
     // Bytes read from the control connection beyond the reply in hand.

@@ -5,7 +5,7 @@
 #include <atomic>
 
 namespace {
-BackendWorker* StartSFTPThread() {
+WorkerInterface* StartSFTPThread() {
     return SFTPThread::CreateThread(0);
 }
 std::atomic<SFTPBackend::WorkerFactory> gFactory{&StartSFTPThread};
@@ -21,7 +21,7 @@ SFTPBackend::~SFTPBackend() {
     Dispose();
 }
 
-BackendWorker* SFTPBackend::StartWorker() {
+WorkerInterface* SFTPBackend::StartWorker() {
     const WorkerFactory factory = gFactory.load();
     return factory ? factory() : nullptr;
 }

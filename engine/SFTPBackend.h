@@ -6,18 +6,18 @@
 // The worker is an SFTPThread unless another factory is installed through
 // SetWorkerFactory; with none (null), an SFTP connection cannot start
 // (Initialize answers -108).
-#include "WorkerBackend.h"
+#include "ThreadedBackend.h"
 
-class SFTPBackend : public WorkerBackend {
+class SFTPBackend : public ThreadedBackend {
 public:
     // Starts an SFTP worker thread (like SFTPThread::CreateThread(0)); none
     // when it cannot be started.
-    using WorkerFactory = BackendWorker* (*)();
+    using WorkerFactory = WorkerInterface* (*)();
     static void SetWorkerFactory(WorkerFactory factory);
 
     SFTPBackend();
     ~SFTPBackend() override;
 
 protected:
-    BackendWorker* StartWorker() override;
+    WorkerInterface* StartWorker() override;
 };

@@ -1,6 +1,7 @@
 #include "SFTPEngine.h"
 
 #include "FTPDateManager.h"
+#include "LocalFiles.h"
 #include "platform/core/Folders.h"
 #include "platform/core/Timer.h"
 
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -133,13 +135,16 @@ bool SFTPEngine::Quote(const std::string& text, std::string& quoted) {
         mLastResponse = kRefusedName;
         return false;
     }
-    quoted = "\"";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
     for (char c : text) {
         if (c == '"' || c == '\\')
-            quoted += '\\';
-        quoted += c;
+            out += '\\';
+        out += c;
     }
-    quoted += '"';
+    out += '"';
+    quoted = std::move(out);
     return true;
 }
 
@@ -325,7 +330,7 @@ void SFTPEngine::AbortTransfer() {
 }
 
 void SFTPEngine::StartTransfer() {
-    mLastProgressTick = 0;
+    // The throttle runs across files, as the FTP engine's does.
     if (mParent)
         mParent->StartTransfer();
 }
@@ -389,6 +394,16 @@ bool SFTPEngine::ReadTransfer(const char* ignored) {
     }
 }
 
+bool SFTPEngine::RunTransfer(const std::string& command, const char* ignored) {
+    // The end of a transfer is told only for one that began: a command the
+    // tool never took moved nothing.
+    if (!Send(command))
+        return false;
+    const bool ok = ReadTransfer(ignored);
+    EndTransfer();
+    return ok;
+}
+
 namespace {
 struct TransferScope {
     std::atomic<bool>& flag;
@@ -401,10 +416,6 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
                          const std::string& localName, uint64_t offset) {
     mAbort.store(false);
     StartTransfer();
-    struct End {
-        SFTPEngine* engine;
-        ~End() { engine->EndTransfer(); }
-    } end{this};
 
     struct stat folder {};
     if (::stat(localFolder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
@@ -428,43 +439,30 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
     if (offset > 0 &&
         (!exists || !S_ISREG(existing.st_mode) || static_cast<uint64_t>(existing.st_size) < offset))
         offset = 0;
-    std::string partial;
-    if (exists && offset == 0) {
-        std::string pattern = localFolder + "/.zarvel-part-XXXXXX";
-        const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) {
+    // The tool fills the part file in place of the destination.
+    LocalReplacement replacement(destination);
+    const bool replacing = exists && offset == 0;
+    if (replacing) {
+        if (!replacement.Create() || !replacement.Close()) {
             mLastResponse = "Could not create local file";
             return false;
         }
-        ::close(fd);
-        ::unlink(pattern.c_str());
-        partial = pattern;
-        const std::string name = partial.substr(localFolder.size() + 1);
-        Quote(name, localQuoted);
+        const std::string& part = replacement.PartPath();
+        Quote(part.substr(part.rfind('/') + 1), localQuoted);
     }
-    struct Partial {
-        std::string path;
-        ~Partial() {
-            if (!path.empty())
-                ::unlink(path.c_str());
-        }
-    } cleanup{partial};
 
     if (offset > 0 && !SendREST(offset))
         return false;
     bool ok;
     {
         TransferScope running(mInTransfer);
-        ok = Send("get " + remoteQuoted + " " + localQuoted) && ReadTransfer("Fetching");
+        ok = RunTransfer("get " + remoteQuoted + " " + localQuoted, "Fetching");
     }
     if (!ok || mAbort.load())
         return ok;
-    if (!partial.empty()) {
-        if (::rename(partial.c_str(), destination.c_str()) != 0) {
-            mLastResponse = "Could not replace the destination file";
-            return false;
-        }
-        cleanup.path.clear();
+    if (replacing && !replacement.Commit()) {
+        mLastResponse = "Could not replace the destination file";
+        return false;
     }
     return true;
 }
@@ -472,10 +470,6 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
 bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder, uint64_t offset) {
     mAbort.store(false);
     StartTransfer();
-    struct End {
-        SFTPEngine* engine;
-        ~End() { engine->EndTransfer(); }
-    } end{this};
 
     struct stat folder {};
     if (::stat(localFolder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
@@ -492,7 +486,7 @@ bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder
     if (offset > 0 && !SendREST(offset))
         return false;
     TransferScope running(mInTransfer);
-    return Send("put " + quoted + " " + quoted) && ReadTransfer("Uploading");
+    return RunTransfer("put " + quoted + " " + quoted, "Uploading");
 }
 
 bool SFTPEngine::GetModTime(const std::string& path, DateTimeRec& date) {
@@ -517,8 +511,7 @@ bool SFTPEngine::GetModTime(const std::string& path, DateTimeRec& date) {
         return Failed(prompt);
     FTPDateManager parsed;
     if (!parsed.FromCompleteUnixString(line.c_str())) {
-        // The tool's own complaint says more than a word about the format.
-        mLastResponse = StartsWith(line, "Couldn't") ? line : "Bad date format from server";
+        mLastResponse = "Bad date format from server";
         return false;
     }
     parsed.GetDateRec(date);

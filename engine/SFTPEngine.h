@@ -8,8 +8,8 @@
 // holding CR, LF or NUL is refused. Only the tool's lines in the forms it
 // prints (keywords at the start of a line) count as success or progress.
 #include "ConnectionRecords.h"
-#include "FTPEngine.h"
 #include "SFTPTunnel.h"
+#include "TransferProgress.h"
 
 #include <atomic>
 #include <cstdint>
@@ -27,7 +27,7 @@ public:
     // environment as ZARVEL_SFTP_TOOL.
     static void SetToolPath(const std::string& path);
 
-    virtual void SetParent(FTPEngineProgress* parent) { mParent = parent; }
+    virtual void SetParent(TransferProgress* parent) { mParent = parent; }
     virtual bool Initialize();
     virtual void Dispose() {}
     virtual bool GetPathToSFTP(std::string& path);
@@ -75,13 +75,14 @@ private:
     bool Send(const std::string& command);
     bool Failed(SFTPErr error);
     bool ReadTransfer(const char* ignored);
+    bool RunTransfer(const std::string& command, const char* ignored);
 
     std::string mLastResponse;
     int32_t mTimeout = 30;
     SFTPTunnel mTunnel;
     std::atomic<bool> mAbort{false};
     std::atomic<bool> mInTransfer{false};
-    FTPEngineProgress* mParent = nullptr;
+    TransferProgress* mParent = nullptr;
     std::atomic<bool> mLoggedIn{false};
     uint32_t mLastProgressTick = 0;
 };

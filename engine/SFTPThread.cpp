@@ -1,28 +1,16 @@
 #include "SFTPThread.h"
 
 #include "FTPThread.h"
+#include "LocalFiles.h"
 
 #include <new>
 #include <sys/stat.h>
 
-namespace {
-
-const char kConnected[] = "Connected";
-const char kGettingDirectory[] = "Getting current directory...";
-const char kChangingDirectory[] = "Changing Directory...";
-
-LiveWorkerCount& Live() {
-    static LiveWorkerCount* live = new LiveWorkerCount;
-    return *live;
-}
-
-} // namespace
-
 // ---- life --------------------------------------------------------------------
 
-SFTPThread::SFTPThread() {
-    mEngine.SetParent(this);
-    Live().Started();
+SFTPThread::SFTPThread() : EngineWorker(kRequestGetModTime) {
+    mLinksEndWithConnection = true;
+    mProgressReraisesAbort = false;
 }
 
 SFTPThread::~SFTPThread() = default;
@@ -34,234 +22,42 @@ SFTPThread* SFTPThread::CreateThread(int arg) {
     // The tool's path is settled before the thread starts, so that a worker
     // that cannot work is never handed to a backend.
     if (!thread->mEngine.Initialize()) {
-        delete thread;
-        Live().Ended();
+        Discard(thread);
         return nullptr;
     }
-    if (!Start(thread, arg)) {
-        Live().Ended();
-        return nullptr;
-    }
-    return thread;
-}
-
-size_t SFTPThread::LiveWorkers() {
-    return Live().Count();
-}
-
-bool SFTPThread::WaitForWorkers(std::chrono::milliseconds timeout) {
-    return Live().WaitForNone(timeout);
-}
-
-bool SFTPThread::InitInstance(int) {
-    return true;
-}
-
-void SFTPThread::ExitInstance() {
-    // The engine's tunnel collects the tool (ended by Quit) as it goes.
-    delete this;
-    Live().Ended();
-}
-
-// ---- run loop ----------------------------------------------------------------
-
-int SFTPThread::Run() {
-    for (;;) {
-        bool pending;
-        {
-            Locker hold(mLock);
-            if (mQuit.load())
-                break;
-            pending = mSlot.pending;
-        }
-        if (pending)
-            ProcessEvent();
-        else
-            Block();
-    }
-    return 0;
-}
-
-void SFTPThread::Block() {
-    Locker hold(mLock);
-    while (!mSlot.pending && !mQuit.load())
-        mCond.Wait(mLock);
-}
-
-void SFTPThread::ProcessEvent() {
-    sSFTPEvent request;
-    {
-        Locker hold(mLock);
-        if (!mSlot.pending)
-            return;
-        mSlot.pending = false;
-        request = mSlot;
-    }
-    switch (request.request) {
-    case kRequestConnect:
-        return OnConnect(request);
-    case kRequestDisconnect:
-        return OnDisconnect(request);
-    case kRequestGetServerInfo:
-        return OnGetServerInfo(request);
-    case kRequestGetDirList:
-        return OnGetDirList(request);
-    case kRequestChangeDirTo:
-        return OnChangeDirTo(request);
-    case kRequestResolveLinks:
-        return OnResolveLinks(request);
-    case kRequestRename:
-        return OnRename(request);
-    case kRequestCreateFolder:
-        return OnCreateFolder(request);
-    case kRequestSetPerms:
-        return OnSetPerms(request);
-    case kRequestCreateFileList:
-        return OnCreateFileList(request);
-    case kRequestDownload:
-        return OnDownload(request);
-    case kRequestDelete:
-        return OnDelete(request);
-    case kRequestUpload:
-        return OnUpload(request);
-    case kRequestGetModTime:
-        return OnGetModTime(request);
-    default:
-        break;
-    }
-}
-
-// ---- requests (main thread) --------------------------------------------------
-
-template <typename Fill> void SFTPThread::Request(uint32_t code, Fill fill) {
-    Locker hold(mLock);
-    mSlot.request = code;
-    fill(mSlot);
-    mSlot.pending = true;
-    mCond.Signal();
-}
-
-void SFTPThread::Connect(const sBookMarkData& bookmark) {
-    Request(kRequestConnect, [&](sSFTPEvent& slot) { slot.bookmark = bookmark; });
-}
-
-void SFTPThread::Disconnect() {
-    Request(kRequestDisconnect, [](sSFTPEvent&) {});
-}
-
-void SFTPThread::GetServerInfo() {
-    Request(kRequestGetServerInfo, [](sSFTPEvent&) {});
-}
-
-void SFTPThread::GetDirList() {
-    Request(kRequestGetDirList, [](sSFTPEvent&) {});
-}
-
-void SFTPThread::ChangeDirTo(const std::string& path) {
-    Request(kRequestChangeDirTo, [&](sSFTPEvent& slot) { slot.path = path; });
-}
-
-void SFTPThread::ResolveLinks(const std::vector<std::string>& names) {
-    Request(kRequestResolveLinks, [&](sSFTPEvent& slot) { slot.args = names; });
-}
-
-void SFTPThread::Rename(const std::string& from, const std::string& to) {
-    Request(kRequestRename, [&](sSFTPEvent& slot) { slot.args = {from, to}; });
-}
-
-void SFTPThread::CreateFolder(const std::string& path) {
-    Request(kRequestCreateFolder, [&](sSFTPEvent& slot) { slot.path = path; });
-}
-
-void SFTPThread::SetPerms(const std::string& path, const std::string& mode) {
-    Request(kRequestSetPerms, [&](sSFTPEvent& slot) { slot.args = {path, mode}; });
-}
-
-void SFTPThread::CreateFileList(const std::string& path, int mode) {
-    Request(kRequestCreateFileList, [&](sSFTPEvent& slot) {
-        slot.path = path;
-        slot.fileListMode = mode;
-    });
-}
-
-void SFTPThread::Download(const sDownloadInfo& info) {
-    Request(kRequestDownload, [&](sSFTPEvent& slot) { slot.download = info; });
-}
-
-void SFTPThread::Delete(const sDeleteInfo& info) {
-    Request(kRequestDelete, [&](sSFTPEvent& slot) { slot.remove = info; });
-}
-
-void SFTPThread::Upload(const sUploadInfo& info) {
-    Request(kRequestUpload, [&](sSFTPEvent& slot) { slot.upload = info; });
-}
-
-void SFTPThread::GetModTime(const std::vector<sFileInfo>& files) {
-    Request(kRequestGetModTime, [&](sSFTPEvent& slot) { slot.modTimeList = files; });
-}
-
-// ---- control (main thread) ---------------------------------------------------
-
-void SFTPThread::AbortTransfer() {
-    mAbort.store(true);
-    mEngine.AbortTransfer();
+    return Launch(thread, arg) ? thread : nullptr;
 }
 
 void SFTPThread::Quit() {
     // The tool goes first, while this object surely still exists: whatever
-    // the worker waits on ends with it.
+    // the worker waits on ends with it. The engine's tunnel collects the
+    // ended tool as the worker goes.
     mEngine.Terminate();
-    mEngine.AbortTransfer();
-    Locker hold(mLock);
-    mQuit.store(true);
-    mCond.Signal();
-}
-
-bool SFTPThread::IsConnected() {
-    Locker hold(mLock);
-    return mEngine.IsConnected();
-}
-
-void SFTPThread::StartTransfer() {
-    // The engine clears its flag as a transfer begins; an abort that came
-    // just before must still stop this one.
-    if (Stopping())
-        mEngine.AbortTransfer();
-    PostMessage(kMsgStartTransfer, mCurrentFile.name, static_cast<long long>(mCurrentFile.size),
-                static_cast<long long>(ResumeOffset(mCurrentFile)));
-}
-
-void SFTPThread::UpdateProgress(unsigned long long bytes) {
-    PostMessage(kMsgUpdateTransfer, mCurrentFile.name, static_cast<long long>(bytes), 0);
-}
-
-void SFTPThread::EndTransfer() {
-    PostMessage(kMsgEndTransfer, mCurrentFile.name, static_cast<long long>(mCurrentFile.size), 0);
+    EngineWorker::Quit();
 }
 
 // ---- handlers (worker thread) ------------------------------------------------
 
-void SFTPThread::OnConnect(const sSFTPEvent& request) {
+RequestResult SFTPThread::OnConnect(const sWorkerEvent& request) {
     const sBookMarkData& bookmark = request.bookmark;
     SetStatus("Connecting and authenticating...");
-    const int port = bookmark.port == 0 ? 22 : bookmark.port;
-    if (!mEngine.Connect(bookmark.host, port, bookmark.username, bookmark.password, 30))
-        return ReportEngineError();
+    if (!mEngine.Connect(bookmark.host, bookmark.port, bookmark.username, bookmark.password, 30))
+        return EngineError();
     if (!bookmark.dir.empty()) {
         SetStatus(kChangingDirectory);
         if (!mEngine.ChangeDir(bookmark.dir))
-            return ReportEngineError();
+            return EngineError();
     }
     SetStatus(kConnected);
-    PostMessage(kMsgConnect);
+    return RequestResult::Done();
 }
 
-void SFTPThread::OnDisconnect(const sSFTPEvent&) {
+RequestResult SFTPThread::OnDisconnect(const sWorkerEvent&) {
     mEngine.Disconnect();
-    PostMessage(kMsgDisconnect);
+    return RequestResult::Done();
 }
 
-void SFTPThread::OnGetServerInfo(const sSFTPEvent&) {
+RequestResult SFTPThread::OnGetServerInfo(const sWorkerEvent&) {
     {
         Locker hold(mLock);
         mServerInfo = 1;
@@ -271,111 +67,25 @@ void SFTPThread::OnGetServerInfo(const sSFTPEvent&) {
         mServerInfo |= kServerInfoResume;
     }
     SetStatus(kConnected);
-    PostMessage(kMsgServerInfo);
+    return RequestResult::Done();
 }
 
-void SFTPThread::OnGetDirList(const sSFTPEvent&) {
-    SetStatus(kGettingDirectory);
-    std::string path;
-    if (!mEngine.SendGetWorkingDir(path))
-        return ReportEngineError();
-    {
-        Locker hold(mLock);
-        mDirListPath = path;
-    }
-    SetStatus("Getting directory listing...");
-    std::string listing;
-    if (!mEngine.GetDirList(nullptr, listing))
-        return ReportEngineError();
-    {
-        Locker hold(mLock);
-        mDirListText = std::move(listing);
-    }
-    SetStatus(kConnected);
-    PostMessage(kMsgDirList);
+bool SFTPThread::ListFolder(const char* path, std::string& listing) {
+    return mEngine.GetDirList(path, listing);
 }
 
-void SFTPThread::OnChangeDirTo(const sSFTPEvent& request) {
-    SetStatus(kChangingDirectory);
-    if (!mEngine.ChangeDir(request.path))
-        return ReportEngineError();
-    SetStatus(kConnected);
-    PostMessage(kMsgChangeDir);
-}
-
-void SFTPThread::OnResolveLinks(const sSFTPEvent& request) {
-    {
-        Locker hold(mLock);
-        mLinkFolders.clear();
-    }
-    SetStatus(kGettingDirectory);
-    std::string base;
-    if (!mEngine.SendGetWorkingDir(base))
-        return ReportEngineError();
-    if (base.empty() || base.back() != '/')
-        base += '/';
-    {
-        Locker hold(mLock);
-        mDirListPath = base;
-    }
-    SetStatus("Resolving Links...");
-    std::vector<std::string> folders;
-    for (const std::string& name : request.args) {
-        if (mEngine.ChangeDir(base + name))
-            folders.push_back(name);
-        else if (!mEngine.IsConnected())
-            return ReportEngineError();
-    }
-    if (!mEngine.ChangeDir(base))
-        return ReportEngineError();
-    {
-        Locker hold(mLock);
-        mLinkFolders = std::move(folders);
-    }
-    SetStatus(kConnected);
-    PostMessage(kMsgResolveLinks);
-}
-
-void SFTPThread::OnRename(const sSFTPEvent& request) {
-    if (request.args.size() < 2)
-        return SetError("Invalid parameters passed to rename");
-    SetStatus("Renaming...");
-    if (!mEngine.SendRename(request.args[0], request.args[1]))
-        return ReportEngineError();
-    SetStatus(kConnected);
-    PostMessage(kMsgRename);
-}
-
-void SFTPThread::OnCreateFolder(const sSFTPEvent& request) {
-    SetStatus("Creating Folder...");
-    if (!mEngine.SendCreateFolder(request.path))
-        return ReportEngineError();
-    SetStatus(kConnected);
-    PostMessage(kMsgCreateFolder);
-}
-
-void SFTPThread::OnSetPerms(const sSFTPEvent& request) {
-    if (request.args.size() < 2)
-        return SetError("Invalid parameters passed to set permissions");
-    SetStatus("Setting Permissions...");
-    if (!mEngine.SetPerms(request.args[0], request.args[1]))
-        return ReportEngineError();
-    SetStatus(kConnected);
-    PostMessage(kMsgSetPerms);
-}
-
-void SFTPThread::OnCreateFileList(const sSFTPEvent& request) {
+RequestResult SFTPThread::OnCreateFileList(const sWorkerEvent& request) {
     SetStatus("Getting file list...");
     {
         Locker hold(mLock);
         mDirListPath = request.path;
     }
     std::string listing;
-    if (!mEngine.GetDirList(request.path.c_str(), listing)) {
+    if (!ListFolder(request.path.c_str(), listing)) {
         // An upload's target folder that does not exist yet lists as empty;
         // a lost connection is still an error.
         if (request.fileListMode != kFileListUploadCheck || !mEngine.IsConnected())
-            return ReportEngineError();
+            return EngineError();
         listing.clear();
     }
     {
@@ -383,13 +93,13 @@ void SFTPThread::OnCreateFileList(const sSFTPEvent& request) {
         mDirListText = std::move(listing);
     }
     SetStatus(kConnected);
-    PostMessage(kMsgFileList);
+    return RequestResult::Done();
 }
 
 bool SFTPThread::GetRefForDest(const std::string& destination, const std::string& name,
                                std::string& folder, std::string& leaf) {
     std::string path;
-    if (!FTPThread::LocalPathBelow(destination, name, path))
+    if (!LocalPathBelow(destination, name, path))
         return false;
     const size_t slash = path.rfind('/');
     folder = path.substr(0, slash);
@@ -402,132 +112,27 @@ bool SFTPThread::GetRefForUpload(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &found) == 0 && S_ISDIR(found.st_mode);
 }
 
-void SFTPThread::OnDownload(const sSFTPEvent& request) {
-    const sDownloadInfo& info = request.download;
-    mAbort.store(false);
-    SetStatus("Downloading...");
-    size_t fileCount = 0;
-    for (const sFileInfo& item : info.files)
-        if (!item.isFolder)
-            ++fileCount;
-    struct stat destination {};
-    if (fileCount > 0 &&
-        (::stat(info.destination.c_str(), &destination) != 0 || !S_ISDIR(destination.st_mode)))
-        return SetError("Could not create destination directory");
-
-    for (const sFileInfo& item : info.files) {
-        if (Stopping())
-            break;
-        if (item.isFolder)
-            continue;
-        mCurrentFile = item;
-        std::string folder, leaf, failure;
-        if (!GetRefForDest(info.destination, item.name, folder, leaf)) {
-            failure = "Refused the unsafe file name \"" + item.name + "\"";
-        } else {
-            if (mEngine.GetFile(item.name, folder, leaf, ResumeOffset(item)))
-                continue;
-            if (Stopping())
-                break;
-            failure = mEngine.GetLastError();
-            // Without the tool no further file can come.
-            if (!mEngine.IsConnected())
-                return SetError(failure);
-        }
-        if (fileCount < 2)
-            return SetError(failure);
-        if (!SetErrorAndAsk(failure))
-            break;
+bool SFTPThread::FetchFile(const sFileInfo& item, const sDownloadInfo& info, std::string& refusal) {
+    std::string folder, leaf;
+    if (!GetRefForDest(info.destination, item.name, folder, leaf)) {
+        refusal = "Refused the unsafe file name \"" + item.name + "\"";
+        return false;
     }
-    SetStatus(kConnected);
-    PostMessage(kMsgDownload);
+    return mEngine.GetFile(item.name, folder, leaf, ResumeOffset(item));
 }
 
-void SFTPThread::OnDelete(const sSFTPEvent& request) {
-    const std::vector<sFileInfo>& files = request.remove.files;
-    SetStatus("Deleting...");
-    for (const sFileInfo& item : files) {
-        if (item.isFolder)
-            continue;
-        SetDeleteStatus(item.name);
-        if (!mEngine.DeleteFile(item.name))
-            return ReportEngineError();
+bool SFTPThread::SendFile(const sFileInfo& item, const sUploadInfo&, std::string& refusal) {
+    if (!GetRefForUpload(item.owner)) {
+        refusal = "Could locate source file";
+        return false;
     }
-    for (auto it = files.rbegin(); it != files.rend(); ++it) {
-        if (!it->isFolder)
-            continue;
-        SetDeleteStatus(it->name);
-        if (!mEngine.DeleteFolder(it->name))
-            return ReportEngineError();
+    // The name is a path below the local folder and below the remote one at
+    // once: nothing may lead out of either.
+    std::string below;
+    if (!LocalPathBelow(item.owner, item.name, below)) {
+        refusal = "Refused the unsafe file name \"" + item.name + "\"";
+        return false;
     }
-    SetStatus(kConnected);
-    PostMessage(kMsgDelete);
-}
-
-void SFTPThread::OnUpload(const sSFTPEvent& request) {
-    const sUploadInfo& info = request.upload;
-    mAbort.store(false);
-    SetStatus(kGettingDirectory);
-    std::string base;
-    if (!mEngine.SendGetWorkingDir(base))
-        return ReportEngineError();
-    SetStatus("Creating folders...");
-    for (const sFileInfo& item : info.files) {
-        if (Stopping())
-            break;
-        if (!item.isFolder)
-            continue;
-        const bool exists = mEngine.ChangeDir(item.name);
-        if (!mEngine.ChangeDir(base))
-            return ReportEngineError();
-        if (!exists && !mEngine.SendCreateFolder(item.name))
-            return ReportEngineError();
-    }
-    if (!Stopping()) {
-        SetStatus("Uploading...");
-        for (const sFileInfo& item : info.files) {
-            if (Stopping())
-                break;
-            if (item.isFolder)
-                continue;
-            if (!GetRefForUpload(item.owner))
-                return SetError("Could locate source file");
-            // The name is a path below the local folder and below the remote
-            // one at once: nothing may lead out of either.
-            std::string below;
-            if (!FTPThread::LocalPathBelow(item.owner, item.name, below))
-                return SetError("Refused the unsafe file name \"" + item.name + "\"");
-            mCurrentFile = item;
-            if (!mEngine.PutFile(item.name, item.owner, ResumeOffset(item))) {
-                if (Stopping())
-                    break;
-                return ReportEngineError();
-            }
-        }
-    }
-    SetStatus(kConnected);
-    PostMessage(kMsgUpload);
-}
-
-void SFTPThread::OnGetModTime(const sSFTPEvent& request) {
-    {
-        Locker hold(mLock);
-        mModTimeResult.clear();
-    }
-    SetStatus("Getting date information...");
-    std::vector<sFileInfo> result;
-    result.reserve(request.modTimeList.size());
-    for (const sFileInfo& item : request.modTimeList) {
-        DateTimeRec date;
-        if (!mEngine.GetModTime(item.name, date))
-            return ReportEngineError();
-        result.push_back(item);
-        result.back().modDate = date;
-    }
-    {
-        Locker hold(mLock);
-        mModTimeResult = std::move(result);
-    }
-    SetStatus(kConnected);
-    PostMessage(kMsgModTime);
+    mCurrentFile = item;
+    return mEngine.PutFile(item.name, item.owner, ResumeOffset(item));
 }

@@ -2,8 +2,8 @@
 // What a worker thread shares with the main thread, the same for the FTP and
 // the SFTP worker: its lock and condition, the receiver of its messages, the
 // texts and results it leaves for the getters, and the answer to an ask.
-#include "BackendWorker.h"
 #include "CUnixThread.h"
+#include "WorkerInterface.h"
 
 #include <atomic>
 #include <chrono>
@@ -29,7 +29,7 @@ private:
     size_t mCount = 0;
 };
 
-class WorkerChannel : public BackendWorker {
+class WorkerChannel : public WorkerInterface {
 public:
     // Main thread.
     void SetReceiver(const PPx::EventTargetRef& receiver) override;

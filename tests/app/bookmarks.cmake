@@ -24,7 +24,12 @@ zarvel_test(app_bookmarks_store_test
 
 zarvel_test(app_bookmarks_window_test
     SOURCES bookmarks_window_test.cpp
-    LIBS zarvel_app
+    LIBS zarvel_app zarvel_platform_ui_testing
     LABELS unit
     ENV "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources"
     TIMEOUT 120)
+
+# The installed tree (staged with DESTDIR under another prefix) runs.
+add_test(NAME app_install_test
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/install_test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(app_install_test PROPERTIES TIMEOUT 180 RUN_SERIAL TRUE)

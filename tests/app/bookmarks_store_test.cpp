@@ -221,12 +221,13 @@ TEST(BookmarkFields, PortText) {
     int32_t port = 0;
     EXPECT_TRUE(ReadPortText("21", port));
     EXPECT_EQ(port, 21);
-    EXPECT_TRUE(ReadPortText("  2121x", port));
+    EXPECT_TRUE(ReadPortText("  2121 ", port));
     EXPECT_EQ(port, 2121);
     EXPECT_TRUE(ReadPortText("65535", port));
     EXPECT_TRUE(ReadPortText("+22", port));
     EXPECT_EQ(port, 22);
-    for (const char* bad : {"0", "65536", "-21", "abc", "", " ", "99999999999999999999"})
+    for (const char* bad : {"0", "65536", "-21", "abc", "", " ", "99999999999999999999", "21abc",
+                            "2121x", "21 22", "2 1"})
         EXPECT_FALSE(ReadPortText(bad, port)) << bad;
 }
 

@@ -114,7 +114,7 @@ TEST_F(PrefsWindowTest, EveryControlPopulatesAndGathersBack) {
     record.noopSecs = -1;
     record.redialSecs = 0;
     window->PopulateWindow(record);
-    EXPECT_EQ(Shown('DNSN'), "b-sound.oga");
+    EXPECT_EQ(Shown('DNSN'), "B sound");
     EXPECT_EQ(Shown('UPSN'), "Other...");
     EXPECT_FALSE(Control('RDSN')->IsEnabled());
     EXPECT_EQ(Control('UPRG')->GetValue(), 3);
@@ -222,7 +222,7 @@ TEST_F(PrefsWindowTest, CancelAndTheCloseBoxDiscardTheEdits) {
 TEST_F(PrefsWindowTest, PopupsPreviewAndOtherPicksOrKeepsTheSound) {
     Make(sounds.path());
     Click('DNPL');
-    Choose('DNSN', "b-sound.oga");
+    Choose('DNSN', "B sound");
     EXPECT_EQ(player->opened.back(), sounds.file("b-sound.oga"));
     player->clock->now = 4000; // a three-second preview
     window->GetSoundTools().DoTimer();
@@ -231,13 +231,13 @@ TEST_F(PrefsWindowTest, PopupsPreviewAndOtherPicksOrKeepsTheSound) {
     Testing::Later([] { Testing::CancelChooser(); });
     Choose('DNSN', "Other...");
     EXPECT_EQ(window->GetEditPreferences().downloadSound, sounds.file("b-sound.oga"));
-    EXPECT_EQ(Shown('DNSN'), "b-sound.oga");
+    EXPECT_EQ(Shown('DNSN'), "B sound");
 
     // A file named like a system sound shows that item; the path is the pick.
     Testing::Later([this] { Testing::ChooseInChooser({other.file("a-sound.oga")}); });
     Choose('DNSN', "Other...");
     EXPECT_EQ(window->GetEditPreferences().downloadSound, other.file("a-sound.oga"));
-    EXPECT_EQ(Shown('DNSN'), "a-sound.oga");
+    EXPECT_EQ(Shown('DNSN'), "A sound");
     EXPECT_EQ(player->opened.back(), other.file("a-sound.oga"));
 
     // An unplayable pick is refused and the previous one stays.

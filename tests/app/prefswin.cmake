@@ -5,21 +5,21 @@ set(prefswin_env
 
 zarvel_test(app_prefs_sound_test
     SOURCES prefs_sound_test.cpp
-    LIBS zarvel_app
+    LIBS zarvel_app zarvel_platform_ui_testing
     LABELS unit
     ENV ${prefswin_env}
     TIMEOUT 120)
 
 zarvel_test(app_prefs_window_test
     SOURCES prefs_window_test.cpp
-    LIBS zarvel_app
+    LIBS zarvel_app zarvel_platform_ui_testing
     LABELS unit
     ENV ${prefswin_env}
     TIMEOUT 120)
 
 zarvel_test(app_prefs_about_test
     SOURCES prefs_about_test.cpp
-    LIBS zarvel_app
+    LIBS zarvel_app zarvel_platform_ui_testing
     LABELS unit
     ENV ${prefswin_env}
     TIMEOUT 120)
@@ -35,7 +35,7 @@ zarvel_test(app_prefs_player_test
 # 'prfU' reaching two open FTP connections on the real server.
 zarvel_test(app_prefs_backends_test
     SOURCES prefs_backends_test.cpp
-    LIBS zarvel_app zarvel_conn_testsupport zarvel_engine
+    LIBS zarvel_app zarvel_platform_ui_testing zarvel_conn_testsupport zarvel_engine
     FIXTURES pyftpd
     ENV ${prefswin_env}
     TIMEOUT 120)

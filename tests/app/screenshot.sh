@@ -1,7 +1,8 @@
 #!/bin/sh
 # Starts the real program under a virtual X server with a private
 # configuration, waits for the bookmark window, saves a picture of the
-# screen to BUILD_DIR/screenshots/connect-window.png and quits the program.
+# screen to BUILD_DIR/screenshots/connect-window.png (and, with xdotool,
+# connect-window-menu.png with the File menu open) and quits the program.
 # Fails when the window does not appear.
 set -eu
 
@@ -84,6 +85,14 @@ status=1
 if [ $shown = yes ]; then
     sleep 1 # let it finish drawing
     import -window root "$out" && status=0
+    # The same window with its first menu open (F10), when xdotool is there.
+    if [ $status -eq 0 ] && command -v xdotool >/dev/null; then
+        id=$(xdotool search --name '^Bookmarks$' | head -n 1)
+        xdotool windowfocus --sync "$id" key F10
+        sleep 1
+        import -window root "${out%.png}-menu.png" || status=1
+        xdotool key Escape
+    fi
 fi
 kill "$pid" 2>/dev/null || true
 wait "$pid" 2>/dev/null || true

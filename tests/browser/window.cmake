@@ -6,7 +6,7 @@ endif()
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 set(browse_dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(zarvel_browse_testsupport STATIC ${browse_dir}/browse_support.cpp)
-target_link_libraries(zarvel_browse_testsupport PUBLIC zarvel_browser zarvel_testsupport
+target_link_libraries(zarvel_browse_testsupport PUBLIC zarvel_browser zarvel_testsupport zarvel_platform_ui_testing
                                                        GTest::gtest Qt6::Widgets)
 target_include_directories(zarvel_browse_testsupport PUBLIC ${browse_dir})
 set(browse_env "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources"

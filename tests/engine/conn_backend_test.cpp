@@ -3,6 +3,7 @@
 #include "Connection.h"
 #include "EnginePreferences.h"
 #include "FTPThread.h"
+#include "LocalFiles.h"
 #include "SFTPBackend.h"
 #include "conn_frontend.h"
 #include "platform/core/Events.h"
@@ -15,7 +16,7 @@ namespace {
 
 // Records the calls a backend makes on its worker; the test posts the
 // worker's messages itself.
-class FakeWorker : public BackendWorker {
+class FakeWorker : public WorkerInterface {
 public:
     std::vector<std::string> calls;
     PPx::EventTargetRef receiver;
@@ -74,7 +75,7 @@ public:
 };
 
 FakeWorker* gWorker = nullptr;
-BackendWorker* MakeFake() {
+WorkerInterface* MakeFake() {
     return gWorker;
 }
 
@@ -249,16 +250,16 @@ TEST_F(BackendTest, SFTPBackendIgnoresPrefsNotice) {
 
 TEST(LocalPath, NamesFromTheServerStayInsideTheFolder) {
     std::string path;
-    EXPECT_TRUE(FTPThread::LocalPathBelow("/dest", "a/b.txt", path));
+    EXPECT_TRUE(LocalPathBelow("/dest", "a/b.txt", path));
     EXPECT_EQ(path, "/dest/a/b.txt");
-    EXPECT_TRUE(FTPThread::LocalPathBelow("/dest/", "..hidden", path));
+    EXPECT_TRUE(LocalPathBelow("/dest/", "..hidden", path));
     EXPECT_EQ(path, "/dest/..hidden");
     const std::vector<std::string> unsafe = {
         "",      "../x", "/etc/x", "a/../../x", ".",
         "a/./b", "a//b", "a/",     "..",        std::string("a\0b", 3),
         "a\rb",  "a\nb"};
     for (const std::string& bad : unsafe)
-        EXPECT_FALSE(FTPThread::LocalPathBelow("/dest", bad, path)) << bad;
+        EXPECT_FALSE(LocalPathBelow("/dest", bad, path)) << bad;
 }
 
 TEST(EnginePrefs, DefaultsWithoutProviderAndTheProvidersAnswer) {

@@ -213,7 +213,7 @@ TEST_F(ConnScriptedTest, PathWithABlankIsListedFromInsideAndAlwaysLeftAgain) {
     connection = Open(frontend, Scripted(server));
     ASSERT_TRUE(connection);
     EXPECT_FALSE(frontend.Do([&] { connection->CreateFileList("with blank", kFileListDownload); }));
-    EXPECT_EQ(frontend.lastError, "550 Permission denied\r\n");
+    EXPECT_EQ(frontend.lastError, "550 Permission denied");
     ASSERT_TRUE(
         frontend.Do([&] { connection->CreateFileList("with blank", kFileListUploadCheck); }));
     EXPECT_EQ(frontend.lastListing, "");

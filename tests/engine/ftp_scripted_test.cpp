@@ -4,6 +4,7 @@
 #include "ftp_scripted_server.h"
 #include "tempdir.h"
 
+#include <atomic>
 #include <chrono>
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -62,8 +63,7 @@ TEST(FtpReplies, SplitAtEveryByteMultiLineAndBareLF) {
     });
     FTPEngine engine;
     ASSERT_TRUE(engine.Connect("127.0.0.1", server.Port(), 3)) << engine.GetLastError();
-    EXPECT_EQ(std::string(engine.GetLastError()),
-              "220-Welcome\r\n220-second line\r\n220 Ready\r\n");
+    EXPECT_EQ(std::string(engine.GetLastError()), "220-Welcome\r\n220-second line\r\n220 Ready");
     ASSERT_TRUE(engine.Authenticate("u", "p", "")) << engine.GetLastError();
     // A deep working folder: long lines work, and a doubled quote is one quote.
     std::string path;
@@ -119,7 +119,7 @@ TEST(FtpReplies, GreetingAndDisconnect) {
     ScriptedFtpServer server([](ScriptedSession& s) { s.Reply("421 Too many users"); });
     FTPEngine engine;
     EXPECT_FALSE(engine.Connect("127.0.0.1", server.Port(), 3));
-    EXPECT_EQ(std::string(engine.GetLastError()), "421 Too many users\r\n");
+    EXPECT_EQ(std::string(engine.GetLastError()), "421 Too many users");
     server.Finish();
 
     ScriptedFtpServer gone([](ScriptedSession& s) {
@@ -220,7 +220,7 @@ TEST(FtpCommands, MkdirExistsIsNotDoesNotExist) {
     EXPECT_FALSE(engine.SendCreateFolder("b/c"));
     EXPECT_FALSE(engine.SendCreateFolder("d/e"));
     EXPECT_FALSE(engine.SendCreateFolder("f"));
-    EXPECT_STREQ(engine.GetLastError(), "550 Permission denied\r\n");
+    EXPECT_STREQ(engine.GetLastError(), "550 Permission denied");
     EXPECT_TRUE(engine.SendCreateFolder("g"));
 }
 
@@ -479,8 +479,10 @@ TEST(FtpTransfer, EarlyCloseWith226IsAFailureWhenBytesAreMissing) {
     ScriptedFtpServer server([&](ScriptedSession& s) {
         s.Login();
         for (int i = 0; i < 2; ++i) {
-            s.Expect("TYPE I");
-            s.Reply("200 Binary");
+            if (i == 0) { // the type stays set for the second file
+                s.Expect("TYPE I");
+                s.Reply("200 Binary");
+            }
             s.AnswerPasv();
             s.Expect("RETR f");
             const int data = s.AcceptData();
@@ -620,7 +622,7 @@ protected:
     uint32_t CurrentTicks() override { return ticks; }
 };
 
-struct Recorder : FTPEngineProgress {
+struct Recorder : TransferProgress {
     std::vector<unsigned long long> updates;
     int starts = 0, ends = 0;
     void StartTransfer() override { ++starts; }
@@ -703,4 +705,230 @@ TEST(FtpTransfer, AbortAndDisconnectWakeAWaitForAReply) {
             server.Finish();
         }
     }
+}
+
+// A reply beyond the limits drops the connection, and the reason says what
+// happened rather than blaming a time-out: a greeting, a command's reply, the
+// reply that opens a transfer and the one that closes it.
+TEST(FtpReplies, TooLongRepliesAreRefusedAndSaySo) {
+    const std::string endless = std::string(10 * 1024 * 1024, 'x') + "\r\n";
+    std::string manyLines;
+    while (manyLines.size() < 10 * 1024 * 1024)
+        manyLines += "257-" + std::string(1000, 'y') + "\r\n";
+    enum class Where { kGreeting, kPwd, kList, kRetrEnd };
+    for (const Where where : {Where::kGreeting, Where::kPwd, Where::kList, Where::kRetrEnd}) {
+        SCOPED_TRACE(static_cast<int>(where));
+        ScriptedFtpServer server([&](ScriptedSession& s) {
+            if (where == Where::kGreeting) {
+                s.Send("220 " + endless);
+                s.Read();
+                return;
+            }
+            s.Login();
+            if (where == Where::kPwd) {
+                s.Expect("PWD");
+                s.Send(manyLines);
+            } else if (where == Where::kList) {
+                s.AnswerPasv();
+                s.Expect("LIST");
+                s.Send("150 " + endless);
+            } else {
+                s.Expect("TYPE I");
+                s.Reply("200 Binary");
+                s.AnswerPasv();
+                s.Expect("RETR f");
+                const int data = s.AcceptData();
+                s.Reply("150 Opening");
+                ScriptedSession::SendAll(data, "abc");
+                ScriptedSession::CloseData(data);
+                s.Send("226-" + endless);
+            }
+            s.Read(); // until the client hangs up
+        });
+        TempDir dir;
+        FTPEngine engine;
+        bool result = engine.Connect("127.0.0.1", server.Port(), 60);
+        if (where != Where::kGreeting) {
+            ASSERT_TRUE(result && engine.Authenticate("u", "p", "")) << engine.GetLastError();
+            std::string text;
+            if (where == Where::kPwd)
+                result = engine.SendGetWorkingDir(text);
+            else if (where == Where::kList)
+                result = engine.GetDirList(nullptr, text, true);
+            else
+                result = engine.GetFile("f", dir.file("f"), 0, false, true);
+        }
+        EXPECT_FALSE(result);
+        EXPECT_STREQ(engine.GetLastError(), "The server's reply was too long");
+        EXPECT_FALSE(engine.IsConnected());
+    }
+}
+
+TEST(FtpReplies, ACommandKeepsTheReasonItsReplyFailed) {
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Login();
+        s.Expect("CWD");
+        s.Close();
+    });
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server, 60));
+    EXPECT_FALSE(engine.ChangeDir("x"));
+    EXPECT_STREQ(engine.GetLastError(), "The server closed the connection");
+}
+
+TEST(FtpReplies, ErrorTextsComeWithoutTheReplysLineEnd) {
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Login();
+        s.Expect("DELE");
+        s.Send("550-Cannot delete:\r\n550 Permission denied\r\n");
+        s.Expect("NOOP");
+        s.Send("500 What\n");
+        s.Read(); // until the client hangs up
+    });
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server, 60));
+    EXPECT_FALSE(engine.DeleteFile("x"));
+    // The whole reply for the window, which removes the codes itself.
+    EXPECT_STREQ(engine.GetLastError(), "550-Cannot delete:\r\n550 Permission denied");
+    EXPECT_EQ(engine.GetResponseCode(), 550);
+    // A reply ended by a bare LF is complete too; it is not left to time out.
+    EXPECT_FALSE(engine.SendNOOP());
+    EXPECT_STREQ(engine.GetLastError(), "500 What");
+    EXPECT_TRUE(engine.IsConnected());
+    engine.Disconnect();
+}
+
+namespace {
+
+// Serves one RETR in passive mode with `bytes`.
+void ServeRetrieve(ScriptedSession& s, const std::string& bytes) {
+    s.AnswerPasv();
+    s.Expect("RETR");
+    const int data = s.AcceptData();
+    s.Reply("150 Opening");
+    ScriptedSession::SendAll(data, bytes);
+    ScriptedSession::CloseData(data);
+    s.Reply("226 Done");
+}
+
+} // namespace
+
+// TYPE costs a round trip per file: it is sent only when the wanted type
+// differs from the one this connection last had accepted, and again after a
+// refusal or a new connection.
+TEST(FtpTransfer, TypeIsSentOnlyWhenItChanges) {
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Login();
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        ServeRetrieve(s, "1");
+        ServeRetrieve(s, "2");
+        s.Expect("TYPE A");
+        s.Reply("504 Not now");
+        s.Expect("TYPE A");
+        s.Reply("200 ASCII");
+        ServeRetrieve(s, "3\r\n");
+        ServeRetrieve(s, "4\r\n");
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        ServeRetrieve(s, "5");
+    });
+    TempDir dir;
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server, 60));
+    EXPECT_TRUE(engine.GetFile("a", dir.file("a"), 0, false, true)) << engine.GetLastError();
+    EXPECT_TRUE(engine.GetFile("b", dir.file("b"), 0, false, true)) << engine.GetLastError();
+    EXPECT_FALSE(engine.GetFile("c", dir.file("c"), 0, true, true));
+    EXPECT_TRUE(engine.GetFile("c", dir.file("c"), 0, true, true)) << engine.GetLastError();
+    EXPECT_TRUE(engine.GetFile("d", dir.file("d"), 0, true, true)) << engine.GetLastError();
+    EXPECT_TRUE(engine.GetFile("e", dir.file("e"), 0, false, true)) << engine.GetLastError();
+    EXPECT_EQ(readFile(dir.file("d")), "4\n");
+    EXPECT_EQ(readFile(dir.file("e")), "5");
+    engine.Disconnect();
+    server.Finish();
+
+    ScriptedFtpServer again([](ScriptedSession& s) {
+        s.Login();
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        ServeRetrieve(s, "6");
+    });
+    ASSERT_TRUE(Login(engine, again, 60));
+    EXPECT_TRUE(engine.GetFile("f", dir.file("f"), 0, false, true)) << engine.GetLastError();
+}
+
+TEST(FtpTransfer, UploadOfAMissingSourceSaysSoAndSendsNothing) {
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Login();
+        s.Read(); // until the client hangs up
+    });
+    TempDir dir;
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server, 60));
+    EXPECT_FALSE(engine.PutFile("f", dir.file("absent"), 0, false, true));
+    EXPECT_STREQ(engine.GetLastError(), "Could not open source file");
+    engine.Disconnect();
+    EXPECT_FALSE(Contains(server.Finish(), "STOR"));
+}
+
+namespace {
+
+// Progress as the window sees it, readable from the server's thread.
+struct StallWatch : TransferProgress {
+    std::atomic<unsigned long long> last{0};
+    void StartTransfer() override {}
+    void EndTransfer() override {}
+    void UpdateProgress(unsigned long long bytes) override { last.store(bytes); }
+
+    // The server holds back until the window has seen `bytes` (bounded).
+    unsigned long long WaitFor(unsigned long long bytes) const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (last.load() < bytes && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return last.load();
+    }
+};
+
+} // namespace
+
+// The clock of the throttle stands still here, so only the report of a
+// stalled transfer can reach the window: what arrived before a pause is
+// shown while the pause lasts, not when more comes.
+TEST(FtpTransfer, BytesBeforeAStallAreReportedDuringIt) {
+    StallWatch watch;
+    std::atomic<unsigned long long> seenDuringStall{0};
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        s.Expect("TYPE I");
+        s.Reply("200 Binary");
+        s.AnswerPasv();
+        s.Expect("RETR f");
+        int data = s.AcceptData();
+        s.Reply("150 Opening");
+        ScriptedSession::SendAll(data, Pattern(64 * 1024));
+        seenDuringStall.store(watch.WaitFor(64 * 1024));
+        ScriptedSession::SendAll(data, Pattern(1000));
+        ScriptedSession::CloseData(data);
+        s.Reply("226 Done");
+
+        s.AnswerPasv();
+        s.Expect("STOR g");
+        data = s.AcceptData();
+        s.Reply("150 Go");
+        // Read nothing until the window has heard of the bytes sent so far.
+        watch.last.store(0);
+        seenDuringStall.store(seenDuringStall.load() && watch.WaitFor(1) > 0);
+        ScriptedSession::ReadAll(data);
+        ScriptedSession::CloseData(data);
+        s.Reply("226 Stored");
+    });
+    TempDir dir;
+    TickedEngine engine;
+    engine.SetParent(&watch);
+    ASSERT_TRUE(Login(engine, server, 60));
+    EXPECT_TRUE(engine.GetFile("f", dir.file("f"), 0, false, true)) << engine.GetLastError();
+    EXPECT_EQ(seenDuringStall.load(), 64u * 1024);
+    writeFile(dir.file("g"), Pattern(32 * 1024 * 1024));
+    EXPECT_TRUE(engine.PutFile("g", dir.file("g"), 0, false, true)) << engine.GetLastError();
+    EXPECT_EQ(seenDuringStall.load(), 1u);
 }

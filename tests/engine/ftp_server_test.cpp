@@ -43,7 +43,7 @@ off_t SizeOf(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 ? info.st_size : -1;
 }
 
-struct Aborter : FTPEngineProgress {
+struct Aborter : TransferProgress {
     FTPEngine* engine = nullptr;
     unsigned long long last = 0;
     void StartTransfer() override {}
@@ -338,7 +338,7 @@ private:
     uint32_t mTicks = 1;
 };
 
-struct Killer : FTPEngineProgress {
+struct Killer : TransferProgress {
     PrivateServer* server = nullptr;
     void StartTransfer() override {}
     void EndTransfer() override {}

@@ -13,7 +13,7 @@ using testsupport::TempDir;
 
 namespace {
 
-class Progress : public FTPEngineProgress {
+class Progress : public TransferProgress {
 public:
     void StartTransfer() override { log += "strt "; }
     void EndTransfer() override { log += "endt "; }

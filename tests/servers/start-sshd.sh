@@ -8,6 +8,8 @@
 # outside the build tree so that the test user can reach them whatever the
 # permissions of the folders above DIR. DIR/authorized_keys, when a caller
 # fills it, admits keys (the benchmark logs OpenSSH's client in with one).
+# ZARVEL_SFTP_SERVER, when set, names a program of ours to serve SFTP instead
+# of OpenSSH's own (it is copied beside the user's files and run by Python).
 set -euo pipefail
 dir=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -27,6 +29,12 @@ mkdir -m 0755 "$files/home" "$files/keys"
 chown "$user:" "$files/home"
 touch "$files/keys/authorized_keys"
 chmod 0644 "$files/keys/authorized_keys"
+sftp="internal-sftp -d $files/home"
+if [ -n "${ZARVEL_SFTP_SERVER:-}" ]; then
+    cp "$ZARVEL_SFTP_SERVER" "$files/keys/sftp-server.py"
+    chmod 0644 "$files/keys/sftp-server.py"
+    sftp="cd $files/home \&\& exec /usr/bin/python3 $files/keys/sftp-server.py"
+fi
 rm -rf "$dir/root"
 ln -s "$files/home" "$dir/root"
 ln -sf "$files/keys/authorized_keys" "$dir/authorized_keys"
@@ -51,6 +59,7 @@ for attempt in 1 2 3 4 5; do
     port=$(free_port)
     sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" -e "s|@HOME@|$files/home|g" \
         -e "s|@KEYS@|$files/keys/authorized_keys|" -e "s|@USER@|$user|" \
+        -e "s|@SFTP@|$sftp|g" \
         "$here/sshd/sshd_config.in" >"$dir/sshd_config"
     /usr/sbin/sshd -t -f "$dir/sshd_config"
     /usr/sbin/sshd -D -e -f "$dir/sshd_config" &

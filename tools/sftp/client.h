@@ -9,6 +9,7 @@
 #include <libssh/libssh.h>
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace sftptool {
@@ -38,7 +39,9 @@ private:
     bool nextPacket(std::string_view& body);
     // Sends a request and waits for its reply. True when the reply has the
     // type `want` (or is an OK status when `want` is a status); `reply` then
-    // holds its fields after the id. Otherwise `error` says why.
+    // holds its fields after the id. Otherwise `error` says why. After an
+    // interrupt the server has a short while to answer; then the request is
+    // given up ("Interrupted").
     bool request(sftp::Packet& p, uint8_t want, std::string& reply, std::string& error);
     uint32_t nextId() { return mNextId++; }
 
@@ -68,6 +71,13 @@ private:
     void awaitReplies(bool any, bool stopped, uint64_t done);
     // Takes the request a reply answers out of those in flight. A reply to
     // nothing asked means the session is out of step, which ends it.
+    // A reply to a request that was given up is dropped: true for those.
+    bool abandonedReply(uint32_t id) { return mAbandoned.erase(id) > 0; }
+    // Gives up waiting for the reply to `id`; its reply, should it come, is
+    // dropped. Once the server was given up on in the middle of a packet,
+    // nothing after it can be read in step, which ends the session.
+    void abandon(uint32_t id);
+    void checkInStep();
     template <class Asked> typename Asked::mapped_type takeAsked(Asked& inFlight, uint32_t id) {
         const auto it = inFlight.find(id);
         if (it == inFlight.end())
@@ -93,6 +103,8 @@ private:
     uint64_t mRest = 0;
     long long mNextProgress = 0;
     long long mNextLook = 0;
+    std::unordered_set<uint32_t> mAbandoned;
+    long long mLastBytes = 0; // when bytes last came from the server
 };
 
 } // namespace sftptool

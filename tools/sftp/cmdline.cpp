@@ -185,18 +185,68 @@ std::string modeString(unsigned long mode) {
 
 namespace {
 
-// Names and owners come from the server: a control character in one could
-// forge a line (or a prompt) of the dialogue, so it is shown as '?', as ls -q
-// does.
-std::string Printable(const std::string& text) {
-    std::string out = text;
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '?';
-    return out;
+// The length of the valid UTF-8 sequence at `s` (at most `n` bytes), or 0.
+size_t utf8Length(const unsigned char* s, size_t n, uint32_t& cp) {
+    size_t len;
+    uint32_t min;
+    if (s[0] >= 0xC2 && s[0] <= 0xDF)
+        len = 2, min = 0x80, cp = s[0] & 0x1F;
+    else if (s[0] >= 0xE0 && s[0] <= 0xEF)
+        len = 3, min = 0x800, cp = s[0] & 0x0F;
+    else if (s[0] >= 0xF0 && s[0] <= 0xF4)
+        len = 4, min = 0x10000, cp = s[0] & 0x07;
+    else
+        return 0;
+    if (n < len)
+        return 0;
+    for (size_t i = 1; i < len; ++i) {
+        if ((s[i] & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (s[i] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return len;
+}
+
+std::string padded(const std::string& text, size_t width, bool right) {
+    if (text.size() >= width)
+        return text;
+    const std::string pad(width - text.size(), ' ');
+    return right ? pad + text : text + pad;
 }
 
 } // namespace
+
+std::string printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            out += (c < 0x20 || c == 0x7F) ? '?' : char(c);
+            ++i;
+            continue;
+        }
+        uint32_t cp = 0;
+        const size_t len = utf8Length(s + i, n - i, cp);
+        if (len == 0) {
+            // Not UTF-8: a byte that some terminals take for a C1 control is
+            // hidden, others are left for the terminal to show as it can.
+            out += c <= 0x9F ? '?' : char(c);
+            ++i;
+        } else {
+            if (cp <= 0x9F)
+                out += '?';
+            else
+                out.append(text, i, len);
+            i += len;
+        }
+    }
+    return out;
+}
 
 std::string longListingLine(const ListEntry& e, time_t now) {
     struct tm tmv {};
@@ -210,11 +260,10 @@ std::string longListingLine(const ListEntry& e, time_t now) {
                       tmv.tm_min);
     else
         std::snprintf(date, sizeof date, "%s %2d  %d", month, tmv.tm_mday, tmv.tm_year + 1900);
-    char head[256];
-    std::snprintf(head, sizeof head, "%s %3s %-8s %-8s %8llu %s ", modeString(e.mode).c_str(),
-                  e.links.c_str(), Printable(e.owner).c_str(), Printable(e.group).c_str(),
-                  static_cast<unsigned long long>(e.size), date);
-    return head + Printable(e.name);
+    // Owners and groups may be of any length: no part of the line is cut.
+    return modeString(e.mode) + " " + padded(e.links, 3, true) + " " +
+           padded(printable(e.owner), 8, false) + " " + padded(printable(e.group), 8, false) + " " +
+           padded(std::to_string(e.size), 8, true) + " " + date + " " + printable(e.name);
 }
 
 bool ownerFromLongName(const std::string& longName, uint64_t size, ListEntry& e) {

@@ -52,6 +52,11 @@ struct ListEntry {
     std::string group;
 };
 
+// Text from the server as it may be shown: control characters (C0, DEL and
+// C1, also as bytes that are not UTF-8) become '?', so that no name can forge
+// a line or a prompt of the dialogue, as ls -q does.
+std::string printable(const std::string& text);
+
 // One line of a Unix long listing (without line end); English month names,
 // time of day for dates within the last six months, else the year.
 std::string longListingLine(const ListEntry& e, time_t now);

@@ -274,13 +274,28 @@ void View::Connect() {
                      [this, notify](const QModelIndex& index) {
                          notify(mModel->ItemAt(index.row()), kItemDoubleClicked);
                      });
-    QObject::connect(header, &QHeaderView::sectionClicked, mWidget, [this, notify](int column) {
-        bool ascending = !(column == mModel->mSortColumn && mModel->mAscending);
-        mModel->sort(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
-        List(mWidget)->header()->setSortIndicator(column, ascending ? Qt::AscendingOrder
-                                                                    : Qt::DescendingOrder);
-        notify(0, kUserStateChanged);
-    });
+    // "sortable" lists the properties that order the list; a click on any
+    // other column leaves order and indicator alone. Without it every column
+    // sorts.
+    QStringList sortable = mWidget->property("sortable").toString().split('|', Qt::SkipEmptyParts);
+    QObject::connect(
+        header, &QHeaderView::sectionClicked, mWidget, [this, notify, sortable](int column) {
+            if (!sortable.isEmpty() && column >= 0 &&
+                static_cast<size_t>(column) < mModel->mProperties.size() &&
+                !sortable.contains(QString::fromStdString(
+                    CodeToString(mModel->mProperties[static_cast<size_t>(column)])))) {
+                // Qt moves the indicator on its own; put it back.
+                List(mWidget)->header()->setSortIndicator(mModel->mSortColumn,
+                                                          mModel->mAscending ? Qt::AscendingOrder
+                                                                             : Qt::DescendingOrder);
+                return;
+            }
+            bool ascending = !(column == mModel->mSortColumn && mModel->mAscending);
+            mModel->sort(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+            List(mWidget)->header()->setSortIndicator(column, ascending ? Qt::AscendingOrder
+                                                                        : Qt::DescendingOrder);
+            notify(0, kUserStateChanged);
+        });
     QObject::connect(header, &QHeaderView::sectionResized, mWidget,
                      [notify] { notify(0, kUserStateChanged); });
     QObject::connect(header, &QHeaderView::sectionMoved, mWidget,

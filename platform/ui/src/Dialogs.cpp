@@ -7,12 +7,17 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace PPx {
@@ -60,9 +65,10 @@ protected:
         }
         if (event->type() == QEvent::KeyPress &&
             static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-            if (mEscapeCode != 0)
-                Finish(mEscapeCode);
-            return true; // without an Escape button, Escape does nothing
+            // The Escape button, else what closing the alert answers: the
+            // cancel-like answer.
+            Finish(mEscapeCode != 0 ? mEscapeCode : mCloseCode);
+            return true;
         }
         return false;
     }
@@ -73,6 +79,24 @@ private:
     uint32_t mEscapeCode;
 };
 
+// Paths and other long words are not broken: each text label is made at
+// least as wide as its longest word (up to most of the screen), so that
+// wrapping happens at the blanks around it.
+void KeepWordsWhole(QMessageBox* box) {
+    QScreen* screen = box->screen() ? box->screen() : QGuiApplication::primaryScreen();
+    const int limit = screen ? screen->availableGeometry().width() * 9 / 10 - 120 : 800;
+    for (QLabel* label : box->findChildren<QLabel*>()) {
+        if (label->text().isEmpty() || label->pixmap().cacheKey() != 0)
+            continue;
+        int widest = 0;
+        const QStringList words = label->text().split(QRegularExpression("\\s+"));
+        for (const QString& word : words)
+            widest = std::max(widest, label->fontMetrics().horizontalAdvance(word));
+        if (widest > label->minimumWidth())
+            label->setMinimumWidth(std::min(widest + 4, std::max(limit, 100)));
+    }
+}
+
 } // namespace
 
 OSStatus RunAlert(Window* parent, AlertType type, const std::string& message,
@@ -80,6 +104,9 @@ OSStatus RunAlert(Window* parent, AlertType type, const std::string& message,
     QWidget* parentWidget = parent ? parent->GetSysWindow() : nullptr;
     auto* box = new QMessageBox(parentWidget);
     box->setObjectName("ppxAlert");
+    // Titled as the window it is about, or as the program.
+    QString title = parentWidget ? parentWidget->windowTitle() : QString();
+    box->setWindowTitle(title.isEmpty() ? QApplication::applicationName() : title);
     box->setIcon(IconFor(type));
     // Alert texts often come from servers: never interpret them as markup.
     box->setTextFormat(Qt::PlainText);
@@ -103,6 +130,8 @@ OSStatus RunAlert(Window* parent, AlertType type, const std::string& message,
         box->setEscapeButton(made[buttons.cancelButton - 1]);
         escapeCode = buttons.code[buttons.cancelButton - 1];
     }
+
+    KeepWordsWhole(box);
 
     QEventLoop loop;
     auto* watcher = new AlertWatcher(box, &loop, buttons.closeCode, escapeCode);

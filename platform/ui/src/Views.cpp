@@ -3,10 +3,12 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPoint>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -14,6 +16,8 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace PPx {
 
@@ -81,6 +85,12 @@ uint32_t View::GetCommand() const {
     if (!mWidget)
         return 0;
     return StringToCode(mWidget->property("command").toString().toStdString());
+}
+
+void View::SetCommand(uint32_t command) {
+    if (mWidget)
+        mWidget->setProperty("command",
+                             command ? QString::fromStdString(CodeToString(command)) : QString());
 }
 
 void View::SetEnabled(bool enabled) {
@@ -255,6 +265,65 @@ bool StaticText::Accepts(const QWidget* widget) const {
     return qobject_cast<const QLabel*>(widget);
 }
 
+namespace {
+
+// Fits a label's whole text to its width again whenever that changes.
+class MiddleTruncation : public QObject {
+public:
+    explicit MiddleTruncation(QLabel* label) : QObject(label), mWhole(label->text()) {
+        label->installEventFilter(this);
+    }
+    std::string Whole() const { return mWhole.toStdString(); }
+    void SetWhole(const std::string& text) {
+        mWhole = QString::fromStdString(text);
+        Apply();
+    }
+    void Apply() {
+        auto* label = static_cast<QLabel*>(parent());
+        const QString& whole = mWhole;
+        label->setText(label->fontMetrics().elidedText(whole, Qt::ElideMiddle,
+                                                       std::max(label->contentsRect().width(), 1)));
+        label->setToolTip(label->text() == whole ? QString() : whole);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == parent() && event->type() == QEvent::Resize)
+            Apply();
+        return false;
+    }
+
+private:
+    QString mWhole;
+};
+
+} // namespace
+
+void StaticText::SetMiddleTruncation() {
+    auto* label = qobject_cast<QLabel*>(mWidget);
+    if (!label || mTruncation)
+        return;
+    label->setWordWrap(false);
+    label->setTextFormat(Qt::PlainText);
+    // The text follows the width, not the other way round.
+    label->setSizePolicy(QSizePolicy::Ignored, label->sizePolicy().verticalPolicy());
+    auto* truncation = new MiddleTruncation(label);
+    mTruncation = truncation;
+    truncation->Apply();
+}
+
+std::string StaticText::GetText() const {
+    return mTruncation ? static_cast<MiddleTruncation*>(mTruncation)->Whole() : View::GetText();
+}
+
+void StaticText::SetText(const std::string& text) {
+    if (!mTruncation) {
+        View::SetText(text);
+        return;
+    }
+    static_cast<MiddleTruncation*>(mTruncation)->SetWhole(text);
+}
+
 bool TextView::Accepts(const QWidget* widget) const {
     return qobject_cast<const QPlainTextEdit*>(widget) || qobject_cast<const QTextEdit*>(widget);
 }
@@ -373,10 +442,17 @@ void ProgressBar::SetIndeterminate(bool on) {
     auto* bar = qobject_cast<QProgressBar*>(mWidget);
     if (!bar)
         return;
-    if (on)
+    // Qt shows a busy bar for the range 0-0; the range set before comes back
+    // when the bar is determinate again.
+    if (on) {
+        if (bar->maximum() != 0 || bar->minimum() != 0)
+            bar->setProperty("ppxRange", QPoint(bar->minimum(), bar->maximum()));
         bar->setRange(0, 0);
-    else if (bar->maximum() == 0)
-        bar->setRange(0, 100);
+    } else if (bar->maximum() == 0 && bar->minimum() == 0) {
+        QVariant range = bar->property("ppxRange");
+        QPoint r = range.isValid() ? range.toPoint() : QPoint(0, 100);
+        bar->setRange(r.x(), r.y());
+    }
 }
 
 // Radio group ---------------------------------------------------------------

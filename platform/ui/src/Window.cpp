@@ -1,4 +1,5 @@
 #include "ppxui/Window.h"
+#include "MenuBar.h"
 #include "Nesting.h"
 #include "platform/core/EventLoop.h"
 #include "ppxui/Views.h"
@@ -20,7 +21,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QShortcut>
-#include <QToolBar>
+#include <QTimer>
 #include <QVariant>
 #include <QWidget>
 
@@ -121,67 +122,7 @@ OSStatus CommandTarget::UpdateStatus(uint32_t command, CommandStatus& status) {
     return result;
 }
 
-// Menu bar -------------------------------------------------------------------
-
 namespace {
-
-std::string& MenuBarName() {
-    static std::string name = "MenuBar";
-    return name;
-}
-
-bool CommandEnabled(Window* window, uint32_t command) {
-    CommandStatus status;
-    return window->UpdateStatus(command, status) != eventNotHandledErr && status.enabled;
-}
-
-// Makes a menu bar for WINDOW from the nib's "MenuBar": the menus of the
-// QMainWindow it describes, moved over to the window.
-QMenuBar* MakeMenuBar(Window* window) {
-    if (MenuBarName().empty())
-        return nullptr;
-    SysWindow source = SysNib().CreateWindow(MenuBarName());
-    if (!source)
-        return nullptr;
-    QMenuBar* bar = source->findChild<QMenuBar*>();
-    if (!bar) {
-        delete source;
-        return nullptr;
-    }
-    bar->setParent(nullptr);
-    for (QAction* action : source->findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly))
-        action->setParent(bar);
-    delete source;
-    for (QAction* action : bar->findChildren<QAction*>()) {
-        uint32_t command = StringToCode(action->property("command").toString().toStdString());
-        if (command == 0)
-            continue;
-        QObject::connect(action, &QAction::triggered, bar, [window, command] {
-            // A shortcut may fire while the menu is closed: ask first. Menu
-            // commands start at the window, then go on to the application.
-            if (CommandEnabled(window, command))
-                window->ProcessCommand(command);
-        });
-    }
-    for (QMenu* menu : bar->findChildren<QMenu*>()) {
-        QObject::connect(menu, &QMenu::aboutToShow, bar, [window, menu] {
-            for (QAction* action : menu->actions()) {
-                uint32_t command =
-                    StringToCode(action->property("command").toString().toStdString());
-                if (command != 0)
-                    action->setEnabled(CommandEnabled(window, command));
-            }
-        });
-        // Closed, every item is enabled again so that its shortcut reaches
-        // the check above.
-        QObject::connect(menu, &QMenu::aboutToHide, bar, [menu] {
-            for (QAction* action : menu->actions())
-                if (!action->property("command").toString().isEmpty())
-                    action->setEnabled(true);
-        });
-    }
-    return bar;
-}
 
 struct RunningLoop {
     Window* window;
@@ -201,13 +142,6 @@ std::vector<RunningLoop>& ModalLoops() {
 
 } // namespace
 
-void SetMenuBar(const std::string& nibName) {
-    MenuBarName() = nibName;
-}
-const std::string& GetMenuBarName() {
-    return MenuBarName();
-}
-
 namespace {
 
 // Window objects, the one most recently shown or activated last.
@@ -219,6 +153,39 @@ std::vector<Window*>& FrontOrder() {
 void BringToFront(Window* window) {
     std::erase(FrontOrder(), window);
     FrontOrder().push_back(window);
+}
+
+} // namespace
+
+std::vector<Window*>& LiveWindows();
+
+namespace {
+
+std::function<void()>& LastWindowClosedHandler() {
+    static std::function<void()> handler;
+    return handler;
+}
+
+bool gLastWindowCheckPending = false;
+bool gLastWindowCheckAfterLoops = false;
+
+bool AnyWindowVisible();
+
+// Asks, back in the event loop, whether any window is left; the check waits
+// for nested loops (an alert over a hidden window) to end.
+void ScheduleLastWindowCheck() {
+    if (!LastWindowClosedHandler() || gLastWindowCheckPending)
+        return;
+    gLastWindowCheckPending = true;
+    QTimer::singleShot(0, qApp, [] {
+        gLastWindowCheckPending = false;
+        if (NestedLoopDepth() > 0) {
+            gLastWindowCheckAfterLoops = true;
+            return;
+        }
+        if (!AnyWindowVisible() && LastWindowClosedHandler())
+            LastWindowClosedHandler()();
+    });
 }
 
 } // namespace
@@ -265,6 +232,12 @@ protected:
         case QEvent::WindowActivate:
             BringToFront(mWindow);
             return false;
+        case QEvent::Hide:
+            // Minimising hides too, but the window is still there.
+            if (!qobject_cast<QDialog*>(static_cast<QWidget*>(watched)) &&
+                !static_cast<QWidget*>(watched)->isMinimized())
+                ScheduleLastWindowCheck();
+            return false;
         case QEvent::Move:
         case QEvent::Resize: {
             auto handlers = mWindow->mBoundsHandlers;
@@ -298,6 +271,10 @@ std::vector<Window*>& DeferredCloses() {
 
 } // namespace
 
+void SetLastWindowClosedHandler(std::function<void()> handler) {
+    LastWindowClosedHandler() = std::move(handler);
+}
+
 constexpr FourCharCode kEventClassWindow = 'wind';
 constexpr FourCharCode kEventWindowClose = 72;
 
@@ -309,6 +286,19 @@ std::vector<Window*>& LiveWindows() {
 std::vector<Window*> Window::AllWindows() {
     return LiveWindows();
 }
+
+namespace {
+
+bool AnyWindowVisible() {
+    for (Window* window : LiveWindows()) {
+        QWidget* widget = window->GetSysWindow();
+        if (widget && widget->isVisible() && !qobject_cast<QDialog*>(widget))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 Window::Window() {
     LiveWindows().push_back(this);
@@ -334,6 +324,8 @@ Window::~Window() {
     if (mWindow) {
         QWidget* widget = mWindow;
         mWindow = nullptr;
+        if (widget->isVisible() && !qobject_cast<QDialog*>(widget))
+            ScheduleLastWindowCheck();
         widget->hide();
         delete widget;
     }
@@ -346,16 +338,8 @@ void Window::AdoptSysWindow(SysWindow window) {
     mAgent = new Agent(this, window);
     window->setProperty("ppxWindow", QVariant::fromValue<void*>(this));
     window->setAttribute(Qt::WA_DeleteOnClose, false);
-    if (!qobject_cast<QDialog*>(window)) {
-        if (QMenuBar* bar = MakeMenuBar(this)) {
-            if (auto* main = qobject_cast<QMainWindow*>(window))
-                main->setMenuBar(bar);
-            else if (window->layout())
-                window->layout()->setMenuBar(bar);
-            else
-                bar->setParent(window);
-        }
-    }
+    if (HasMenuBar())
+        AttachMenuBar(this, window);
 }
 
 Window* Window::GetWindowObject(const QWidget* widget) {
@@ -436,12 +420,12 @@ void Window::SetContentBounds(const Rect& b) {
     int width = std::max(1, b.right - b.left);
     int height = std::max(1, b.bottom - b.top);
     mWindow->setGeometry(b.left, b.top, width, height);
+    mPlaced = true;
 }
 
-void Window::ConstrainToScreen() {
-    if (!mWindow)
-        return;
-    QRect frame = mWindow->frameGeometry();
+namespace {
+
+QScreen* ScreenFor(const QRect& frame) {
     QScreen* screen = nullptr;
     int best = 0;
     for (QScreen* s : QGuiApplication::screens()) {
@@ -452,23 +436,60 @@ void Window::ConstrainToScreen() {
             screen = s;
         }
     }
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
+    return screen ? screen : QGuiApplication::primaryScreen();
+}
+
+// Moves WIDGET's content by (DX, DY). move() places the frame, whose size
+// the window manager may only tell after the first show, so the content
+// rectangle is what moves.
+void MoveContent(QWidget* widget, int dx, int dy) {
+    if (dx == 0 && dy == 0)
+        return;
+    widget->setGeometry(widget->geometry().translated(dx, dy));
+}
+
+} // namespace
+
+void Window::ConstrainToScreen() {
+    if (!mWindow)
+        return;
+    QRect frame = mWindow->frameGeometry();
+    QScreen* screen = ScreenFor(frame);
     if (!screen)
         return;
     QRect avail = screen->availableGeometry();
-    // Move even when it does not fit: the top left stays reachable.
+    // Move even when it does not fit: the top left stays reachable. A window
+    // already on screen is left exactly where it is.
     int x = std::max(avail.left(), std::min(frame.left(), avail.right() + 1 - frame.width()));
     int y = std::max(avail.top(), std::min(frame.top(), avail.bottom() + 1 - frame.height()));
-    mWindow->move(x, y);
+    MoveContent(mWindow, x - frame.left(), y - frame.top());
 }
 
 void Window::CascadeOn(const Window& parent) {
     if (!mWindow || !parent.mWindow)
         return;
-    QPoint at = parent.mWindow->pos() + QPoint(20, 20);
-    mWindow->move(at);
+    QRect from = parent.mWindow->geometry();
+    QRect to = mWindow->geometry();
+    MoveContent(mWindow, from.left() + 20 - to.left(), from.top() + 20 - to.top());
     ConstrainToScreen();
+    mPlaced = true;
+}
+
+void Window::CenterOn(const Window* owner) {
+    if (!mWindow)
+        return;
+    QRect over;
+    if (owner && owner->mWindow && owner->mWindow->isVisible())
+        over = owner->mWindow->geometry();
+    else if (QScreen* screen = ScreenFor(mWindow->frameGeometry()))
+        over = screen->availableGeometry();
+    else
+        return;
+    QRect mine = mWindow->geometry();
+    MoveContent(mWindow, over.center().x() - mine.center().x(),
+                over.center().y() - mine.center().y());
+    ConstrainToScreen();
+    mPlaced = true;
 }
 
 void Window::ClearTexturedLook() {
@@ -494,6 +515,10 @@ void EnterNestedLoop() {
 void LeaveNestedLoop() {
     if (--gNestedDepth > 0)
         return;
+    if (gLastWindowCheckAfterLoops) {
+        gLastWindowCheckAfterLoops = false;
+        ScheduleLastWindowCheck();
+    }
     std::vector<Window*> waiting;
     waiting.swap(DeferredCloses());
     for (Window* window : waiting)
@@ -575,6 +600,21 @@ void Window::SetDefaultButton(View* button) {
                 pressable->click();
         });
     }
+}
+
+void Window::SetCancelButton(View* button) {
+    auto* push = button ? dynamic_cast<PushButton*>(button) : nullptr;
+    if (!push || !mWindow)
+        throw OSError(paramErr, "SetWindowCancelButton failed");
+    if (qobject_cast<QDialog*>(mWindow))
+        return; // sheets answer Escape with 'not!' already
+    QWidget* target = push->GetWidget();
+    auto* shortcut = new QShortcut(QKeySequence(Qt::Key_Escape), mWindow);
+    QObject::connect(shortcut, &QShortcut::activated, target, [target] {
+        auto* pressable = qobject_cast<QAbstractButton*>(target);
+        if (pressable && pressable->isEnabled() && pressable->isVisible())
+            pressable->click();
+    });
 }
 
 void Window::Enter() {
@@ -682,108 +722,6 @@ OSStatus QuitAppModalLoopForWindow(Window* window) {
 
 int AppModalDepth() {
     return static_cast<int>(ModalLoops().size());
-}
-
-// Toolbars -------------------------------------------------------------------
-
-const char* const Toolbar::kSeparatorIdentifier = "com.apple.hitoolbox.toolbar.separator";
-const char* const Toolbar::kFlexibleSpaceIdentifier = "com.apple.hitoolbox.toolbar.flexiblespace";
-
-struct Toolbar::Impl {
-    QPointer<QToolBar> bar;
-    std::vector<std::pair<std::string, QPointer<QAction>>> items;
-    QAction* Find(const std::string& identifier) const {
-        for (auto& [id, action] : items)
-            if (id == identifier)
-                return action;
-        return nullptr;
-    }
-};
-
-Toolbar::Toolbar(const std::string& identifier)
-    : mIdentifier(identifier), mImpl(std::make_unique<Impl>()) {}
-
-Toolbar::~Toolbar() {
-    delete mImpl->bar.data();
-}
-
-void Toolbar::Attach(Window* window) {
-    QWidget* top = window ? window->GetSysWindow() : nullptr;
-    if (!top)
-        throw OSError(paramErr, "SetWindowToolbar failed");
-    delete mImpl->bar.data();
-    mImpl->items.clear();
-    auto* bar = new QToolBar(QString::fromStdString(mIdentifier));
-    bar->setObjectName(QString::fromStdString(mIdentifier));
-    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    bar->setMovable(false);
-    mImpl->bar = bar;
-    std::vector<std::string> identifiers;
-    GetDefaultIdentifiers(identifiers);
-    for (const std::string& identifier : identifiers) {
-        if (identifier == kSeparatorIdentifier) {
-            bar->addSeparator();
-            continue;
-        }
-        if (identifier == kFlexibleSpaceIdentifier) {
-            auto* spacer = new QWidget(bar);
-            spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-            bar->addWidget(spacer);
-            continue;
-        }
-        ToolbarItem item;
-        item.identifier = identifier;
-        if (!CreateItem(identifier, item))
-            continue;
-        QAction* action = bar->addAction(QIcon(QString::fromStdString(item.iconFile)),
-                                         QString::fromStdString(item.label));
-        action->setObjectName(QString::fromStdString(identifier));
-        action->setToolTip(QString::fromStdString(item.helpShort));
-        action->setStatusTip(QString::fromStdString(item.helpLong));
-        uint32_t command = item.command;
-        QObject::connect(action, &QAction::triggered, bar,
-                         [window, command] { window->ProcessCommand(command); });
-        mImpl->items.emplace_back(identifier, action);
-    }
-    if (auto* main = qobject_cast<QMainWindow*>(top))
-        main->addToolBar(Qt::TopToolBarArea, bar);
-    else if (auto* box = qobject_cast<QBoxLayout*>(top->layout()))
-        box->insertWidget(0, bar);
-    else
-        bar->setParent(top);
-}
-
-void Toolbar::Show() {
-    if (mImpl->bar)
-        mImpl->bar->show();
-}
-
-void Toolbar::Hide() {
-    if (mImpl->bar)
-        mImpl->bar->hide();
-}
-
-bool Toolbar::IsShown() const {
-    return mImpl->bar && !mImpl->bar->isHidden();
-}
-
-void Toolbar::SetItemEnabled(const std::string& identifier, bool enabled) {
-    if (QAction* action = mImpl->Find(identifier))
-        action->setEnabled(enabled);
-}
-
-bool Toolbar::IsItemEnabled(const std::string& identifier) const {
-    QAction* action = mImpl->Find(identifier);
-    return action && action->isEnabled();
-}
-
-bool Toolbar::HasItem(const std::string& identifier) const {
-    return mImpl->Find(identifier) != nullptr;
-}
-
-void Toolbar::ClickItem(const std::string& identifier) {
-    if (QAction* action = mImpl->Find(identifier))
-        action->trigger();
 }
 
 } // namespace PPx

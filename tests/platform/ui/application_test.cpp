@@ -3,6 +3,7 @@
 #include "platform/core/EventLoop.h"
 #include "ppxui/Application.h"
 #include "ppxui/Testing.h"
+#include "ppxui/Toolbar.h"
 #include "ppxui/Window.h"
 #include "tempdir.h"
 
@@ -26,6 +27,8 @@ TEST(SecondStart, DocumentsReachTheRunningProgram) {
     std::thread second([&] { answer = HandDocumentsToRunningProgram({"/x/one.zarvel", "/y z"}); });
     EXPECT_TRUE(RunEventLoopUntil([&] { return answer.load() != -1; }, std::chrono::seconds(10)));
     second.join();
+    // The documents open from the event loop, after the answer went out.
+    EXPECT_TRUE(RunEventLoopUntil([&] { return !received.empty(); }, std::chrono::seconds(10)));
     EXPECT_EQ(answer.load(), 1);
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0], (std::vector<std::string>{"/x/one.zarvel", "/y z"}));

@@ -39,6 +39,7 @@ public:
     uint32_t GetSignature() const { return mSignature; }
     // The command the control sends (its "command" property), 0 when none.
     uint32_t GetCommand() const;
+    void SetCommand(uint32_t command);
 
     void Enable() { SetEnabled(true); }
     void Disable() { SetEnabled(false); }
@@ -195,8 +196,18 @@ protected:
 };
 
 class StaticText : public View {
+public:
+    // One line; a text too long for the control shows its start and end
+    // with an ellipsis between. GetText still gives the whole text.
+    void SetMiddleTruncation();
+    std::string GetText() const override;
+    void SetText(const std::string& text) override;
+
 protected:
     bool Accepts(const QWidget* widget) const override;
+
+private:
+    QObject* mTruncation = nullptr; // owned by the widget
 };
 
 // A read-only text view for longer texts.

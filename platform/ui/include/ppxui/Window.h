@@ -1,7 +1,7 @@
 #pragma once
 // Window objects over nib-made windows, the command path control -> window
-// -> application, posted closes, sheets with their modal loop, the menu bar
-// and toolbars.
+// -> application, posted closes, sheets with their modal loop and the menu
+// bar. Toolbars: ppxui/Toolbar.h.
 #include "platform/core/Events.h"
 #include "ppxui/Nib.h"
 
@@ -135,6 +135,11 @@ public:
     void ConstrainToScreen();
     // Places the window cascaded below and right of PARENT.
     void CascadeOn(const Window& parent);
+    // Centres the window over OWNER when it is visible, else on the screen.
+    void CenterOn(const Window* owner);
+    // The program has set the window's place (bounds set, centred or
+    // cascaded); until then it stands where its interface file put it.
+    bool WasPlaced() const { return mPlaced; }
     // Drops the textured look (windows have none here; kept as a mark).
     void ClearTexturedLook();
     bool HasTexturedLook() const;
@@ -154,6 +159,12 @@ public:
     // disabling some).
     void ApplyCursorRule();
     void SetDefaultButton(View* button);
+    // Escape presses BUTTON while it is enabled (sheets answer Escape with
+    // 'not!' by themselves).
+    void SetCancelButton(View* button);
+    // Main windows carry the menu bar; dialogs-like windows answer false.
+    // Asked once, when the toolbox window is adopted.
+    virtual bool HasMenuBar() const { return true; }
 
     // Marks a callback of this window as running: closes wait for it.
     class Busy {
@@ -187,6 +198,7 @@ private:
     EventHandler mCloseHandler;
     int mBusy = 0;
     bool mClosePending = false;
+    bool mPlaced = false;
     std::vector<WindowBoundsChangedDoer*> mBoundsHandlers;
     std::vector<WindowCursorChangeDoer*> mCursorHandlers;
     friend class WindowEvents;
@@ -208,6 +220,11 @@ private:
     Window* mParentWindow = nullptr;
     std::weak_ptr<bool> mParentAlive;
 };
+
+// Called, from the event loop, once a window was closed or hidden and no
+// window that carries a menu bar is visible any more (the program then has
+// nothing the user can reach). Empty: nothing is called.
+void SetLastWindowClosedHandler(std::function<void()> handler);
 
 // Nested event loops that block every other window except the one run for.
 OSStatus RunAppModalLoopForWindow(Window* window);
@@ -250,51 +267,5 @@ T* MakeNibWindow(const SysNib& nib, const std::string& name, Args&&... args) {
     }
     return object;
 }
-// A window toolbar. Items send their commands through the window's command
-// path; item kinds other than commands are the separator and the flexible
-// space.
-struct ToolbarItem {
-    std::string identifier;
-    std::string label;
-    std::string iconFile; // full path; empty for none
-    uint32_t command = 0;
-    std::string helpShort;
-    std::string helpLong;
-    bool removable = true;
-};
-
-class Toolbar {
-public:
-    static const char* const kSeparatorIdentifier;
-    static const char* const kFlexibleSpaceIdentifier;
-
-    explicit Toolbar(const std::string& identifier);
-    virtual ~Toolbar();
-    Toolbar(const Toolbar&) = delete;
-    Toolbar& operator=(const Toolbar&) = delete;
-
-    // Fills the toolbar from the default identifiers and puts it on WINDOW.
-    void Attach(Window* window);
-    void Show();
-    void Hide();
-    bool IsShown() const;
-    void SetItemEnabled(const std::string& identifier, bool enabled);
-    bool IsItemEnabled(const std::string& identifier) const;
-    bool HasItem(const std::string& identifier) const;
-    // Clicks the item as the user would.
-    void ClickItem(const std::string& identifier);
-    const std::string& GetIdentifier() const { return mIdentifier; }
-
-protected:
-    virtual void GetDefaultIdentifiers(std::vector<std::string>& out) = 0;
-    virtual void GetAllowedIdentifiers(std::vector<std::string>& out) = 0;
-    // Describes the item; false for an identifier it does not know.
-    virtual bool CreateItem(const std::string& identifier, ToolbarItem& item) = 0;
-
-private:
-    struct Impl;
-    std::string mIdentifier;
-    std::unique_ptr<Impl> mImpl;
-};
 
 } // namespace PPx

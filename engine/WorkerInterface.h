@@ -40,9 +40,9 @@ constexpr PPx::FourCharCode kMsgPreferencesChanged = 'prfU';
 constexpr int kServerInfoTypeMask = 3;
 constexpr int kServerInfoResume = 4;
 
-class BackendWorker {
+class WorkerInterface {
 public:
-    virtual ~BackendWorker() = default;
+    virtual ~WorkerInterface() = default;
 
     // Requests: written into the worker's one slot; the call returns at once.
     virtual void Connect(const sBookMarkData& bookmark) = 0;

@@ -1,16 +1,16 @@
-#include "WorkerBackend.h"
+#include "ThreadedBackend.h"
 
 #include "Connection.h"
 
-WorkerBackend::WorkerBackend() = default;
+ThreadedBackend::ThreadedBackend() = default;
 
-WorkerBackend::~WorkerBackend() {
+ThreadedBackend::~ThreadedBackend() {
     if (mThread)
         Dispose();
     mHandlers.clear();
 }
 
-OSStatus WorkerBackend::Initialize(Connection* connection) {
+OSStatus ThreadedBackend::Initialize(Connection* connection) {
     mConnection = connection;
     if (mThread)
         return PPx::noErr;
@@ -25,11 +25,11 @@ OSStatus WorkerBackend::Initialize(Connection* connection) {
     return PPx::noErr;
 }
 
-void WorkerBackend::Dispose() {
+void ThreadedBackend::Dispose() {
     if (!mThread)
         return;
     WillDispose();
-    BackendWorker* worker = mThread;
+    WorkerInterface* worker = mThread;
     mThread = nullptr;
     worker->SetReceiver(PPx::EventTargetRef());
     worker->Quit(); // the last touch: the worker may be gone when it returns
@@ -37,7 +37,7 @@ void WorkerBackend::Dispose() {
     mConnected = false;
 }
 
-void WorkerBackend::InstallHandlers() {
+void ThreadedBackend::InstallHandlers() {
     static constexpr PPx::FourCharCode kCodes[] = {
         kMsgDeleteStatus, kMsgStatus,         kMsgError,        kMsgErrorAsk,   kMsgStartTransfer,
         kMsgEndTransfer,  kMsgUpdateTransfer, kMsgConnect,      kMsgDisconnect, kMsgServerInfo,
@@ -50,7 +50,7 @@ void WorkerBackend::InstallHandlers() {
             code, [this](PPx::Event& event) { return HandleMessage(event); }));
 }
 
-void WorkerBackend::HandleProgress(PPx::Event& event) {
+void ThreadedBackend::HandleProgress(PPx::Event& event) {
     const std::string* name = event.FindString(PPx::kEventParamName);
     int64_t size = 0;
     int64_t offset = 0;
@@ -75,7 +75,7 @@ void WorkerBackend::HandleProgress(PPx::Event& event) {
     }
 }
 
-OSStatus WorkerBackend::HandleMessage(PPx::Event& event) {
+OSStatus ThreadedBackend::HandleMessage(PPx::Event& event) {
     const PPx::FourCharCode code = event.Command();
     // Flag changes first: they hold even when the Connection is gone.
     if (code == kMsgConnect) {
@@ -181,88 +181,88 @@ OSStatus WorkerBackend::HandleMessage(PPx::Event& event) {
 
 // ---- requests ----------------------------------------------------------------
 
-OSStatus WorkerBackend::Connect(const sBookMarkData& bookmark) {
+OSStatus ThreadedBackend::Connect(const sBookMarkData& bookmark) {
     if (!mThread)
         return PPx::paramErr;
     mThread->Connect(bookmark);
     return PPx::noErr;
 }
 
-OSStatus WorkerBackend::Disconnect() {
+OSStatus ThreadedBackend::Disconnect() {
     if (!mThread)
         return PPx::paramErr;
     mThread->Disconnect();
     return PPx::noErr;
 }
 
-bool WorkerBackend::IsConnected() {
+bool ThreadedBackend::IsConnected() {
     if (!mConnected || !mThread)
         return false;
     mConnected = mThread->IsConnected();
     return mConnected;
 }
 
-void WorkerBackend::GetServerInfo() {
+void ThreadedBackend::GetServerInfo() {
     if (mThread)
         mThread->GetServerInfo();
 }
 
-void WorkerBackend::GetDirList() {
+void ThreadedBackend::GetDirList() {
     if (mThread)
         mThread->GetDirList();
 }
 
-void WorkerBackend::ChangeDirTo(const std::string& path) {
+void ThreadedBackend::ChangeDirTo(const std::string& path) {
     if (mThread)
         mThread->ChangeDirTo(path);
 }
 
-void WorkerBackend::ResolveLinks(const std::vector<std::string>& names) {
+void ThreadedBackend::ResolveLinks(const std::vector<std::string>& names) {
     if (mThread)
         mThread->ResolveLinks(names);
 }
 
-void WorkerBackend::Rename(const std::string& from, const std::string& to) {
+void ThreadedBackend::Rename(const std::string& from, const std::string& to) {
     if (mThread)
         mThread->Rename(from, to);
 }
 
-void WorkerBackend::CreateFolder(const std::string& path) {
+void ThreadedBackend::CreateFolder(const std::string& path) {
     if (mThread)
         mThread->CreateFolder(path);
 }
 
-void WorkerBackend::SetPerms(const std::string& path, const std::string& mode) {
+void ThreadedBackend::SetPerms(const std::string& path, const std::string& mode) {
     if (mThread)
         mThread->SetPerms(path, mode);
 }
 
-void WorkerBackend::CreateFileList(const std::string& path, int mode) {
+void ThreadedBackend::CreateFileList(const std::string& path, int mode) {
     if (mThread)
         mThread->CreateFileList(path, mode);
 }
 
-void WorkerBackend::Download(const sDownloadInfo& info) {
+void ThreadedBackend::Download(const sDownloadInfo& info) {
     if (mThread)
         mThread->Download(info);
 }
 
-void WorkerBackend::Delete(const sDeleteInfo& info) {
+void ThreadedBackend::Delete(const sDeleteInfo& info) {
     if (mThread)
         mThread->Delete(info);
 }
 
-void WorkerBackend::Upload(const sUploadInfo& info) {
+void ThreadedBackend::Upload(const sUploadInfo& info) {
     if (mThread)
         mThread->Upload(info);
 }
 
-void WorkerBackend::AbortTransfer() {
+void ThreadedBackend::AbortTransfer() {
     if (mThread)
         mThread->AbortTransfer();
 }
 
-void WorkerBackend::GetModTime(const std::vector<sFileInfo>& files) {
+void ThreadedBackend::GetModTime(const std::vector<sFileInfo>& files) {
     if (mThread)
         mThread->GetModTime(files);
 }

@@ -4,18 +4,18 @@
 // request into the worker's slot, and turns the worker's messages (command
 // events on its own event target, delivered in order on the main thread)
 // into calls on its Connection.
-#include "BackendWorker.h"
 #include "ProtocolBackend.h"
+#include "WorkerInterface.h"
 #include "platform/core/Events.h"
 
 #include <vector>
 
-class WorkerBackend : public ProtocolBackend {
+class ThreadedBackend : public ProtocolBackend {
 public:
-    WorkerBackend();
-    ~WorkerBackend() override;
-    WorkerBackend(const WorkerBackend&) = delete;
-    WorkerBackend& operator=(const WorkerBackend&) = delete;
+    ThreadedBackend();
+    ~ThreadedBackend() override;
+    ThreadedBackend(const ThreadedBackend&) = delete;
+    ThreadedBackend& operator=(const ThreadedBackend&) = delete;
 
     // -108 when the worker cannot be started.
     OSStatus Initialize(Connection* connection) override;
@@ -45,7 +45,7 @@ public:
 
 protected:
     // Starts the worker thread; none when it cannot be started.
-    virtual BackendWorker* StartWorker() = 0;
+    virtual WorkerInterface* StartWorker() = 0;
     // After the handlers are installed and the receiver set.
     virtual void DidInitialize() {}
     // On 'conn', before the Connection hears of it.
@@ -53,7 +53,7 @@ protected:
     // First step of Dispose, while the worker is still there.
     virtual void WillDispose() {}
 
-    BackendWorker* Worker() const { return mThread; }
+    WorkerInterface* Worker() const { return mThread; }
 
 private:
     void InstallHandlers();
@@ -61,7 +61,7 @@ private:
     void HandleProgress(PPx::Event& event);
 
     Connection* mConnection = nullptr;
-    BackendWorker* mThread = nullptr; // not owned: the worker ends itself
+    WorkerInterface* mThread = nullptr; // not owned: the worker ends itself
     bool mConnected = false;
     PPx::EventTarget mTarget;
     std::vector<PPx::EventHandler> mHandlers;

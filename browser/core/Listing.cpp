@@ -1,0 +1,495 @@
+#include "Listing.h"
+
+#include "FTPDateManager.h"
+#include "ProtocolBackend.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <string_view>
+
+namespace {
+
+// Eight bytes at a time: a byte 0x80 in each place where `word` holds `c`.
+inline uint64_t BytesEqual(uint64_t word, unsigned char c) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t x = word ^ (0x0101010101010101ull * c);
+    return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+
+inline uint64_t LoadWord(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof(word));
+    return word;
+}
+
+// The first CR or LF at or after p, or end.
+const char* FindLineEnd(const char* p, const char* end) {
+    static_assert(std::endian::native == std::endian::little, "byte order of the word scan");
+    while (end - p >= 8) {
+        const uint64_t word = LoadWord(p);
+        const uint64_t hits = BytesEqual(word, '\r') | BytesEqual(word, '\n');
+        if (hits)
+            return p + std::countr_zero(hits) / 8;
+        p += 8;
+    }
+    while (p < end && *p != '\r' && *p != '\n')
+        ++p;
+    return p;
+}
+
+// How many LF the text holds.
+size_t CountLineFeeds(std::string_view text) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    size_t count = 0;
+    for (; end - p >= 8; p += 8)
+        // One bit per matching byte, summed in the top byte by the product.
+        count += static_cast<size_t>(
+            ((BytesEqual(LoadWord(p), '\n') >> 7) * 0x0101010101010101ull) >> 56);
+    for (; p < end; ++p)
+        count += *p == '\n';
+    return count;
+}
+
+// Calls `handle` with each line of `text`: lines end at CR or LF, and runs of
+// line ends (CR LF, blank lines) yield no empty lines.
+template <typename Handler> void ForEachLine(std::string_view text, Handler&& handle) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        while (p < end && (*p == '\r' || *p == '\n'))
+            ++p;
+        if (p == end)
+            break;
+        const char* lineEnd = FindLineEnd(p, end);
+        if (!handle(std::string_view(p, static_cast<size_t>(lineEnd - p))))
+            return;
+        p = lineEnd;
+    }
+}
+
+// Blank-separated tokens of one line. Only the space is a blank: a tab is an
+// ordinary character, as in the listings servers send.
+class Tokens {
+public:
+    explicit Tokens(std::string_view line) : mLine(line) {}
+
+    // The next token; false when there is none or no blank follows it, which
+    // makes the whole line unusable.
+    bool Next(std::string_view& token) {
+        SkipBlanks();
+        const size_t start = mPos;
+        while (mPos < mLine.size() && mLine[mPos] != ' ')
+            ++mPos;
+        if (mPos == start || mPos >= mLine.size())
+            return false;
+        token = mLine.substr(start, mPos - start);
+        return true;
+    }
+
+    // What follows the blank that ended the last token, blanks included.
+    std::string_view AfterBlank() const {
+        return mPos + 1 <= mLine.size() ? mLine.substr(mPos + 1) : std::string_view();
+    }
+
+    // What follows the blanks after the last token.
+    std::string_view RestAfterBlanks() {
+        SkipBlanks();
+        return mLine.substr(mPos);
+    }
+
+private:
+    void SkipBlanks() {
+        while (mPos < mLine.size() && mLine[mPos] == ' ')
+            ++mPos;
+    }
+
+    std::string_view mLine;
+    size_t mPos = 0;
+};
+
+bool IsDotName(std::string_view name) {
+    return name == "." || name == "..";
+}
+
+bool AllDigits(std::string_view text) {
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+// The fields of one line before they are copied into a record.
+struct Fields {
+    std::string_view permissions, linkCount, owner, group, sizeText, month, day, timeOrYear, name,
+        linkTarget;
+    uint32_t flags = 0;
+};
+
+// Link and folder rules shared by the Unix and MacOS forms. False when the
+// line yields no record.
+bool FinishUnixLike(Fields& f) {
+    if (f.permissions[0] == 'l') {
+        f.flags |= kFileDataLink;
+        const size_t arrow = f.name.find(" -> ");
+        if (arrow != std::string_view::npos) {
+            f.linkTarget = f.name.substr(arrow + 4);
+            f.name = f.name.substr(0, arrow);
+        }
+    }
+    if (f.permissions[0] == 'd') {
+        f.sizeText = "0";
+        if (IsDotName(f.name))
+            return false;
+    }
+    // A link line whose name is all target names nothing.
+    return !f.name.empty();
+}
+
+void AppendRecord(std::vector<sFileData>& out, const Fields& f) {
+    sFileData& r = out.emplace_back();
+    r.permissions.assign(f.permissions);
+    r.linkCount.assign(f.linkCount);
+    r.owner.assign(f.owner);
+    r.group.assign(f.group);
+    r.sizeText.assign(f.sizeText);
+    r.month.assign(f.month);
+    r.day.assign(f.day);
+    r.timeOrYear.assign(f.timeOrYear);
+    r.name.assign(f.name);
+    r.linkTarget.assign(f.linkTarget);
+    r.flags = f.flags;
+}
+
+bool StartsUnixLike(std::string_view line) {
+    return line[0] == '-' || line[0] == 'd' || line[0] == 'l';
+}
+
+// Each line parser hands the fields of an accepted line to `sink`.
+template <typename Sink> void ParseUnixLine(std::string_view line, Sink& sink) {
+    if (!StartsUnixLike(line))
+        return; // "total" lines, banners
+    Tokens tokens(line);
+    Fields f;
+    if (!tokens.Next(f.permissions) || !tokens.Next(f.linkCount) || !tokens.Next(f.owner) ||
+        !tokens.Next(f.group) || !tokens.Next(f.sizeText))
+        return;
+    if (f.sizeText.size() == 3 && !AllDigits(f.sizeText)) {
+        // No group column: what was read as the size is the month.
+        f.month = f.sizeText;
+        f.sizeText = f.group;
+        f.group = {};
+    } else if (!tokens.Next(f.month)) {
+        return;
+    }
+    if (!tokens.Next(f.day) || !tokens.Next(f.timeOrYear))
+        return;
+    // Only the one blank after the time goes: names may start with blanks.
+    f.name = tokens.AfterBlank();
+    if (f.name.empty())
+        return;
+    if (FinishUnixLike(f))
+        sink(f);
+}
+
+template <typename Sink> void ParseMacLine(std::string_view line, Sink& sink) {
+    if (!StartsUnixLike(line))
+        return;
+    Tokens tokens(line);
+    Fields f;
+    if (!tokens.Next(f.permissions) || !tokens.Next(f.linkCount) || !tokens.Next(f.sizeText))
+        return;
+    // File lines carry two numbers after the link count; the second is the size.
+    if (line[0] != 'd' && !tokens.Next(f.sizeText))
+        return;
+    if (!tokens.Next(f.month) || !tokens.Next(f.day) || !tokens.Next(f.timeOrYear))
+        return;
+    f.name = tokens.RestAfterBlanks();
+    if (f.name.empty())
+        return;
+    if (FinishUnixLike(f))
+        sink(f);
+}
+
+bool IsNTLine(std::string_view line) {
+    return line.size() >= 9 && line[2] == '-' && line[5] == '-' && line[8] == ' ';
+}
+
+template <typename Sink> void ParseNTLine(std::string_view line, Sink& sink) {
+    Tokens tokens(line);
+    std::string_view date, time, sizeOrDir;
+    if (!tokens.Next(date) || !tokens.Next(time) || !tokens.Next(sizeOrDir))
+        return;
+    Fields f;
+    f.name = tokens.RestAfterBlanks();
+    if (f.name.empty())
+        return;
+    // The date is MM-DD-YY at the start of the line (checked by IsNTLine).
+    f.month = line.substr(0, 2);
+    f.day = line.substr(3, 2);
+    f.timeOrYear = line.substr(6, 2);
+    f.owner = "?";
+    f.group = "?";
+    if (sizeOrDir == "<DIR>") {
+        f.permissions = "d??????";
+        f.linkCount = "1";
+        f.sizeText = "0";
+    } else {
+        f.permissions = "-??????";
+        f.linkCount = "?";
+        f.sizeText = sizeOrDir;
+    }
+    sink(f);
+}
+
+// Listing dates, read as FTPDateManager::FromUnknownFormat reads them but with
+// the local "now" looked up once per listing instead of twice per line.
+class ListingDates {
+public:
+    ListingDates() {
+        const std::time_t moment = std::time(nullptr);
+        localtime_r(&moment, &mNow);
+        FTPDateManager::LocalNow().GetDateRec(mNowRec);
+    }
+
+    // The date of a record's three date columns; the current local date and
+    // time when they hold none.
+    DateTimeRec Date(std::string_view day, std::string_view month,
+                     std::string_view timeOrYear) const {
+        DateTimeRec date;
+        if (day.size() >= 4 && day.find("stat") != std::string_view::npos) {
+            // Seconds since 1970: rare, left to the full parser.
+            FTPDateManager parsed;
+            if (parsed.FromUnknownFormat(std::string(day), std::string(month),
+                                         std::string(timeOrYear))) {
+                parsed.GetDateRec(date);
+                return date;
+            }
+            return mNowRec;
+        }
+        if (FromPC(day, month, timeOrYear, date) || FromUnix(day, month, timeOrYear, date))
+            return date;
+        return mNowRec;
+    }
+
+private:
+    // Digit strings saturate far above any field's range.
+    static int64_t DigitValue(std::string_view text) {
+        int64_t value = 0;
+        for (char c : text) {
+            value = value * 10 + (c - '0');
+            if (value > 1000000)
+                return 1000000;
+        }
+        return value;
+    }
+
+    // 1-31, or 0 when the text is no day of the month.
+    static int DayValue(std::string_view text) {
+        if (!AllDigits(text))
+            return 0;
+        const int64_t value = DigitValue(text);
+        return value >= 1 && value <= 31 ? static_cast<int>(value) : 0;
+    }
+
+    // Numeric dates: day, month, year of two or four digits.
+    bool FromPC(std::string_view dayText, std::string_view monthText, std::string_view yearText,
+                DateTimeRec& date) const {
+        const int day = DayValue(dayText);
+        if (day == 0 || !AllDigits(monthText))
+            return false;
+        const int64_t month = DigitValue(monthText);
+        if (month < 1 || month > 12 || !AllDigits(yearText))
+            return false;
+        int64_t year = DigitValue(yearText);
+        if (yearText.size() <= 2) {
+            const int64_t century = (static_cast<int64_t>(mNow.tm_year) + 1900) / 100 * 100;
+            year += year > 50 ? century - 100 : century;
+        }
+        if (year > std::numeric_limits<int16_t>::max())
+            return false;
+        date = DateTimeRec{};
+        date.year = static_cast<int16_t>(year);
+        date.month = static_cast<int16_t>(month);
+        date.day = static_cast<int16_t>(day);
+        return true;
+    }
+
+    // Month names with a year or a time of day.
+    bool FromUnix(std::string_view dayText, std::string_view monthText, std::string_view thirdText,
+                  DateTimeRec& date) const {
+        static constexpr std::string_view kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+        const int day = DayValue(dayText);
+        if (day == 0)
+            return false;
+        int month = 0;
+        if (monthText.size() == 3)
+            for (int i = 0; i < 12 && month == 0; ++i)
+                if (monthText[0] == kMonths[i][0] && monthText[1] == kMonths[i][1] &&
+                    monthText[2] == kMonths[i][2])
+                    month = i + 1;
+        if (month == 0)
+            return false;
+        int64_t year = 0;
+        if (std::find(thirdText.begin(), thirdText.end(), ':') == thirdText.end()) {
+            // Like atoi, refusing what a 16-bit year cannot hold.
+            const char* p = thirdText.data();
+            const char* const end = p + thirdText.size();
+            while (p < end && (*p == ' ' || *p == '\t'))
+                ++p;
+            bool negative = false;
+            if (p < end && (*p == '+' || *p == '-'))
+                negative = *p++ == '-';
+            for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+                year = year * 10 + (*p - '0');
+                if (year > std::numeric_limits<int16_t>::max())
+                    return false;
+            }
+            if (negative)
+                year = -year;
+        } else {
+            // A time of day stands for a date within the last year.
+            const int currentMonth = mNow.tm_mon + 1;
+            year = mNow.tm_year + 1900;
+            if (month > currentMonth || (month == currentMonth && day > mNow.tm_mday))
+                --year;
+        }
+        date = DateTimeRec{};
+        date.year = static_cast<int16_t>(year);
+        date.month = static_cast<int16_t>(month);
+        date.day = static_cast<int16_t>(day);
+        return true;
+    }
+
+    std::tm mNow{};
+    DateTimeRec mNowRec;
+};
+
+// Leading decimal digits; 0 when there are none or they overflow.
+uint64_t SizeValue(std::string_view text) {
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            break;
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (std::numeric_limits<uint64_t>::max() - digit) / 10)
+            return 0;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// One item from a record's fields, or from the fields of a line straight
+// away when no record is wanted.
+void AppendItem(std::vector<sFileInfo>& out, const ListingDates& dates,
+                std::string_view permissions, std::string_view owner, std::string_view group,
+                std::string_view sizeText, std::string_view month, std::string_view day,
+                std::string_view timeOrYear, std::string_view name, uint32_t flags) {
+    if (IsDotName(name))
+        return;
+    sFileInfo& item = out.emplace_back();
+    item.name.assign(name);
+    item.size = SizeValue(sizeText);
+    item.modDate = dates.Date(day, month, timeOrYear);
+    if (!permissions.empty()) {
+        item.isFolder = permissions[0] == 'd';
+        item.permissions.assign(permissions.substr(1));
+    }
+    item.owner.assign(owner);
+    item.group.assign(group);
+    item.isLink = (flags & kFileDataLink) != 0;
+}
+
+// Sinks for the line parsers: records, or items without records between.
+struct RecordSink {
+    std::vector<sFileData>& out;
+    void operator()(const Fields& f) { AppendRecord(out, f); }
+};
+
+struct ItemSink {
+    std::vector<sFileInfo>& out;
+    const ListingDates& dates;
+    void operator()(const Fields& f) {
+        AppendItem(out, dates, f.permissions, f.owner, f.group, f.sizeText, f.month, f.day,
+                   f.timeOrYear, f.name, f.flags);
+    }
+};
+
+template <typename Sink> void ParseUnix(std::string_view listing, Sink& sink) {
+    ForEachLine(listing, [&](std::string_view line) {
+        ParseUnixLine(line, sink);
+        return true;
+    });
+}
+
+template <typename Sink> void ParseMac(std::string_view listing, Sink& sink) {
+    ForEachLine(listing, [&](std::string_view line) {
+        ParseMacLine(line, sink);
+        return true;
+    });
+}
+
+template <typename Sink> void ParseNT(std::string_view listing, Sink& sink, int32_t& serverType) {
+    bool switched = false;
+    ForEachLine(listing, [&](std::string_view line) {
+        if (!IsNTLine(line)) {
+            switched = true;
+            return false;
+        }
+        ParseNTLine(line, sink);
+        return true;
+    });
+    if (switched) {
+        // Not an NT server after all (or an error text): read it all as Unix,
+        // and keep doing so on this connection.
+        serverType = kServerUnix;
+        ParseUnix(listing, sink);
+    }
+}
+
+} // namespace
+
+void ParseDirUnix(std::string_view listing, std::vector<sFileData>& out) {
+    RecordSink sink{out};
+    ParseUnix(listing, sink);
+}
+
+void ParseDirMACOS(std::string_view listing, std::vector<sFileData>& out) {
+    RecordSink sink{out};
+    ParseMac(listing, sink);
+}
+
+void ParseDirNT(std::string_view listing, std::vector<sFileData>& out, int32_t& serverType) {
+    RecordSink sink{out};
+    ParseNT(listing, sink, serverType);
+}
+
+// Parses and converts in one pass: the same items as ParseDir* followed by
+// FileDataToFileList, without a record per line in between.
+void BuildFileList(std::string_view listing, std::vector<sFileInfo>& items, int32_t& serverType) {
+    items.clear();
+    if (listing.empty())
+        return;
+    items.reserve(CountLineFeeds(listing) + 1);
+    const ListingDates dates;
+    ItemSink sink{items, dates};
+    if (serverType == kServerMacOS)
+        ParseMac(listing, sink);
+    else if (serverType == kServerWindowsNT)
+        ParseNT(listing, sink, serverType);
+    else
+        ParseUnix(listing, sink);
+}
+
+void FileDataToFileList(const std::vector<sFileData>& records, std::vector<sFileInfo>& out) {
+    out.clear();
+    out.reserve(records.size());
+    const ListingDates dates;
+    for (const sFileData& r : records)
+        AppendItem(out, dates, r.permissions, r.owner, r.group, r.sizeText, r.month, r.day,
+                   r.timeOrYear, r.name, r.flags);
+}

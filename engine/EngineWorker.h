@@ -1,0 +1,335 @@
+#pragma once
+// A worker over one protocol engine: what the FTP and the SFTP worker do the
+// same way with their engines (the one-step requests, listing, links, deleting,
+// dates, the download and upload loops, progress, abort), written once. Each
+// kind gives what differs: logging in, the server type, file lists, and how
+// one file is fetched or sent.
+//
+// Life: made on the main thread, fully set up before its thread starts; ends
+// by itself after Quit (it deletes itself on its own thread). Nothing may
+// touch it after Quit.
+#include "FTPEngine.h"
+#include "ProtocolBackend.h"
+#include "WorkerSlot.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+template <typename Engine> class EngineWorker : public WorkerSlot, private TransferProgress {
+public:
+    // Workers of this kind that have not yet ended (all connections of the process).
+    static size_t LiveWorkers() { return Live().Count(); }
+    // Waits until every worker of this kind has ended, at most `timeout`;
+    // true when none is left.
+    static bool WaitForWorkers(std::chrono::milliseconds timeout) {
+        return Live().WaitForNone(timeout);
+    }
+
+    bool InitInstance(int) override { return true; }
+    void ExitInstance() override {
+        delete this;
+        Live().Ended();
+    }
+
+    // Control (main thread).
+    void AbortTransfer() override {
+        mAbort.store(true);
+        mEngine.AbortTransfer();
+    }
+    void Quit() override {
+        // A running transfer stops at once; the worker itself re-raises the
+        // engine's flag should a transfer start after this.
+        mEngine.AbortTransfer();
+        SignalQuit();
+    }
+    // Both engines answer this safely from any thread, without the worker's lock.
+    bool IsConnected() override { return mEngine.IsConnected(); }
+
+protected:
+    static constexpr const char* kConnected = "Connected";
+    static constexpr const char* kGettingDirectory = "Getting current directory...";
+    static constexpr const char* kChangingDirectory = "Changing Directory...";
+
+    explicit EngineWorker(uint32_t modTimeRequest) : WorkerSlot(modTimeRequest) {
+        mEngine.SetParent(this);
+        Live().Started();
+    }
+
+    // Starts WORKER's thread; false (and WORKER gone) when it cannot start.
+    static bool Launch(EngineWorker* worker, int arg) {
+        if (Start(worker, arg))
+            return true;
+        Live().Ended(); // Start deleted the object
+        return false;
+    }
+    // Lets go of a worker whose thread never started.
+    static void Discard(EngineWorker* worker) {
+        delete worker;
+        Live().Ended();
+    }
+
+    // Lists PATH (none: the current folder) the way this kind lists.
+    virtual bool ListFolder(const char* path, std::string& listing) = 0;
+    // Fetches ITEM into INFO's destination. False with REFUSAL set when its
+    // name may not reach the local disk; false without it when the engine failed.
+    virtual bool FetchFile(const sFileInfo& item, const sDownloadInfo& info,
+                           std::string& refusal) = 0;
+    // Sends ITEM from its local folder. False with REFUSAL set when the local
+    // side cannot be used; false without it when the engine failed.
+    virtual bool SendFile(const sFileInfo& item, const sUploadInfo& info, std::string& refusal) = 0;
+    // What a download says when its destination folder is not there.
+    virtual const char* NoDestinationText() const = 0;
+
+    RequestResult EngineError() { return RequestResult::Failed(mEngine.GetLastError()); }
+
+    RequestResult OnGetDirList(const sWorkerEvent&) override {
+        SetStatus(kGettingDirectory);
+        std::string path;
+        if (!mEngine.SendGetWorkingDir(path))
+            return EngineError();
+        {
+            Locker hold(mLock);
+            mDirListPath = path;
+        }
+        SetStatus("Getting directory listing...");
+        std::string listing;
+        if (!ListFolder(nullptr, listing))
+            return EngineError();
+        {
+            Locker hold(mLock);
+            mDirListText = std::move(listing);
+        }
+        SetStatus(kConnected);
+        return RequestResult::Done();
+    }
+
+    RequestResult OnChangeDirTo(const sWorkerEvent& request) override {
+        return OneStep(kChangingDirectory, [&] { return mEngine.ChangeDir(request.path); });
+    }
+
+    RequestResult OnResolveLinks(const sWorkerEvent& request) override {
+        {
+            Locker hold(mLock);
+            mLinkFolders.clear();
+        }
+        SetStatus(kGettingDirectory);
+        std::string base;
+        if (!mEngine.SendGetWorkingDir(base))
+            return EngineError();
+        if (base.empty() || base.back() != '/')
+            base += '/';
+        {
+            Locker hold(mLock);
+            mDirListPath = base;
+        }
+        SetStatus("Resolving Links...");
+        std::vector<std::string> folders;
+        for (const std::string& name : request.args) {
+            if (mEngine.ChangeDir(base + name))
+                folders.push_back(name);
+            else if (mLinksEndWithConnection && !mEngine.IsConnected())
+                return EngineError();
+        }
+        if (!mEngine.ChangeDir(base))
+            return EngineError();
+        {
+            Locker hold(mLock);
+            mLinkFolders = std::move(folders);
+        }
+        SetStatus(kConnected);
+        return RequestResult::Done();
+    }
+
+    RequestResult OnRename(const sWorkerEvent& request) override {
+        if (request.args.size() < 2)
+            return RequestResult::Failed("Invalid parameters passed to rename");
+        return OneStep("Renaming...",
+                       [&] { return mEngine.SendRename(request.args[0], request.args[1]); });
+    }
+
+    RequestResult OnCreateFolder(const sWorkerEvent& request) override {
+        return OneStep("Creating Folder...",
+                       [&] { return mEngine.SendCreateFolder(request.path); });
+    }
+
+    RequestResult OnSetPerms(const sWorkerEvent& request) override {
+        if (request.args.size() < 2)
+            return RequestResult::Failed("Invalid parameters passed to set permissions");
+        return OneStep("Setting Permissions...",
+                       [&] { return mEngine.SetPerms(request.args[0], request.args[1]); });
+    }
+
+    RequestResult OnDownload(const sWorkerEvent& request) override {
+        const sDownloadInfo& info = request.download;
+        mAbort.store(false);
+        SetStatus("Downloading...");
+        size_t fileCount = 0;
+        for (const sFileInfo& item : info.files)
+            if (!item.isFolder)
+                ++fileCount;
+        struct stat folder {};
+        if (fileCount > 0 &&
+            (::stat(info.destination.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)))
+            return RequestResult::Failed(NoDestinationText());
+
+        for (const sFileInfo& item : info.files) {
+            if (Stopping())
+                break;
+            if (item.isFolder)
+                continue; // the front end made the local folders before asking
+            mCurrentFile = item;
+            std::string failure;
+            if (FetchFile(item, info, failure))
+                continue;
+            if (failure.empty()) {
+                if (Stopping())
+                    break; // the user's abort, or the connection going away
+                failure = mEngine.GetLastError();
+                // Without its connection no further file can come: one error
+                // ends the request instead of one question per file.
+                if (!mEngine.IsConnected())
+                    return RequestResult::Failed(failure);
+            }
+            if (fileCount < 2)
+                return RequestResult::Failed(failure);
+            if (!SetErrorAndAsk(failure))
+                break;
+        }
+        SetStatus(kConnected);
+        return RequestResult::Done();
+    }
+
+    RequestResult OnUpload(const sWorkerEvent& request) override {
+        const sUploadInfo& info = request.upload;
+        mAbort.store(false);
+        SetStatus(kGettingDirectory);
+        std::string base;
+        if (!mEngine.SendGetWorkingDir(base))
+            return EngineError();
+        SetStatus("Creating folders...");
+        for (const sFileInfo& item : info.files) {
+            if (Stopping())
+                break;
+            if (!item.isFolder)
+                continue;
+            const bool exists = mEngine.ChangeDir(item.name);
+            if (!mEngine.ChangeDir(base))
+                return EngineError();
+            if (!exists && !mEngine.SendCreateFolder(item.name))
+                return EngineError();
+        }
+        if (!Stopping()) {
+            SetStatus("Uploading...");
+            for (const sFileInfo& item : info.files) {
+                if (Stopping())
+                    break;
+                if (item.isFolder)
+                    continue;
+                std::string refusal;
+                if (SendFile(item, info, refusal))
+                    continue;
+                if (!refusal.empty())
+                    return RequestResult::Failed(refusal);
+                if (Stopping())
+                    break;
+                return EngineError();
+            }
+        }
+        SetStatus(kConnected);
+        return RequestResult::Done();
+    }
+
+    RequestResult OnDelete(const sWorkerEvent& request) override {
+        const std::vector<sFileInfo>& files = request.remove.files;
+        SetStatus("Deleting...");
+        for (const sFileInfo& item : files) {
+            if (item.isFolder)
+                continue;
+            SetDeleteStatus(item.name);
+            if (!mEngine.DeleteFile(item.name))
+                return EngineError();
+        }
+        for (auto it = files.rbegin(); it != files.rend(); ++it) {
+            if (!it->isFolder)
+                continue;
+            SetDeleteStatus(it->name);
+            if (!mEngine.DeleteFolder(it->name))
+                return EngineError();
+        }
+        SetStatus(kConnected);
+        return RequestResult::Done();
+    }
+
+    RequestResult OnGetModTime(const sWorkerEvent& request) override {
+        {
+            Locker hold(mLock);
+            mModTimeResult.clear();
+        }
+        SetStatus("Getting date information...");
+        std::vector<sFileInfo> result;
+        result.reserve(request.modTimeList.size());
+        for (const sFileInfo& item : request.modTimeList) {
+            DateTimeRec date;
+            if (!mEngine.GetModTime(item.name, date))
+                return EngineError();
+            result.push_back(item);
+            result.back().modDate = date;
+        }
+        {
+            Locker hold(mLock);
+            mModTimeResult = std::move(result);
+        }
+        SetStatus(kConnected);
+        return RequestResult::Done();
+    }
+
+    Engine mEngine;
+    sFileInfo mCurrentFile; // worker thread only: the file the progress messages name
+    // The SFTP tool cannot come back once gone: a lost connection ends the
+    // link walk there instead of failing every name.
+    bool mLinksEndWithConnection = false;
+    // The FTP engine may clear its flag between buffers; the SFTP engine keeps
+    // it for the whole transfer, and raising it again would interrupt the tool
+    // once per progress line.
+    bool mProgressReraisesAbort = true;
+
+private:
+    static LiveWorkerCount& Live() {
+        // Kept for the life of the process: a worker may end while the program exits.
+        static LiveWorkerCount* live = new LiveWorkerCount;
+        return *live;
+    }
+
+    // The status text, one engine call, then "Connected"; or the engine's error.
+    template <typename Call> RequestResult OneStep(const char* status, Call call) {
+        SetStatus(status);
+        if (!call())
+            return EngineError();
+        SetStatus(kConnected);
+        return RequestResult::Done();
+    }
+
+    // Progress from the engine (worker thread).
+    void StartTransfer() override {
+        // The engine clears its abort flag when a transfer begins; an abort or
+        // a quit that came just before must still stop this one.
+        if (Stopping())
+            mEngine.AbortTransfer();
+        PostMessage(kMsgStartTransfer, mCurrentFile.name, static_cast<long long>(mCurrentFile.size),
+                    static_cast<long long>(ResumeOffset(mCurrentFile)));
+    }
+    void UpdateProgress(unsigned long long bytes) override {
+        if (mProgressReraisesAbort && Stopping())
+            mEngine.AbortTransfer();
+        PostMessage(kMsgUpdateTransfer, mCurrentFile.name, static_cast<long long>(bytes), 0);
+    }
+    void EndTransfer() override {
+        PostMessage(kMsgEndTransfer, mCurrentFile.name, static_cast<long long>(mCurrentFile.size),
+                    0);
+    }
+};

@@ -1,0 +1,13 @@
+#pragma once
+// The menu bar a window carries, made from the nib's "MenuBar".
+class QWidget;
+
+namespace PPx {
+
+class Window;
+
+// Gives WIDGET, the toolbox window of WINDOW, its own menu bar. Dialogs get
+// none.
+void AttachMenuBar(Window* window, QWidget* widget);
+
+} // namespace PPx

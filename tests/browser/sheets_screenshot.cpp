@@ -1,0 +1,140 @@
+// Shows the browser toolbar and every sheet over a window on a real X
+// display, one at a time, and saves a picture of the screen for each to
+// OUTDIR/NAME.png. Fails when a sheet does not appear on the display.
+#include "BrowseToolBar.h"
+#include "OperationSheets.h"
+#include "RedialSheet.h"
+#include "TransferSheet.h"
+
+#include "platform/core/EventLoop.h"
+#include "ppxui/Application.h"
+#include "ppxui/Testing.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// Lets the window system map and draw what was shown.
+void Settle() {
+    PPx::RunEventLoopUntil([] { return false; }, std::chrono::milliseconds(700));
+}
+
+bool Run(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
+// The sheet is on the display (by its title) and the picture is taken.
+bool Shoot(PPx::Window* sheet, const std::string& outDir, const std::string& name) {
+    Settle();
+    if (!sheet->IsVisible()) {
+        std::fprintf(stderr, "%s: not shown\n", name.c_str());
+        return false;
+    }
+    const std::string title = sheet->GetTitle();
+    if (!Run("xwininfo -root -tree | grep -q '\"" + title + "\"'")) {
+        std::fprintf(stderr, "%s: no window \"%s\" on the display\n", name.c_str(), title.c_str());
+        return false;
+    }
+    const std::string file = outDir + "/" + name + ".png";
+    if (!Run("import -window root '" + file + "'")) {
+        std::fprintf(stderr, "%s: no picture\n", name.c_str());
+        return false;
+    }
+    std::printf("saved %s\n", file.c_str());
+    return true;
+}
+
+template <class Sheet>
+bool ShowAndShoot(Sheet* sheet, PPx::Window* owner, const std::string& outDir,
+                  const std::string& name) {
+    if (!sheet) {
+        std::fprintf(stderr, "%s: the interface file could not be made\n", name.c_str());
+        return false;
+    }
+    sheet->Show(owner);
+    bool ok = Shoot(sheet, outDir, name);
+    sheet->Hide();
+    delete sheet;
+    return ok;
+}
+
+// A modal sheet is pictured from inside its own loop, then answered with
+// the button ANSWER.
+template <class Sheet>
+bool RunAndShoot(Sheet* sheet, PPx::Window* owner, const std::string& outDir,
+                 const std::string& name, uint32_t answer) {
+    if (!sheet) {
+        std::fprintf(stderr, "%s: the interface file could not be made\n", name.c_str());
+        return false;
+    }
+    bool ok = false;
+    PPx::Testing::Later([&] {
+        ok = Shoot(sheet, outDir, name);
+        PPx::Testing::ClickControl(sheet->GetSysWindow(), answer);
+    });
+    sheet->DoModal(owner);
+    delete sheet;
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
+        return 2;
+    }
+    const std::string out = argv[1];
+    PPx::UIApplication::EnsureForTests();
+
+    NibWindow* owner = PPx::MakeNibWindow<NibWindow>(PPx::SysNib(), "ConnectWindow");
+    if (!owner) {
+        std::fprintf(stderr, "no owner window\n");
+        return 1;
+    }
+    owner->SetTitle("ftp.example.org");
+    owner->SetContentBounds(PPx::Rect{40, 40, 520, 760});
+    BrowseToolBar toolbar;
+    toolbar.Attach(owner);
+    toolbar.Show();
+    toolbar.EnablePerms(false);
+    owner->Show();
+    bool ok = Shoot(owner, out, "browser-toolbar");
+
+    ok &= RunAndShoot(ActionSheet::Make("Enter the name of the new folder:", "Holiday photos"),
+                      owner, out, "action-sheet", 'cncl');
+    ok &= RunAndShoot(CollisionSheet::Make("annual-report-2024.pdf", false), owner, out,
+                      "collision-sheet", 'SKIP');
+    ok &= RunAndShoot(DeleteConfirmSheet::Make(3), owner, out, "delete-confirm-sheet", 'cncl');
+
+    DeleteSheet* deleting = DeleteSheet::Make(5);
+    if (deleting) {
+        deleting->SetDeleteStatus("old-logs");
+        deleting->SetDeleteStatus("old-logs/2023-11.log");
+    }
+    ok &= ShowAndShoot(deleting, owner, out, "delete-sheet");
+    ok &= RunAndShoot(PermissionsSheet::Make("rwxr-x---"), owner, out, "permissions-sheet", 'cncl');
+    ok &= RunAndShoot(
+        PPx::MakeNibWindow<RedialSheet>(
+            PPx::SysNib(), "RedialSheet",
+            std::string("Make sure you typed the address and port of the remote server "
+                        "correctly.\nIf you continue to have problems connecting, please "
+                        "contact the server administrator.\n"),
+            60),
+        owner, out, "redial-sheet", 'cncl');
+
+    TransferSheet* transfer = TransferSheet::Make(4, 7340032);
+    if (transfer) {
+        transfer->StartTransfer({"first.iso", 1048576, 0});
+        transfer->EndTransfer({"first.iso", 1048576, 0});
+        transfer->StartTransfer({"video/holiday-2024-complete.mkv", 3145728, 524288});
+        transfer->UpdateTransfer({"video/holiday-2024-complete.mkv", 1048576, 0});
+    }
+    ok &= ShowAndShoot(transfer, owner, out, "transfer-sheet");
+
+    delete owner;
+    return ok ? 0 : 1;
+}
