@@ -6,6 +6,7 @@
 // has let go may reach it.
 #include "BrowseContent.h"
 #include "BrowseWindow.h"
+#include "ConnectSheet.h"
 #include "FTPThread.h"
 #include "browse_support.h"
 #include "tempdir.h"
@@ -290,6 +291,20 @@ TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
     // Double-clicking with two selected does nothing.
     window->ListDoubleClick(ItemNamed(window, "a.txt"));
     EXPECT_FALSE(window->RequestOutstanding());
+
+    // A connection bookmark of the place browsed starts there.
+    {
+        Responder responder;
+        sBookMarkData proposed;
+        responder.OnSheet("ConnectSheet", [&](PPx::Window* sheet) {
+            static_cast<ConnectSheet*>(sheet)->GetData(proposed);
+            Click(sheet, 'cncl');
+        });
+        window->ProcessCommand('mCCB');
+        EXPECT_EQ(proposed.dir, window->CurrentPath());
+        EXPECT_EQ(proposed.host, bookmark.host);
+        EXPECT_TRUE(window->mCanRefresh);
+    }
 
     // A chosen entry acts as the menu bar's command.
     list->GetContent()->ProcessContextualMenuSelection('mRFS');

@@ -1,8 +1,5 @@
 # The browser window: its texts, the real window against the three test
 # servers, its life (redial, lost server, closing while busy) and pictures.
-if(NOT TARGET zarvel_browser)
-    return()
-endif()
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 set(browse_dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(zarvel_browse_testsupport STATIC ${browse_dir}/browse_support.cpp)
