@@ -15,6 +15,10 @@
 #include "ppxui/Testing.h"
 #include "ppxui/Views.h"
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdlib>
@@ -360,4 +364,31 @@ TEST_F(BrowseLifecycle, TypedNamesWithLineBreaksAreRefusedBeforeSending) {
     EXPECT_EQ(responder.alerts.size(), 1u);
     EXPECT_FALSE(window->RequestOutstanding());
     EXPECT_FALSE(Exists(here + "/evil"));
+}
+
+// A server's reply is shown as it is: no markup, no longer than 255
+// characters, control characters visible, its reply code gone.
+TEST_F(BrowseLifecycle, ServerTextsAreShownPlain) {
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    std::string shown;
+    bool plain = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        shown = box->text().toStdString();
+        plain = box->textFormat() == Qt::PlainText;
+        PPx::Testing::ClickAlertButton("OK");
+    });
+    poll.start();
+    window->SetError("550 <b>no</b> <a href='x'>link</a>\x1b[31m " + std::string(400, 'y'));
+    poll.stop();
+    EXPECT_TRUE(plain);
+    EXPECT_EQ(shown.rfind("<b>no</b> <a href='x'>link</a>\xE2\x90\x9B[31m yyy", 0), 0u) << shown;
+    EXPECT_EQ(QString::fromStdString(shown).size(), 255);
+    EXPECT_TRUE(window->mCanRefresh); // still connected, controls back
 }

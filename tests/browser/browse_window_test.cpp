@@ -11,6 +11,7 @@
 #include "ppxui/Views.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -123,6 +124,25 @@ TEST_F(BrowseWindowTest, WorksTheServerFolderAsTheUserWould) {
     }
     EXPECT_EQ(window->CurrentPath(), start);
 
+    // A folder that is not there: the server's refusal, without its reply
+    // code, and the window goes on where it was.
+    {
+        Responder responder;
+        responder.OnSheet("ActionSheet", [&](PPx::Window* sheet) {
+            responder.OnAlert();
+            TypeAndClick(sheet, 'edit', start + "/no such folder", 'okok');
+        });
+        Command('mGTF');
+        ASSERT_EQ(responder.alerts.size(), 1u);
+        const std::string& shown = responder.alerts[0];
+        EXPECT_FALSE(shown.empty());
+        EXPECT_FALSE(shown.size() > 3 && isdigit(shown[0]) && isdigit(shown[1]) &&
+                     isdigit(shown[2]))
+            << shown;
+    }
+    EXPECT_EQ(window->CurrentPath(), start);
+    EXPECT_TRUE(window->GetConnection()->IsConnected());
+
     // Create a folder: "." is refused with its message, then the real name.
     {
         Responder responder;
@@ -159,10 +179,11 @@ TEST_F(BrowseWindowTest, WorksTheServerFolderAsTheUserWould) {
         data.SetText(to);
         content->ChangeItemData(ItemNamed(window, from), 'name', data);
     };
-    for (const auto& [typed, message] :
-         std::vector<std::pair<std::string, std::string>>{{"", "The name cannot be empty."},
-                                                          {".", "Please specify a valid name."},
-                                                          {"..", "Please specify a valid name."}}) {
+    for (const auto& [typed, message] : std::vector<std::pair<std::string, std::string>>{
+             {"", "The name cannot be empty."},
+             {".", "Please specify a valid name."},
+             {"..", "Please specify a valid name."},
+             {"two\nlines", "The text cannot contain line breaks or NUL characters."}}) {
         Responder responder;
         responder.OnAlert();
         renameInPlace("Beta.txt", typed);
