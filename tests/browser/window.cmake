@@ -33,3 +33,12 @@ add_test(NAME browser_screenshot_test
             $<TARGET_FILE:browser_screenshot> ${CMAKE_BINARY_DIR}/screenshots)
 set_tests_properties(browser_screenshot_test PROPERTIES TIMEOUT 180 FIXTURES_REQUIRED pyftpd
     ENVIRONMENT "ZARVEL_SERVERS=${CMAKE_BINARY_DIR}/servers;QT_QPA_PLATFORM=xcb;ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
+
+# The real program opens an exported bookmark file: the browser window
+# appears on the server's folder (build/screenshots/program-browser.png).
+add_executable(browser_make_bookmark ${browse_dir}/browse_make_bookmark.cpp)
+target_link_libraries(browser_make_bookmark PRIVATE zarvel_app)
+add_test(NAME browser_program_test
+    COMMAND sh ${browse_dir}/browse_program.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(browser_program_test PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED pyftpd
+    ENVIRONMENT "ZARVEL_SERVERS=${CMAKE_BINARY_DIR}/servers")
