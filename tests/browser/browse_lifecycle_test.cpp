@@ -4,6 +4,7 @@
 // a command. The window's connections are watched: none may be deleted while
 // one of its own callbacks runs, and no callback of a connection the window
 // has let go may reach it.
+#include "BasicApp.h"
 #include "BrowseContent.h"
 #include "BrowseWindow.h"
 #include "ConnectSheet.h"
@@ -12,6 +13,7 @@
 #include "tempdir.h"
 
 #include "platform/core/EventLoop.h"
+#include "platform/core/Preferences.h"
 #include "ppxui/Testing.h"
 #include "ppxui/Views.h"
 
@@ -391,4 +393,43 @@ TEST_F(BrowseLifecycle, ServerTextsAreShownPlain) {
     EXPECT_EQ(shown.rfind("<b>no</b> <a href='x'>link</a>\xE2\x90\x9B[31m yyy", 0), 0u) << shown;
     EXPECT_EQ(QString::fromStdString(shown).size(), 255);
     EXPECT_TRUE(window->mCanRefresh); // still connected, controls back
+}
+
+// The size of a browser window is kept only while the preference asks for
+// it; a new window takes the kept size.
+TEST_F(BrowseLifecycle, WindowSizeIsRememberedOnlyWhenAsked) {
+    auto app = std::make_unique<BasicApp>();
+    sPreferences prefs;
+    app->GetPreferences(prefs);
+    prefs.misc[kMiscRememberBrowseWindow] = false;
+    app->GetPreferencesMaster()->SetPreferences(prefs);
+    PPx::RemoveAppValue("BrowseWindowState");
+
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    PPx::Rect bounds = window->GetContentBounds();
+    bounds.right += 60;
+    bounds.bottom += 40;
+    window->SetContentBounds(bounds);
+    PPx::Testing::ProcessEvents();
+    EXPECT_FALSE(PPx::CopyAppValue("BrowseWindowState"));
+
+    prefs.misc[kMiscRememberBrowseWindow] = true;
+    app->GetPreferencesMaster()->SetPreferences(prefs);
+    bounds.right += 30;
+    window->SetContentBounds(bounds);
+    PPx::Testing::ProcessEvents();
+    EXPECT_TRUE(PPx::CopyAppValue("BrowseWindowState"));
+    const PPx::Rect kept = window->GetContentBounds();
+
+    WatchedWindow* second = Open(bookmark);
+    ASSERT_NE(second, nullptr);
+    const PPx::Rect made = second->GetContentBounds();
+    EXPECT_EQ(made.right - made.left, kept.right - kept.left);
+    EXPECT_EQ(made.bottom - made.top, kept.bottom - kept.top);
+    ASSERT_TRUE(WaitIdle(second));
+    delete second;
+    delete window;
+    PPx::Testing::ProcessEvents();
 }
