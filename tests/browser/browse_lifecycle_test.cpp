@@ -258,6 +258,13 @@ TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
     PPx::DataBrowser::ItemData name;
     list->GetContent()->SupplyItemData(ItemNamed(window, "dir"), 'name', name);
     EXPECT_EQ(name.GetIcon().GetKind(), PPx::Icon::Folder);
+    auto* content = static_cast<BrowseContent*>(list->GetContent());
+    EXPECT_EQ(content->GetIconForFile(".profile", false, false).GetKind(), PPx::Icon::Document);
+    EXPECT_EQ(content->GetIconForFile("README", false, false).GetKind(), PPx::Icon::Document);
+    EXPECT_EQ(content->GetIconForFile("photo.jpg", false, false).GetPath(), "jpg");
+    const PPx::Icon link = content->GetIconForFile("to-folder", true, true);
+    EXPECT_EQ(link.GetKind(), PPx::Icon::Folder);
+    EXPECT_TRUE(link.HasLinkBadge());
 
     auto menu = [&] {
         std::vector<PPx::MenuEntry> entries;
