@@ -38,3 +38,14 @@ add_test(NAME sync_bookmarks_screenshot
             $<TARGET_FILE:sync_bookmarks_screenshot> ${CMAKE_BINARY_DIR})
 set_tests_properties(sync_bookmarks_screenshot PROPERTIES TIMEOUT 120
     ENVIRONMENT "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
+
+# From the window to a whole run against sshd through our sftp tool.
+if(TARGET zarvel_sync_status AND TARGET zarvel_browse_testsupport)
+    zarvel_test(sync_bookmarks_run_test
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/bookmarks_run_test.cpp
+        LIBS zarvel_sync_bookmarks zarvel_sync_status zarvel_browse_testsupport
+        FIXTURES sshd
+        ENV ${syncbk_env} "ZARVEL_SFTP_TOOL=${ZARVEL_LIBEXEC_DIR}/sftp" "TZ=Europe/Berlin"
+        TIMEOUT 300)
+    add_dependencies(sync_bookmarks_run_test sftp)
+endif()
