@@ -3,7 +3,9 @@
 // started from the list, a conflict answered in the conflict sheet and the
 // summary read from the summary sheet.
 #include "BasicApp.h"
+#include "BrowserFactory.h"
 #include "SyncRunFactory.h"
+#include "SyncSheet.h"
 #include "SyncWindow.h"
 #include "browse_support.h"
 #include "ppxui/Testing.h"
@@ -144,6 +146,91 @@ TEST(SyncBookmarkRun, FromTheSheetThroughAConflictToTheSummary) {
 
     RemoveSyncFile(bookmark);
     SetSyncRunOpener(nullptr);
+    app.reset();
+    RemoveTree(here);
+}
+
+TEST(SyncBookmarkRun, TheBrowserProposesThePlaceBrowsed) {
+    SetUpApplication();
+    std::string root;
+    const std::string folder = "syncbk-browse-" + std::to_string(::getpid());
+    const sBookMarkData server = ServerBookmark("sshd", folder, root);
+    const std::string here = root + "/" + folder;
+    RemoveTree(here);
+    MakeFolder(here);
+    MakeFolder(here + "/photos");
+    MakeFile(here + "/notes.txt", 3);
+    GiveToServer(root, here);
+    TempDir local;
+
+    InstallSyncWindow();
+    auto app = std::make_unique<BasicApp>();
+    SyncWindow* syncWindow = app->GetSyncWindow();
+    ASSERT_NE(syncWindow, nullptr);
+    const size_t before = syncWindow->GetBookmarks().size();
+    InstallBrowserOpener();
+    ASSERT_TRUE(OpenBrowserWindow(server, nullptr));
+    SetBrowserOpener(nullptr);
+    BrowseWindow* window = nullptr;
+    for (PPx::Window* w : PPx::Window::AllWindows())
+        if (auto* browse = dynamic_cast<BrowseWindow*>(w))
+            window = browse;
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    const std::string path = window->CurrentPath();
+
+    struct Proposal {
+        std::string remote, local, port;
+        int32_t direction = 0, deleteLocal = -1, deleteRemote = -1;
+    };
+    auto propose = [&](const std::vector<std::string>& selected, bool keep) {
+        Proposal seen;
+        Select(window, selected);
+        Responder answers;
+        answers.OnSheet("SyncSheet", [&](PPx::Window* sheet) {
+            seen.remote = TextOf(sheet, 'RDIR');
+            seen.local = TextOf(sheet, 'LDIR');
+            seen.port = TextOf(sheet, 'PORT');
+            auto value = [&](uint32_t sig) {
+                return PPx::View::FromWidget(PPx::FindControl(sheet->GetSysWindow(), sig))
+                    ->GetValue();
+            };
+            seen.direction = value('SYNO');
+            seen.deleteLocal = value('DELL');
+            seen.deleteRemote = value('DELR');
+            if (keep) {
+                SetText(sheet, 'LDIR', local.path());
+                Click(sheet, 'okok');
+            } else {
+                Click(sheet, 'cncl');
+            }
+        });
+        window->ProcessCommand('mCSB');
+        return seen;
+    };
+    const Proposal folderChosen = propose({"photos"}, true);
+    EXPECT_EQ(folderChosen.remote, path + "/photos");
+    EXPECT_EQ(folderChosen.local, "");
+    EXPECT_EQ(folderChosen.port, std::to_string(server.port));
+    EXPECT_EQ(folderChosen.direction, 3);
+    EXPECT_EQ(folderChosen.deleteLocal, 0);
+    EXPECT_EQ(folderChosen.deleteRemote, 0);
+    ASSERT_EQ(syncWindow->GetBookmarks().size(), before + 1);
+    const sSyncBookMarkData added = syncWindow->GetBookmarks().back();
+    EXPECT_EQ(added.name, server.name);
+    EXPECT_EQ(added.host, server.host);
+    EXPECT_EQ(added.username, server.username);
+    EXPECT_TRUE(added.secure);
+    EXPECT_EQ(added.remoteDir, path + "/photos");
+    EXPECT_EQ(added.localDir, local.path());
+
+    // Two items, or a file: the folder browsed.
+    EXPECT_EQ(propose({"photos", "notes.txt"}, false).remote, path);
+    EXPECT_EQ(propose({"notes.txt"}, false).remote, path);
+    EXPECT_EQ(syncWindow->GetBookmarks().size(), before + 1);
+
+    delete window;
+    PPx::Testing::ProcessEvents();
     app.reset();
     RemoveTree(here);
 }
