@@ -12,6 +12,7 @@
 #include "SyncWindow.h"
 
 #include "platform/core/EventLoop.h"
+#include "platform/core/Preferences.h"
 #include "ppxui/Application.h"
 #include "ppxui/Testing.h"
 #include "sync/core/SyncCache.h"
@@ -529,4 +530,44 @@ TEST_F(SyncWindows, ExportedFilesOpenAndAFailedExportIsShown) {
     window->SaveBookmark(target.file("no-such-folder"));
     Testing::ProcessEvents();
     EXPECT_EQ(failed.message, "The bookmark \"a\" could not be exported.");
+}
+
+TEST_F(SyncWindows, RemembersItsPlaceAndListAndADropOnTheTrashRemovesWithTheCache) {
+    Start({Bookmark("a"), Bookmark("b")});
+    window->SetContentBounds(Rect{44, 20, 444, 520});
+    window->DoWindowBoundsChanged();
+    auto place = CopyAppValue("SyncWindowState");
+    ASSERT_TRUE(place && place->AsData());
+    EXPECT_EQ(*place->AsData(),
+              (std::vector<uint8_t>{0x00, 0x2C, 0x00, 0x14, 0x01, 0xBC, 0x02, 0x08}));
+    window->GetList()->GetContent()->NotifyAboutItem(0, DataBrowser::kUserStateChanged);
+    auto list = CopyAppValue("SyncState");
+    ASSERT_TRUE(list && list->AsDictionary());
+    EXPECT_FALSE(list->AsDictionary()->Empty());
+
+    TempDir data;
+    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    ::mkdir(data.file("Trash").c_str(), 0700);
+    ::mkdir(data.file("Trash/files").c_str(), 0700);
+    MakeCache("b");
+    Select({"a", "b"});
+    window->ListDragComplete(data.file("Trash/files")); // two: nothing
+    EXPECT_EQ(window->GetBookmarks().size(), 2u);
+    Select({"b"});
+    Testing::AlertInfo asked;
+    Testing::Later([&] {
+        asked = Testing::CurrentAlert();
+        Testing::ClickAlertButton("Yes");
+    });
+    window->ListDragComplete(data.file("Trash/files"));
+    Testing::ProcessEvents();
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(asked.message, kRemoveBookmarkQuestion);
+    ASSERT_EQ(window->GetBookmarks().size(), 1u);
+    EXPECT_FALSE(Exists(CacheFile("b")));
+
+    // Another folder receives the exported files.
+    Select({"a"});
+    window->ListDragComplete(data.path());
+    EXPECT_TRUE(Exists(data.file("a.sync.zarvel")));
 }
