@@ -305,6 +305,28 @@ TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
     window->ListDoubleClick(ItemNamed(window, "a.txt"));
     EXPECT_FALSE(window->RequestOutstanding());
 
+    // The toolbar and the menu bar follow the same rules; while a request
+    // runs nothing else can be started.
+    BrowseToolBar& bar = window->GetToolBar();
+    PPx::CommandStatus status;
+    Select(window, {});
+    EXPECT_FALSE(bar.IsItemEnabled(kDeleteItemID));
+    EXPECT_TRUE(bar.IsItemEnabled(kRefreshItemID));
+    EXPECT_FALSE(bar.IsItemEnabled(kDownloadItemID)); // transfers come later
+    window->UpdateStatus('mDEL', status);
+    EXPECT_FALSE(status.enabled);
+    Select(window, {"a.txt"});
+    EXPECT_TRUE(bar.IsItemEnabled(kDeleteItemID));
+    EXPECT_TRUE(bar.IsItemEnabled(kPermsItemID));
+    window->UpdateStatus('mRNM', status);
+    EXPECT_TRUE(status.enabled);
+    bar.ClickItem(kRefreshItemID);
+    EXPECT_TRUE(window->RequestOutstanding());
+    EXPECT_FALSE(bar.IsItemEnabled(kRefreshItemID));
+    window->UpdateStatus('mCRF', status);
+    EXPECT_FALSE(status.enabled);
+    ASSERT_TRUE(WaitIdle(window));
+
     // A connection bookmark of the place browsed starts there.
     {
         Responder responder;
