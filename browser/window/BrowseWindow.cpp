@@ -283,7 +283,9 @@ bool BrowseWindow::ResolveLinks() {
     mLinkIndexes.clear();
     std::vector<std::string> names;
     for (size_t i = 0; i < mItems.size(); ++i)
-        if (mItems[i].isLink) {
+        // A name that is no single item would have the server look elsewhere;
+        // such a link simply stays a file.
+        if (mItems[i].isLink && IsSingleComponent(mItems[i].name)) {
             mLinkIndexes.push_back(static_cast<int32_t>(i));
             names.push_back(mItems[i].name);
         }
