@@ -9,6 +9,7 @@
 #include "BrowseWindow.h"
 #include "ConnectSheet.h"
 #include "FTPThread.h"
+#include "SFTPThread.h"
 #include "browse_support.h"
 #include "tempdir.h"
 
@@ -127,6 +128,7 @@ protected:
                 delete window;
         PPx::Testing::ProcessEvents();
         EXPECT_TRUE(FTPThread::WaitForWorkers(30s));
+        EXPECT_TRUE(SFTPThread::WaitForWorkers(30s));
         EXPECT_EQ(gWatch.made, gWatch.deleted);
         EXPECT_TRUE(gWatch.faults.empty()) << gWatch.faults.front();
         RemoveTree(here);
@@ -154,6 +156,23 @@ TEST_F(BrowseLifecycle, RefusedConnectionAsksToRedialWithANewConnection) {
                        "correctly.\nIf you continue to have problems connecting, please contact "
                        "the server administrator.\n");
     EXPECT_EQ(gWatch.made, 2); // the redial made a connection of its own
+}
+
+TEST_F(BrowseLifecycle, RefusedSftpConnectionAsksToRedialToo) {
+    testsupport::TempDir home;
+    ::setenv("HOME", home.path().c_str(), 1);
+    bookmark.port = ClosedPort();
+    bookmark.secure = true;
+    Responder responder;
+    responder.OnSheet("RedialSheet", [&](PPx::Window* sheet) {
+        Click(sheet, 'okok');
+        responder.OnSheet("RedialSheet", [](PPx::Window* again) { Click(again, 'cncl'); });
+    });
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    EXPECT_EQ(responder.Pending(), 0);
+    EXPECT_EQ(gWatch.made, 2);
 }
 
 TEST_F(BrowseLifecycle, ServerGoneGivesConnectionLostAndCloses) {

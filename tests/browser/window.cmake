@@ -22,7 +22,9 @@ endforeach()
 add_dependencies(browser_window_sshd_test sftp)
 
 zarvel_test(browser_lifecycle_test SOURCES ${browse_dir}/browse_lifecycle_test.cpp
-    LIBS zarvel_browse_testsupport FIXTURES pyftpd ENV ${browse_env} LABELS unit TIMEOUT 300)
+    LIBS zarvel_browse_testsupport FIXTURES pyftpd
+    ENV "ZARVEL_SFTP_TOOL=${ZARVEL_LIBEXEC_DIR}/sftp" ${browse_env} LABELS unit TIMEOUT 300)
+add_dependencies(browser_lifecycle_test sftp)
 
 # Pictures under a virtual display: build/screenshots/browser-window.png and
 # browser-context-menu.png.
