@@ -546,6 +546,8 @@ void ConnectWindow::NoticeStoreProblem(const std::string& message, const std::st
     PPx::PostToMainThread([this, alive, message, explanation] {
         if (alive.expired())
             return;
+        if (!WasPlaced() && !IsVisible())
+            CenterOn(nullptr);
         Select();
         ShowError(message, explanation);
     });
