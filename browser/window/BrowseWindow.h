@@ -143,6 +143,7 @@ private:
 
     sBookMarkData mBookmark;
     std::vector<sFileInfo> mItems;
+    std::vector<sFileInfo> mListedItems; // a new listing until it is shown
     std::vector<int32_t> mLinkIndexes;
     Connection* mConnection = nullptr;
     int32_t mServerType = kServerUnix;
