@@ -221,13 +221,10 @@ PPx::OSStatus BrowseWindow::DoWindowClose() {
         Send([](Connection& c) { c.Disconnect(); });
         return PPx::noErr;
     }
-    if (mClosing && mOutstanding && mConnection && mConnection->IsConnected() && !mForceClose) {
-        // Still waiting for the disconnect; a further close gives up waiting.
-        mForceClose = true;
-        return PPx::noErr;
-    }
-    // A request may still be running: deleting the connection stops its
-    // worker and drops whatever it would still report.
+    // A request may still be running (a listing, or the disconnect when the
+    // user closes again rather than wait for a server that does not answer):
+    // deleting the connection stops its worker and drops whatever it would
+    // still report.
     CloseDeleteSheet();
     delete mConnection;
     mConnection = nullptr;

@@ -240,6 +240,17 @@ TEST_F(BrowseLifecycle, ClosingAConnectedWindowDisconnectsFirst) {
     EXPECT_EQ(gWatch.disconnects, 1);
 }
 
+TEST_F(BrowseLifecycle, ClosingAgainDoesNotWaitForTheDisconnect) {
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    window->DoWindowClose(); // "Closing Connection...", the disconnect goes out
+    ASSERT_TRUE(window->RequestOutstanding());
+    window->Close();
+    PPx::Testing::ProcessEvents();
+    EXPECT_FALSE(WindowAlive(window));
+}
+
 TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
     MakeFile(here + "/a.txt", 2000);
     MakeFile(here + "/B.txt", 10);
