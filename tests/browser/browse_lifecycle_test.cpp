@@ -441,7 +441,7 @@ TEST_F(BrowseLifecycle, ServerTextsAreShownPlain) {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
-        // Less the word joiners the alert puts after each "/".
+        // Alerts join path pieces with invisible word joiners; compare without them.
         shown = box->text().remove(QChar(0x2060)).toStdString();
         plain = box->textFormat() == Qt::PlainText;
         PPx::Testing::ClickAlertButton("OK");
