@@ -9,6 +9,7 @@
 #include "BrowseWindow.h"
 #include "ConnectSheet.h"
 #include "FTPThread.h"
+#include "SFTPThread.h"
 #include "browse_support.h"
 #include "tempdir.h"
 
@@ -127,6 +128,7 @@ protected:
                 delete window;
         PPx::Testing::ProcessEvents();
         EXPECT_TRUE(FTPThread::WaitForWorkers(30s));
+        EXPECT_TRUE(SFTPThread::WaitForWorkers(30s));
         EXPECT_EQ(gWatch.made, gWatch.deleted);
         EXPECT_TRUE(gWatch.faults.empty()) << gWatch.faults.front();
         RemoveTree(here);
@@ -154,6 +156,23 @@ TEST_F(BrowseLifecycle, RefusedConnectionAsksToRedialWithANewConnection) {
                        "correctly.\nIf you continue to have problems connecting, please contact "
                        "the server administrator.\n");
     EXPECT_EQ(gWatch.made, 2); // the redial made a connection of its own
+}
+
+TEST_F(BrowseLifecycle, RefusedSftpConnectionAsksToRedialToo) {
+    testsupport::TempDir home;
+    ::setenv("HOME", home.path().c_str(), 1);
+    bookmark.port = ClosedPort();
+    bookmark.secure = true;
+    Responder responder;
+    responder.OnSheet("RedialSheet", [&](PPx::Window* sheet) {
+        Click(sheet, 'okok');
+        responder.OnSheet("RedialSheet", [](PPx::Window* again) { Click(again, 'cncl'); });
+    });
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    EXPECT_EQ(responder.Pending(), 0);
+    EXPECT_EQ(gWatch.made, 2);
 }
 
 TEST_F(BrowseLifecycle, ServerGoneGivesConnectionLostAndCloses) {
@@ -219,6 +238,17 @@ TEST_F(BrowseLifecycle, ClosingAConnectedWindowDisconnectsFirst) {
     EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
     EXPECT_EQ(gWatch.statusAtDisconnect, "Closing Connection...");
     EXPECT_EQ(gWatch.disconnects, 1);
+}
+
+TEST_F(BrowseLifecycle, ClosingAgainDoesNotWaitForTheDisconnect) {
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    window->DoWindowClose(); // "Closing Connection...", the disconnect goes out
+    ASSERT_TRUE(window->RequestOutstanding());
+    window->Close();
+    PPx::Testing::ProcessEvents();
+    EXPECT_FALSE(WindowAlive(window));
 }
 
 TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
@@ -304,6 +334,28 @@ TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
     // Double-clicking with two selected does nothing.
     window->ListDoubleClick(ItemNamed(window, "a.txt"));
     EXPECT_FALSE(window->RequestOutstanding());
+
+    // The toolbar and the menu bar follow the same rules; while a request
+    // runs nothing else can be started.
+    BrowseToolBar& bar = window->GetToolBar();
+    PPx::CommandStatus status;
+    Select(window, {});
+    EXPECT_FALSE(bar.IsItemEnabled(kDeleteItemID));
+    EXPECT_TRUE(bar.IsItemEnabled(kRefreshItemID));
+    EXPECT_FALSE(bar.IsItemEnabled(kDownloadItemID)); // transfers come later
+    window->UpdateStatus('mDEL', status);
+    EXPECT_FALSE(status.enabled);
+    Select(window, {"a.txt"});
+    EXPECT_TRUE(bar.IsItemEnabled(kDeleteItemID));
+    EXPECT_TRUE(bar.IsItemEnabled(kPermsItemID));
+    window->UpdateStatus('mRNM', status);
+    EXPECT_TRUE(status.enabled);
+    bar.ClickItem(kRefreshItemID);
+    EXPECT_TRUE(window->RequestOutstanding());
+    EXPECT_FALSE(bar.IsItemEnabled(kRefreshItemID));
+    window->UpdateStatus('mCRF', status);
+    EXPECT_FALSE(status.enabled);
+    ASSERT_TRUE(WaitIdle(window));
 
     // A connection bookmark of the place browsed starts there.
     {

@@ -6,8 +6,7 @@ add_library(zarvel_browse_testsupport STATIC ${browse_dir}/browse_support.cpp)
 target_link_libraries(zarvel_browse_testsupport PUBLIC zarvel_browser zarvel_testsupport zarvel_platform_ui_testing
                                                        GTest::gtest Qt6::Widgets)
 target_include_directories(zarvel_browse_testsupport PUBLIC ${browse_dir})
-set(browse_env "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources"
-               "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/platform/ui/lsan.supp")
+set(browse_env "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
 
 zarvel_test(browser_text_test SOURCES ${browse_dir}/browse_text_test.cpp
     LIBS zarvel_browser LABELS unit TIMEOUT 60)
@@ -22,7 +21,9 @@ endforeach()
 add_dependencies(browser_window_sshd_test sftp)
 
 zarvel_test(browser_lifecycle_test SOURCES ${browse_dir}/browse_lifecycle_test.cpp
-    LIBS zarvel_browse_testsupport FIXTURES pyftpd ENV ${browse_env} LABELS unit TIMEOUT 300)
+    LIBS zarvel_browse_testsupport FIXTURES pyftpd
+    ENV "ZARVEL_SFTP_TOOL=${ZARVEL_LIBEXEC_DIR}/sftp" ${browse_env} LABELS unit TIMEOUT 300)
+add_dependencies(browser_lifecycle_test sftp)
 
 # Pictures under a virtual display: build/screenshots/browser-window.png and
 # browser-context-menu.png.
