@@ -457,22 +457,11 @@ void BrowseWindow::ListStateChanged() {
 // Remembered state
 
 void BrowseWindow::LoadBrowserState() {
-    std::optional<PPx::PropertyList> value = PPx::CopyAppValue("BrowserState");
-    if (!value || !value->AsDictionary())
-        return;
-    PPx::DataBrowser::UserState state;
-    for (const auto& [key, entry] : *value->AsDictionary())
-        if (const int64_t* number = entry.AsInteger())
-            state[key] = *number;
-    mList->SetUserState(state);
+    LoadListState(*mList, "BrowserState");
 }
 
 void BrowseWindow::SaveBrowserState() {
-    PPx::PlistDict dict;
-    for (const auto& [key, number] : mList->GetUserState())
-        dict.Set(key, PPx::PropertyList::Integer(number));
-    PPx::SetAppValue("BrowserState", PPx::PropertyList::Dictionary(std::move(dict)));
-    PPx::SynchronizeAppValues();
+    SaveListState(*mList, "BrowserState");
 }
 
 void BrowseWindow::LoadWindowState() {
