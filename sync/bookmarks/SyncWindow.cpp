@@ -10,7 +10,6 @@
 #include "WindowState.h"
 
 #include "platform/core/Folders.h"
-#include "platform/core/Preferences.h"
 #include "ppxui/Dialogs.h"
 #include "sync/core/SyncCache.h"
 
@@ -511,22 +510,11 @@ void SyncWindow::RemoveSyncFile(const sSyncBookMarkData& bookmark) {
 }
 
 void SyncWindow::LoadBrowserState() {
-    std::optional<PPx::PropertyList> value = PPx::CopyAppValue("SyncState");
-    if (!value || !value->AsDictionary())
-        return;
-    PPx::DataBrowser::UserState state;
-    for (const auto& [key, entry] : *value->AsDictionary())
-        if (const int64_t* number = entry.AsInteger())
-            state[key] = *number;
-    mList->SetUserState(state);
+    LoadListState(*mList, "SyncState");
 }
 
 void SyncWindow::SaveBrowserState() {
-    PPx::PlistDict dict;
-    for (const auto& [key, number] : mList->GetUserState())
-        dict.Set(key, PPx::PropertyList::Integer(number));
-    PPx::SetAppValue("SyncState", PPx::PropertyList::Dictionary(std::move(dict)));
-    PPx::SynchronizeAppValues();
+    SaveListState(*mList, "SyncState");
 }
 
 void SyncWindow::LoadWindowState() {
