@@ -30,8 +30,9 @@ constexpr size_t kLineLimit = 1024 * 1024;
 const char kPrompt[] = "sftp> ";
 // How long a question of the login must stand alone to count as asked.
 constexpr int kSettleMillis = 50;
-// While an interrupt is pending it is sent again this often: one that reached
-// the tool before its command began is forgotten there.
+// While an interrupt is pending it is sent again this often (one that reached
+// the tool before its command began is forgotten there); also how often a
+// wait for the tool looks whether an interrupt came.
 constexpr int kAbortRepeatMillis = 500;
 
 long long NowMillis() {
@@ -216,8 +217,10 @@ SFTPErr SFTPTunnel::WaitForData() {
     char chunk[kChunk];
     bool ended = false;
     for (;;) {
-        int timeout = mCallback ? 100 : -1;
-        // An interrupted tool is waited for only so long, lines or not.
+        // Never without end: an interrupt may come from another thread while
+        // this one waits, and an interrupted tool is waited for only so long,
+        // lines or not.
+        int timeout = mCallback ? 100 : kAbortRepeatMillis;
         const long long abortedAt = mAbortedAt.load();
         if (abortedAt != 0 && !ended) {
             const long long left = abortedAt + sAbortGraceMillis - NowMillis();
@@ -225,8 +228,7 @@ SFTPErr SFTPTunnel::WaitForData() {
                 Signal(SIGKILL); // its terminal ends, which ends the wait below
                 ended = true;
             } else {
-                const int wait = static_cast<int>(std::min<long long>(left, kAbortRepeatMillis));
-                timeout = timeout < 0 ? wait : std::min(timeout, wait);
+                timeout = static_cast<int>(std::min<long long>(left, timeout));
             }
         }
         struct pollfd watch {

@@ -2,7 +2,7 @@
 # Stands in for the sftp tool in the driver's tests: prints its dialogue in
 # pieces cut where a reader is most likely to go wrong. FAKE_SFTP_MODE picks
 # the behaviour; FAKE_SFTP_LOG, when set, receives every line typed at it.
-import os, sys, termios, time
+import os, signal, sys, termios, time
 
 mode = os.environ.get("FAKE_SFTP_MODE", "plain")
 log = os.environ.get("FAKE_SFTP_LOG")
@@ -75,7 +75,10 @@ while True:
         sys.exit(0)
     if mode == "die":
         os._exit(3)
-    if mode == "hang" and command.startswith("get"):
+    if mode in ("hang", "deaf") and command.startswith("get"):
+        if mode == "deaf":
+            # Neither prints nor heeds an interrupt, as a tool stuck in a call.
+            signal.signal(signal.SIGINT, signal.SIG_IGN)
         time.sleep(60)
     if command == "pwd":
         out("Remote working dir", "ectory: /home/a b\r", "\n")

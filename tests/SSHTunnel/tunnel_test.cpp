@@ -144,6 +144,24 @@ TEST_F(TunnelTest, TerminateFreesAWorkerWaitingOnAHungTool) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
+TEST_F(TunnelTest, AnInterruptedToolThatPrintsNothingIsEndedAfterItsGrace) {
+    // Nothing arrives from the tool, so only the wait itself can end it.
+    Mode("deaf");
+    ASSERT_EQ(Login(), kSFTPNoErr);
+    ASSERT_EQ(tunnel.SendCommand("get x"), kSFTPNoErr);
+    const int grace = SFTPTunnel::sAbortGraceMillis;
+    SFTPTunnel::sAbortGraceMillis = 300;
+    std::thread abort([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        tunnel.AbortTransfer();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(tunnel.WaitForPrompt(), kSFTPClosed);
+    abort.join();
+    SFTPTunnel::sAbortGraceMillis = grace;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+}
+
 TEST_F(TunnelTest, ToolThatIgnoresItsTerminalIsKilledOnDisconnect) {
     Mode("silent");
     SFTPTunnel::sReapMillis = 100;

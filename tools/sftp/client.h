@@ -104,6 +104,7 @@ private:
     long long mNextProgress = 0;
     long long mNextLook = 0;
     std::unordered_set<uint32_t> mAbandoned;
+    long long mLastBytes = 0; // when bytes last came from the server
 };
 
 } // namespace sftptool

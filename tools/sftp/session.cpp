@@ -123,6 +123,7 @@ bool Client::receive(int timeoutMs) {
         return false;
     }
     mInEnd += size_t(n);
+    mLastBytes = nowMs();
     return true;
 }
 
@@ -189,11 +190,13 @@ void Client::abandon(uint32_t id) {
 }
 
 void Client::checkInStep() {
-    // Part of a packet that has not been completed for so long is taken for
-    // a server that broke off; a server that leaves ever more requests
+    // Part of a packet that is not growing any more is taken for a server
+    // that broke off (on a slow link the rest is still coming and is dropped
+    // when it is complete); a server that leaves ever more requests
     // unanswered is not followed any further either.
     constexpr size_t kMaxAbandoned = 64 * 1024;
-    if (mInEnd > mInStart || mAbandoned.size() > kMaxAbandoned)
+    if ((mInEnd > mInStart && nowMs() - mLastBytes >= kAbandonMs) ||
+        mAbandoned.size() > kMaxAbandoned)
         connectionClosed();
 }
 

@@ -100,6 +100,8 @@ OSStatus RunAlert(Window* parent, AlertType type, const std::string& message,
     QString title = parentWidget ? parentWidget->windowTitle() : QString();
     box->setWindowTitle(title.isEmpty() ? QApplication::applicationName() : title);
     box->setIcon(IconFor(type));
+    // Alert texts often come from servers: never interpret them as markup.
+    box->setTextFormat(Qt::PlainText);
     box->setText(KeepPathsWhole(message));
     box->setInformativeText(KeepPathsWhole(explanation));
     QAbstractButton* made[3] = {nullptr, nullptr, nullptr};

@@ -1,0 +1,179 @@
+#include "BrowseContent.h"
+
+#include "BrowseText.h"
+#include "BrowseWindow.h"
+
+#include <cstdio>
+#include <strings.h>
+#include <tuple>
+
+using PPx::DataBrowser::ItemData;
+using PPx::DataBrowser::ItemID;
+using PPx::DataBrowser::ItemMessage;
+using PPx::DataBrowser::PropertyID;
+
+namespace {
+
+std::string DateText(const DateTimeRec& date) {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (date.month < 1 || date.month > 12)
+        return std::string();
+    char text[32];
+    std::snprintf(text, sizeof text, "%s %d, %d", kMonths[date.month - 1], date.day, date.year);
+    return text;
+}
+
+auto DateKey(const DateTimeRec& d) {
+    return std::make_tuple(d.year, d.month, d.day, d.hour, d.minute, d.second);
+}
+
+} // namespace
+
+BrowseContent::BrowseContent(BrowseWindow* parent)
+    : mParent(parent), mFolderIcon(PPx::Icon::Standard(PPx::Icon::Folder)),
+      mDocumentIcon(PPx::Icon::Standard(PPx::Icon::Document)) {}
+
+std::string BrowseContent::GetSizeForFile(uint64_t size) {
+    return SizeText(size);
+}
+
+PPx::Icon BrowseContent::GetIconForFile(const std::string&, bool isFolder, bool isLink) const {
+    const PPx::Icon& icon = isFolder ? mFolderIcon : mDocumentIcon;
+    return isLink ? icon.WithLinkBadge() : icon;
+}
+
+void BrowseContent::SupplyItemData(ItemID item, PropertyID property, ItemData& data) {
+    const sFileInfo* info = mParent ? mParent->ItemForID(item) : nullptr;
+    if (!info)
+        return;
+    switch (property) {
+    case 'name':
+        data.SetIcon(GetIconForFile(info->name, info->isFolder, info->isLink));
+        data.SetText(DisplayableText(info->name, 4096));
+        break;
+    case 'size':
+        data.SetText(GetSizeForFile(info->size));
+        break;
+    case 'date':
+        data.SetText(DateText(info->modDate));
+        break;
+    case 'perm':
+        data.SetText(DisplayableText(info->permissions));
+        break;
+    case 'ownr':
+        data.SetText(DisplayableText(info->owner));
+        break;
+    case 'grup':
+        data.SetText(DisplayableText(info->group));
+        break;
+    default:
+        break;
+    }
+}
+
+bool BrowseContent::ItemIsEditable(ItemID item, PropertyID property) {
+    return property == 'name' && mParent && mParent->ItemForID(item);
+}
+
+void BrowseContent::ChangeItemData(ItemID item, PropertyID property, const ItemData& data) {
+    if (property != 'name' || !mParent)
+        return;
+    const sFileInfo* info = mParent->ItemForID(item);
+    if (!info)
+        return;
+    const std::string& name = data.GetText();
+    if (name.empty()) {
+        mParent->SetError("The name cannot be empty.");
+        return;
+    }
+    if (name.size() > 4095 || name == "." || name == "..") {
+        mParent->SetError("Please specify a valid name.");
+        return;
+    }
+    // The cell shows a visible form of a name it could not show as it is;
+    // an unedited cell must not rename the item to that form.
+    if (name == info->name || name == DisplayableText(info->name, 4096))
+        return;
+    mParent->RenameItem(item, name);
+}
+
+void BrowseContent::NotifyAboutItem(ItemID item, ItemMessage message) {
+    if (!mParent)
+        return;
+    switch (message) {
+    case PPx::DataBrowser::kSelectionSetChanged:
+        mParent->ListSelChanged();
+        break;
+    case PPx::DataBrowser::kItemDoubleClicked:
+        mParent->ListDoubleClick(item);
+        break;
+    case PPx::DataBrowser::kUserStateChanged:
+        mParent->ListStateChanged();
+        break;
+    default:
+        break;
+    }
+}
+
+bool BrowseContent::CompareItems(ItemID a, ItemID b, PropertyID property) {
+    const sFileInfo* first = mParent ? mParent->ItemForID(a) : nullptr;
+    const sFileInfo* second = mParent ? mParent->ItemForID(b) : nullptr;
+    if (!first || !second)
+        return false;
+    switch (property) {
+    case 'name':
+        return ::strcasecmp(first->name.c_str(), second->name.c_str()) < 0;
+    case 'size':
+        return first->size < second->size;
+    case 'date':
+        return DateKey(first->modDate) < DateKey(second->modDate);
+    default:
+        return false;
+    }
+}
+
+// Dragging out is a download and dropping in an upload: both come with the
+// transfers, so neither starts yet.
+bool BrowseContent::AddItemToDrag(ItemID) {
+    return false;
+}
+
+bool BrowseContent::DragIsAcceptable(const std::vector<std::string>&) {
+    return false;
+}
+
+void BrowseContent::SupplyContextualMenu(std::vector<PPx::MenuEntry>& entries) {
+    if (!mParent)
+        return;
+    const BrowseWindow& w = *mParent;
+    auto add = [&entries](const char* text, uint32_t command, bool enabled) {
+        PPx::MenuEntry entry;
+        entry.text = text;
+        entry.command = command;
+        entry.enabled = enabled;
+        entries.push_back(entry);
+    };
+    if (w.mCanOpenFolder)
+        add("Open Folder", 'mOPF', true);
+    add("View", 'mVIW', w.mCanView);
+    add("Download...", 'mDNL', w.mCanDownload);
+    add("Rename...", 'mRNM', w.mCanRename);
+    add("Delete...", 'mDEL', w.mCanDelete);
+    add("Set Permissions...", 'mPRM', w.mCanSetPerms);
+    PPx::MenuEntry separator;
+    separator.separator = true;
+    entries.push_back(separator);
+    add("Upload...", 'mUPL', w.mCanUpload);
+    add("Create Folder...", 'mCRF', w.mCanCreateFolder);
+    add("Go To Folder...", 'mGTF', w.mCanGoToFolder);
+    // Synchronisation bookmarks come with the synchronisation windows.
+    add("Create Synchronize Bookmark...", 'mCSB', false);
+    add("Create Connection Bookmark...", 'mCCB', w.mCanRefresh);
+    add("Refresh", 'mRFS', w.mCanRefresh);
+}
+
+void BrowseContent::ProcessContextualMenuSelection(uint32_t command) {
+    if (mParent && command)
+        mParent->DoCommandProcess(command);
+}

@@ -1,0 +1,41 @@
+#pragma once
+// The browser window's list: cells, sorting, in-place rename and the
+// contextual menu, all looked up in the window's items. The list view owns
+// it; the window detaches it when it goes.
+#include "ppxui/DataBrowser.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class BrowseWindow;
+
+class BrowseContent : public PPx::DataBrowser::Content {
+public:
+    explicit BrowseContent(BrowseWindow* parent);
+    const char* ClassName() const { return "BrowseContent"; }
+
+    void SupplyItemData(PPx::DataBrowser::ItemID item, PPx::DataBrowser::PropertyID property,
+                        PPx::DataBrowser::ItemData& data) override;
+    bool ItemIsEditable(PPx::DataBrowser::ItemID item,
+                        PPx::DataBrowser::PropertyID property) override;
+    void ChangeItemData(PPx::DataBrowser::ItemID item, PPx::DataBrowser::PropertyID property,
+                        const PPx::DataBrowser::ItemData& data) override;
+    void SetParent(BrowseWindow* parent) { mParent = parent; }
+    void NotifyAboutItem(PPx::DataBrowser::ItemID item,
+                         PPx::DataBrowser::ItemMessage message) override;
+    bool CompareItems(PPx::DataBrowser::ItemID a, PPx::DataBrowser::ItemID b,
+                      PPx::DataBrowser::PropertyID property) override;
+    bool AddItemToDrag(PPx::DataBrowser::ItemID item) override;
+    bool DragIsAcceptable(const std::vector<std::string>& paths) override;
+    void SupplyContextualMenu(std::vector<PPx::MenuEntry>& entries) override;
+    void ProcessContextualMenuSelection(uint32_t command) override;
+
+    PPx::Icon GetIconForFile(const std::string& name, bool isFolder, bool isLink) const;
+    static std::string GetSizeForFile(uint64_t size);
+
+private:
+    BrowseWindow* mParent;
+    PPx::Icon mFolderIcon;
+    PPx::Icon mDocumentIcon;
+};

@@ -1,0 +1,30 @@
+#pragma once
+// The texts and checks of the browser window that need no window: reply-code
+// stripping, server texts made fit to show, size texts, the path pop-up's
+// items and the checks of names before they reach a command.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Removes a leading FTP reply code ("550 " or "550-") together with every
+// later occurrence of the same four characters; other texts stay as they are.
+std::string StripReplyCode(const std::string& text);
+
+// A server's text as the user may see it: at most MAXCHARS characters (whole
+// UTF-8 sequences), line breaks kept, every other control character and every
+// byte that is no valid UTF-8 shown as a visible sign.
+std::string DisplayableText(const std::string& text, size_t maxChars = 255);
+
+// "0", "1023", "1 KB", "1.50 KB", "1023.99 MB", "1 GB" ...
+std::string SizeText(uint64_t size);
+
+// The pop-up items of a remote path: "/" first, then one per component.
+std::vector<std::string> PathPopupItems(const std::string& path);
+// The absolute path ("/a/b/") of pop-up item CHOSEN (counting from 1).
+std::string PathForPopupItem(const std::vector<std::string>& items, int chosen);
+
+// A name from a listing may stand for one item of the folder only: not empty,
+// not "." or "..", no "/", NUL, CR or LF.
+bool IsSingleComponent(const std::string& name);
+// What the user typed may not carry CR, LF or NUL into a command.
+bool HasLineBreakOrNul(const std::string& text);

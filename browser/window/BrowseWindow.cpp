@@ -1,0 +1,911 @@
+#include "BrowseWindow.h"
+
+#include "BasicApp.h"
+#include "BrowseContent.h"
+#include "BrowseText.h"
+#include "BrowserFactory.h"
+#include "ConnectSheet.h"
+#include "ConnectWindow.h"
+#include "Listing.h"
+#include "ModalSheetAlert.h"
+#include "OperationSheets.h"
+#include "Preferences.h"
+#include "RedialSheet.h"
+#include "SoundTools.h"
+#include "WindowState.h"
+
+#include "platform/core/Preferences.h"
+#include "ppxui/Dialogs.h"
+
+#include <algorithm>
+
+using PPx::DataBrowser::ItemID;
+
+namespace {
+
+// Downloads, uploads and viewing arrive with the transfer sheets; until then
+// their commands stay disabled.
+constexpr bool kTransfersBuilt = false;
+
+const uint32_t kAskFlags = 0x130; // note icon, OK and Cancel
+
+const char* const kEmptyName = "The name cannot be empty.";
+const char* const kInvalidName = "Please specify a valid name.";
+const char* const kLineBreakInName = "The text cannot contain line breaks or NUL characters.";
+
+} // namespace
+
+BrowseWindow::BrowseWindow() = default;
+
+BrowseWindow::~BrowseWindow() {
+    *mAlive = false;
+    if (mContent)
+        mContent->SetParent(nullptr);
+    // A window destroyed without its close (by its owner) still stops its worker.
+    delete mConnection;
+    mConnection = nullptr;
+}
+
+void BrowseWindow::FinishInit() {
+    mToolBar.Attach(this);
+    mToolBar.Show();
+    const PPx::SysWindow window = GetSysWindow();
+    mPathPopup = PPx::NibPopupButton::CreatePPxView(window, 'PATH', 100);
+    mUpButton = PPx::NibBevelButton::CreatePPxView(window, 'CDUP', 100);
+    mModePopup = PPx::NibPopupButton::CreatePPxView(window, 'MODE', 100);
+    mContent = new BrowseContent(this);
+    mList = PPx::NibDataBrowserView::CreatePPxView(window, 'LIST', 100, mContent);
+    mStatus = PPx::NibStaticText::CreatePPxView(window, 'STAT', 100);
+
+    LoadBrowserState();
+    DisableControls();
+
+    sPreferences prefs;
+    BasicApp::CopyPreferences(prefs);
+    if (prefs.misc[kMiscRememberBrowseWindow])
+        LoadWindowState();
+
+    mList->SetSortProperty('name');
+
+    AddCommandHandler(this);
+    AddStatusHandler(this);
+    InstallBoundsChangedHandler(this);
+    InstallCursorChangeHandler(this);
+}
+
+Connection* BrowseWindow::MakeConnection() {
+    return new Connection(this);
+}
+
+template <class F> void BrowseWindow::Send(F request) {
+    if (!mConnection)
+        return;
+    mOutstanding = true;
+    request(*mConnection);
+}
+
+void BrowseWindow::StartSession(const sBookMarkData& bookmark) {
+    mBookmark = bookmark;
+    SetTitle(mBookmark.host);
+    mModePopup->SetVisible(!mBookmark.secure);
+
+    mConnection = MakeConnection();
+    if (!mConnection) {
+        ShowStopAlert("Could not allocate connection", "Not enough memory");
+        return;
+    }
+    mOutstanding = true; // connecting ends in ConnectComplete or SetError
+    const PPx::OSStatus status = mConnection->Initialize(mBookmark);
+    if (status != 0) {
+        mOutstanding = false;
+        ShowStopAlert("Could not initialize connection",
+                      "Error code: " + std::to_string(static_cast<long>(status)));
+    }
+}
+
+void BrowseWindow::ShowStopAlert(const std::string& message, const std::string& explanation) {
+    PPx::Window::Busy busy(this);
+    PPx::StandardAlert(PPx::kAlertStopAlert, message, explanation);
+}
+
+// ---------------------------------------------------------------------------
+// Status, errors, closing
+
+void BrowseWindow::SetStatus(const std::string& text) {
+    if (mStatus)
+        mStatus->SetText(DisplayableText(text));
+}
+
+void BrowseWindow::SetDeleteStatus(const std::string& name) {
+    if (mDeleteSheet)
+        mDeleteSheet->SetDeleteStatus(name);
+}
+
+void BrowseWindow::StartTransfer(const sFileProgress&) {}
+void BrowseWindow::EndTransfer(const sFileProgress&) {}
+void BrowseWindow::UpdateTransfer(const sFileProgress&) {}
+
+void BrowseWindow::AbortTransfer() {
+    if (mConnection)
+        mConnection->AbortTransfer();
+}
+
+void BrowseWindow::CloseDeleteSheet() {
+    if (!mDeleteSheet)
+        return;
+    mDeleteSheet->Hide();
+    mDeleteSheet->Close();
+    mDeleteSheet = nullptr;
+}
+
+void BrowseWindow::SetError(const std::string& text) {
+    PPx::Window::Busy busy(this);
+    RequestEnded();
+    if (mClosing) {
+        // The disconnect failed or the server went: close all the same.
+        Close();
+        return;
+    }
+    std::string message = StripReplyCode(text);
+
+    if (mConnecting) {
+        if (message == "Server closed connection" || message == "Could not connect to server")
+            message = "Make sure you typed the address and port of the remote server correctly.\n"
+                      "If you continue to have problems connecting, please contact the server "
+                      "administrator.\n";
+        RedialSheet* sheet = RedialSheet::Make(DisplayableText(message, 1024));
+        uint32_t answer = 'not!';
+        if (sheet) {
+            answer = sheet->DoModal(this);
+            sheet->Close();
+        }
+        if (answer == 'ok  ') {
+            mRedialing = true;
+            Redial();
+        } else {
+            Close();
+        }
+        return;
+    }
+
+    CloseDeleteSheet();
+    ++mAlertDepth;
+    PPx::StandardAlert(PPx::kAlertStopAlert, DisplayableText(message), "");
+    if (mAlertDepth == 1 && !(mConnection && mConnection->IsConnected())) {
+        PPx::StandardAlert(PPx::kAlertCautionAlert, "Connection Lost",
+                           "The remote server has closed the connection.");
+        Close();
+        return;
+    }
+    --mAlertDepth;
+    EnableControls();
+}
+
+bool BrowseWindow::SetErrorAsk(const std::string& text) {
+    PPx::Window::Busy busy(this);
+    const std::string message = DisplayableText(StripReplyCode(text));
+    DeleteSheet* hidden = mDeleteSheet;
+    if (hidden)
+        hidden->Hide();
+    ModalSheetAlert alert;
+    uint32_t answer = 'not!';
+    const PPx::OSStatus status =
+        alert.DoModal(this, message, answer, kAskFlags, "Press OK to ignore, Cancel to stop.");
+    if (status == 0 && answer == 'ok  ') {
+        if (hidden && hidden == mDeleteSheet)
+            hidden->Show(this);
+        return true;
+    }
+    return false;
+}
+
+// Deleting a connection inside one of its own callbacks would pull its backend
+// from under the running call: the new attempt starts from the event loop.
+void BrowseWindow::Redial() {
+    std::weak_ptr<bool> alive = mAlive;
+    PPx::PostToMainThread([this, alive] {
+        if (alive.expired() || IsClosePending())
+            return;
+        delete mConnection;
+        mConnection = nullptr;
+        mOutstanding = false;
+        StartSession(mBookmark);
+    });
+}
+
+PPx::OSStatus BrowseWindow::DoWindowClose() {
+    if (mConnection && !mClosing && !mOutstanding && mConnection->IsConnected()) {
+        mClosing = true;
+        SetStatus("Closing Connection...");
+        DisableControls();
+        Send([](Connection& c) { c.Disconnect(); });
+        return PPx::noErr;
+    }
+    if (mClosing && mOutstanding && mConnection && mConnection->IsConnected() && !mForceClose) {
+        // Still waiting for the disconnect; a further close gives up waiting.
+        mForceClose = true;
+        return PPx::noErr;
+    }
+    // A request may still be running: deleting the connection stops its
+    // worker and drops whatever it would still report.
+    CloseDeleteSheet();
+    delete mConnection;
+    mConnection = nullptr;
+    mOutstanding = false;
+    return NibWindow::DoWindowClose();
+}
+
+void BrowseWindow::DisconnectComplete() {
+    RequestEnded();
+    Close();
+}
+
+// ---------------------------------------------------------------------------
+// The listing road
+
+void BrowseWindow::ConnectComplete() {
+    RequestEnded();
+    mConnecting = false;
+    if (mRedialing) {
+        sPreferences prefs;
+        BasicApp::CopyPreferences(prefs);
+        if (prefs.playRedialSound && !prefs.redialSound.empty()) {
+            if (!mSound)
+                mSound = std::make_unique<SoundTools>();
+            mSound->PlaySound(prefs.redialSound, -1);
+        }
+        mRedialing = false;
+    }
+    Send([](Connection& c) { c.GetServerInfo(); });
+}
+
+void BrowseWindow::GetServerInfoComplete(bool resumeSupported, int serverType) {
+    RequestEnded();
+    mResumeSupported = resumeSupported;
+    mServerType = serverType;
+    Send([](Connection& c) { c.GetDirList(); });
+}
+
+void BrowseWindow::GetDirListComplete(const std::string& path, const std::string& listing) {
+    RequestEnded();
+    mCurrentPath = path;
+    BuildPathPopup(path);
+    BuildFileList(listing, mItems, mServerType);
+    if (ResolveLinks())
+        return;
+    PopulateList();
+    EnableControls();
+}
+
+bool BrowseWindow::ResolveLinks() {
+    if (mServerType == kServerWindowsNT)
+        return false;
+    mLinkIndexes.clear();
+    std::vector<std::string> names;
+    for (size_t i = 0; i < mItems.size(); ++i)
+        if (mItems[i].isLink) {
+            mLinkIndexes.push_back(static_cast<int32_t>(i));
+            names.push_back(mItems[i].name);
+        }
+    if (names.empty())
+        return false;
+    Send([&names](Connection& c) { c.ResolveLinks(names); });
+    return true;
+}
+
+void BrowseWindow::ResolveLinksComplete(const std::vector<std::string>& folderLinks) {
+    RequestEnded();
+    for (int32_t index : mLinkIndexes) {
+        if (index < 0 || static_cast<size_t>(index) >= mItems.size())
+            continue;
+        sFileInfo& item = mItems[static_cast<size_t>(index)];
+        if (std::find(folderLinks.begin(), folderLinks.end(), item.name) != folderLinks.end())
+            item.isFolder = true;
+    }
+    PopulateList();
+    EnableControls();
+}
+
+void BrowseWindow::ChangeDirToComplete() {
+    RequestEnded();
+    Send([](Connection& c) { c.GetDirList(); });
+}
+
+void BrowseWindow::RenameComplete() {
+    RequestEnded();
+    Send([](Connection& c) { c.GetDirList(); });
+}
+
+void BrowseWindow::CreateFolderComplete() {
+    RequestEnded();
+    Send([](Connection& c) { c.GetDirList(); });
+}
+
+void BrowseWindow::DownloadComplete() {
+    RequestEnded();
+    Send([](Connection& c) { c.GetDirList(); });
+}
+
+void BrowseWindow::UploadComplete() {
+    RequestEnded();
+    Send([](Connection& c) { c.GetDirList(); });
+}
+
+void BrowseWindow::GetModTimeComplete(const std::vector<sFileInfo>&) {
+    RequestEnded();
+}
+
+void BrowseWindow::BuildPathPopup(const std::string& path) {
+    if (!mPathPopup)
+        return;
+    mPathPopup->RemoveAllItems();
+    for (const std::string& item : PathPopupItems(path))
+        mPathPopup->AppendItem(item);
+    mPathPopup->SetValue(mPathPopup->GetMaxValue());
+}
+
+const sFileInfo* BrowseWindow::ItemForID(uint32_t item) const {
+    if (item == 0 || item > mItems.size())
+        return nullptr;
+    return &mItems[item - 1];
+}
+
+void BrowseWindow::PopulateList() {
+    mList->RemoveAllItems();
+    std::vector<ItemID> ids(mItems.size());
+    for (size_t i = 0; i < ids.size(); ++i)
+        ids[i] = static_cast<ItemID>(i + 1);
+    mList->AddItems(ids);
+    mList->Sort();
+    const std::vector<ItemID> order = mList->GetItemsInOrder();
+    if (!order.empty())
+        mList->RevealItem(order.front());
+    if (!mRevealName.empty()) {
+        for (size_t i = 0; i < mItems.size(); ++i)
+            if (mItems[i].name == mRevealName) {
+                mList->RevealItem(static_cast<ItemID>(i + 1));
+                break;
+            }
+    }
+    mRevealName.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Controls
+
+void BrowseWindow::DisableControls() {
+    if (mPathPopup)
+        mPathPopup->Disable();
+    if (mUpButton)
+        mUpButton->Disable();
+    if (mList)
+        mList->Disable();
+    mCanView = mCanOpenFolder = mCanDownload = mCanRename = mCanDelete = mCanSetPerms = mCanUpload =
+        mCanCreateFolder = mCanGoToFolder = mCanRefresh = false;
+    UpdateToolbar();
+}
+
+void BrowseWindow::EnableControls() {
+    if (mPathPopup)
+        mPathPopup->Enable();
+    if (mUpButton)
+        mUpButton->Enable();
+    if (mList)
+        mList->Enable();
+    UpdateMenus();
+    if (mList && !mList->HasFocus())
+        mList->SetFocus();
+}
+
+std::vector<uint32_t> BrowseWindow::SelectedItems() const {
+    std::vector<uint32_t> items;
+    if (!mList)
+        return items;
+    for (ItemID item : mList->GetSelectedItems())
+        if (ItemForID(item))
+            items.push_back(item);
+    return items;
+}
+
+void BrowseWindow::UpdateMenus() {
+    mCanView = mCanOpenFolder = mCanDownload = mCanRename = mCanDelete = mCanSetPerms = mCanUpload =
+        mCanCreateFolder = mCanGoToFolder = mCanRefresh = false;
+    mCanUpload = kTransfersBuilt;
+    mCanCreateFolder = mCanGoToFolder = mCanRefresh = true;
+    const std::vector<uint32_t> selected = SelectedItems();
+    if (selected.size() == 1) {
+        mCanDownload = kTransfersBuilt;
+        mCanRename = mCanDelete = mCanSetPerms = true;
+        if (ItemForID(selected.front())->isFolder)
+            mCanOpenFolder = true;
+        else
+            mCanView = kTransfersBuilt;
+    } else if (selected.size() > 1) {
+        mCanDownload = kTransfersBuilt;
+        mCanDelete = mCanSetPerms = true;
+    }
+    UpdateToolbar();
+}
+
+void BrowseWindow::UpdateToolbar() {
+    mToolBar.EnableDownload(mCanDownload);
+    mToolBar.EnableUpload(mCanUpload);
+    mToolBar.EnableCreateFolder(mCanCreateFolder);
+    mToolBar.EnableGotoFolder(mCanGoToFolder);
+    mToolBar.EnableDelete(mCanDelete);
+    mToolBar.EnablePerms(mCanSetPerms);
+    mToolBar.EnableRefresh(mCanRefresh);
+}
+
+void BrowseWindow::ListSelChanged() {
+    // Selections change while a request runs too (the list is refilled);
+    // enabling then would let a second request start.
+    if (mOutstanding || mClosing || mConnecting)
+        return;
+    EnableControls();
+}
+
+void BrowseWindow::ListStateChanged() {
+    SaveBrowserState();
+}
+
+// ---------------------------------------------------------------------------
+// Remembered state
+
+void BrowseWindow::LoadBrowserState() {
+    std::optional<PPx::PropertyList> value = PPx::CopyAppValue("BrowserState");
+    if (!value || !value->AsDictionary())
+        return;
+    PPx::DataBrowser::UserState state;
+    for (const auto& [key, entry] : *value->AsDictionary())
+        if (const int64_t* number = entry.AsInteger())
+            state[key] = *number;
+    mList->SetUserState(state);
+}
+
+void BrowseWindow::SaveBrowserState() {
+    PPx::PlistDict dict;
+    for (const auto& [key, number] : mList->GetUserState())
+        dict.Set(key, PPx::PropertyList::Integer(number));
+    PPx::SetAppValue("BrowserState", PPx::PropertyList::Dictionary(std::move(dict)));
+    PPx::SynchronizeAppValues();
+}
+
+void BrowseWindow::LoadWindowState() {
+    ::LoadWindowState(*this, "BrowseWindowState", true);
+}
+
+void BrowseWindow::SaveWindowState() {
+    ::SaveWindowState(*this, "BrowseWindowState");
+}
+
+PPx::OSStatus BrowseWindow::DoWindowBoundsChanged() {
+    sPreferences prefs;
+    BasicApp::CopyPreferences(prefs);
+    if (prefs.misc[kMiscRememberBrowseWindow])
+        SaveWindowState();
+    return PPx::noErr;
+}
+
+PPx::OSStatus BrowseWindow::DoWindowCursorChange(PPx::View* under, PPx::ThemeCursor& cursor) {
+    return StandardCursorRule(under, cursor);
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+
+PPx::OSStatus BrowseWindow::DoCommandProcess(uint32_t command) {
+    switch (command) {
+    case 'mOPF':
+        if (mCanOpenFolder) {
+            const std::vector<uint32_t> selected = SelectedItems();
+            if (!selected.empty())
+                ListDoubleClick(selected.front());
+        }
+        return PPx::noErr;
+    case 'mVIW':
+    case 'mDNL':
+    case 'mUPL':
+    case 'mCSB':
+        return PPx::noErr; // not built yet
+    case 'mRNM':
+        if (mCanRename)
+            OnRename();
+        return PPx::noErr;
+    case 'mDEL':
+        if (mCanDelete)
+            OnDelete();
+        return PPx::noErr;
+    case 'mPRM':
+        if (mCanSetPerms)
+            OnPermissions();
+        return PPx::noErr;
+    case 'mCRF':
+        if (mCanCreateFolder)
+            OnCreateFolder();
+        return PPx::noErr;
+    case 'mGTF':
+        if (mCanGoToFolder)
+            OnGoToFolder();
+        return PPx::noErr;
+    case 'mCCB':
+        if (mCanRefresh)
+            OnCreateConnBookmark();
+        return PPx::noErr;
+    case 'mRFS':
+        if (mCanRefresh)
+            OnRefresh();
+        return PPx::noErr;
+    case 'CDUP':
+        OnUp();
+        return PPx::noErr;
+    case 'PATH':
+        OnPathPopupChanged();
+        return PPx::noErr;
+    case 'ABRT':
+        AbortTransfer();
+        return PPx::noErr;
+    default:
+        return PPx::eventNotHandledErr;
+    }
+}
+
+PPx::OSStatus BrowseWindow::DoCommandUpdateStatus(uint32_t command, PPx::CommandStatus& status) {
+    bool flag;
+    switch (command) {
+    case 'mOPF':
+        flag = mCanOpenFolder;
+        break;
+    case 'mVIW':
+        flag = mCanView;
+        break;
+    case 'mDNL':
+        flag = mCanDownload;
+        break;
+    case 'mUPL':
+        flag = mCanUpload;
+        break;
+    case 'mRNM':
+        flag = mCanRename;
+        break;
+    case 'mDEL':
+        flag = mCanDelete;
+        break;
+    case 'mPRM':
+        flag = mCanSetPerms;
+        break;
+    case 'mCRF':
+        flag = mCanCreateFolder;
+        break;
+    case 'mGTF':
+        flag = mCanGoToFolder;
+        break;
+    case 'mCSB':
+        flag = false;
+        break; // not built yet
+    case 'mCCB':
+        flag = mCanRefresh;
+        break;
+    case 'mRFS':
+        flag = mCanRefresh;
+        break;
+    default:
+        return PPx::eventNotHandledErr;
+    }
+    status.enabled = flag;
+    return PPx::noErr;
+}
+
+bool BrowseWindow::CheckListedName(const std::string& name) {
+    if (IsSingleComponent(name))
+        return true;
+    ShowStopAlert("The name \"" + DisplayableText(name) + "\" cannot be used on the server.",
+                  "The server listed a name that is not a single item's name; nothing was "
+                  "sent for it.");
+    return false;
+}
+
+void BrowseWindow::ListDoubleClick(uint32_t item) {
+    if (item == 0 || mOutstanding || mClosing)
+        return;
+    const std::vector<uint32_t> selected = SelectedItems();
+    if (selected.size() != 1)
+        return;
+    const sFileInfo* info = ItemForID(item);
+    if (!info)
+        return;
+    if (!info->isFolder)
+        return; // a download; not built yet
+    const std::string name = info->name;
+    if (!CheckListedName(name))
+        return;
+    DisableControls();
+    Send([&name](Connection& c) { c.ChangeDirTo(name); });
+}
+
+void BrowseWindow::OnRefresh() {
+    DisableControls();
+    Send([](Connection& c) { c.GetDirList(); });
+}
+
+void BrowseWindow::OnUp() {
+    if (mOutstanding || mClosing || !mConnection)
+        return;
+    DisableControls();
+    Send([](Connection& c) { c.ChangeDirTo(".."); });
+}
+
+void BrowseWindow::OnPathPopupChanged() {
+    if (mOutstanding || mClosing || !mConnection)
+        return;
+    std::vector<std::string> items;
+    for (int32_t i = 1; i <= mPathPopup->GetMaxValue(); ++i)
+        items.push_back(mPathPopup->GetItemText(i));
+    const std::string path = PathForPopupItem(items, mPathPopup->GetValue());
+    DisableControls();
+    Send([&path](Connection& c) { c.ChangeDirTo(path); });
+}
+
+bool BrowseWindow::AskName(const std::string& prompt, const std::string& initial, std::string& name,
+                           const std::string* differentFrom) {
+    ActionSheet* sheet = ActionSheet::Make(prompt, initial);
+    if (!sheet)
+        return false;
+    bool accepted = false;
+    while (true) {
+        if (sheet->DoModal(this) != 'ok  ')
+            break;
+        std::string text;
+        sheet->GetData(text);
+        if (text.empty()) {
+            SetError(kEmptyName);
+        } else if (text == "." || text == "..") {
+            SetError(kInvalidName);
+        } else if (HasLineBreakOrNul(text)) {
+            SetError(kLineBreakInName);
+        } else if (!differentFrom || text != *differentFrom) {
+            name = text;
+            accepted = true;
+            break;
+        }
+        if (IsClosePending())
+            break;
+    }
+    sheet->Close();
+    return accepted;
+}
+
+void BrowseWindow::OnCreateFolder() {
+    std::string name;
+    if (!AskName("Enter the name of the new folder:", "", name, nullptr))
+        return;
+    DisableControls();
+    mRevealName = name;
+    Send([&name](Connection& c) { c.CreateFolder(name); });
+}
+
+void BrowseWindow::OnRename() {
+    const std::vector<uint32_t> selected = SelectedItems();
+    if (selected.empty())
+        return;
+    const std::string old = ItemForID(selected.front())->name;
+    if (!CheckListedName(old))
+        return;
+    std::string name;
+    if (!AskName("Enter the new name for this item:", old, name, &old))
+        return;
+    DisableControls();
+    Send([&](Connection& c) { c.Rename(old, name); });
+    mRevealName = name;
+}
+
+void BrowseWindow::RenameItem(uint32_t item, const std::string& newName) {
+    const sFileInfo* info = ItemForID(item);
+    if (!info || mOutstanding || mClosing || !mConnection)
+        return;
+    const std::string old = info->name;
+    if (!CheckListedName(old))
+        return;
+    if (HasLineBreakOrNul(newName)) {
+        SetError(kLineBreakInName);
+        return;
+    }
+    DisableControls();
+    Send([&](Connection& c) { c.Rename(old, newName); });
+    mRevealName = newName;
+}
+
+void BrowseWindow::OnGoToFolder() {
+    ActionSheet* sheet = ActionSheet::Make("Enter the path you want to go to:", "");
+    if (!sheet)
+        return;
+    DisableControls();
+    std::string path;
+    bool accepted = false;
+    while (sheet->DoModal(this) == 'ok  ') {
+        sheet->GetData(path);
+        if (!HasLineBreakOrNul(path)) {
+            accepted = true;
+            break;
+        }
+        ShowStopAlert(kLineBreakInName, "");
+    }
+    sheet->Close();
+    if (!accepted) {
+        EnableControls();
+        return;
+    }
+    Send([&path](Connection& c) { c.ChangeDirTo(path); });
+}
+
+void BrowseWindow::OnCreateConnBookmark() {
+    sBookMarkData bookmark = mBookmark;
+    bookmark.dir = mCurrentPath;
+    DisableControls();
+    ConnectSheet* sheet =
+        PPx::MakeNibWindow<ConnectSheet>(PPx::SysNib(), "ConnectSheet", bookmark, false);
+    if (sheet) {
+        if (sheet->DoModal(this) == 'ok  ') {
+            sheet->GetData(bookmark);
+            BasicApp* app = BasicApp::mApp;
+            if (ConnectWindow* bookmarks = app ? app->GetConnectWindow() : nullptr)
+                bookmarks->AddBookmark(bookmark);
+        }
+        sheet->Close();
+    }
+    EnableControls();
+}
+
+// ---------------------------------------------------------------------------
+// Delete
+
+void BrowseWindow::OnDelete() {
+    mDeleteInfo = sDeleteInfo();
+    for (uint32_t item : SelectedItems()) {
+        sFileInfo copy = *ItemForID(item);
+        if (!CheckListedName(copy.name)) {
+            mDeleteInfo = sDeleteInfo();
+            return;
+        }
+        // A link goes as itself, never as the folder it leads to.
+        if (copy.isLink)
+            copy.isFolder = false;
+        mDeleteInfo.files.push_back(copy);
+    }
+    BuildFileListForDelete();
+}
+
+void BrowseWindow::BuildFileListForDelete() {
+    while (mDeleteInfo.index < mDeleteInfo.files.size()) {
+        const sFileInfo& entry = mDeleteInfo.files[mDeleteInfo.index++];
+        if (entry.isFolder && !entry.isLink) {
+            const std::string path = entry.name;
+            DisableControls();
+            Send([&path](Connection& c) { c.CreateFileList(path, kFileListDelete); });
+            return;
+        }
+    }
+    if (mDeleteInfo.files.empty())
+        return;
+    const int count = static_cast<int>(mDeleteInfo.files.size());
+    DeleteConfirmSheet* confirm = DeleteConfirmSheet::Make(count);
+    uint32_t answer = 'not!';
+    if (confirm) {
+        answer = confirm->DoModal(this);
+        confirm->Close();
+    }
+    if (answer != 'ok  ') {
+        mDeleteInfo = sDeleteInfo();
+        EnableControls();
+        return;
+    }
+    DisableControls();
+    mDeleteSheet = DeleteSheet::Make(count);
+    if (mDeleteSheet)
+        mDeleteSheet->Show(this);
+    Send([this](Connection& c) { c.Delete(mDeleteInfo); });
+}
+
+void BrowseWindow::CreateFileListComplete(const std::string& path, const std::string& listing,
+                                          int mode) {
+    PPx::Window::Busy busy(this);
+    RequestEnded();
+    if (mode != kFileListDelete) {
+        EnableControls();
+        return;
+    }
+    std::vector<sFileInfo> entries;
+    int32_t serverType = mServerType;
+    BuildFileList(listing, entries, serverType);
+    const std::string prefix = path + "/";
+    for (sFileInfo& entry : entries) {
+        std::string name = entry.name;
+        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
+            name.erase(0, prefix.size());
+        if (name == "." || name == "..")
+            continue;
+        if (!IsSingleComponent(name)) {
+            // Deleting around it would leave a half-deleted tree behind.
+            mDeleteInfo = sDeleteInfo();
+            CheckListedName(name);
+            EnableControls();
+            return;
+        }
+        entry.name = prefix + name;
+        if (entry.isLink)
+            entry.isFolder = false;
+        mDeleteInfo.files.push_back(entry);
+    }
+    BuildFileListForDelete();
+}
+
+void BrowseWindow::DeleteComplete() {
+    RequestEnded();
+    CloseDeleteSheet();
+    mDeleteInfo = sDeleteInfo();
+    Send([](Connection& c) { c.GetDirList(); });
+}
+
+// ---------------------------------------------------------------------------
+// Permissions
+
+void BrowseWindow::OnPermissions() {
+    const std::vector<uint32_t> selected = SelectedItems();
+    if (selected.empty())
+        return;
+    for (uint32_t item : selected)
+        if (!CheckListedName(ItemForID(item)->name))
+            return;
+    PermissionsSheet* sheet = PermissionsSheet::Make(ItemForID(selected.front())->permissions);
+    if (!sheet)
+        return;
+    const uint32_t answer = sheet->DoModal(this);
+    std::string mode;
+    if (answer == 'ok  ')
+        sheet->GetData(mode);
+    sheet->Close();
+    if (answer != 'ok  ')
+        return;
+    mPermMode = mode;
+    DisableControls();
+    mPermQueue.clear();
+    for (uint32_t item : selected)
+        mPermQueue.push_back(ItemForID(item)->name);
+    if (selected.size() == 1)
+        mRevealName = mPermQueue.front();
+    Send([this](Connection& c) { c.SetPerms(mPermQueue.front(), mPermMode); });
+}
+
+void BrowseWindow::SetPermsComplete() {
+    RequestEnded();
+    if (!mPermQueue.empty())
+        mPermQueue.pop_front();
+    if (mPermQueue.empty())
+        Send([](Connection& c) { c.GetDirList(); });
+    else
+        Send([this](Connection& c) { c.SetPerms(mPermQueue.front(), mPermMode); });
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+BrowseWindow* OpenBrowseWindow(const sBookMarkData& bookmark, PPx::Window* cascadeOn) {
+    sPreferences prefs;
+    BasicApp::CopyPreferences(prefs);
+    BrowseWindow* window = PPx::MakeNibWindow<BrowseWindow>(PPx::SysNib(), "BrowseWindow");
+    if (!window)
+        return nullptr;
+    if (!prefs.misc[kMiscMetalWindows])
+        window->ClearTexturedLook();
+    if (cascadeOn)
+        window->CascadeOn(*cascadeOn);
+    window->Show();
+    window->StartSession(bookmark);
+    return window;
+}
+
+void InstallBrowserOpener() {
+    SetBrowserOpener([](const sBookMarkData& bookmark, PPx::Window* cascadeOn) {
+        return OpenBrowseWindow(bookmark, cascadeOn) != nullptr;
+    });
+}

@@ -1,0 +1,174 @@
+#pragma once
+// The window in which one connection to one server is worked: the current
+// remote folder as a list, its path as a pop-up, an up button, the transfer
+// mode, a status line and a toolbar. It owns its Connection and is its front
+// end: one request at a time, each continued in the callback of the last.
+#include "BrowseToolBar.h"
+#include "Connection.h"
+#include "ConnectionFrontend.h"
+#include "ConnectionRecords.h"
+#include "NibWindow.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+class BrowseContent;
+class DeleteSheet;
+class SoundTools;
+
+class BrowseWindow : public NibWindow,
+                     public PPx::CommandProcessDoer,
+                     public PPx::CommandUpdateStatusDoer,
+                     public ConnectionFrontend,
+                     public PPx::WindowBoundsChangedDoer,
+                     public PPx::WindowCursorChangeDoer {
+public:
+    BrowseWindow();
+    ~BrowseWindow() override;
+
+    void FinishInit() override;
+    const char* ClassName() const override { return "BrowseWindow"; }
+    PPx::OSStatus DoWindowClose() override;
+
+    virtual void StartSession(const sBookMarkData& bookmark);
+
+    // ConnectionFrontend
+    void SetDeleteStatus(const std::string& name) override;
+    void SetStatus(const std::string& text) override;
+    void SetError(const std::string& text) override;
+    bool SetErrorAsk(const std::string& text) override;
+    void StartTransfer(const sFileProgress& progress) override;
+    void EndTransfer(const sFileProgress& progress) override;
+    void UpdateTransfer(const sFileProgress& progress) override;
+    virtual void AbortTransfer();
+    void ConnectComplete() override;
+    void DisconnectComplete() override;
+    void GetServerInfoComplete(bool resumeSupported, int serverType) override;
+    void GetDirListComplete(const std::string& path, const std::string& listing) override;
+    void ChangeDirToComplete() override;
+    void ResolveLinksComplete(const std::vector<std::string>& folderLinks) override;
+    void RenameComplete() override;
+    void CreateFolderComplete() override;
+    void SetPermsComplete() override;
+    void CreateFileListComplete(const std::string& path, const std::string& listing,
+                                int mode) override;
+    void DownloadComplete() override;
+    void DeleteComplete() override;
+    void UploadComplete() override;
+    void GetModTimeComplete(const std::vector<sFileInfo>& files) override;
+
+    PPx::OSStatus DoCommandProcess(uint32_t command) override;
+    PPx::OSStatus DoCommandUpdateStatus(uint32_t command, PPx::CommandStatus& status) override;
+    PPx::OSStatus DoWindowBoundsChanged() override;
+    PPx::OSStatus DoWindowCursorChange(PPx::View* under, PPx::ThemeCursor& cursor) override;
+
+    // From the list.
+    virtual void ListSelChanged();
+    virtual void ListDoubleClick(uint32_t item);
+    virtual void ListStateChanged();
+    // In-place rename of item ITEM to NEWNAME (already checked by the list).
+    virtual void RenameItem(uint32_t item, const std::string& newName);
+
+    virtual void EnableControls();
+    virtual void DisableControls();
+
+    // What the list and the tests read.
+    const std::vector<sFileInfo>& Items() const { return mItems; }
+    const sFileInfo* ItemForID(uint32_t item) const;
+    const std::string& CurrentPath() const { return mCurrentPath; }
+    Connection* GetConnection() const { return mConnection; }
+    PPx::NibDataBrowserView* GetList() const { return mList; }
+    BrowseToolBar& GetToolBar() { return mToolBar; }
+    bool IsConnecting() const { return mConnecting; }
+    // A request of this window is running on the connection.
+    bool RequestOutstanding() const { return mOutstanding; }
+    int ServerType() const { return mServerType; }
+
+    // The enable flags, in the order the window keeps them.
+    bool mCanView = false, mCanOpenFolder = false, mCanDownload = false, mCanRename = false,
+         mCanDelete = false, mCanSetPerms = false, mCanUpload = false, mCanCreateFolder = false,
+         mCanGoToFolder = false, mCanRefresh = false;
+    std::string mRevealName;
+
+protected:
+    // Makes the window's connection; tests may hand out their own kind.
+    virtual Connection* MakeConnection();
+
+private:
+    void BuildPathPopup(const std::string& path);
+    void PopulateList();
+    bool ResolveLinks();
+    void UpdateMenus();
+    void UpdateToolbar();
+    void LoadBrowserState();
+    void SaveBrowserState();
+    void LoadWindowState();
+    void SaveWindowState();
+
+    void OnPathPopupChanged();
+    void OnUp();
+    void OnRefresh();
+    void OnRename();
+    void OnDelete();
+    void OnPermissions();
+    void OnCreateFolder();
+    void OnGoToFolder();
+    void OnCreateConnBookmark();
+    void BuildFileListForDelete();
+
+    // Asks for one line of text until it passes the checks; false when cancelled.
+    bool AskName(const std::string& prompt, const std::string& initial, std::string& name,
+                 const std::string* differentFrom);
+    // False (after telling the user) when a name cannot be used in a command.
+    bool CheckListedName(const std::string& name);
+    void ShowStopAlert(const std::string& message, const std::string& explanation);
+    std::vector<uint32_t> SelectedItems() const;
+
+    // Every request goes through here: marks it outstanding until its end.
+    template <class F> void Send(F request);
+    void RequestEnded() { mOutstanding = false; }
+    // Deletes the connection once the callback running now has returned.
+    void RetireConnection();
+    void Redial();
+    void CloseDeleteSheet();
+
+    PPx::NibPopupButton* mPathPopup = nullptr;
+    PPx::NibBevelButton* mUpButton = nullptr;
+    PPx::NibPopupButton* mModePopup = nullptr;
+    PPx::NibDataBrowserView* mList = nullptr;
+    PPx::NibStaticText* mStatus = nullptr;
+
+    sBookMarkData mBookmark;
+    std::vector<sFileInfo> mItems;
+    std::vector<int32_t> mLinkIndexes;
+    Connection* mConnection = nullptr;
+    int32_t mServerType = kServerUnix;
+    bool mResumeSupported = false;
+    BrowseToolBar mToolBar;
+    DeleteSheet* mDeleteSheet = nullptr;
+    BrowseContent* mContent = nullptr;
+    std::string mCurrentPath;
+    bool mConnecting = true;
+    bool mRedialing = false;
+    int32_t mAlertDepth = 0;
+
+    sDeleteInfo mDeleteInfo;
+    std::deque<std::string> mPermQueue;
+    std::string mPermMode;
+
+    bool mOutstanding = false;
+    bool mClosing = false; // "Closing Connection..." is under way
+    bool mForceClose = false;
+    std::unique_ptr<SoundTools> mSound; // made when a redial sound first plays
+    // Lets callbacks posted for later find out whether the window still exists.
+    std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
+};
+
+// Opens browser windows for the bookmark and quick-connect windows.
+void InstallBrowserOpener();
+// Makes, places and shows a browser window and starts its session; null
+// when the interface file has no "BrowseWindow".
+BrowseWindow* OpenBrowseWindow(const sBookMarkData& bookmark, PPx::Window* cascadeOn);

@@ -1,0 +1,338 @@
+// The browser window's life against pyftpdlib: a refused connection and its
+// redial sheet, a server that goes away, closing while a request runs, the
+// list's order and contextual menu, and names a server must not smuggle into
+// a command. The window's connections are watched: none may be deleted while
+// one of its own callbacks runs, and no callback of a connection the window
+// has let go may reach it.
+#include "BrowseContent.h"
+#include "BrowseWindow.h"
+#include "FTPThread.h"
+#include "browse_support.h"
+#include "tempdir.h"
+
+#include "platform/core/EventLoop.h"
+#include "ppxui/Testing.h"
+#include "ppxui/Views.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utime.h>
+
+using namespace browsetest;
+
+namespace {
+
+struct Watch {
+    int made = 0;
+    int deleted = 0;
+    int inCallback = 0;
+    std::vector<std::string> faults;
+};
+Watch gWatch;
+
+class WatchedConnection : public Connection {
+public:
+    WatchedConnection(BrowseWindow* window) : Connection(window), mWindow(window) { ++gWatch.made; }
+    ~WatchedConnection() override {
+        ++gWatch.deleted;
+        if (gWatch.inCallback)
+            gWatch.faults.push_back("connection deleted inside its own callback");
+    }
+    void SetError(const std::string& text) override {
+        Around("SetError", [&] { Connection::SetError(text); });
+    }
+    void ConnectComplete() override {
+        Around("ConnectComplete", [&] { Connection::ConnectComplete(); });
+    }
+    void DisconnectComplete() override {
+        Around("DisconnectComplete", [&] { Connection::DisconnectComplete(); });
+    }
+    void GetDirListComplete(const std::string& path, const std::string& listing) override {
+        Around("GetDirListComplete", [&] { Connection::GetDirListComplete(path, listing); });
+    }
+
+private:
+    template <class F> void Around(const char* what, F call) {
+        // Checked before the call: the window lets go of a connection only
+        // once its callback has returned.
+        if (mWindow->GetConnection() != this)
+            gWatch.faults.push_back(std::string("stale callback ") + what);
+        ++gWatch.inCallback;
+        call();
+        --gWatch.inCallback;
+    }
+    BrowseWindow* mWindow;
+};
+
+class WatchedWindow : public BrowseWindow {
+protected:
+    Connection* MakeConnection() override { return new WatchedConnection(this); }
+};
+
+WatchedWindow* Open(const sBookMarkData& bookmark) {
+    auto* window = PPx::MakeNibWindow<WatchedWindow>(PPx::SysNib(), "BrowseWindow");
+    if (window) {
+        window->Show();
+        window->StartSession(bookmark);
+    }
+    return window;
+}
+
+// A port on which nothing listens.
+int ClosedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+std::string StatusText(BrowseWindow* window) {
+    return PPx::View::FromWidget(PPx::FindControl(window->GetSysWindow(), 'STAT'))->GetText();
+}
+
+class BrowseLifecycle : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetUpApplication();
+        gWatch = Watch();
+        folder = "life-" + std::to_string(::getpid());
+        bookmark = ServerBookmark("pyftpd", folder, root);
+        here = root + "/" + folder;
+        RemoveTree(here);
+        MakeFolder(here);
+    }
+    void TearDown() override {
+        for (PPx::Window* window : PPx::Window::AllWindows())
+            if (dynamic_cast<BrowseWindow*>(window))
+                delete window;
+        PPx::Testing::ProcessEvents();
+        EXPECT_TRUE(FTPThread::WaitForWorkers(30s));
+        EXPECT_EQ(gWatch.made, gWatch.deleted);
+        EXPECT_TRUE(gWatch.faults.empty()) << gWatch.faults.front();
+        RemoveTree(here);
+    }
+    std::string folder, root, here;
+    sBookMarkData bookmark;
+};
+
+} // namespace
+
+TEST_F(BrowseLifecycle, RefusedConnectionAsksToRedialWithANewConnection) {
+    bookmark.port = ClosedPort();
+    Responder responder;
+    std::string message;
+    responder.OnSheet("RedialSheet", [&](PPx::Window* sheet) {
+        message = PPx::View::FromWidget(PPx::FindControl(sheet->GetSysWindow(), 'TEXT'))->GetText();
+        Click(sheet, 'okok'); // redial now
+        responder.OnSheet("RedialSheet", [](PPx::Window* again) { Click(again, 'cncl'); });
+    });
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    EXPECT_EQ(responder.Pending(), 0);
+    EXPECT_EQ(message, "Make sure you typed the address and port of the remote server "
+                       "correctly.\nIf you continue to have problems connecting, please contact "
+                       "the server administrator.\n");
+    EXPECT_EQ(gWatch.made, 2); // the redial made a connection of its own
+}
+
+TEST_F(BrowseLifecycle, ServerGoneGivesConnectionLostAndCloses) {
+    testsupport::TempDir serverRoot;
+    const std::string script =
+        std::string(std::getenv("ZARVEL_SOURCE_DIR")) + "/tests/servers/pyftpd.py";
+    const std::string portFile = serverRoot.file("port");
+    const pid_t server = ::fork();
+    ASSERT_GE(server, 0);
+    if (server == 0) {
+        ::execl("/usr/bin/python3", "python3", script.c_str(), "--root", serverRoot.path().c_str(),
+                "--portfile", portFile.c_str(), nullptr);
+        ::_exit(127);
+    }
+    int port = 0;
+    WaitFor(
+        [&] {
+            std::ifstream in(portFile);
+            return static_cast<bool>(in >> port);
+        },
+        30s);
+    ASSERT_GT(port, 0);
+    bookmark.port = port;
+    bookmark.dir.clear();
+    bookmark.username = "zarvel";
+    bookmark.password = "zarvel-secret";
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+
+    ::kill(server, SIGKILL);
+    ::waitpid(server, nullptr, 0);
+    Responder responder;
+    responder.OnAlert();
+    responder.OnAlert();
+    window->ProcessCommand('mRFS');
+    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    ASSERT_EQ(responder.alerts.size(), 2u);
+    EXPECT_EQ(responder.alerts[1], "Connection Lost");
+}
+
+TEST_F(BrowseLifecycle, ClosingWhileAListingRunsStopsTheWorker) {
+    for (int i = 0; i < 3000; ++i)
+        MakeFile(here + "/file-" + std::to_string(i), 1);
+    GiveToServer(root, here);
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    window->ProcessCommand('mRFS');
+    ASSERT_TRUE(window->RequestOutstanding());
+    window->Close();
+    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }, 10s));
+    EXPECT_EQ(gWatch.deleted, 1);
+    // Whatever the worker still had to say goes nowhere.
+    PPx::RunEventLoopUntil([] { return false; }, 500ms);
+}
+
+TEST_F(BrowseLifecycle, ClosingAConnectedWindowDisconnectsFirst) {
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    window->Close();
+    PPx::Testing::ProcessEvents();
+    if (WindowAlive(window))
+        EXPECT_EQ(StatusText(window), "Closing Connection...");
+    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+}
+
+TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
+    MakeFile(here + "/a.txt", 2000);
+    MakeFile(here + "/B.txt", 10);
+    MakeFile(here + "/c.txt", 500);
+    MakeFolder(here + "/dir");
+    const std::pair<const char*, time_t> dates[] = {
+        {"a.txt", 978350400}, {"B.txt", 1104580800}, {"c.txt", 1262347200}};
+    for (const auto& [name, when] : dates) {
+        utimbuf times{when, when};
+        ::utime((here + "/" + name).c_str(), &times);
+    }
+    GiveToServer(root, here);
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    auto* list = window->GetList();
+
+    EXPECT_EQ(Names(window), (std::vector<std::string>{"a.txt", "B.txt", "c.txt", "dir"}));
+    list->SetSortProperty('size');
+    list->Sort();
+    EXPECT_EQ(Names(window), (std::vector<std::string>{"dir", "B.txt", "c.txt", "a.txt"}));
+    list->SetSortProperty('date');
+    list->Sort();
+    EXPECT_EQ(Names(window), (std::vector<std::string>{"a.txt", "B.txt", "c.txt", "dir"}));
+    for (uint32_t column : {'perm', 'ownr', 'grup'}) {
+        list->SetSortProperty('size');
+        list->Sort();
+        list->SetSortProperty(column);
+        list->Sort();
+        EXPECT_EQ(Names(window), (std::vector<std::string>{"dir", "B.txt", "c.txt", "a.txt"}));
+    }
+    PPx::DataBrowser::ItemData size;
+    list->GetContent()->SupplyItemData(ItemNamed(window, "a.txt"), 'size', size);
+    EXPECT_EQ(size.GetText(), "1.95 KB");
+    PPx::DataBrowser::ItemData name;
+    list->GetContent()->SupplyItemData(ItemNamed(window, "dir"), 'name', name);
+    EXPECT_EQ(name.GetIcon().GetKind(), PPx::Icon::Folder);
+
+    auto menu = [&] {
+        std::vector<PPx::MenuEntry> entries;
+        list->GetContent()->SupplyContextualMenu(entries);
+        return entries;
+    };
+    auto enabled = [&](const std::vector<PPx::MenuEntry>& entries, const std::string& text) {
+        for (const auto& entry : entries)
+            if (entry.text == text)
+                return entry.enabled;
+        ADD_FAILURE() << "no entry " << text;
+        return false;
+    };
+    Select(window, {});
+    auto none = menu();
+    ASSERT_EQ(none.size(), 12u);
+    EXPECT_EQ(none.front().text, "View");
+    for (const char* text : {"View", "Download...", "Rename...", "Delete...", "Set Permissions..."})
+        EXPECT_FALSE(enabled(none, text)) << text;
+    EXPECT_TRUE(none[5].separator);
+    for (const char* text :
+         {"Create Folder...", "Go To Folder...", "Create Connection Bookmark...", "Refresh"})
+        EXPECT_TRUE(enabled(none, text)) << text;
+
+    Select(window, {"dir"});
+    auto folderMenu = menu();
+    ASSERT_EQ(folderMenu.size(), 13u);
+    EXPECT_EQ(folderMenu.front().text, "Open Folder");
+    EXPECT_EQ(folderMenu.front().command, static_cast<uint32_t>('mOPF'));
+    EXPECT_TRUE(enabled(folderMenu, "Rename..."));
+
+    Select(window, {"a.txt", "B.txt"});
+    auto two = menu();
+    EXPECT_FALSE(enabled(two, "Rename..."));
+    EXPECT_TRUE(enabled(two, "Delete..."));
+    EXPECT_TRUE(enabled(two, "Set Permissions..."));
+    // Double-clicking with two selected does nothing.
+    window->ListDoubleClick(ItemNamed(window, "a.txt"));
+    EXPECT_FALSE(window->RequestOutstanding());
+
+    // A chosen entry acts as the menu bar's command.
+    list->GetContent()->ProcessContextualMenuSelection('mRFS');
+    EXPECT_TRUE(window->RequestOutstanding());
+    EXPECT_TRUE(WaitIdle(window));
+}
+
+TEST_F(BrowseLifecycle, ListedNamesThatAreNoSingleItemAreRefused) {
+    MakeFile(here + "/bad\rname", 3);
+    MakeFile(here + "/good", 3);
+    GiveToServer(root, here);
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    ASSERT_NE(ItemNamed(window, "bad\rname"), 0u);
+    for (uint32_t command : {'mDEL', 'mRNM', 'mPRM'}) {
+        Select(window, {"bad\rname", "good"});
+        if (command == 'mRNM')
+            Select(window, {"bad\rname"});
+        Responder responder;
+        responder.OnAlert();
+        window->ProcessCommand(command);
+        ASSERT_EQ(responder.alerts.size(), 1u);
+        EXPECT_NE(responder.alerts[0].find("cannot be used"), std::string::npos);
+        EXPECT_FALSE(window->RequestOutstanding());
+    }
+    EXPECT_TRUE(Exists(here + "/bad\rname"));
+    EXPECT_TRUE(Exists(here + "/good"));
+}
+
+TEST_F(BrowseLifecycle, TypedNamesWithLineBreaksAreRefusedBeforeSending) {
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    Responder responder;
+    responder.OnSheet("ActionSheet", [&](PPx::Window* sheet) {
+        TypeAndClick(sheet, 'edit', "evil\r\nDELE x", 'okok');
+        responder.OnAlert();
+        responder.OnSheet("ActionSheet", [](PPx::Window* again) { Click(again, 'cncl'); });
+    });
+    window->ProcessCommand('mCRF');
+    EXPECT_EQ(responder.Pending(), 0);
+    EXPECT_EQ(responder.alerts.size(), 1u);
+    EXPECT_FALSE(window->RequestOutstanding());
+    EXPECT_FALSE(Exists(here + "/evil"));
+}

@@ -1,0 +1,245 @@
+// The browser window against a real server (ZARVEL_BROWSE_SERVER: pyftpd,
+// vsftpd or sshd), driven as the user drives it, offscreen. After every step
+// the server's own folder on disk is checked, not only the window.
+#include "BrowseContent.h"
+#include "BrowseWindow.h"
+#include "BrowserFactory.h"
+#include "browse_support.h"
+
+#include "platform/core/EventLoop.h"
+#include "ppxui/Testing.h"
+#include "ppxui/Views.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace browsetest;
+
+namespace {
+
+std::string ServerName() {
+    const char* name = std::getenv("ZARVEL_BROWSE_SERVER");
+    return name ? name : "pyftpd";
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+BrowseWindow* OnlyBrowseWindow() {
+    BrowseWindow* found = nullptr;
+    for (PPx::Window* window : PPx::Window::AllWindows())
+        if (auto* browse = dynamic_cast<BrowseWindow*>(window))
+            found = browse;
+    return found;
+}
+
+class BrowseWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetUpApplication();
+        folder = "browse-" + std::to_string(::getpid());
+        bookmark = ServerBookmark(ServerName(), folder, root);
+        here = root + "/" + folder;
+        RemoveTree(here);
+        MakeFolder(here);
+        MakeFile(here + "/alpha.txt", 100);
+        MakeFile(here + "/Beta.txt", 3000);
+        MakeFolder(here + "/gamma");
+        MakeFile(here + "/gamma/inner.txt", 10);
+        MakeLink("gamma", here + "/tolink");
+        GiveToServer(root, here);
+    }
+    void TearDown() override {
+        for (PPx::Window* window : PPx::Window::AllWindows())
+            if (dynamic_cast<BrowseWindow*>(window))
+                delete window;
+        PPx::Testing::ProcessEvents();
+        RemoveTree(here);
+    }
+    // Sends COMMAND as the menu bar would and waits for the window to settle.
+    void Command(uint32_t command) {
+        ASSERT_EQ(window->ProcessCommand(command), PPx::noErr);
+        ASSERT_TRUE(WaitIdle(window)) << "command did not finish";
+    }
+
+    std::string folder, root, here;
+    sBookMarkData bookmark;
+    BrowseWindow* window = nullptr;
+};
+
+} // namespace
+
+TEST_F(BrowseWindowTest, WorksTheServerFolderAsTheUserWould) {
+    // Connect through the seam the bookmark and quick-connect windows use.
+    InstallBrowserOpener();
+    ASSERT_TRUE(OpenBrowserWindow(bookmark, nullptr));
+    SetBrowserOpener(nullptr);
+    window = OnlyBrowseWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window)) << "no listing";
+    EXPECT_EQ(window->GetTitle(), bookmark.host);
+    const std::string start = window->CurrentPath();
+    EXPECT_TRUE(EndsWith(start, "/" + folder)) << start;
+    EXPECT_EQ(Names(window),
+              (std::vector<std::string>{"alpha.txt", "Beta.txt", "gamma", "tolink"}));
+    auto* mode = PPx::View::FromWidget(PPx::FindControl(window->GetSysWindow(), 'MODE'));
+    EXPECT_EQ(mode->IsVisible(), !bookmark.secure);
+    // Link resolution marked the link to a folder as a folder.
+    ASSERT_NE(ItemNamed(window, "tolink"), 0u);
+    EXPECT_TRUE(window->ItemForID(ItemNamed(window, "tolink"))->isFolder);
+
+    // Open a folder by double click, then up again.
+    Select(window, {"gamma"});
+    window->ListDoubleClick(ItemNamed(window, "gamma"));
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_EQ(window->CurrentPath(), start + "/gamma");
+    EXPECT_EQ(Names(window), std::vector<std::string>{"inner.txt"});
+    Command('CDUP');
+    EXPECT_EQ(window->CurrentPath(), start);
+
+    // The path pop-up: the deepest level shows; choosing the one above goes there.
+    auto* path = static_cast<PPx::PopupButton*>(
+        PPx::View::FromWidget(PPx::FindControl(window->GetSysWindow(), 'PATH')));
+    ASSERT_GE(path->GetMaxValue(), 2);
+    EXPECT_EQ(path->GetValue(), path->GetMaxValue());
+    EXPECT_EQ(path->GetItemText(path->GetValue()), folder);
+    path->SetValue(path->GetMaxValue() - 1);
+    Command('PATH');
+    EXPECT_EQ(window->CurrentPath() + "/" + folder, start);
+    EXPECT_NE(ItemNamed(window, folder), 0u);
+
+    // Go to folder, with the absolute path.
+    {
+        Responder responder;
+        responder.OnSheet("ActionSheet",
+                          [&](PPx::Window* sheet) { TypeAndClick(sheet, 'edit', start, 'okok'); });
+        Command('mGTF');
+        EXPECT_EQ(responder.Pending(), 0);
+    }
+    EXPECT_EQ(window->CurrentPath(), start);
+
+    // Create a folder: "." is refused with its message, then the real name.
+    {
+        Responder responder;
+        responder.OnSheet("ActionSheet", [&](PPx::Window* sheet) {
+            TypeAndClick(sheet, 'edit', ".", 'okok');
+            responder.OnAlert();
+            responder.OnSheet("ActionSheet", [](PPx::Window* again) {
+                TypeAndClick(again, 'edit', "new folder", 'okok');
+            });
+        });
+        Command('mCRF');
+        EXPECT_EQ(responder.alerts, std::vector<std::string>{"Please specify a valid name."});
+    }
+    EXPECT_TRUE(Exists(here + "/new folder"));
+    EXPECT_NE(ItemNamed(window, "new folder"), 0u);
+
+    // Rename from the menu; the old name is the sheet's text.
+    Select(window, {"alpha.txt"});
+    {
+        Responder responder;
+        responder.OnSheet("ActionSheet", [&](PPx::Window* sheet) {
+            TypeAndClick(sheet, 'edit', "alpha 2.txt", 'okok');
+        });
+        Command('mRNM');
+    }
+    EXPECT_FALSE(Exists(here + "/alpha.txt"));
+    EXPECT_TRUE(Exists(here + "/alpha 2.txt"));
+
+    // Rename in place, with the list's checks first: nothing is sent for them.
+    BrowseContent* content = static_cast<BrowseContent*>(window->GetList()->GetContent());
+    auto renameInPlace = [&](const std::string& from, const std::string& to) {
+        PPx::DataBrowser::ItemData data;
+        data.SetText(to);
+        content->ChangeItemData(ItemNamed(window, from), 'name', data);
+    };
+    for (const auto& [typed, message] :
+         std::vector<std::pair<std::string, std::string>>{{"", "The name cannot be empty."},
+                                                          {".", "Please specify a valid name."},
+                                                          {"..", "Please specify a valid name."}}) {
+        Responder responder;
+        responder.OnAlert();
+        renameInPlace("Beta.txt", typed);
+        EXPECT_EQ(responder.alerts, std::vector<std::string>{message});
+        EXPECT_FALSE(window->RequestOutstanding());
+    }
+    renameInPlace("Beta.txt", "Beta.txt");
+    EXPECT_FALSE(window->RequestOutstanding());
+    renameInPlace("Beta.txt", "beta renamed.txt");
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_TRUE(Exists(here + "/beta renamed.txt"));
+    EXPECT_FALSE(Exists(here + "/Beta.txt"));
+
+    // Permissions on three items: one mode for all, one listing at the end.
+    Select(window, {"alpha 2.txt", "beta renamed.txt", "new folder"});
+    {
+        Responder responder;
+        responder.OnSheet("PermissionsSheet", [&](PPx::Window* sheet) {
+            const uint32_t boxes[9] = {'owrd', 'owwr', 'owes', 'grrd', 'grwr',
+                                       'gres', 'otrd', 'otwr', 'otes'};
+            const int want[9] = {1, 1, 1, 1, 0, 1, 0, 0, 0}; // rwxr-x---
+            for (int i = 0; i < 9; ++i)
+                PPx::View::FromWidget(PPx::FindControl(sheet->GetSysWindow(), boxes[i]))
+                    ->SetValue(want[i]);
+            Click(sheet, 'okok');
+        });
+        Command('mPRM');
+        EXPECT_EQ(responder.Pending(), 0);
+    }
+    for (const char* name : {"alpha 2.txt", "beta renamed.txt", "new folder"})
+        EXPECT_EQ(ModeOf(here + "/" + name), 0750) << name;
+    EXPECT_EQ(window->ItemForID(ItemNamed(window, "alpha 2.txt"))->permissions, "rwxr-x---");
+
+    // Delete a tree of two levels with files and a link: the folder comes
+    // first, its contents after it, and the count covers them all.
+    MakeFolder(here + "/tree");
+    MakeFile(here + "/tree/f1", 5);
+    MakeFolder(here + "/tree/sub");
+    MakeFile(here + "/tree/sub/f2", 7);
+    MakeLink("../f1", here + "/tree/sub/ln");
+    GiveToServer(root, here + "/tree");
+    Command('mRFS');
+    Select(window, {"tree"});
+    {
+        Responder responder;
+        std::string question;
+        responder.OnSheet("DeleteConfirmSheet", [&](PPx::Window* sheet) {
+            question =
+                PPx::View::FromWidget(PPx::FindControl(sheet->GetSysWindow(), 'TEXT'))->GetText();
+            Click(sheet, 'okok');
+        });
+        Command('mDEL');
+        EXPECT_EQ(question, "Are you sure you want to delete 5 items?");
+    }
+    EXPECT_FALSE(Exists(here + "/tree"));
+    EXPECT_EQ(ItemNamed(window, "tree"), 0u);
+
+    // A link to a folder goes as one item; what it leads to stays.
+    Select(window, {"tolink"});
+    {
+        Responder responder;
+        std::string question;
+        responder.OnSheet("DeleteConfirmSheet", [&](PPx::Window* sheet) {
+            question =
+                PPx::View::FromWidget(PPx::FindControl(sheet->GetSysWindow(), 'TEXT'))->GetText();
+            Click(sheet, 'okok');
+        });
+        Command('mDEL');
+        EXPECT_EQ(question, "Are you sure you want to delete 1 item?");
+    }
+    EXPECT_FALSE(Exists(here + "/tolink"));
+    EXPECT_TRUE(Exists(here + "/gamma/inner.txt"));
+
+    // Closing a connected window disconnects first, then the window goes.
+    window->Close();
+    EXPECT_TRUE(WaitFor([&] {
+        return !WindowAlive(window) ||
+               PPx::View::FromWidget(PPx::FindControl(window->GetSysWindow(), 'STAT'))->GetText() ==
+                   "Closing Connection...";
+    }));
+    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+}

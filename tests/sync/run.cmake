@@ -1,0 +1,12 @@
+# Whole synchronisation runs against the real servers: a SyncRun whose sheets
+# are scripted answers, the real connection, real trees on both sides.
+if(TARGET zarvel_sync_window)
+    foreach(server pyftpd vsftpd sshd)
+        zarvel_test(sync_run_${server}_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/run_test.cpp
+            LIBS zarvel_sync_window zarvel_core_test_main FIXTURES ${server}
+            ENV "ZARVEL_SYNC_SERVER=${server}" "ZARVEL_SFTP_TOOL=${ZARVEL_LIBEXEC_DIR}/sftp"
+                "TZ=Europe/Berlin"
+            TIMEOUT 600)
+        add_dependencies(sync_run_${server}_test sftp)
+    endforeach()
+endif()

@@ -1,0 +1,307 @@
+// Whole runs of SyncRun against a real server (ZARVEL_SYNC_SERVER: pyftpd,
+// vsftpd or sshd): both trees on disk, the real connection, the sheets
+// replaced by scripted answers.
+#include "platform/core/EventLoop.h"
+#include "servers.h"
+#include "sync/core/SyncCache.h"
+#include "sync/window/SyncRun.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <deque>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ServerName() {
+    const char* name = std::getenv("ZARVEL_SYNC_SERVER");
+    return name ? name : "pyftpd";
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> Tree(const std::string& root, const std::string& relative = "") {
+    std::vector<std::string> names;
+    const std::string folder = relative.empty() ? root : root + "/" + relative;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            const std::string path = relative.empty() ? name : relative + "/" + name;
+            names.push_back(path);
+            struct stat st {};
+            if (::lstat((root + "/" + path).c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                (st.st_mode & 0700) != 0)
+                for (const std::string& inner : Tree(root, path))
+                    names.push_back(inner);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A run whose sheets answer from a script and whose window notes what it shows.
+class ScriptedRun : public SyncRun {
+public:
+    uint32_t firstTime = 'No  ';
+    std::deque<std::optional<SyncChoice>> conflicts;
+    bool abortOnStart = false;
+    std::vector<std::string> alerts, notices, asked;
+    std::optional<SyncCounts> summary;
+    bool closed = false;
+
+    using SyncRun::mCachedLocal;
+
+protected:
+    void ShowTitle(const std::string&) override {}
+    void ShowStatus(const std::string&) override {}
+    void ShowStopAlert(const std::string& message, const std::string&) override {
+        alerts.push_back(message);
+    }
+    void ShowCautionAlert(const std::string& message, const std::string&) override {
+        alerts.push_back(message);
+    }
+    void ShowNotice(const std::string& message) override { notices.push_back(message); }
+    uint32_t AskFirstTime(const std::string&, const std::string&) override {
+        asked.push_back("first time");
+        return firstTime;
+    }
+    std::optional<SyncChoice> AskConflict(const SyncConflict& conflict) override {
+        asked.push_back("conflict " + conflict.local.name);
+        if (conflicts.empty())
+            return SyncChoice::Skip;
+        const auto answer = conflicts.front();
+        conflicts.pop_front();
+        return answer;
+    }
+    bool AskRedial(const std::string& message) override {
+        alerts.push_back(message);
+        return false;
+    }
+    bool AskGoOn(const std::string& message, const std::string&) override {
+        asked.push_back("go on: " + message);
+        return true;
+    }
+    void ShowTransferStart(const sFileProgress&, uint32_t, uint64_t) override {
+        if (abortOnStart && !mAborted)
+            AbortTransfer();
+    }
+    void ShowTransferUpdate(const sFileProgress&) override {}
+    void ShowTransferEnd(const sFileProgress&) override {}
+    void HideTransfer(bool) override {}
+    void ShowTransferAgain() override {}
+    void ShowSummary(const SyncCounts& counts) override { summary = counts; }
+    void CloseRun() override { closed = true; }
+};
+
+class SyncRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("HOME", home.path().c_str(), 1); // the sftp tool's known hosts
+        ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+        server = testsupport::testServer(ServerName());
+        char* real = ::realpath(server.root.c_str(), nullptr);
+        ASSERT_NE(real, nullptr);
+        const std::string root = real;
+        std::free(real);
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder = std::string("sync-") + info->name() + "-" + std::to_string(::getpid());
+        remote = root + "/" + folder;
+        struct stat owner {};
+        ::stat(root.c_str(), &owner);
+        uid = owner.st_uid;
+        gid = owner.st_gid;
+        MakeRemoteFolder("");
+        local = scratch.path() + "/local";
+        ::mkdir(local.c_str(), 0755);
+        bookmark.name = folder;
+        bookmark.host = server.host;
+        bookmark.port = server.port;
+        bookmark.username = server.user;
+        bookmark.password = server.password;
+        bookmark.passive = true;
+        bookmark.secure = ServerName() == "sshd";
+        bookmark.remoteDir = folder;
+        bookmark.localDir = local;
+        bookmark.action = 3;
+    }
+    void TearDown() override {
+        std::system(
+            ("chmod -R u+rwx '" + remote + "' 2>/dev/null; rm -rf '" + remote + "'").c_str());
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+
+    void MakeRemoteFolder(const std::string& name) {
+        const std::string path = name.empty() ? remote : remote + "/" + name;
+        ::mkdir(path.c_str(), 0755);
+        ::chown(path.c_str(), uid, gid);
+    }
+    void PutRemote(const std::string& name, const std::string& bytes) {
+        const std::string path = remote + "/" + name;
+        writeFile(path, bytes);
+        ::chown(path.c_str(), uid, gid);
+    }
+    // Whether the server reads as someone that a mode of 000 keeps out.
+    bool ServerHonoursModes() const { return ServerName() != "pyftpd"; }
+
+    std::unique_ptr<ScriptedRun> Run(const std::function<void(ScriptedRun&)>& script = {}) {
+        auto run = std::make_unique<ScriptedRun>();
+        if (script)
+            script(*run);
+        run->StartSession(bookmark);
+        EXPECT_TRUE(PPx::RunEventLoopUntil([&] { return run->closed; }, 300s));
+        return run;
+    }
+    std::string CachePath() const { return SyncFilesFolder() + "/" + SyncFileName(bookmark.name); }
+
+    TempDir home, scratch;
+    testsupport::TestServer server;
+    std::string folder, remote, local;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    sSyncBookMarkData bookmark;
+};
+
+} // namespace
+
+TEST_F(SyncRunTest, BothWaysThenASecondRunThatHasNothingToDo) {
+    MakeRemoteFolder("docs");
+    PutRemote("docs/remote.txt", "from the server");
+    PutRemote("top.txt", std::string(100000, 'r'));
+    ::mkdir((local + "/music").c_str(), 0755);
+    writeFile(local + "/music/song.txt", "la la");
+    writeFile(local + "/notes.txt", "local notes");
+
+    auto run = Run();
+    EXPECT_TRUE(run->alerts.empty()) << run->alerts.front();
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(*run->summary, (SyncCounts{2, 2, 0, 0}));
+    EXPECT_EQ(readFile(local + "/docs/remote.txt"), "from the server");
+    EXPECT_EQ(readFile(local + "/top.txt"), std::string(100000, 'r'));
+    EXPECT_EQ(readFile(remote + "/music/song.txt"), "la la");
+    EXPECT_EQ(readFile(remote + "/notes.txt"), "local notes");
+    EXPECT_EQ(Tree(local), Tree(remote)) << "no staging folder left behind";
+    ASSERT_TRUE(Exists(CachePath()));
+    const std::string cache = readFile(CachePath());
+
+    // Right after: nothing planned, the cache is not rewritten.
+    run = Run();
+    EXPECT_TRUE(run->alerts.empty()) << run->alerts.front();
+    EXPECT_TRUE(run->asked.empty());
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(*run->summary, (SyncCounts{0, 0, 0, 0}));
+    EXPECT_EQ(readFile(CachePath()), cache);
+}
+
+TEST_F(SyncRunTest, AMissingLocalFolderStopsTheRunBeforeAnythingIsDeleted) {
+    PutRemote("keep.txt", "precious");
+    MakeRemoteFolder("sub");
+    PutRemote("sub/also.txt", "precious too");
+    bookmark.localDir = scratch.path() + "/not-there";
+    bookmark.action = 1;
+    bookmark.deleteRemote = true;
+    auto run = Run();
+    ASSERT_EQ(run->alerts.size(), 1u);
+    EXPECT_EQ(run->alerts[0], "The local folder \"" + bookmark.localDir + "\" does not exist.");
+    EXPECT_FALSE(run->summary);
+    EXPECT_EQ(readFile(remote + "/keep.txt"), "precious");
+    EXPECT_EQ(readFile(remote + "/sub/also.txt"), "precious too");
+    EXPECT_FALSE(Exists(CachePath()));
+}
+
+TEST_F(SyncRunTest, ARemoteFolderThatCannotBeListedStopsTheRun) {
+    if (!ServerHonoursModes())
+        GTEST_SKIP() << "this server reads every folder";
+    PutRemote("keep.txt", "precious");
+    MakeRemoteFolder("closed");
+    PutRemote("closed/inside.txt", "hidden from the server");
+    ::chmod((remote + "/closed").c_str(), 0000);
+    writeFile(local + "/mine.txt", "x");
+    bookmark.action = 1;
+    bookmark.deleteRemote = true;
+    auto run = Run();
+    ::chmod((remote + "/closed").c_str(), 0755);
+    ASSERT_FALSE(run->alerts.empty());
+    // vsftpd answers with the folder's own line instead of refusing.
+    if (ServerName() == "vsftpd") {
+        EXPECT_EQ(run->alerts[0], "Could not list the remote folder \"closed\".");
+    }
+    EXPECT_FALSE(run->summary);
+    EXPECT_EQ(readFile(remote + "/keep.txt"), "precious");
+    EXPECT_EQ(readFile(remote + "/closed/inside.txt"), "hidden from the server");
+    EXPECT_FALSE(Exists(remote + "/mine.txt")) << "nothing transferred";
+    EXPECT_FALSE(Exists(remote + "/closed/closed"));
+    EXPECT_FALSE(Exists(CachePath()));
+}
+
+TEST_F(SyncRunTest, AFailedDownloadIsNeitherPutInPlaceNorRecorded) {
+    if (!ServerHonoursModes())
+        GTEST_SKIP() << "this server reads every file";
+    PutRemote("good.txt", "good");
+    PutRemote("locked.txt", "locked");
+    ::chmod((remote + "/locked.txt").c_str(), 0000);
+    bookmark.action = 2;
+    auto run = Run();
+    ::chmod((remote + "/locked.txt").c_str(), 0644);
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(*run->summary, (SyncCounts{0, 1, 0, 1}));
+    EXPECT_EQ(readFile(local + "/good.txt"), "good");
+    EXPECT_FALSE(Exists(local + "/locked.txt"));
+    EXPECT_EQ(Tree(local), std::vector<std::string>{"good.txt"});
+    std::vector<sFileInfo> cachedLocal, cachedRemote;
+    ASSERT_EQ(LoadSyncFile(bookmark.name, cachedLocal, cachedRemote).status, SyncCacheLoad::Loaded);
+    for (const sFileInfo& entry : cachedRemote)
+        EXPECT_NE(entry.name, "locked.txt") << "a failed download is not recorded as done";
+}
+
+TEST_F(SyncRunTest, AnAbortedDownloadLeavesNothingHalfWritten) {
+    PutRemote("big.bin", std::string(64 << 20, 'b'));
+    bookmark.action = 2;
+    auto run = Run([](ScriptedRun& r) { r.abortOnStart = true; });
+    EXPECT_FALSE(run->summary) << "no summary after an abort";
+    // Either the whole file arrived before the abort took, or nothing did.
+    if (Exists(local + "/big.bin")) {
+        EXPECT_EQ(readFile(local + "/big.bin").size(), size_t{64} << 20);
+    }
+    for (const std::string& name : Tree(local))
+        EXPECT_EQ(name, "big.bin");
+    EXPECT_FALSE(Exists(CachePath()));
+}
+
+TEST_F(SyncRunTest, ConflictsSkippedAreAskedAgainNextTime) {
+    PutRemote("both.txt", "remote one");
+    writeFile(local + "/both.txt", "local one, longer");
+    // First run: the user says the trees agree; the cache is written.
+    auto run = Run([](ScriptedRun& r) { r.firstTime = 'Yes '; });
+    ASSERT_TRUE(Exists(CachePath()));
+    // Both sides change; the user skips the conflict, twice.
+    ::sleep(1);
+    PutRemote("both.txt", "remote two!");
+    writeFile(local + "/both.txt", "local two, longer still");
+    const struct timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 120, 0}};
+    ::utimensat(AT_FDCWD, (local + "/both.txt").c_str(), later, 0);
+    ::utimensat(AT_FDCWD, (remote + "/both.txt").c_str(), later, 0);
+    writeFile(local + "/new.txt", "new");
+    run = Run();
+    EXPECT_EQ(run->asked, std::vector<std::string>{"conflict both.txt"});
+    EXPECT_EQ(readFile(remote + "/new.txt"), "new");
+    run = Run();
+    EXPECT_EQ(run->asked, std::vector<std::string>{"conflict both.txt"});
+    EXPECT_EQ(readFile(local + "/both.txt"), "local two, longer still");
+    EXPECT_EQ(readFile(remote + "/both.txt"), "remote two!");
+}
