@@ -1,9 +1,7 @@
 // Start-up: the interface, the application object, the event loop.
 #include "BasicApp.h"
-#include "WindowState.h"
-#ifdef ZARVEL_HAVE_BROWSER
 #include "BrowseWindow.h"
-#endif
+#include "WindowState.h"
 
 #include "platform/core/EventLoop.h"
 #include "platform/core/Events.h"
@@ -74,10 +72,8 @@ int main(int argc, char** argv) {
                                    missing + " Please reinstall the program.");
             return 1;
         }
-#ifdef ZARVEL_HAVE_BROWSER
         // Connecting opens browser windows from here on.
         InstallBrowserOpener();
-#endif
         if (!SystemVersionSupported(GetSystemVersion())) {
             PPx::StandardAlert(PPx::kAlertStopAlert,
                                "This program requires MacOS X version 10.3.9 or newer", "");

@@ -4,12 +4,55 @@
 #include "ProtocolBackend.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <ctime>
 #include <limits>
 #include <string_view>
 
 namespace {
+
+// Eight bytes at a time: a byte 0x80 in each place where `word` holds `c`.
+inline uint64_t BytesEqual(uint64_t word, unsigned char c) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t x = word ^ (0x0101010101010101ull * c);
+    return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+
+inline uint64_t LoadWord(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof(word));
+    return word;
+}
+
+// The first CR or LF at or after p, or end.
+const char* FindLineEnd(const char* p, const char* end) {
+    static_assert(std::endian::native == std::endian::little, "byte order of the word scan");
+    while (end - p >= 8) {
+        const uint64_t word = LoadWord(p);
+        const uint64_t hits = BytesEqual(word, '\r') | BytesEqual(word, '\n');
+        if (hits)
+            return p + std::countr_zero(hits) / 8;
+        p += 8;
+    }
+    while (p < end && *p != '\r' && *p != '\n')
+        ++p;
+    return p;
+}
+
+// How many LF the text holds.
+size_t CountLineFeeds(std::string_view text) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    size_t count = 0;
+    for (; end - p >= 8; p += 8)
+        // One bit per matching byte, summed in the top byte by the product.
+        count += static_cast<size_t>(
+            ((BytesEqual(LoadWord(p), '\n') >> 7) * 0x0101010101010101ull) >> 56);
+    for (; p < end; ++p)
+        count += *p == '\n';
+    return count;
+}
 
 // Calls `handle` with each line of `text`: lines end at CR or LF, and runs of
 // line ends (CR LF, blank lines) yield no empty lines.
@@ -21,9 +64,7 @@ template <typename Handler> void ForEachLine(std::string_view text, Handler&& ha
             ++p;
         if (p == end)
             break;
-        const char* lineEnd = p;
-        while (lineEnd < end && *lineEnd != '\r' && *lineEnd != '\n')
-            ++lineEnd;
+        const char* lineEnd = FindLineEnd(p, end);
         if (!handle(std::string_view(p, static_cast<size_t>(lineEnd - p))))
             return;
         p = lineEnd;
@@ -219,7 +260,7 @@ public:
     DateTimeRec Date(std::string_view day, std::string_view month,
                      std::string_view timeOrYear) const {
         DateTimeRec date;
-        if (day.find("stat") != std::string_view::npos) {
+        if (day.size() >= 4 && day.find("stat") != std::string_view::npos) {
             // Seconds since 1970: rare, left to the full parser.
             FTPDateManager parsed;
             if (parsed.FromUnknownFormat(std::string(day), std::string(month),
@@ -286,13 +327,15 @@ private:
         if (day == 0)
             return false;
         int month = 0;
-        for (int i = 0; i < 12 && month == 0; ++i)
-            if (monthText == kMonths[i])
-                month = i + 1;
+        if (monthText.size() == 3)
+            for (int i = 0; i < 12 && month == 0; ++i)
+                if (monthText[0] == kMonths[i][0] && monthText[1] == kMonths[i][1] &&
+                    monthText[2] == kMonths[i][2])
+                    month = i + 1;
         if (month == 0)
             return false;
         int64_t year = 0;
-        if (thirdText.find(':') == std::string_view::npos) {
+        if (std::find(thirdText.begin(), thirdText.end(), ':') == thirdText.end()) {
             // Like atoi, refusing what a 16-bit year cannot hold.
             const char* p = thirdText.data();
             const char* const end = p + thirdText.size();
@@ -431,8 +474,7 @@ void BuildFileList(std::string_view listing, std::vector<sFileInfo>& items, int3
     items.clear();
     if (listing.empty())
         return;
-    const size_t lines = static_cast<size_t>(std::count(listing.begin(), listing.end(), '\n'));
-    items.reserve(lines + 1);
+    items.reserve(CountLineFeeds(listing) + 1);
     const ListingDates dates;
     ItemSink sink{items, dates};
     if (serverType == kServerMacOS)

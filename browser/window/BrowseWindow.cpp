@@ -221,13 +221,10 @@ PPx::OSStatus BrowseWindow::DoWindowClose() {
         Send([](Connection& c) { c.Disconnect(); });
         return PPx::noErr;
     }
-    if (mClosing && mOutstanding && mConnection && mConnection->IsConnected() && !mForceClose) {
-        // Still waiting for the disconnect; a further close gives up waiting.
-        mForceClose = true;
-        return PPx::noErr;
-    }
-    // A request may still be running: deleting the connection stops its
-    // worker and drops whatever it would still report.
+    // A request may still be running (a listing, or the disconnect when the
+    // user closes again rather than wait for a server that does not answer):
+    // deleting the connection stops its worker and drops whatever it would
+    // still report.
     CloseDeleteSheet();
     delete mConnection;
     mConnection = nullptr;
@@ -270,7 +267,8 @@ void BrowseWindow::GetDirListComplete(const std::string& path, const std::string
     RequestEnded();
     mCurrentPath = path;
     BuildPathPopup(path);
-    BuildFileList(listing, mItems, mServerType);
+    // The list keeps showing the old items until the new ones are complete.
+    BuildFileList(listing, mListedItems, mServerType);
     if (ResolveLinks())
         return;
     PopulateList();
@@ -282,10 +280,12 @@ bool BrowseWindow::ResolveLinks() {
         return false;
     mLinkIndexes.clear();
     std::vector<std::string> names;
-    for (size_t i = 0; i < mItems.size(); ++i)
-        if (mItems[i].isLink) {
+    for (size_t i = 0; i < mListedItems.size(); ++i)
+        // A name that is no single item would have the server look elsewhere;
+        // such a link simply stays a file.
+        if (mListedItems[i].isLink && IsSingleComponent(mListedItems[i].name)) {
             mLinkIndexes.push_back(static_cast<int32_t>(i));
-            names.push_back(mItems[i].name);
+            names.push_back(mListedItems[i].name);
         }
     if (names.empty())
         return false;
@@ -296,9 +296,9 @@ bool BrowseWindow::ResolveLinks() {
 void BrowseWindow::ResolveLinksComplete(const std::vector<std::string>& folderLinks) {
     RequestEnded();
     for (int32_t index : mLinkIndexes) {
-        if (index < 0 || static_cast<size_t>(index) >= mItems.size())
+        if (index < 0 || static_cast<size_t>(index) >= mListedItems.size())
             continue;
-        sFileInfo& item = mItems[static_cast<size_t>(index)];
+        sFileInfo& item = mListedItems[static_cast<size_t>(index)];
         if (std::find(folderLinks.begin(), folderLinks.end(), item.name) != folderLinks.end())
             item.isFolder = true;
     }
@@ -352,6 +352,8 @@ const sFileInfo* BrowseWindow::ItemForID(uint32_t item) const {
 
 void BrowseWindow::PopulateList() {
     mList->RemoveAllItems();
+    mItems.swap(mListedItems);
+    mListedItems.clear();
     std::vector<ItemID> ids(mItems.size());
     for (size_t i = 0; i < ids.size(); ++i)
         ids[i] = static_cast<ItemID>(i + 1);

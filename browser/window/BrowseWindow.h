@@ -143,6 +143,7 @@ private:
 
     sBookMarkData mBookmark;
     std::vector<sFileInfo> mItems;
+    std::vector<sFileInfo> mListedItems; // a new listing until it is shown
     std::vector<int32_t> mLinkIndexes;
     Connection* mConnection = nullptr;
     int32_t mServerType = kServerUnix;
@@ -160,8 +161,7 @@ private:
     std::string mPermMode;
 
     bool mOutstanding = false;
-    bool mClosing = false; // "Closing Connection..." is under way
-    bool mForceClose = false;
+    bool mClosing = false;              // "Closing Connection..." is under way
     std::unique_ptr<SoundTools> mSound; // made when a redial sound first plays
     // Lets callbacks posted for later find out whether the window still exists.
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
