@@ -12,6 +12,7 @@
 #include "Preferences.h"
 #include "RedialSheet.h"
 #include "SoundTools.h"
+#include "ViewFolder.h"
 #include "WindowState.h"
 
 #include "platform/core/Preferences.h"
@@ -141,6 +142,8 @@ void BrowseWindow::CloseDeleteSheet() {
 void BrowseWindow::SetError(const std::string& text) {
     PPx::Window::Busy busy(this);
     RequestEnded();
+    if (mViewing)
+        EndViewing();
     if (mClosing) {
         // The disconnect failed or the server went: close all the same.
         Close();
@@ -322,7 +325,12 @@ void BrowseWindow::CreateFolderComplete() {
 }
 
 void BrowseWindow::DownloadComplete() {
+    PPx::Window::Busy busy(this);
     RequestEnded();
+    if (mViewing) {
+        ViewComplete();
+        return;
+    }
     Send([](Connection& c) { c.GetDirList(); });
 }
 
@@ -419,7 +427,7 @@ void BrowseWindow::UpdateMenus() {
         if (ItemForID(selected.front())->isFolder)
             mCanOpenFolder = true;
         else
-            mCanView = kTransfersBuilt;
+            mCanView = true;
     } else if (selected.size() > 1) {
         mCanDownload = kTransfersBuilt;
         mCanDelete = mCanSetPerms = true;
@@ -504,6 +512,9 @@ PPx::OSStatus BrowseWindow::DoCommandProcess(uint32_t command) {
         }
         return PPx::noErr;
     case 'mVIW':
+        if (mCanView)
+            OnView();
+        return PPx::noErr;
     case 'mDNL':
     case 'mUPL':
     case 'mCSB':
@@ -905,6 +916,8 @@ BrowseWindow* OpenBrowseWindow(const sBookMarkData& bookmark, PPx::Window* casca
 }
 
 void InstallBrowserOpener() {
+    // What a crashed run left of its viewed files goes now.
+    ViewFolder::RemoveStale();
     SetBrowserOpener([](const sBookMarkData& bookmark, PPx::Window* cascadeOn) {
         return OpenBrowseWindow(bookmark, cascadeOn) != nullptr;
     });
