@@ -14,6 +14,7 @@
 #include "SoundTools.h"
 #include "SyncSheet.h"
 #include "SyncWindow.h"
+#include "ViewFolder.h"
 #include "WindowState.h"
 
 #include "platform/core/Preferences.h"
@@ -143,6 +144,8 @@ void BrowseWindow::CloseDeleteSheet() {
 void BrowseWindow::SetError(const std::string& text) {
     PPx::Window::Busy busy(this);
     RequestEnded();
+    if (mViewing)
+        EndViewing();
     if (mClosing) {
         // The disconnect failed or the server went: close all the same.
         Close();
@@ -324,7 +327,12 @@ void BrowseWindow::CreateFolderComplete() {
 }
 
 void BrowseWindow::DownloadComplete() {
+    PPx::Window::Busy busy(this);
     RequestEnded();
+    if (mViewing) {
+        ViewComplete();
+        return;
+    }
     Send([](Connection& c) { c.GetDirList(); });
 }
 
@@ -423,7 +431,7 @@ void BrowseWindow::UpdateMenus() {
         if (ItemForID(selected.front())->isFolder)
             mCanOpenFolder = true;
         else
-            mCanView = kTransfersBuilt;
+            mCanView = true;
     } else if (selected.size() > 1) {
         mCanDownload = kTransfersBuilt;
         mCanDelete = mCanSetPerms = true;
@@ -497,6 +505,9 @@ PPx::OSStatus BrowseWindow::DoCommandProcess(uint32_t command) {
         }
         return PPx::noErr;
     case 'mVIW':
+        if (mCanView)
+            OnView();
+        return PPx::noErr;
     case 'mDNL':
     case 'mUPL':
         return PPx::noErr; // not built yet
@@ -933,6 +944,8 @@ BrowseWindow* OpenBrowseWindow(const sBookMarkData& bookmark, PPx::Window* casca
 }
 
 void InstallBrowserOpener() {
+    // What a crashed run left of its viewed files goes now.
+    ViewFolder::RemoveStale();
     SetBrowserOpener([](const sBookMarkData& bookmark, PPx::Window* cascadeOn) {
         return OpenBrowseWindow(bookmark, cascadeOn) != nullptr;
     });

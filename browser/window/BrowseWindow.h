@@ -18,6 +18,7 @@
 class BrowseContent;
 class DeleteSheet;
 class SoundTools;
+class ViewFolder;
 
 class BrowseWindow : public NibWindow,
                      public PPx::CommandProcessDoer,
@@ -120,6 +121,12 @@ private:
     void OnCreateSyncBookmark();
     void BuildFileListForDelete();
 
+    // Viewing and transfers (BrowseTransfers.cpp).
+    void OnView();
+    void ViewComplete();
+    // Ends a view that will not complete: its private folder goes.
+    void EndViewing();
+
     // Asks for one line of text until it passes the checks; false when cancelled.
     bool AskName(const std::string& prompt, const std::string& initial, std::string& name,
                  const std::string* differentFrom);
@@ -160,6 +167,10 @@ private:
     sDeleteInfo mDeleteInfo;
     std::deque<std::string> mPermQueue;
     std::string mPermMode;
+
+    sDownloadInfo mDownloadInfo;
+    bool mViewing = false;                   // the running download is a View
+    std::unique_ptr<ViewFolder> mViewFolder; // where the viewed file arrives
 
     bool mOutstanding = false;
     bool mClosing = false;              // "Closing Connection..." is under way
