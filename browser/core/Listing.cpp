@@ -12,6 +12,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace {
 
@@ -394,20 +397,31 @@ private:
         return true;
     }
 
+    // 1-12 for "Jan" to "Dec" (exactly so), otherwise 0. All twelve are
+    // compared, without a branch to mispredict on which one matches.
+    static int MonthNumber(std::string_view text) {
+        static constexpr char kNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+        constexpr auto key = [](const char* c) {
+            return static_cast<uint32_t>(static_cast<unsigned char>(c[0])) |
+                   static_cast<uint32_t>(static_cast<unsigned char>(c[1])) << 8 |
+                   static_cast<uint32_t>(static_cast<unsigned char>(c[2])) << 16;
+        };
+        if (text.size() != 3)
+            return 0;
+        const uint32_t wanted = key(text.data());
+        int month = 0;
+        for (int i = 0; i < 12; ++i)
+            month = key(kNames + 3 * i) == wanted ? i + 1 : month;
+        return month;
+    }
+
     // Month names with a year or a time of day.
     bool FromUnix(std::string_view dayText, std::string_view monthText, std::string_view thirdText,
                   DateTimeRec& date) const {
-        static constexpr std::string_view kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
         const int day = DayValue(dayText);
         if (day == 0)
             return false;
-        int month = 0;
-        if (monthText.size() == 3)
-            for (int i = 0; i < 12 && month == 0; ++i)
-                if (monthText[0] == kMonths[i][0] && monthText[1] == kMonths[i][1] &&
-                    monthText[2] == kMonths[i][2])
-                    month = i + 1;
+        const int month = MonthNumber(monthText);
         if (month == 0)
             return false;
         int64_t year = 0;
@@ -530,6 +544,18 @@ template <typename Sink> void ParseNT(std::string_view listing, Sink& sink, int3
     }
 }
 
+// A large listing's items fill megabytes that are written once, in order:
+// in huge pages they cost a fault per 2 MB instead of one per 4 KB.
+void PreferHugePages([[maybe_unused]] const void* start, [[maybe_unused]] size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t last = (reinterpret_cast<uintptr_t>(start) + size) & ~(kHuge - 1);
+    if (last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
+
 } // namespace
 
 void ParseDirUnix(std::string_view listing, std::vector<sFileData>& out) {
@@ -554,6 +580,7 @@ void BuildFileList(std::string_view listing, std::vector<sFileInfo>& items, int3
     if (listing.empty())
         return;
     items.reserve(CountLineFeeds(listing) + 1);
+    PreferHugePages(items.data(), items.capacity() * sizeof(sFileInfo));
     const ListingDates dates;
     ItemSink sink{items, dates};
     if (serverType == kServerMacOS)
