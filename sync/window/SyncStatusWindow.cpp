@@ -5,7 +5,8 @@
 #include "RedialSheet.h"
 #include "TransferSheet.h"
 #include "ppxui/Dialogs.h"
-#include "sync/window/SyncSheets.h"
+#include "sync/sheets/MismatchSheet.h"
+#include "sync/sheets/SyncCompleteSheet.h"
 
 namespace {
 
@@ -81,16 +82,7 @@ uint32_t SyncStatusWindow::AskFirstTime(const std::string& message,
 
 std::optional<SyncChoice> SyncStatusWindow::AskConflict(const SyncConflict& conflict) {
     PPx::Window::Busy busy(this);
-    MismatchSheet* sheet = MismatchSheet::Make(
-        {conflict.local, conflict.cachedLocal, conflict.remote, conflict.cachedRemote});
-    if (!sheet)
-        return std::nullopt;
-    const uint32_t answer = sheet->DoModal(this);
-    const int choice = sheet->GetData();
-    sheet->Close();
-    if (answer != 'ok  ')
-        return std::nullopt;
-    return choice == 1 ? SyncChoice::Upload : choice == 2 ? SyncChoice::Download : SyncChoice::Skip;
+    return AskSyncConflict(this, conflict);
 }
 
 bool SyncStatusWindow::AskRedial(const std::string& message) {
@@ -150,13 +142,8 @@ void SyncStatusWindow::ShowTransferAgain() {
 
 void SyncStatusWindow::ShowSummary(const SyncCounts& counts) {
     PPx::Window::Busy busy(this);
-    SyncCompleteSheet* sheet = SyncCompleteSheet::Make(
-        static_cast<int>(counts.uploaded), static_cast<int>(counts.downloaded),
-        static_cast<int>(counts.deleted), static_cast<int>(counts.failed));
-    if (!sheet)
-        return;
-    sheet->DoModal(this);
-    sheet->Close();
+    ShowSyncSummary(this, static_cast<int>(counts.uploaded), static_cast<int>(counts.downloaded),
+                    static_cast<int>(counts.deleted), static_cast<int>(counts.failed));
 }
 
 void SyncStatusWindow::CloseRun() {

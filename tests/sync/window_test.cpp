@@ -5,7 +5,6 @@
 #include "ppxui/Testing.h"
 #include "ppxui/Views.h"
 #include "sync/core/SyncCache.h"
-#include "sync/window/SyncSheets.h"
 #include "sync/window/SyncStatusWindow.h"
 #include "tempdir.h"
 
@@ -205,11 +204,4 @@ TEST_F(SyncWindowTest, CancelOnTheTransferSheetAbortsWithoutSummaryOrCache) {
     if (Exists(local + "/big.bin")) {
         EXPECT_EQ(readFile(local + "/big.bin").size(), size_t{64} << 20);
     }
-}
-
-TEST(SyncCompleteSheetText, CountsAndFailures) {
-    EXPECT_EQ(SyncCompleteSheet::Summary(1, 0, 0, 0),
-              "1 items uploaded, 0 items downloaded, 0 items deleted");
-    EXPECT_EQ(SyncCompleteSheet::Summary(3, 2, 1, 2),
-              "3 items uploaded, 2 items downloaded, 1 items deleted, 2 items failed");
 }
