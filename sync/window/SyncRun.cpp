@@ -217,9 +217,25 @@ void SyncRun::BuildLocalList() {
 }
 
 void SyncRun::Report(const std::vector<SyncIgnoredItem>& items) {
-    for (const SyncIgnoredItem& item : items)
-        if (SyncSkipIsReported(item.reason))
+    // A local name with '\', '/' or ':' gets an alert of its own, as it always
+    // did; everything else left alone is told in one alert, not one per item.
+    constexpr size_t kShown = 20;
+    std::string others;
+    size_t count = 0;
+    for (const SyncIgnoredItem& item : items) {
+        if (!SyncSkipIsReported(item.reason))
+            continue;
+        if (item.reason == SyncSkip::BadCharacter && !item.remote) {
             ShowNotice(SyncIgnoredMessage(item));
+            continue;
+        }
+        if (count++ < kShown)
+            others += (others.empty() ? "" : "\n") + SyncIgnoredMessage(item);
+    }
+    if (count > kShown)
+        others += "\n... and " + std::to_string(count - kShown) + " more.";
+    if (!others.empty())
+        ShowNotice(others);
 }
 
 bool SyncRun::CurrentContentInSync(bool& cancelled) {

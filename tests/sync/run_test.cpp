@@ -387,3 +387,27 @@ TEST_F(SyncRunTest, AFilePairedAcrossLetterCaseReplacesItsPartner) {
     EXPECT_EQ(Tree(remote), (std::vector<std::string>{"Docs", "Docs/README.txt", "Docs/new.txt"}));
     EXPECT_EQ(Tree(local), (std::vector<std::string>{"docs", "docs/new.txt", "docs/readme.TXT"}));
 }
+
+TEST_F(SyncRunTest, ItemsLeftAloneAreToldOnceEach) {
+    writeFile(local + "/a:b", "colon");
+    writeFile(local + "/bad\xFF", "not UTF-8");
+    ::mkfifo((local + "/pipe").c_str(), 0644);
+    writeFile(local + "/plain.txt", "plain");
+    bookmark.action = 1;
+    auto run = Run();
+    ASSERT_EQ(run->notices.size(), 2u);
+    EXPECT_EQ(run->notices[0],
+              "The file 'a:b' will be ignored because it contains a ':' on the name.");
+    // The rest in one alert, a line each.
+    std::vector<std::string> lines;
+    std::string rest = run->notices[1];
+    for (size_t end; (end = rest.find('\n')) != std::string::npos; rest.erase(0, end + 1))
+        lines.push_back(rest.substr(0, end));
+    lines.push_back(rest);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "The file 'bad\xFF' will be ignored because its name is not valid UTF-8.",
+                         "The item 'pipe' will be ignored because it is neither a file nor a "
+                         "folder."}));
+    EXPECT_EQ(Tree(remote), std::vector<std::string>{"plain.txt"});
+}
