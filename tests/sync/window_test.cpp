@@ -10,9 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace browsetest;
@@ -31,6 +34,25 @@ std::string TextOf(PPx::Window* window, uint32_t signature) {
     PPx::View* view = PPx::View::FromWidget(PPx::FindControl(window->GetSysWindow(), signature));
     return view ? view->GetText() : "<no control>";
 }
+
+// While it lives, this thread reads and writes files as their modes say, root
+// or not: root's override of file modes is taken out of the effective set.
+class ModesApply {
+public:
+    ModesApply() {
+        ::syscall(SYS_capget, &mHeader, mSaved);
+        __user_cap_data_struct reduced[2] = {mSaved[0], mSaved[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        ::syscall(SYS_capset, &mHeader, reduced);
+    }
+    ~ModesApply() { ::syscall(SYS_capset, &mHeader, mSaved); }
+    ModesApply(const ModesApply&) = delete;
+    ModesApply& operator=(const ModesApply&) = delete;
+
+private:
+    __user_cap_header_struct mHeader{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct mSaved[2] = {};
+};
 
 class SyncWindowTest : public ::testing::Test {
 protected:
@@ -204,4 +226,39 @@ TEST_F(SyncWindowTest, CancelOnTheTransferSheetAbortsWithoutSummaryOrCache) {
     if (Exists(local + "/big.bin")) {
         EXPECT_EQ(readFile(local + "/big.bin").size(), size_t{64} << 20);
     }
+}
+
+TEST_F(SyncWindowTest, ALocalFolderThatCannotBeReadStopsTheRun) {
+    MakeFolder(here + "/closed");
+    GiveToServer(root, here + "/closed");
+    Put("closed/remote-copy.txt", "only the server has it readable");
+    Put("keep.txt", "precious");
+    ::mkdir((local + "/closed").c_str(), 0755);
+    writeFile(local + "/closed/mine.txt", "unreadable here");
+    writeFile(local + "/new.txt", "new");
+    ::chmod((local + "/closed").c_str(), 0000);
+    bookmark.action = 1;
+    bookmark.deleteRemote = true;
+    Responder answers;
+    answers.OnAlert("OK");
+    bool summarised = false;
+    answers.OnSheet("SyncCompleteSheet", [&](PPx::Window* sheet) {
+        summarised = true;
+        Click(sheet, 'okok');
+    });
+    {
+        ModesApply modes;
+        RunWindow();
+    }
+    ::chmod((local + "/closed").c_str(), 0755);
+    char canonical[PATH_MAX];
+    ASSERT_TRUE(::realpath(local.c_str(), canonical));
+    EXPECT_EQ(answers.alerts,
+              std::vector<std::string>{"Could not read the local folder \"" +
+                                       std::string(canonical) + "/closed\": Permission denied."});
+    EXPECT_FALSE(summarised);
+    EXPECT_EQ(readFile(here + "/closed/remote-copy.txt"), "only the server has it readable");
+    EXPECT_EQ(readFile(here + "/keep.txt"), "precious");
+    EXPECT_FALSE(Exists(here + "/new.txt")) << "nothing transferred";
+    EXPECT_FALSE(Exists(CachePath()));
 }
