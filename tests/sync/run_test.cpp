@@ -5,6 +5,7 @@
 #include "servers.h"
 #include "sync/core/SyncCache.h"
 #include "sync/window/SyncRun.h"
+#include "sync_helpers.h"
 #include "tempdir.h"
 
 #include <gtest/gtest.h>
@@ -410,4 +411,24 @@ TEST_F(SyncRunTest, ItemsLeftAloneAreToldOnceEach) {
                          "The item 'pipe' will be ignored because it is neither a file nor a "
                          "folder."}));
     EXPECT_EQ(Tree(remote), std::vector<std::string>{"plain.txt"});
+}
+
+TEST_F(SyncRunTest, ACacheThatCanNeitherBeReadNorMovedAsideIsLeftAsItIs) {
+    const std::vector<sFileInfo> none;
+    SaveSyncFile(bookmark.name, none, none); // makes the folder
+    writeFile(CachePath(), "not a property list");
+    PutRemote("remote.txt", "r");
+    const std::string folder = SyncFilesFolder();
+    ::chmod(folder.c_str(), 0500);
+    std::unique_ptr<ScriptedRun> run;
+    {
+        synctest::ModesApply modes;
+        run = Run();
+    }
+    ::chmod(folder.c_str(), 0700);
+    ASSERT_EQ(run->notices.size(), 1u);
+    EXPECT_NE(run->notices[0].find("leaves the file as it is"), std::string::npos);
+    EXPECT_TRUE(run->alerts.empty()) << run->alerts.front();
+    EXPECT_EQ(readFile(local + "/remote.txt"), "r");
+    EXPECT_EQ(readFile(CachePath()), "not a property list");
 }

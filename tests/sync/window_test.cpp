@@ -6,6 +6,7 @@
 #include "ppxui/Views.h"
 #include "sync/core/SyncCache.h"
 #include "sync/window/SyncStatusWindow.h"
+#include "sync_helpers.h"
 #include "tempdir.h"
 
 #include <gtest/gtest.h>
@@ -34,25 +35,6 @@ std::string TextOf(PPx::Window* window, uint32_t signature) {
     PPx::View* view = PPx::View::FromWidget(PPx::FindControl(window->GetSysWindow(), signature));
     return view ? view->GetText() : "<no control>";
 }
-
-// While it lives, this thread reads and writes files as their modes say, root
-// or not: root's override of file modes is taken out of the effective set.
-class ModesApply {
-public:
-    ModesApply() {
-        ::syscall(SYS_capget, &mHeader, mSaved);
-        __user_cap_data_struct reduced[2] = {mSaved[0], mSaved[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        ::syscall(SYS_capset, &mHeader, reduced);
-    }
-    ~ModesApply() { ::syscall(SYS_capset, &mHeader, mSaved); }
-    ModesApply(const ModesApply&) = delete;
-    ModesApply& operator=(const ModesApply&) = delete;
-
-private:
-    __user_cap_header_struct mHeader{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct mSaved[2] = {};
-};
 
 class SyncWindowTest : public ::testing::Test {
 protected:
@@ -247,7 +229,7 @@ TEST_F(SyncWindowTest, ALocalFolderThatCannotBeReadStopsTheRun) {
         Click(sheet, 'okok');
     });
     {
-        ModesApply modes;
+        synctest::ModesApply modes;
         RunWindow();
     }
     ::chmod((local + "/closed").c_str(), 0755);
