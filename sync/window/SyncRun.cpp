@@ -413,6 +413,27 @@ void SyncRun::DoSync() {
 
 void SyncRun::UploadComplete() {
     FinishPhase();
+    if (!CleanUpCutUploads(false))
+        AfterUploads();
+}
+
+// A file new on the server whose upload was cut off leaves part of itself
+// there; left in place it would look newer than the good local file next
+// time and be downloaded over it. Such parts are removed (the server held no
+// file of that name before this run).
+bool SyncRun::CleanUpCutUploads(bool thenDisconnect) {
+    if (mCutUploads.empty() || !mConnection || !mConnection->IsConnected())
+        return false;
+    mCleanup = sDeleteInfo();
+    mCleanup.files = std::move(mCutUploads);
+    mCutUploads.clear();
+    mDisconnectAfterCleanup = thenDisconnect;
+    mPhase = Phase::CleaningUp;
+    mConnection->Delete(mCleanup);
+    return true;
+}
+
+void SyncRun::AfterUploads() {
     if (mAborted) {
         SyncComplete();
         return;
@@ -445,6 +466,14 @@ void SyncRun::DownloadComplete() {
 }
 
 void SyncRun::DeleteComplete() {
+    if (mPhase == Phase::CleaningUp) {
+        mPhase = Phase::None;
+        if (mDisconnectAfterCleanup)
+            mConnection->Disconnect();
+        else
+            AfterUploads();
+        return;
+    }
     FinishPhase();
     SyncComplete();
 }
@@ -560,11 +589,13 @@ void SyncRun::NextItem(const std::string& name) {
         for (size_t skipped = mCursor; skipped < i; ++skipped)
             if (!(*files)[skipped].isFolder) {
                 mCurrent = skipped;
+                mCurrentStarted = false;
                 FinishCurrent(false);
             }
         mCurrent = i;
         mCursor = i + 1;
         mCurrentFailed = false;
+        mCurrentStarted = true;
         return;
     }
     mCurrent = SIZE_MAX;
@@ -593,6 +624,13 @@ void SyncRun::FinishCurrent(bool done) {
     } else {
         ++mCounts.failed;
         mUnsettled.push_back(file.name);
+        if (mPhase == Phase::Uploading && mCurrentStarted) {
+            bool wasThere = false;
+            for (const sFileInfo& item : mRemoteList)
+                wasThere |= item.name == file.name;
+            if (!wasThere)
+                mCutUploads.push_back(file);
+        }
     }
 }
 
@@ -607,6 +645,7 @@ void SyncRun::FinishPhase() {
     for (size_t i = mCursor; i < files->size(); ++i)
         if (!(*files)[i].isFolder) {
             mCurrent = i;
+            mCurrentStarted = false;
             FinishCurrent(false);
         }
     mCursor = files->size();
@@ -714,7 +753,9 @@ void SyncRun::SetError(const std::string& text) {
             CloseRun();
         return;
     }
-    if (mPhase != Phase::None) {
+    if (mPhase == Phase::CleaningUp) {
+        mPhase = Phase::None;
+    } else if (mPhase != Phase::None) {
         mCurrentFailed = true;
         FinishPhase();
     }
@@ -726,7 +767,8 @@ void SyncRun::SetError(const std::string& text) {
     HideTransfer(true);
     ShowStopAlert(message.substr(0, 255), "");
     if (mConnection && mConnection->IsConnected()) {
-        mConnection->Disconnect();
+        if (!CleanUpCutUploads(true))
+            mConnection->Disconnect();
     } else {
         ShowCautionAlert("Connection Lost", "The remote server has closed the connection.");
         CloseRun();

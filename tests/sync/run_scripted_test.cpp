@@ -80,11 +80,9 @@ int Accept(int listener) {
     return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
-// A server with two files; the data connection of "cut.bin" breaks after a
-// fifth of the file.
-void TwoFilesOneCut(ScriptedSession& s) {
-    const std::string listing = "-rw-r--r--   1 user group     5000 Jan 10 12:00 cut.bin\r\n"
-                                "-rw-r--r--   1 user group        4 Jan 10 12:00 good.txt\r\n";
+// A server listing `listing`; the data connection of "cut.bin" breaks after
+// a fifth of the file, either way.
+void Serve(ScriptedSession& s, const std::string& listing) {
     int port = 0;
     const int listener = Listener(port);
     s.Reply("220 scripted");
@@ -121,6 +119,16 @@ void TwoFilesOneCut(ScriptedSession& s) {
             }
             ScriptedSession::CloseData(data);
             s.Reply("226 done");
+        } else if (verb == "STOR") {
+            const int data = Accept(listener);
+            s.Reply("150 send it");
+            char chunk[1000];
+            const ssize_t got = ::recv(data, chunk, sizeof chunk, MSG_WAITALL);
+            ScriptedSession::CloseData(data, true);
+            s.Reply(got > 0 && line == "STOR cut.bin" ? "426 Connection closed; transfer aborted."
+                                                      : "226 stored");
+        } else if (verb == "DELE") {
+            s.Reply("250 deleted");
         } else if (verb == "MDTM") {
             s.Reply("213 20260110110000");
         } else if (verb == "QUIT") {
@@ -146,7 +154,10 @@ TEST(SyncRunScripted, ADownloadCutShortLeavesNothingAndIsNotRecorded) {
     ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
     const std::string local = scratch.path() + "/local";
     ::mkdir(local.c_str(), 0755);
-    ScriptedFtpServer server(TwoFilesOneCut);
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        Serve(s, "-rw-r--r--   1 user group     5000 Jan 10 12:00 cut.bin\r\n"
+                 "-rw-r--r--   1 user group        4 Jan 10 12:00 good.txt\r\n");
+    });
 
     sSyncBookMarkData bookmark;
     bookmark.name = "scripted";
@@ -207,4 +218,38 @@ TEST(SyncRunScripted, ARefusedConnectionOffersRedialsUntilDeclined) {
         "administrator.\n";
     EXPECT_EQ(run.asked, (std::vector<std::string>{expected, expected}));
     EXPECT_FALSE(run.summary);
+}
+
+TEST(SyncRunScripted, AnUploadCutShortLeavesNoPartOfANewFileOnTheServer) {
+    TempDir home, scratch;
+    ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+    const std::string local = scratch.path() + "/local";
+    ::mkdir(local.c_str(), 0755);
+    testsupport::writeFile(local + "/cut.bin", std::string(200000, 'u'));
+    ScriptedFtpServer server([](ScriptedSession& s) { Serve(s, ""); });
+
+    sSyncBookMarkData bookmark;
+    bookmark.name = "scripted-upload";
+    bookmark.host = "127.0.0.1";
+    bookmark.port = server.Port();
+    bookmark.username = "user";
+    bookmark.password = "secret";
+    bookmark.passive = true;
+    bookmark.localDir = local;
+    bookmark.action = 1;
+    {
+        QuietRun run;
+        run.StartSession(bookmark);
+        ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 60s));
+        ASSERT_TRUE(run.summary);
+        EXPECT_EQ(*run.summary, (SyncCounts{0, 0, 0, 1}));
+    }
+    const std::vector<std::string> commands = server.Finish();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "DELE cut.bin"), commands.end())
+        << "the part of the new file is removed";
+    EXPECT_EQ(commands.back(), "QUIT");
+    std::vector<sFileInfo> cachedLocal, cachedRemote;
+    EXPECT_EQ(LoadSyncFile(bookmark.name, cachedLocal, cachedRemote).status,
+              SyncCacheLoad::Missing);
+    ::unsetenv("XDG_CONFIG_HOME");
 }
