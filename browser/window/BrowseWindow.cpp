@@ -6,12 +6,14 @@
 #include "BrowserFactory.h"
 #include "ConnectSheet.h"
 #include "ConnectWindow.h"
+#include "FileSelect.h"
 #include "Listing.h"
 #include "ModalSheetAlert.h"
 #include "OperationSheets.h"
 #include "Preferences.h"
 #include "RedialSheet.h"
 #include "SoundTools.h"
+#include "TransferSheet.h"
 #include "ViewFolder.h"
 #include "WindowState.h"
 
@@ -23,10 +25,6 @@
 using PPx::DataBrowser::ItemID;
 
 namespace {
-
-// Downloads, uploads and viewing arrive with the transfer sheets; until then
-// their commands stay disabled.
-constexpr bool kTransfersBuilt = false;
 
 const uint32_t kAskFlags = 0x130; // note icon, OK and Cancel
 
@@ -122,15 +120,6 @@ void BrowseWindow::SetDeleteStatus(const std::string& name) {
         mDeleteSheet->SetDeleteStatus(name);
 }
 
-void BrowseWindow::StartTransfer(const sFileProgress&) {}
-void BrowseWindow::EndTransfer(const sFileProgress&) {}
-void BrowseWindow::UpdateTransfer(const sFileProgress&) {}
-
-void BrowseWindow::AbortTransfer() {
-    if (mConnection)
-        mConnection->AbortTransfer();
-}
-
 void BrowseWindow::CloseDeleteSheet() {
     if (!mDeleteSheet)
         return;
@@ -144,6 +133,7 @@ void BrowseWindow::SetError(const std::string& text) {
     RequestEnded();
     if (mViewing)
         EndViewing();
+    CloseTransferSheet();
     if (mClosing) {
         // The disconnect failed or the server went: close all the same.
         Close();
@@ -187,9 +177,15 @@ void BrowseWindow::SetError(const std::string& text) {
 bool BrowseWindow::SetErrorAsk(const std::string& text) {
     PPx::Window::Busy busy(this);
     const std::string message = DisplayableText(StripReplyCode(text));
+    // The file that failed is not counted as done.
+    mEndPending = false;
+    mTransferFailed = true;
     DeleteSheet* hidden = mDeleteSheet;
     if (hidden)
         hidden->Hide();
+    TransferSheet* transfer = mTransferSheet;
+    if (transfer)
+        transfer->Hide();
     ModalSheetAlert alert;
     uint32_t answer = 'not!';
     const PPx::OSStatus status =
@@ -197,6 +193,8 @@ bool BrowseWindow::SetErrorAsk(const std::string& text) {
     if (status == 0 && answer == 'ok  ') {
         if (hidden && hidden == mDeleteSheet)
             hidden->Show(this);
+        if (transfer && transfer == mTransferSheet)
+            transfer->Show(this);
         return true;
     }
     return false;
@@ -232,6 +230,7 @@ PPx::OSStatus BrowseWindow::DoWindowClose() {
     // A request may still be running: deleting the connection stops its
     // worker and drops whatever it would still report.
     CloseDeleteSheet();
+    CloseTransferSheet();
     delete mConnection;
     mConnection = nullptr;
     mOutstanding = false;
@@ -331,12 +330,13 @@ void BrowseWindow::DownloadComplete() {
         ViewComplete();
         return;
     }
-    Send([](Connection& c) { c.GetDirList(); });
+    FinishTransfer(false);
 }
 
 void BrowseWindow::UploadComplete() {
+    PPx::Window::Busy busy(this);
     RequestEnded();
-    Send([](Connection& c) { c.GetDirList(); });
+    FinishTransfer(true);
 }
 
 void BrowseWindow::GetModTimeComplete(const std::vector<sFileInfo>&) {
@@ -418,18 +418,18 @@ std::vector<uint32_t> BrowseWindow::SelectedItems() const {
 void BrowseWindow::UpdateMenus() {
     mCanView = mCanOpenFolder = mCanDownload = mCanRename = mCanDelete = mCanSetPerms = mCanUpload =
         mCanCreateFolder = mCanGoToFolder = mCanRefresh = false;
-    mCanUpload = kTransfersBuilt;
+    mCanUpload = true;
     mCanCreateFolder = mCanGoToFolder = mCanRefresh = true;
     const std::vector<uint32_t> selected = SelectedItems();
     if (selected.size() == 1) {
-        mCanDownload = kTransfersBuilt;
+        mCanDownload = true;
         mCanRename = mCanDelete = mCanSetPerms = true;
         if (ItemForID(selected.front())->isFolder)
             mCanOpenFolder = true;
         else
             mCanView = true;
     } else if (selected.size() > 1) {
-        mCanDownload = kTransfersBuilt;
+        mCanDownload = true;
         mCanDelete = mCanSetPerms = true;
     }
     UpdateToolbar();
@@ -516,7 +516,13 @@ PPx::OSStatus BrowseWindow::DoCommandProcess(uint32_t command) {
             OnView();
         return PPx::noErr;
     case 'mDNL':
+        if (mCanDownload)
+            OnDownload();
+        return PPx::noErr;
     case 'mUPL':
+        if (mCanUpload)
+            OnUpload();
+        return PPx::noErr;
     case 'mCSB':
         return PPx::noErr; // not built yet
     case 'mRNM':
@@ -625,8 +631,10 @@ void BrowseWindow::ListDoubleClick(uint32_t item) {
     const sFileInfo* info = ItemForID(item);
     if (!info)
         return;
-    if (!info->isFolder)
-        return; // a download; not built yet
+    if (!info->isFolder) {
+        OnDownload();
+        return;
+    }
     const std::string name = info->name;
     if (!CheckListedName(name))
         return;
@@ -822,7 +830,7 @@ void BrowseWindow::CreateFileListComplete(const std::string& path, const std::st
     PPx::Window::Busy busy(this);
     RequestEnded();
     if (mode != kFileListDelete) {
-        EnableControls();
+        TransferListComplete(path, listing, mode);
         return;
     }
     std::vector<sFileInfo> entries;
