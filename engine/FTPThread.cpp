@@ -4,6 +4,7 @@
 #include "LocalFiles.h"
 #include "platform/core/Timer.h"
 
+#include <algorithm>
 #include <new>
 #include <sys/stat.h>
 
@@ -11,6 +12,7 @@
 
 FTPThread::FTPThread() : EngineWorker(kRequestGetModTime) {
     mLastActivity = PPx::TickCount();
+    mKeepAliveSince.store(mLastActivity);
 }
 
 FTPThread::~FTPThread() = default;
@@ -33,31 +35,44 @@ void FTPThread::DidProcess() {
 
 bool FTPThread::QueueIdleRequest() {
     const int keepAlive = mKeepAlive.load();
-    if (keepAlive <= 0 || !mEngine.IsConnected() ||
-        (PPx::TickCount() - mLastActivity) / 60 < static_cast<uint32_t>(keepAlive))
+    if (keepAlive <= 0 || !mEngine.IsConnected())
         return false;
-    // The worker queues its own keep-alive, never over a request of the front end.
-    QueueOwnRequest(kRequestNOOP);
+    // Idle since the last request finished or the interval was installed,
+    // whichever came later (unsigned tick differences survive the wrap).
+    const uint32_t now = PPx::TickCount();
+    const uint32_t idle = std::min(now - mLastActivity, now - mKeepAliveSince.load());
+    if (idle / 60 < static_cast<uint32_t>(keepAlive))
+        return false;
+    SendNOOP();
     return true;
+}
+
+void FTPThread::SendNOOP() {
+    QueueOwnRequest(kRequestNOOP);
 }
 
 bool FTPThread::OnOwnRequest(const sWorkerEvent& request, RequestResult& result) {
     if (request.request != kRequestNOOP)
         return false;
-    SetStatus("Pinging server...");
-    if (!mEngine.SendNOOP()) {
-        result = EngineError();
-        return true;
-    }
-    SetStatus(kConnected);
+    result = OnNOOP(request);
     return true;
+}
+
+// No completion message: a failure reaches the window as an error while no
+// request of its own is outstanding.
+RequestResult FTPThread::OnNOOP(const sWorkerEvent&) {
+    SetStatus("Pinging server...");
+    if (!mEngine.SendNOOP())
+        return EngineError();
+    SetStatus(kConnected);
+    return RequestResult::Done();
 }
 
 void FTPThread::SetTimeouts(int timeout, int keepAlive) {
     mTimeout.store(timeout);
+    mKeepAliveSince.store(PPx::TickCount());
     mKeepAlive.store(keepAlive > 0 ? keepAlive : -1);
     mEngine.SetTimeout(timeout);
-    Wakeup();
 }
 
 // ---- handlers (worker thread) ------------------------------------------------

@@ -24,7 +24,9 @@ public:
     static FTPThread* CreateThread(int arg);
 
     // Socket time-out and keep-alive interval in seconds; below 1 means the
-    // engine's default time-out, and keep-alive off.
+    // engine's default time-out, and keep-alive off. A new interval counts
+    // from this call, as the backend's timer does: changing it never makes an
+    // idle connection ping at once.
     void SetTimeouts(int timeout, int keepAlive);
 
 protected:
@@ -39,6 +41,10 @@ private:
     RequestResult OnGetServerInfo(const sWorkerEvent& request) override;
     RequestResult OnCreateFileList(const sWorkerEvent& request) override;
     bool OnOwnRequest(const sWorkerEvent& request, RequestResult& result) override;
+    RequestResult OnNOOP(const sWorkerEvent& request);
+    // Queues the keep-alive for the worker itself, never over a request of
+    // the front end; does not wake the worker.
+    void SendNOOP();
     bool ListFolder(const char* path, std::string& listing) override;
     bool FetchFile(const sFileInfo& item, const sDownloadInfo& info, std::string& refusal) override;
     bool SendFile(const sFileInfo& item, const sUploadInfo& info, std::string& refusal) override;
@@ -50,6 +56,7 @@ private:
     // Read without the lock.
     std::atomic<int> mTimeout{-1};
     std::atomic<int> mKeepAlive{-1};
+    std::atomic<uint32_t> mKeepAliveSince{0}; // tick of the last SetTimeouts
 
     // Worker thread only.
     sBookMarkData mBookmark; // of the last Connect: its passive flag drives every transfer

@@ -13,14 +13,12 @@
 
 class SFTPThread : public EngineWorker<SFTPEngine> {
 public:
-    using sSFTPEvent = sWorkerEvent;
-    // This kind's own request code, after the shared ones.
-    enum : uint32_t {
-        kRequestGetModTime = 113,
-    };
-
     // Starts a worker; none when its thread cannot be started.
     static SFTPThread* CreateThread(int arg);
+
+    using sSFTPEvent = sWorkerEvent;
+    // This kind's own request code, after the shared ones: no keep-alive here.
+    enum : uint32_t { kRequestGetModTime = 113 };
 
     void Quit() override;
 

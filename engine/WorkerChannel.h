@@ -66,7 +66,7 @@ protected:
     void SetDeleteStatus(const std::string& name);
 
     // Guarded by mLock: the receiver, the flags the waits test, the texts and
-    // the results (the workers add their request slots).
+    // the results (WorkerSlot adds the request slot).
     CUnixThreadLock mLock;
     CUnixThreadCond mCond;
     PPx::EventTargetRef mReceiver;

@@ -277,7 +277,9 @@ bool CRasterBMP::Decode(CRasterStream* hFile) {
 
         if (tagRGBQUAD* pal = GetPalette()) {
             const uint32_t count = head.biClrUsed;
-            if (headerSize == 40 || headerSize > 64) {
+            // Only the OS/2 headers (12 and 64 bytes) carry 3-byte entries;
+            // every Windows header, 52 and 56 included, carries 4-byte ones.
+            if (headerSize != 12 && headerSize != 64) {
                 ReadSome(hFile, pal, uint64_t(count) * 4);
             } else {
                 uint8_t* raw = reinterpret_cast<uint8_t*>(pal);

@@ -35,6 +35,8 @@ public:
     };
 
     CRasterGIF() : CRaster(kRasterGIF) {}
+    // True only with a bitmap. A file whose frames all lie outside the screen
+    // or have no size fails with "GIF holds no picture".
     bool Decode(CRasterStream* fp);
     bool Encode(CRasterStream* fp);
     bool Encode(CRasterStream* fp, CRaster** pImages, int pagecount, bool bLocalColorMap = false);

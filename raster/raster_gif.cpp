@@ -552,5 +552,12 @@ bool CRasterGIF::Decode(CRasterStream* fp) {
         Transfer(*canvas);
     }
     in.Sync();
+    // Frames of no size or outside the screen are stepped over; when nothing
+    // was decoded there is no picture, and success would hand the caller an
+    // image without a bitmap.
+    if (!dib) {
+        SetError("GIF holds no picture");
+        return false;
+    }
     return true;
 }

@@ -429,14 +429,19 @@ bool CRasterJPG::CExifInfo::ProcessExifDir(uint64_t dirOffset, const uint8_t* ba
         case 0xA210:
             ei->FocalplaneUnits = UnitScale(ToInt(num), ei->FocalplaneUnits);
             break;
+        // The resolution is the main image's only in the first directory;
+        // the thumbnail's directory carries its own (often 72 dpi).
         case 0x011A:
-            ei->Xresolution = ToFloat(num);
+            if (depth == 0)
+                ei->Xresolution = ToFloat(num);
             break;
         case 0x011B:
-            ei->Yresolution = ToFloat(num);
+            if (depth == 0)
+                ei->Yresolution = ToFloat(num);
             break;
         case 0x0128:
-            ei->ResolutionUnit = UnitScale(ToInt(num), ei->ResolutionUnit);
+            if (depth == 0)
+                ei->ResolutionUnit = UnitScale(ToInt(num), ei->ResolutionUnit);
             break;
         case 0x0112:
             ei->Orientation = ToInt(num);

@@ -83,6 +83,13 @@ bool CRasterPNG::Decode(CRasterStream* hFile) {
 
     png_color_16p fileBackground = nullptr;
     const bool hasBackground = png_get_bKGD(png, pinfo, &fileBackground) != 0;
+    // Grey of 1, 2 or 4 bits with a transparent level and no background of
+    // its own: composited onto grey 192 like every other image, which only 8
+    // bits can hold, so its samples are widened first.
+    const bool widenGrey = colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8 && !hasBackground &&
+                           png_get_valid(png, pinfo, PNG_INFO_tRNS);
+    const int sampleBits = widenGrey ? 8 : bitDepth;
+    const int pixelBits = widenGrey ? 8 : pixelDepth;
     // Palette images keep their indexes; their transparency stays in the
     // palette, so there is nothing to composite.
     if (colorType == PNG_COLOR_TYPE_PALETTE) {
@@ -90,12 +97,13 @@ bool CRasterPNG::Decode(CRasterStream* hFile) {
         if (hasBackground) {
             png_set_background(png, fileBackground, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
         } else {
-            // Light grey, in the file's own sample range for grey images.
+            // Light grey. A background that needs no expansion is read in
+            // the output's sample range: 8 bits, also for 16-bit samples,
+            // which the library widens itself when it strips them.
             png_color_16 grey{};
-            grey.red = grey.green = grey.blue = 192;
-            grey.gray = png_uint_16(bitDepth == 16 ? 192 * 257 : 192);
-            if (bitDepth < 8 && !(colorType & PNG_COLOR_MASK_COLOR))
-                grey.gray = png_uint_16((192 * ((1 << bitDepth) - 1) + 127) / 255);
+            grey.red = grey.green = grey.blue = grey.gray = 192;
+            if (widenGrey)
+                png_set_expand(png);
             png_set_background(png, &grey, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
         }
     } else if (hasBackground) {
@@ -106,7 +114,7 @@ bool CRasterPNG::Decode(CRasterStream* hFile) {
     if (bitDepth == 16)
         png_set_strip_16(png);
 
-    const unsigned depth = pixelDepth <= 16 ? unsigned(pixelDepth == 16 ? 8 : pixelDepth) : 24;
+    const unsigned depth = pixelBits <= 16 ? unsigned(pixelBits == 16 ? 8 : pixelBits) : 24;
     if (!Create(width, height, depth, kRasterPNG))
         png_error(png, "Can't allocate memory");
 
@@ -126,7 +134,7 @@ bool CRasterPNG::Decode(CRasterStream* hFile) {
     const bool hasPalette = png_get_PLTE(png, pinfo, &palette, &paletteCount) != 0;
     if (colorType == PNG_COLOR_TYPE_PALETTE && hasPalette) {
         SetPalette(reinterpret_cast<const rgb_color*>(palette), unsigned(paletteCount));
-    } else if (bitDepth == 2 && GetPalette()) {
+    } else if (sampleBits == 2 && GetPalette()) {
         const uint8_t levels[4] = {0, 85, 170, 255};
         for (int k = 0; k < 4; k++)
             SetPaletteColor(uint8_t(k), levels[k], levels[k], levels[k]);
@@ -191,7 +199,7 @@ bool CRasterPNG::Decode(CRasterStream* hFile) {
                 png_read_row(png, spare, nullptr);
                 std::memcpy(row, spare, effWidth);
             }
-            if (bitDepth == 2 && pass == passes - 1)
+            if (sampleBits == 2 && pass == passes - 1)
                 expand2to4bpp(row);
         }
     }

@@ -129,6 +129,7 @@ private:
     void OnCreateFolder();
     void OnGoToFolder();
     void OnCreateConnBookmark();
+    void OnCreateSyncBookmark();
     void BuildFileListForDelete();
 
     // Viewing and transfers (BrowseTransfers.cpp).
@@ -178,6 +179,7 @@ private:
 
     sBookMarkData mBookmark;
     std::vector<sFileInfo> mItems;
+    std::vector<sFileInfo> mListedItems; // a new listing until it is shown
     std::vector<int32_t> mLinkIndexes;
     Connection* mConnection = nullptr;
     int32_t mServerType = kServerUnix;
@@ -210,8 +212,7 @@ private:
     std::unique_ptr<ViewFolder> mViewFolder; // where the viewed file arrives
 
     bool mOutstanding = false;
-    bool mClosing = false; // "Closing Connection..." is under way
-    bool mForceClose = false;
+    bool mClosing = false;              // "Closing Connection..." is under way
     std::unique_ptr<SoundTools> mSound; // made when a redial sound first plays
     // Lets callbacks posted for later find out whether the window still exists.
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);

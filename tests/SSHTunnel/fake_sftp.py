@@ -81,7 +81,8 @@ while True:
             signal.signal(signal.SIGINT, signal.SIG_IGN)
         time.sleep(60)
     if command == "pwd":
-        out("Remote working dir", "ectory: /home/a b\r", "\n")
+        if mode != "nopwd":
+            out("Remote working dir", "ectory: /home/a b\r", "\n")
     elif command.startswith("ls"):
         if "missing" in command:
             out("Couldn't list directory: No such file or directory\r\n")
@@ -100,4 +101,17 @@ while True:
             out("Fetching /x to x\r\n", "327", "68 bytes transferred\r\n", "65536 bytes trans",
                 "ferred\r\n")
     elif command.startswith("modtime"):
-        out("Sat Jan  5 03:04:05 2005\r\n")
+        if "missing" in command:
+            out("Couldn't stat remote file: No such file or directory\r\n")
+        else:
+            out("Sat Jan  5 03:04:05 2005\r\n")
+    elif command.startswith("cd") and "missing" in command:
+        out("Couldn't canonicalize: No such file or directory\r\n")
+    elif command.startswith("rm") or command.startswith("chmod"):
+        # What the tool reports of a removal or a mode change is no error.
+        if "denied" in command:
+            out("Couldn't remove file: Permission denied\r\n")
+        elif command.startswith("rm"):
+            out("Removing /home/a b/", "x\r\n")
+        else:
+            out("Changing mode on /home/a b/", "x\r\n")

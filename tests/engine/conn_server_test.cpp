@@ -374,6 +374,35 @@ TEST_P(ConnServerTest, AbortEndsTheDownloadNormallyAndKeepsTheOldFile) {
     ExpectWellBehaved(frontend);
 }
 
+TEST_P(ConnServerTest, AbortEndsTheUploadNormallyAndSendsNoFurtherFile) {
+    // A large sparse file: the upload could not finish in the time the test takes.
+    TempDir local;
+    const off_t size = off_t(8) * 1024 * 1024 * 1024;
+    {
+        const int fd = ::open(local.file("huge").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, size), 0);
+        ::close(fd);
+    }
+    writeFile(local.file("never"), "not to be sent");
+    frontend.onUpdate = [&](const sFileProgress&) { connection->AbortTransfer(); };
+    sUploadInfo up;
+    for (sFileInfo f : {File("huge"), File("never")}) {
+        f.owner = local.path();
+        up.files.push_back(f);
+    }
+    EXPECT_TRUE(frontend.Do([&] { connection->Upload(up); })) << frontend.lastError;
+    EXPECT_EQ(frontend.Count("uplc"), 1);
+    EXPECT_EQ(frontend.Count("strt never"), 0);
+    EXPECT_FALSE(Exists(remote + "/never"));
+    EXPECT_LT(SizeOf(remote + "/huge"), size);
+    // The connection goes on serving requests.
+    frontend.onUpdate = nullptr;
+    EXPECT_TRUE(frontend.Do([&] { connection->GetDirList(); })) << frontend.lastError;
+    ::unlink((remote + "/huge").c_str());
+    ExpectWellBehaved(frontend);
+}
+
 // The program may end while a disposed worker is still stopping its
 // transfer: the worker must touch nothing that the exit tears down.
 TEST_P(ConnServerTest, ProgramEndsWhileADisposedWorkerStillStops) {

@@ -13,6 +13,9 @@ zarvel_test(conn_backend_test SOURCES ${conn_dir}/conn_backend_test.cpp
 zarvel_test(conn_scripted_test
     SOURCES ${conn_dir}/conn_scripted_test.cpp ${conn_dir}/ftp_scripted_server.cpp
     LIBS ${conn_libs} LABELS unit tsan ENV ${conn_tsan} TIMEOUT 300)
+zarvel_test(conn_worker_test
+    SOURCES ${conn_dir}/worker_test.cpp ${conn_dir}/ftp_scripted_server.cpp
+    LIBS ${conn_libs} LABELS unit tsan ENV ${conn_tsan} TIMEOUT 300)
 foreach(server pyftpd vsftpd)
     zarvel_test(conn_${server}_test SOURCES ${conn_dir}/conn_server_test.cpp
         LIBS ${conn_libs} FIXTURES ${server} ENV "ZARVEL_FTP_SERVER=${server}" ${conn_tsan}

@@ -17,6 +17,7 @@ import os
 import struct
 import subprocess
 import sys
+import zlib
 
 from PIL import Image
 
@@ -171,6 +172,48 @@ g2.save(path("grey8trns.png"), transparency=grey.getpixel((0, 0)))
 tv = grey.getpixel((0, 0))
 add("grey8trns.png", 4, write_ref("grey8trns.png", Image.frombytes(
     "L", grey.size, bytes(192 if p == tv else p for p in grey.tobytes()))), bpp=8)
+def png_chunk(kind, body):
+    return (struct.pack(">I", len(body)) + kind + body +
+            struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+
+
+def grey_png(bits, samples, width, key):
+    """A grey PNG of `bits` bits per sample with `key` as its transparent level."""
+    rows = b""
+    for y in range(len(samples) // width):
+        acc, n, row = 0, 0, bytearray()
+        for v in samples[y * width:(y + 1) * width]:
+            if bits == 16:
+                row += struct.pack(">H", v)
+                continue
+            acc, n = (acc << bits) | v, n + bits
+            if n == 8:
+                row.append(acc)
+                acc, n = 0, 0
+        if n:
+            row.append(acc << (8 - n))
+        rows += b"\0" + bytes(row)
+    height = len(samples) // width
+    return (b"\x89PNG\r\n\x1a\n" +
+            png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, bits, 0, 0, 0, 0)) +
+            png_chunk(b"tRNS", struct.pack(">H", key)) +
+            png_chunk(b"IDAT", zlib.compress(rows)) + png_chunk(b"IEND", b""))
+
+
+# Grey of every depth with a transparent level and no bKGD: the transparent
+# pixels become grey 192, the others keep their level. 16-bit levels are
+# v * 257, so the 8-bit result is exact.
+for bits in (1, 2, 4, 16):
+    top = (1 << bits) - 1 if bits < 16 else 255
+    w, h = 13, 5
+    levels = [(x * 3 + y * 5) % (top + 1) for y in range(h) for x in range(w)]
+    key = levels[w + 2]
+    scale = 257 if bits == 16 else 1
+    name = "grey%dtrns.png" % bits
+    with open(path(name), "wb") as f:
+        f.write(grey_png(bits, [v * scale for v in levels], w, key * scale))
+    ref = bytes(192 if v == key else v * 255 // top for v in levels)
+    add(name, 4, write_ref(name, Image.frombytes("L", (w, h), ref)), bpp=8)
 palette_source(16).save(path("trns1.png"), transparency=0, bits=4)
 add("trns1.png", 4, pil_ref("trns1.png"), bpp=4)
 palette_source(16).save(path("trnsN.png"), transparency=bytes((0, 128, 255, 7)), bits=4)
@@ -251,6 +294,16 @@ for name, comp, masks, shifts in (
     with open(path(name), "wb") as f:
         f.write(bmp_file(W, H, 16, bytes(px), comp, masks))
     add(name, 1, write_ref(name, Image.frombytes("RGB", (W, H), bytes(ref))), bpp=24)
+
+# RLE4 written by hand: runs that start on odd pixels and a delta of one
+# pixel. Read as ImageMagick (and Windows) read them: a run's pixels take the
+# high and low nibbles in turn from its first pixel, deltas count pixels.
+grey16 = b"".join(bytes((i * 17, i * 17, i * 17, 0)) for i in range(16))
+rle4 = bytes([3, 0x12, 2, 0x34, 0, 2, 1, 0, 1, 0x56, 0, 0,
+              0, 3, 0x78, 0x90, 0, 3, 0xBC, 0xD0, 0, 0, 0, 1])
+with open(path("rle4.bmp"), "wb") as f:
+    f.write(bmp_file(8, 2, 4, rle4, 2, palette=grey16))
+add("rle4.bmp", 1, magick_ref("rle4.bmp"), bpp=4)
 
 px = bytearray()
 for y in range(H - 1, -1, -1):

@@ -780,3 +780,113 @@ TEST(RasterDecode, JpegBrokenExifAndJfifDensity) {
 }
 
 } // namespace
+
+TEST(RasterDecode, BmpLongerHeadersKeepFourByteColours) {
+    // 4x2, 8 bits; the same picture with the 40-byte header and with the
+    // 52- and 56-byte ones (masks, and alpha mask, after the 40 bytes).
+    std::vector<uint8_t> palette;
+    for (int k = 0; k < 256; k++)
+        palette.insert(palette.end(), {uint8_t(k * 10), uint8_t(k * 20 + 1), uint8_t(255 - k), 0});
+    const std::vector<uint8_t> px = {0, 1, 2, 3, 4, 5, 6, 7};
+    const std::vector<uint8_t> plain = Bmp(4, 2, 8, 0, palette, px);
+    CRaster want(0);
+    std::vector<uint8_t> copy = plain;
+    ASSERT_TRUE(DecodeBytes(want, copy, kRasterBMP));
+    EXPECT_EQ(want.GetPixelColor(3, 1).rgbRed, 255 - 7);
+    for (uint32_t size : {52u, 56u}) {
+        SCOPED_TRACE(size);
+        std::vector<uint8_t> data = plain;
+        const uint32_t extra = size - 40;
+        data.insert(data.begin() + 54, extra, 0);
+        data[14] = uint8_t(size);
+        data[10] = uint8_t(data[10] + extra);
+        data[2] = uint8_t(data[2] + extra);
+        CRaster img(0);
+        ASSERT_TRUE(DecodeBytes(img, data, kRasterBMP)) << img.info.lastError;
+        EXPECT_EQ(CompareImages(img, want), "");
+        EXPECT_EQ(img.GetPaletteColor(5).rgbGreen, 101);
+    }
+}
+
+namespace {
+
+// An EXIF block (II) with the main directory at 300 per inch and the
+// thumbnail's directory at 72 per centimetre.
+std::vector<uint8_t> ExifTwoResolutions() {
+    std::vector<uint8_t> b = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 0x2A, 0, 8, 0, 0, 0};
+    auto p16 = [&](uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); };
+    auto p32 = [&](uint32_t v) {
+        p16(v & 0xFFFF);
+        p16(v >> 16);
+    };
+    auto entry = [&](uint16_t tag, uint16_t format, uint32_t value) {
+        p16(tag);
+        p16(format);
+        p32(1);
+        p32(value);
+    };
+    const uint32_t ifd0 = 8, ifd1 = ifd0 + 2 + 3 * 12 + 4, data0 = ifd1 + 2 + 3 * 12 + 4,
+                   data1 = data0 + 8;
+    p16(3);
+    entry(0x011A, 5, data0);
+    entry(0x011B, 5, data0);
+    entry(0x0128, 3, 2);
+    p32(ifd1);
+    p16(3);
+    entry(0x011A, 5, data1);
+    entry(0x011B, 5, data1);
+    entry(0x0128, 3, 3);
+    p32(0);
+    p32(300);
+    p32(1);
+    p32(72);
+    p32(1);
+    return b;
+}
+
+} // namespace
+
+TEST(RasterDecode, ExifThumbnailResolutionLeavesTheImagesAlone) {
+    std::vector<uint8_t> block = ExifTwoResolutions();
+    CRasterJPG::CExifInfo reader;
+    ASSERT_TRUE(reader.process_EXIF(block.data(), unsigned(block.size())));
+    EXPECT_EQ(reader.GetInfo()->Xresolution, 300.0f);
+    EXPECT_EQ(reader.GetInfo()->Yresolution, 300.0f);
+    EXPECT_EQ(reader.GetInfo()->ResolutionUnit, 1.0f);
+
+    std::vector<uint8_t> app = {0xFF, 0xE1, 0, 0};
+    app.insert(app.end(), block.begin(), block.end());
+    app[2] = uint8_t((app.size() - 2) >> 8);
+    app[3] = uint8_t(app.size() - 2);
+    std::vector<uint8_t> jpeg = WithSection(ReadBytes(Img("base.jpg")), app);
+    CRaster img(0);
+    ASSERT_TRUE(DecodeBytes(img, jpeg, kRasterJPG)) << img.info.lastError;
+    EXPECT_EQ(img.info.xDPI, 300);
+    EXPECT_EQ(img.info.yDPI, 300);
+}
+
+TEST(RasterDecode, GifWithoutAPictureFails) {
+    // A 4x4 screen whose only frame lies outside it, one of no width, and
+    // one that fits: the first two fail with a message, the last decodes.
+    std::vector<uint8_t> lzw = PackCodes({{4, 3}, {0, 3}, {1, 3}, {2, 3}, {3, 4}, {5, 4}});
+    auto gif = [&](uint8_t left, uint8_t width) {
+        std::vector<uint8_t> g = {'G', 'I', 'F', '8', '9', 'a', 4, 0, 4, 0, 0x81, 0, 0};
+        g.insert(g.end(), {0, 0, 0, 10, 10, 10, 20, 20, 20, 30, 30, 30});
+        g.insert(g.end(), {',', left, 0, 0, 0, width, 0, 2, 0, 0, 2});
+        g.insert(g.end(), lzw.begin(), lzw.end());
+        g.push_back(';');
+        return g;
+    };
+    for (auto [left, width] : {std::pair<uint8_t, uint8_t>{3, 2}, {0, 0}}) {
+        std::vector<uint8_t> g = gif(left, width);
+        CRaster img(0);
+        EXPECT_FALSE(DecodeBytes(img, g, kRasterGIF)) << int(left) << " " << int(width);
+        EXPECT_EQ(img.dib, nullptr);
+        EXPECT_STREQ(img.info.lastError, "GIF holds no picture");
+    }
+    std::vector<uint8_t> g = gif(2, 2);
+    CRaster img(0);
+    ASSERT_TRUE(DecodeBytes(img, g, kRasterGIF)) << img.info.lastError;
+    EXPECT_EQ(img.head.biWidth, 2);
+    EXPECT_EQ(img.GetPixelIndex(1, 0), 3);
+}

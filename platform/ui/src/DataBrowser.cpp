@@ -10,12 +10,15 @@
 #include <QDropEvent>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QHash>
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QMimeData>
+#include <QMimeDatabase>
 #include <QPainter>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QUrl>
 
@@ -41,6 +44,13 @@ Icon Icon::File(const std::string& path) {
     return icon;
 }
 
+Icon Icon::ForExtension(const std::string& extension) {
+    Icon icon;
+    icon.mKind = extension.empty() ? Document : FileType;
+    icon.mPath = extension;
+    return icon;
+}
+
 Icon Icon::WithLinkBadge() const {
     Icon icon = *this;
     icon.mBadge = true;
@@ -48,6 +58,46 @@ Icon Icon::WithLinkBadge() const {
 }
 
 namespace {
+
+// Without a desktop (offscreen, a bare X server) Qt knows no icon theme and
+// no place to look for one: the freedesktop folders are named here, and a
+// common full theme stands in for icons the current one lacks.
+void EnsureIconTheme() {
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString& dir : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
+                                                        "icons", QStandardPaths::LocateDirectory))
+        if (!paths.contains(dir))
+            paths << dir;
+    QIcon::setThemeSearchPaths(paths);
+    if (QIcon::themeName().isEmpty())
+        QIcon::setThemeName("hicolor");
+    if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == "hicolor")
+        QIcon::setFallbackThemeName("Adwaita");
+}
+
+QIcon FileTypeIcon(const std::string& extension) {
+    static QHash<QString, QIcon> cache;
+    const QString key = QString::fromStdString(extension);
+    if (auto it = cache.constFind(key); it != cache.constEnd())
+        return *it;
+    EnsureIconTheme();
+    const QMimeType type =
+        QMimeDatabase().mimeTypeForFile("file." + key, QMimeDatabase::MatchExtension);
+    QIcon icon;
+    if (!type.isDefault()) {
+        icon = QIcon::fromTheme(type.iconName());
+        if (icon.isNull())
+            icon = QIcon::fromTheme(type.genericIconName());
+    }
+    if (icon.isNull())
+        icon = QFileIconProvider().icon(QFileIconProvider::File);
+    cache.insert(key, icon);
+    return icon;
+}
 
 QIcon ToQIcon(const Icon& icon) {
     QIcon base;
@@ -60,6 +110,9 @@ QIcon ToQIcon(const Icon& icon) {
         break;
     case Icon::FromFile:
         base = QIcon(QString::fromStdString(icon.GetPath()));
+        break;
+    case Icon::FileType:
+        base = FileTypeIcon(icon.GetPath());
         break;
     case Icon::None:
         return {};
@@ -232,9 +285,104 @@ bool View::Accepts(const QWidget* widget) const {
 }
 
 namespace {
+
 ListWidget* List(QWidget* widget) {
     return static_cast<ListWidget*>(widget);
 }
+
+// Drags out of the list and drops of local files into it go through the content.
+void InstallDragHandlers(View* view, ListWidget* list) {
+    list->onStartDrag = [view](Qt::DropActions) {
+        if (!view->GetContent())
+            return;
+        QByteArray ids;
+        std::vector<ItemID> dragged;
+        for (ItemID item : view->GetSelectedItems())
+            if (view->GetContent()->AddItemToDrag(item)) {
+                ids += QByteArray::number(item) + ' ';
+                dragged.push_back(item);
+            }
+        if (ids.isEmpty())
+            return;
+        std::vector<std::string> files;
+        try {
+            files = view->GetContent()->FilesForDrag(dragged);
+        } catch (...) {
+        }
+        auto* mime = new QMimeData;
+        mime->setData(kItemsMime, ids);
+        if (!files.empty()) {
+            QList<QUrl> urls;
+            for (const std::string& file : files)
+                urls.append(QUrl::fromLocalFile(QString::fromStdString(file)));
+            mime->setUrls(urls);
+        }
+        auto* drag = new QDrag(view->GetWidget());
+        drag->setMimeData(mime);
+        Qt::DropAction action;
+        {
+            NestedLoop nested;
+            action = drag->exec(Qt::CopyAction);
+        }
+        // Only our own windows could tell where the items went; a drop
+        // elsewhere reports no folder.
+        try {
+            view->GetContent()->PostProcessDragFromBrowser(action != Qt::IgnoreAction,
+                                                           std::string());
+        } catch (...) {
+        }
+    };
+    list->onDragEnter = [view](QDragEnterEvent* event) {
+        if (!view->GetContent() || event->mimeData()->hasFormat(kItemsMime))
+            return false;
+        return view->GetContent()->DragIsAcceptable(LocalPaths(event->mimeData()));
+    };
+    list->onDrop = [view](QDropEvent* event) {
+        if (!view->GetContent())
+            return;
+        auto paths = LocalPaths(event->mimeData());
+        if (paths.empty())
+            return;
+        try {
+            view->GetContent()->ReceiveDraggedItems(paths);
+        } catch (...) {
+        }
+    };
+}
+
+// The contextual menu the content builds; the chosen command goes back to it.
+void InstallContextMenu(View* view, ListWidget* list) {
+    list->onContextMenu = [view](QContextMenuEvent* event) {
+        if (!view->GetContent())
+            return;
+        std::vector<MenuEntry> entries;
+        view->GetContent()->SupplyContextualMenu(entries);
+        if (entries.empty())
+            return;
+        QMenu menu;
+        for (const MenuEntry& entry : entries) {
+            if (entry.separator) {
+                menu.addSeparator();
+                continue;
+            }
+            QAction* action = menu.addAction(QString::fromStdString(entry.text));
+            action->setEnabled(entry.enabled);
+            action->setData(QVariant::fromValue<uint>(entry.command));
+        }
+        QAction* chosen;
+        {
+            NestedLoop nested;
+            chosen = menu.exec(event->globalPos());
+        }
+        if (chosen) {
+            try {
+                view->GetContent()->ProcessContextualMenuSelection(chosen->data().toUInt());
+            } catch (...) {
+            }
+        }
+    };
+}
+
 } // namespace
 
 void View::Connect() {
@@ -301,90 +449,8 @@ void View::Connect() {
     QObject::connect(header, &QHeaderView::sectionMoved, mWidget,
                      [notify] { notify(0, kUserStateChanged); });
 
-    list->onStartDrag = [this](Qt::DropActions) {
-        if (!mContent)
-            return;
-        QByteArray ids;
-        std::vector<ItemID> dragged;
-        for (ItemID item : GetSelectedItems())
-            if (mContent->AddItemToDrag(item)) {
-                ids += QByteArray::number(item) + ' ';
-                dragged.push_back(item);
-            }
-        if (ids.isEmpty())
-            return;
-        std::vector<std::string> files;
-        try {
-            files = mContent->FilesForDrag(dragged);
-        } catch (...) {
-        }
-        auto* mime = new QMimeData;
-        mime->setData(kItemsMime, ids);
-        if (!files.empty()) {
-            QList<QUrl> urls;
-            for (const std::string& file : files)
-                urls.append(QUrl::fromLocalFile(QString::fromStdString(file)));
-            mime->setUrls(urls);
-        }
-        auto* drag = new QDrag(mWidget);
-        drag->setMimeData(mime);
-        Qt::DropAction action;
-        {
-            NestedLoop nested;
-            action = drag->exec(Qt::CopyAction);
-        }
-        // Only our own windows could tell where the items went; a drop
-        // elsewhere reports no folder.
-        try {
-            mContent->PostProcessDragFromBrowser(action != Qt::IgnoreAction, std::string());
-        } catch (...) {
-        }
-    };
-    list->onDragEnter = [this](QDragEnterEvent* event) {
-        if (!mContent || event->mimeData()->hasFormat(kItemsMime))
-            return false;
-        return mContent->DragIsAcceptable(LocalPaths(event->mimeData()));
-    };
-    list->onDrop = [this](QDropEvent* event) {
-        if (!mContent)
-            return;
-        auto paths = LocalPaths(event->mimeData());
-        if (paths.empty())
-            return;
-        try {
-            mContent->ReceiveDraggedItems(paths);
-        } catch (...) {
-        }
-    };
-    list->onContextMenu = [this](QContextMenuEvent* event) {
-        if (!mContent)
-            return;
-        std::vector<MenuEntry> entries;
-        mContent->SupplyContextualMenu(entries);
-        if (entries.empty())
-            return;
-        QMenu menu;
-        for (const MenuEntry& entry : entries) {
-            if (entry.separator) {
-                menu.addSeparator();
-                continue;
-            }
-            QAction* action = menu.addAction(QString::fromStdString(entry.text));
-            action->setEnabled(entry.enabled);
-            action->setData(QVariant::fromValue<uint>(entry.command));
-        }
-        QAction* chosen;
-        {
-            NestedLoop nested;
-            chosen = menu.exec(event->globalPos());
-        }
-        if (chosen) {
-            try {
-                mContent->ProcessContextualMenuSelection(chosen->data().toUInt());
-            } catch (...) {
-            }
-        }
-    };
+    InstallDragHandlers(this, list);
+    InstallContextMenu(this, list);
 }
 
 void View::SetContent(Content* content) {
@@ -541,17 +607,25 @@ void View::SetUserState(const UserState& state) {
         return;
     QHeaderView* header = List(mWidget)->header();
     int count = static_cast<int>(mModel->mProperties.size());
+    // Columns go to their places from the first place on: each move then
+    // leaves the places already filled alone, whatever the order.
+    std::vector<std::pair<int64_t, int>> places; // place, column
+    for (int i = 0; i < count; ++i) {
+        std::string name = CodeToString(mModel->mProperties[static_cast<size_t>(i)]);
+        auto it = state.find("position." + name);
+        if (it != state.end() && it->second >= 0 && it->second < count)
+            places.emplace_back(it->second, i);
+    }
+    std::sort(places.begin(), places.end());
+    for (const auto& [place, column] : places)
+        header->moveSection(header->visualIndex(column), static_cast<int>(place));
+    // Widths after the order: the last column stretches and takes no width,
+    // so one that moves away from the end must get its width where it stands.
     for (int i = 0; i < count; ++i) {
         std::string name = CodeToString(mModel->mProperties[static_cast<size_t>(i)]);
         if (auto it = state.find("width." + name);
             it != state.end() && it->second > 0 && it->second < 10000)
             header->resizeSection(i, static_cast<int>(it->second));
-    }
-    for (int i = 0; i < count; ++i) {
-        std::string name = CodeToString(mModel->mProperties[static_cast<size_t>(i)]);
-        auto it = state.find("position." + name);
-        if (it != state.end() && it->second >= 0 && it->second < count)
-            header->moveSection(header->visualIndex(i), static_cast<int>(it->second));
     }
     if (auto it = state.find("sortAscending"); it != state.end())
         mModel->mAscending = it->second != 0;

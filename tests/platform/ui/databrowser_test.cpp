@@ -7,10 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QTreeView>
 
+#include <algorithm>
 #include <map>
+#include <memory>
+#include <stdexcept>
 #include <strings.h>
 
 using namespace PPx;
@@ -149,4 +155,218 @@ TEST_F(DataBrowserTest, DoubleClickAndHeaderClicksNotify) {
     ASSERT_FALSE(content->messages.empty());
     EXPECT_EQ(content->messages.back().second, kUserStateChanged);
     EXPECT_EQ(list->GetItemsInOrder(), (std::vector<ItemID>{7, 3})); // seven < Three
+}
+
+namespace {
+
+// Items with a name each; names may repeat, so that the sort's stability
+// shows. A comparison can be made to throw.
+class FourColumnContent : public Content {
+public:
+    void SupplyItemData(ItemID item, PropertyID property, ItemData& data) override {
+        if (property == 'name')
+            data.SetText(names[item]);
+        else
+            data.SetText(CodeToString(property) + std::to_string(item));
+    }
+    bool CompareItems(ItemID a, ItemID b, PropertyID property) override {
+        ++comparisons;
+        if (throwOnCompare)
+            throw std::runtime_error("no order");
+        if (property == 'size')
+            return a < b;
+        return names[a] < names[b];
+    }
+    bool ItemIsEditable(ItemID, PropertyID property) override { return property == 'name'; }
+    void ChangeItemData(ItemID item, PropertyID property, const ItemData& data) override {
+        edits.emplace_back(item, property);
+        names[item] = data.GetText();
+    }
+    void NotifyAboutItem(ItemID item, ItemMessage message) override {
+        messages.emplace_back(item, message);
+    }
+    int Count(ItemMessage message) const {
+        return static_cast<int>(std::count_if(messages.begin(), messages.end(),
+                                              [&](const auto& m) { return m.second == message; }));
+    }
+
+    std::map<ItemID, std::string> names;
+    bool throwOnCompare = false;
+    int comparisons = 0;
+    std::vector<std::pair<ItemID, PropertyID>> edits;
+    std::vector<std::pair<ItemID, ItemMessage>> messages;
+};
+
+class FourColumnWindow : public NibWindow {
+public:
+    void FinishInit() override {
+        content = new FourColumnContent;
+        list = NibDataBrowserView::CreatePPxView(GetSysWindow(), 'LIST', 100, content);
+    }
+    NibDataBrowserView* list = nullptr;
+    FourColumnContent* content = nullptr;
+};
+
+class FourColumnTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UIApplication::EnsureForTests();
+        window = Make();
+        ASSERT_NE(window, nullptr);
+        list = window->list;
+        content = window->content;
+        content->names = {{1, "b"}, {2, "a"}, {3, "b"}, {4, "a"}, {5, "c"}};
+        list->AddItems({1, 2, 3, 4, 5});
+    }
+    void TearDown() override { delete window; }
+    static FourColumnWindow* Make() {
+        auto* made = MakeNibWindow<FourColumnWindow>(SysNib(), "ListWindow");
+        if (made)
+            made->Show();
+        return made;
+    }
+    QTreeView* Tree() const { return static_cast<QTreeView*>(list->GetWidget()); }
+
+    FourColumnWindow* window = nullptr;
+    NibDataBrowserView* list = nullptr;
+    FourColumnContent* content = nullptr;
+};
+
+} // namespace
+
+TEST_F(FourColumnTest, SortsBothWaysStablyAndKeepsTheOrderWhenTheContentFails) {
+    list->SetSortProperty('name');
+    list->Sort();
+    // Equal names keep the order they came in, both ways.
+    EXPECT_EQ(list->GetItemsInOrder(), (std::vector<ItemID>{2, 4, 1, 3, 5}));
+    list->SetSortOrderAscending(false);
+    list->Sort();
+    EXPECT_EQ(list->GetItemsInOrder(), (std::vector<ItemID>{5, 1, 3, 2, 4}));
+    EXPECT_EQ(list->GetUserState()["sortAscending"], 0);
+
+    // The header: a click on the sorted column turns the order, one on
+    // another column sorts by it ascending.
+    QHeaderView* header = Tree()->header();
+    emit header->sectionClicked(0);
+    EXPECT_EQ(list->GetItemsInOrder(), (std::vector<ItemID>{2, 4, 1, 3, 5}));
+    emit header->sectionClicked(1);
+    EXPECT_EQ(list->GetSortProperty(), PropertyID('size'));
+    EXPECT_EQ(list->GetItemsInOrder(), (std::vector<ItemID>{1, 2, 3, 4, 5}));
+    emit header->sectionClicked(1);
+    EXPECT_EQ(list->GetItemsInOrder(), (std::vector<ItemID>{5, 4, 3, 2, 1}));
+    EXPECT_GE(content->Count(kUserStateChanged), 3);
+
+    content->throwOnCompare = true;
+    list->SetSortProperty('name');
+    list->Sort();
+    EXPECT_GT(content->comparisons, 0);
+    EXPECT_EQ(list->GetItemsInOrder(), (std::vector<ItemID>{5, 4, 3, 2, 1}));
+    // A column the list does not have leaves the sort column as it was.
+    list->SetSortProperty('none');
+    EXPECT_EQ(list->GetSortProperty(), PropertyID('name'));
+}
+
+TEST_F(FourColumnTest, SelectionWalkFollowsSortsAndRemovals) {
+    list->SetSelection({5, 2, 42, 3}); // an unknown item is passed over
+    EXPECT_EQ(list->GetSelectedCount(), 3u);
+    list->SetSortProperty('size');
+    list->SetSortOrderAscending(false);
+    list->Sort();
+    std::vector<ItemID> walked;
+    for (ItemID item = list->GetFirstSelectedItem(); item; item = list->GetNextSelectedItem(item))
+        walked.push_back(item);
+    EXPECT_EQ(walked, (std::vector<ItemID>{5, 3, 2}));
+
+    const int before = content->Count(kSelectionSetChanged);
+    list->RemoveItems({3});
+    EXPECT_EQ(list->GetSelectedItems(), (std::vector<ItemID>{5, 2}));
+    EXPECT_GT(content->Count(kSelectionSetChanged), before);
+    EXPECT_EQ(list->GetNextSelectedItem(5), 2u);
+    list->SetSelection({});
+    EXPECT_EQ(list->GetSelectedCount(), 0u);
+    EXPECT_EQ(list->GetFirstSelectedItem(), 0u);
+    list->RemoveAllItems();
+    list->SetSelection({1});
+    EXPECT_EQ(list->GetSelectedCount(), 0u);
+}
+
+TEST_F(FourColumnTest, EditorHandsTheTextToTheContentOnlyForEditableCells) {
+    list->OpenEditor(4, 'size');
+    EXPECT_TRUE(Tree()->findChildren<QLineEdit*>().isEmpty());
+    list->OpenEditor(4, 'name');
+    const auto editors = Tree()->findChildren<QLineEdit*>();
+    ASSERT_EQ(editors.size(), 1);
+    QLineEdit* editor = editors.front();
+    EXPECT_EQ(editor->text(), "a");
+    editor->setText("renamed");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(editor, &enter);
+    Testing::ProcessEvents();
+    ASSERT_EQ(content->edits.size(), 1u);
+    EXPECT_EQ(content->edits[0], std::make_pair(ItemID(4), PropertyID('name')));
+    EXPECT_EQ(content->names[4], "renamed");
+
+    // A change the content makes itself shows once the item is updated.
+    int changed = 0;
+    QObject::connect(Tree()->model(), &QAbstractItemModel::dataChanged,
+                     [&changed](const QModelIndex& from, const QModelIndex& to) {
+                         changed += to.row() - from.row() + 1;
+                     });
+    content->names[1] = "z";
+    list->UpdateItems({1, 42});
+    EXPECT_EQ(changed, 1);
+    EXPECT_EQ(Tree()->model()->data(Tree()->model()->index(0, 0)).toString(), "z");
+}
+
+TEST_F(FourColumnTest, UserStateRestoresEveryColumnOrderInAFreshList) {
+    QHeaderView* header = Tree()->header();
+    std::vector<int> order = {0, 1, 2, 3};
+    do {
+        // Put the columns in ORDER (visual position -> column), as the user drags them.
+        for (int position = 0; position < 4; ++position)
+            header->moveSection(header->visualIndex(order[position]), position);
+        header->resizeSection(order[0], 150);
+        UserState saved = list->GetUserState();
+        for (int position = 0; position < 4; ++position)
+            ASSERT_EQ(header->logicalIndex(position), order[position]);
+
+        std::unique_ptr<FourColumnWindow> fresh(Make());
+        ASSERT_NE(fresh, nullptr);
+        fresh->list->SetUserState(saved);
+        QHeaderView* freshHeader = static_cast<QTreeView*>(fresh->list->GetWidget())->header();
+        for (int position = 0; position < 4; ++position)
+            EXPECT_EQ(freshHeader->logicalIndex(position), order[position])
+                << "order " << order[0] << order[1] << order[2] << order[3];
+        EXPECT_EQ(freshHeader->sectionSize(order[0]), 150);
+        // The last column stretches to the window: its width is not the user's.
+        UserState restored = fresh->list->GetUserState();
+        const std::string last = "width." + CodeToString(fresh->list->GetProperties()[order[3]]);
+        restored.erase(last);
+        saved.erase(last);
+        EXPECT_EQ(restored, saved);
+    } while (std::next_permutation(order.begin(), order.end()));
+}
+
+TEST_F(FourColumnTest, UserStateSkipsWhatItCannotUseAndTellsOfUserChanges) {
+    list->SetSortProperty('kind');
+    const UserState before = list->GetUserState();
+    UserState odd = before;
+    odd["width.name"] = 0;
+    odd["width.size"] = 1000000;
+    odd["position.kind"] = 9;
+    odd["position.date"] = -1;
+    odd["sortProperty"] = 'what';
+    odd["width.gone"] = 80; // a column the list no longer has
+    list->SetUserState(odd);
+    EXPECT_EQ(list->GetUserState(), before);
+
+    content->messages.clear();
+    QHeaderView* header = Tree()->header();
+    // (A resize may also change the stretching last column: more than one notice.)
+    header->resizeSection(1, header->sectionSize(1) + 30);
+    const int resized = content->Count(kUserStateChanged);
+    EXPECT_GE(resized, 1);
+    header->moveSection(0, 3);
+    EXPECT_GT(content->Count(kUserStateChanged), resized);
+    EXPECT_EQ(list->GetUserState()["position.name"], 3);
 }
