@@ -105,6 +105,7 @@ void BrowseWindow::OnView() {
 }
 
 void BrowseWindow::ViewComplete() {
+    CloseTransferSheet();
     const std::string name = mDownloadInfo.files.empty() ? "" : mDownloadInfo.files.front().name;
     if (mViewFolder && !name.empty())
         ItemViewer().Display(this, mViewFolder->Path(), name);

@@ -205,6 +205,20 @@ TEST_F(BrowseTransferTest, ViewShowsTheRemoteFileAndLeavesNothingBehind) {
     }
     EXPECT_FALSE(viewed);
     EXPECT_TRUE(Entries(runtime).empty());
+
+    // An ordinary download after the failed view goes where it was sent.
+    {
+        Responder responder;
+        responder.OnSheet("ViewSheet", [&](PPx::Window* sheet) {
+            viewed = true;
+            Click(sheet, 'okok');
+        });
+        Select(window, {"notes.txt"});
+        window->DoDownload(local);
+        ASSERT_TRUE(WaitIdle(window));
+    }
+    EXPECT_FALSE(viewed);
+    EXPECT_EQ(ReadFile(local + "/notes.txt"), "first line\nsecond line\n");
 }
 
 TEST_F(BrowseTransferTest, FolderTreesGoBothWaysByteForByte) {
@@ -386,6 +400,7 @@ TEST_F(BrowseTransferTest, UnsafeNamesAndLinksNeverLeadOutside) {
     WriteFile(here + "/pack/bad\rname", "bad");
     MakeFolder(here + "/pack/into");
     WriteFile(here + "/pack/into/payload.txt", "payload");
+    WriteFile(here + "/pack/link.txt", "through the link");
     Open();
     // A link standing where a folder would be made leads outside: left out.
     const std::string outside = local + "/outside";
@@ -393,6 +408,8 @@ TEST_F(BrowseTransferTest, UnsafeNamesAndLinksNeverLeadOutside) {
     MakeFolder(local + "/target");
     MakeFolder(local + "/target/pack");
     ASSERT_EQ(::symlink(outside.c_str(), (local + "/target/pack/into").c_str()), 0);
+    WriteFile(local + "/victim", "untouched");
+    ASSERT_EQ(::symlink((local + "/victim").c_str(), (local + "/target/pack/link.txt").c_str()), 0);
     Responder responder;
     responder.OnAlert();
     responder.OnAlert();
@@ -402,7 +419,22 @@ TEST_F(BrowseTransferTest, UnsafeNamesAndLinksNeverLeadOutside) {
     EXPECT_EQ(responder.alerts.size(), 2u);
     EXPECT_EQ(ReadFile(local + "/target/pack/ok.txt"), "ok");
     EXPECT_TRUE(Entries(outside).empty());
+    EXPECT_EQ(ReadFile(local + "/victim"), "untouched");
     EXPECT_FALSE(Exists(local + "/target/pack/bad\rname"));
+
+    // A local name the server could take for a path is refused with its
+    // character; the rest goes.
+    WriteFile(local + "/a:b", "colon");
+    WriteFile(local + "/fine.txt", "fine");
+    Responder uploads;
+    uploads.OnAlert();
+    window->DoUpload({local + "/a:b", local + "/fine.txt"});
+    ASSERT_TRUE(WaitIdle(window));
+    ASSERT_EQ(uploads.alerts.size(), 1u);
+    EXPECT_EQ(uploads.alerts[0],
+              "The file 'a:b' will be ignored because it contains a ':' on the name.");
+    EXPECT_FALSE(Exists(here + "/a:b"));
+    EXPECT_EQ(ReadFile(here + "/fine.txt"), "fine");
 }
 
 TEST_F(BrowseTransferTest, AsciiModeTurnsLineEndsOnFtpOnly) {
@@ -482,4 +514,25 @@ TEST_F(BrowseTransferTest, CancelLeavesTheEarlierLocalFileWhole) {
     EXPECT_EQ(window->GetTransferSheet(), nullptr);
     EXPECT_EQ(ReadFile(local + "/huge.bin"), "the earlier file");
     EXPECT_EQ(Entries(local), std::vector<std::string>{"huge.bin"}); // no part left
+}
+
+TEST_F(BrowseTransferTest, AFailedFileIsNeverCalledComplete) {
+    SetPrefs([](sPreferences& p) {
+        p.downloadMode = kExistingReplace;
+        p.misc[kMiscKeepTransferSheet] = true;
+    });
+    WriteFile(here + "/first.txt", "first");
+    WriteFile(here + "/second.txt", "second");
+    Open();
+    ::unlink((here + "/first.txt").c_str()); // gone after the listing
+    Responder responder;
+    responder.OnAlert("OK"); // go on with the rest
+    Select(window, {"first.txt", "second.txt"});
+    window->DoDownload(local);
+    // Waiting for the user after a batch with a failure would hang here.
+    ASSERT_TRUE(WaitIdle(window, 60s));
+    EXPECT_EQ(responder.alerts.size(), 1u);
+    EXPECT_EQ(window->GetTransferSheet(), nullptr);
+    EXPECT_EQ(ReadFile(local + "/second.txt"), "second");
+    EXPECT_FALSE(Exists(local + "/first.txt"));
 }
