@@ -536,3 +536,25 @@ TEST_F(BrowseTransferTest, AFailedFileIsNeverCalledComplete) {
     EXPECT_EQ(ReadFile(local + "/second.txt"), "second");
     EXPECT_FALSE(Exists(local + "/first.txt"));
 }
+
+TEST_F(BrowseTransferTest, ClosingTheWindowDuringAViewLeavesNothingBehind) {
+    {
+        const int fd = ::open((here + "/huge.iso").c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, off_t(8) << 30), 0);
+        ::close(fd);
+    }
+    Open();
+    Select(window, {"huge.iso"});
+    ASSERT_EQ(window->ProcessCommand('mVIW'), PPx::noErr);
+    EXPECT_TRUE(window->RequestOutstanding());
+    EXPECT_EQ(Entries(runtime).size(), 1u); // the private folder of this view
+    ASSERT_TRUE(WaitFor([&] {
+        const std::vector<std::string> folders = Entries(runtime);
+        return !folders.empty() && !Entries(runtime + "/" + folders.front()).empty();
+    }));
+    window->Close();
+    ASSERT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    window = nullptr;
+    EXPECT_TRUE(WaitFor([&] { return Entries(runtime).empty(); }, 30s));
+}
