@@ -265,8 +265,25 @@ TEST_F(BrowseTransferTest, FolderTreesGoBothWaysByteForByte) {
     Select(window, {"up"});
     window->ListDoubleClick(ItemNamed(window, "up"));
     ASSERT_TRUE(WaitIdle(window));
+    // With the keep-sheet preference the sheet says the batch is complete
+    // and stays until closed.
+    SetPrefs([](sPreferences& p) { p.misc[kMiscKeepTransferSheet] = true; });
+    bool sawComplete = false;
+    Responder closer;
+    std::function<void(PPx::Window*)> closeWhenDone = [&](PPx::Window* sheet) {
+        PPx::View* status = PPx::View::FromWidget(PPx::FindControl(sheet->GetSysWindow(), 'STAT'));
+        if (status && status->GetText() == "Transfer Complete!") {
+            sawComplete = true;
+            Click(sheet, 'cncl');
+        } else {
+            closer.OnSheet("TransferSheet", closeWhenDone);
+        }
+    };
+    closer.OnSheet("TransferSheet", closeWhenDone);
     window->DoUpload({local + "/tree"});
     ASSERT_TRUE(WaitIdle(window));
+    EXPECT_TRUE(sawComplete);
+    SetPrefs([](sPreferences& p) { p.misc[kMiscKeepTransferSheet] = false; });
     expected["alias.dat"] = expected["binary.dat"];
     EXPECT_EQ(Tree(here + "/up/tree"), expected);
     EXPECT_NE(ItemNamed(window, "tree"), 0u); // listed again
