@@ -406,6 +406,15 @@ TEST_F(BrowseTransferTest, ExistingFilesFollowTheAnswersAndPreferences) {
     window->DoUpload({local + "/new.txt"});
     ASSERT_TRUE(WaitIdle(window));
     EXPECT_EQ(ReadFile(here + "/new.txt"), "new");
+
+    // Local files dropped on the list go up like chosen ones.
+    WriteFile(local + "/dropped.txt", "dropped");
+    PPx::DataBrowser::Content* content = window->GetList()->GetContent();
+    ASSERT_TRUE(content->DragIsAcceptable({local + "/dropped.txt"}));
+    ASSERT_TRUE(content->ReceiveDraggedItems({local + "/dropped.txt"}));
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_EQ(ReadFile(here + "/dropped.txt"), "dropped");
+    EXPECT_NE(ItemNamed(window, "dropped.txt"), 0u);
 }
 
 TEST_F(BrowseTransferTest, UnsafeNamesAndLinksNeverLeadOutside) {
