@@ -209,8 +209,9 @@ TEST_F(BrowseLifecycle, ClosingAConnectedWindowDisconnectsFirst) {
     ASSERT_TRUE(WaitIdle(window));
     window->Close();
     PPx::Testing::ProcessEvents();
-    if (WindowAlive(window))
+    if (WindowAlive(window)) {
         EXPECT_EQ(StatusText(window), "Closing Connection...");
+    }
     EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
 }
 

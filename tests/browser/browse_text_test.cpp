@@ -60,7 +60,7 @@ TEST(BrowseText, PathPopupItemsAndTheirPaths) {
 TEST(BrowseText, NamesThatCannotStandForOneItem) {
     for (const char* good : {"a", "a b", ".profile", "...", "a\\b"})
         EXPECT_TRUE(IsSingleComponent(good)) << good;
-    for (const std::string bad :
+    for (const std::string& bad :
          {std::string(""), std::string("."), std::string(".."), std::string("a/b"),
           std::string("/"), std::string("a\rb"), std::string("a\nb"), std::string("a\0b", 3)})
         EXPECT_FALSE(IsSingleComponent(bad));
