@@ -167,11 +167,7 @@ void SyncRun::GetModTimeComplete(const std::vector<sFileInfo>& files) {
     if (mSecondPass) {
         std::vector<sFileInfo> local = mLocalList, remote = mRemoteList;
         SettleSyncCache(local, remote, mCachedLocal, mCachedRemote, mUnsettled);
-        try {
-            SaveSyncFile(mBookmark.name, local, remote);
-        } catch (const PPx::OSError& error) {
-            ShowStopAlert("The synchronization cache could not be saved.", error.what());
-        }
+        SaveCache(local, remote);
         FinishSync();
         return;
     }
@@ -182,6 +178,11 @@ void SyncRun::GetModTimeComplete(const std::vector<sFileInfo>& files) {
     if (load.status == SyncCacheLoad::SetAside)
         ShowNotice("The synchronization cache could not be read. It was kept as \"" + load.keptAs +
                    "\"; this run works as if there were none.");
+    // What could not be read nor moved aside is not written over either.
+    mCacheBlocked = load.status == SyncCacheLoad::Blocked;
+    if (mCacheBlocked)
+        ShowNotice("The synchronization cache could not be read nor moved aside. This run works "
+                   "as if there were none and leaves the file as it is.");
     mCacheLoaded = load.status == SyncCacheLoad::Loaded;
     if (mCacheLoaded) {
         SyncFolders();
@@ -192,14 +193,20 @@ void SyncRun::GetModTimeComplete(const std::vector<sFileInfo>& files) {
     if (cancelled) {
         FinishSync();
     } else if (inSync) {
-        try {
-            SaveSyncFile(mBookmark.name, mLocalList, mRemoteList);
-        } catch (const PPx::OSError& error) {
-            ShowStopAlert("The synchronization cache could not be saved.", error.what());
-        }
+        SaveCache(mLocalList, mRemoteList);
         FinishSync();
     } else {
         SyncFolders();
+    }
+}
+
+void SyncRun::SaveCache(const std::vector<sFileInfo>& local, const std::vector<sFileInfo>& remote) {
+    if (mCacheBlocked)
+        return;
+    try {
+        SaveSyncFile(mBookmark.name, local, remote);
+    } catch (const PPx::OSError& error) {
+        ShowStopAlert("The synchronization cache could not be saved.", error.what());
     }
 }
 
@@ -217,9 +224,25 @@ void SyncRun::BuildLocalList() {
 }
 
 void SyncRun::Report(const std::vector<SyncIgnoredItem>& items) {
-    for (const SyncIgnoredItem& item : items)
-        if (SyncSkipIsReported(item.reason))
+    // A local name with '\', '/' or ':' gets an alert of its own, as it always
+    // did; everything else left alone is told in one alert, not one per item.
+    constexpr size_t kShown = 20;
+    std::string others;
+    size_t count = 0;
+    for (const SyncIgnoredItem& item : items) {
+        if (!SyncSkipIsReported(item.reason))
+            continue;
+        if (item.reason == SyncSkip::BadCharacter && !item.remote) {
             ShowNotice(SyncIgnoredMessage(item));
+            continue;
+        }
+        if (count++ < kShown)
+            others += (others.empty() ? "" : "\n") + SyncIgnoredMessage(item);
+    }
+    if (count > kShown)
+        others += "\n... and " + std::to_string(count - kShown) + " more.";
+    if (!others.empty())
+        ShowNotice(others);
 }
 
 bool SyncRun::CurrentContentInSync(bool& cancelled) {

@@ -140,6 +140,7 @@ private:
     enum class Phase { None, Uploading, Downloading, DeletingRemote };
 
     void StopRun(const std::string& message);
+    void SaveCache(const std::vector<sFileInfo>& local, const std::vector<sFileInfo>& remote);
     SyncInput Input() const;
     void Report(const std::vector<SyncIgnoredItem>& items);
     void BeginPhase(Phase phase);
@@ -158,6 +159,7 @@ private:
     SyncPlan mPlan;
     bool mPlanned = false;
     bool mStopped = false;
+    bool mCacheBlocked = false; // unreadable and could not be moved aside
     std::vector<std::string> mUnsettled;
     SyncCounts mCounts;
     uint32_t mTransferFiles = 0;

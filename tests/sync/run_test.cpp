@@ -5,6 +5,7 @@
 #include "servers.h"
 #include "sync/core/SyncCache.h"
 #include "sync/window/SyncRun.h"
+#include "sync_helpers.h"
 #include "tempdir.h"
 
 #include <gtest/gtest.h>
@@ -386,4 +387,48 @@ TEST_F(SyncRunTest, AFilePairedAcrossLetterCaseReplacesItsPartner) {
     EXPECT_EQ(readFile(remote + "/Docs/README.txt"), "local again");
     EXPECT_EQ(Tree(remote), (std::vector<std::string>{"Docs", "Docs/README.txt", "Docs/new.txt"}));
     EXPECT_EQ(Tree(local), (std::vector<std::string>{"docs", "docs/new.txt", "docs/readme.TXT"}));
+}
+
+TEST_F(SyncRunTest, ItemsLeftAloneAreToldOnceEach) {
+    writeFile(local + "/a:b", "colon");
+    writeFile(local + "/bad\xFF", "not UTF-8");
+    ::mkfifo((local + "/pipe").c_str(), 0644);
+    writeFile(local + "/plain.txt", "plain");
+    bookmark.action = 1;
+    auto run = Run();
+    ASSERT_EQ(run->notices.size(), 2u);
+    EXPECT_EQ(run->notices[0],
+              "The file 'a:b' will be ignored because it contains a ':' on the name.");
+    // The rest in one alert, a line each.
+    std::vector<std::string> lines;
+    std::string rest = run->notices[1];
+    for (size_t end; (end = rest.find('\n')) != std::string::npos; rest.erase(0, end + 1))
+        lines.push_back(rest.substr(0, end));
+    lines.push_back(rest);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "The file 'bad\xFF' will be ignored because its name is not valid UTF-8.",
+                         "The item 'pipe' will be ignored because it is neither a file nor a "
+                         "folder."}));
+    EXPECT_EQ(Tree(remote), std::vector<std::string>{"plain.txt"});
+}
+
+TEST_F(SyncRunTest, ACacheThatCanNeitherBeReadNorMovedAsideIsLeftAsItIs) {
+    const std::vector<sFileInfo> none;
+    SaveSyncFile(bookmark.name, none, none); // makes the folder
+    writeFile(CachePath(), "not a property list");
+    PutRemote("remote.txt", "r");
+    const std::string folder = SyncFilesFolder();
+    ::chmod(folder.c_str(), 0500);
+    std::unique_ptr<ScriptedRun> run;
+    {
+        synctest::ModesApply modes;
+        run = Run();
+    }
+    ::chmod(folder.c_str(), 0700);
+    ASSERT_EQ(run->notices.size(), 1u);
+    EXPECT_NE(run->notices[0].find("leaves the file as it is"), std::string::npos);
+    EXPECT_TRUE(run->alerts.empty()) << run->alerts.front();
+    EXPECT_EQ(readFile(local + "/remote.txt"), "r");
+    EXPECT_EQ(readFile(CachePath()), "not a property list");
 }

@@ -3,7 +3,10 @@
 #include "ConnectionRecords.h"
 
 #include <algorithm>
+#include <linux/capability.h>
 #include <string>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <vector>
 
 namespace synctest {
@@ -45,5 +48,24 @@ inline std::vector<std::string> Sorted(std::vector<std::string> names) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// While it lives, this thread reads and writes files as their modes say, root
+// or not: root's override of file modes is taken out of the effective set.
+class ModesApply {
+public:
+    ModesApply() {
+        ::syscall(SYS_capget, &mHeader, mSaved);
+        __user_cap_data_struct reduced[2] = {mSaved[0], mSaved[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        ::syscall(SYS_capset, &mHeader, reduced);
+    }
+    ~ModesApply() { ::syscall(SYS_capset, &mHeader, mSaved); }
+    ModesApply(const ModesApply&) = delete;
+    ModesApply& operator=(const ModesApply&) = delete;
+
+private:
+    __user_cap_header_struct mHeader{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct mSaved[2] = {};
+};
 
 } // namespace synctest

@@ -6,13 +6,17 @@
 #include "ppxui/Views.h"
 #include "sync/core/SyncCache.h"
 #include "sync/window/SyncStatusWindow.h"
+#include "sync_helpers.h"
 #include "tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace browsetest;
@@ -181,5 +185,62 @@ TEST_F(SyncWindowTest, ARemoteFolderThatCannotBeListedStopsTheRun) {
     EXPECT_EQ(readFile(here + "/keep.txt"), "precious");
     EXPECT_EQ(readFile(here + "/closed/inside.txt"), "unseen");
     EXPECT_FALSE(Exists(here + "/mine.txt"));
+    EXPECT_FALSE(Exists(CachePath()));
+}
+
+TEST_F(SyncWindowTest, CancelOnTheTransferSheetAbortsWithoutSummaryOrCache) {
+    Put("big.bin", std::string(64 << 20, 'b'));
+    bookmark.action = 2;
+    Responder answers;
+    bool summarised = false;
+    answers.OnAlert("No"); // a first run: the trees are not said to agree
+    answers.OnSheet("TransferSheet", [](PPx::Window* sheet) { Click(sheet, 'cncl'); });
+    answers.OnSheet("SyncCompleteSheet", [&](PPx::Window* sheet) {
+        summarised = true;
+        Click(sheet, 'okok');
+    });
+    RunWindow();
+    EXPECT_EQ(answers.alerts,
+              std::vector<std::string>{"Are the current files already synchronized?"});
+    EXPECT_FALSE(summarised);
+    EXPECT_FALSE(Exists(CachePath()));
+    // Either the whole file came before the abort took, or nothing did.
+    if (Exists(local + "/big.bin")) {
+        EXPECT_EQ(readFile(local + "/big.bin").size(), size_t{64} << 20);
+    }
+}
+
+TEST_F(SyncWindowTest, ALocalFolderThatCannotBeReadStopsTheRun) {
+    MakeFolder(here + "/closed");
+    GiveToServer(root, here + "/closed");
+    Put("closed/remote-copy.txt", "only the server has it readable");
+    Put("keep.txt", "precious");
+    ::mkdir((local + "/closed").c_str(), 0755);
+    writeFile(local + "/closed/mine.txt", "unreadable here");
+    writeFile(local + "/new.txt", "new");
+    ::chmod((local + "/closed").c_str(), 0000);
+    bookmark.action = 1;
+    bookmark.deleteRemote = true;
+    Responder answers;
+    answers.OnAlert("OK");
+    bool summarised = false;
+    answers.OnSheet("SyncCompleteSheet", [&](PPx::Window* sheet) {
+        summarised = true;
+        Click(sheet, 'okok');
+    });
+    {
+        synctest::ModesApply modes;
+        RunWindow();
+    }
+    ::chmod((local + "/closed").c_str(), 0755);
+    char canonical[PATH_MAX];
+    ASSERT_TRUE(::realpath(local.c_str(), canonical));
+    EXPECT_EQ(answers.alerts,
+              std::vector<std::string>{"Could not read the local folder \"" +
+                                       std::string(canonical) + "/closed\": Permission denied."});
+    EXPECT_FALSE(summarised);
+    EXPECT_EQ(readFile(here + "/closed/remote-copy.txt"), "only the server has it readable");
+    EXPECT_EQ(readFile(here + "/keep.txt"), "precious");
+    EXPECT_FALSE(Exists(here + "/new.txt")) << "nothing transferred";
     EXPECT_FALSE(Exists(CachePath()));
 }
