@@ -332,6 +332,7 @@ public:
         const std::time_t moment = std::time(nullptr);
         localtime_r(&moment, &mNow);
         FTPDateManager::LocalNow().GetDateRec(mNowRec);
+        mCentury = (static_cast<int64_t>(mNow.tm_year) + 1900) / 100 * 100;
     }
 
     // The date of a record's three date columns; the current local date and
@@ -384,10 +385,8 @@ private:
         if (month < 1 || month > 12 || !AllDigits(yearText))
             return false;
         int64_t year = DigitValue(yearText);
-        if (yearText.size() <= 2) {
-            const int64_t century = (static_cast<int64_t>(mNow.tm_year) + 1900) / 100 * 100;
-            year += year > 50 ? century - 100 : century;
-        }
+        if (yearText.size() <= 2)
+            year += year > 50 ? mCentury - 100 : mCentury;
         if (year > std::numeric_limits<int16_t>::max())
             return false;
         date = DateTimeRec{};
@@ -457,12 +456,22 @@ private:
 
     std::tm mNow{};
     DateTimeRec mNowRec;
+    int64_t mCentury = 0; // of the local date: two-digit years fall near it
 };
 
 // Leading decimal digits; 0 when there are none or they overflow.
 uint64_t SizeValue(std::string_view text) {
     uint64_t value = 0;
-    for (char c : text) {
+    // Nineteen digits cannot overflow, so only longer texts need the check.
+    const size_t safe = std::min<size_t>(text.size(), 19);
+    size_t i = 0;
+    for (; i < safe; ++i) {
+        const unsigned digit = static_cast<unsigned char>(text[i]) - unsigned{'0'};
+        if (digit > 9)
+            return value;
+        value = value * 10 + digit;
+    }
+    for (char c : text.substr(i)) {
         if (c < '0' || c > '9')
             break;
         const uint64_t digit = static_cast<uint64_t>(c - '0');
@@ -482,15 +491,15 @@ void AppendItem(std::vector<sFileInfo>& out, const ListingDates& dates,
     if (IsDotName(name))
         return;
     sFileInfo& item = out.emplace_back();
-    item.name.assign(name);
+    item.name.append(name);
     item.size = SizeValue(sizeText);
     item.modDate = dates.Date(day, month, timeOrYear);
     if (!permissions.empty()) {
         item.isFolder = permissions[0] == 'd';
-        item.permissions.assign(permissions.substr(1));
+        item.permissions.append(permissions.substr(1));
     }
-    item.owner.assign(owner);
-    item.group.assign(group);
+    item.owner.append(owner);
+    item.group.append(group);
     item.isLink = (flags & kFileDataLink) != 0;
 }
 
