@@ -1,6 +1,5 @@
 #include "SFTPThread.h"
 
-#include "FTPThread.h"
 #include "LocalFiles.h"
 
 #include <new>

@@ -206,6 +206,7 @@ struct Fields {
     std::string_view permissions, linkCount, owner, group, sizeText, month, day, timeOrYear, name,
         linkTarget;
     uint32_t flags = 0;
+    std::string_view line; // the texts above lie in it, unless set to constants
 };
 
 // Link and folder rules shared by the Unix and MacOS forms. False when the
@@ -253,6 +254,7 @@ template <typename Sink> void ParseUnixLine(std::string_view line, const char* l
         return; // "total" lines, banners
     Tokens tokens(line, limit);
     Fields f;
+    f.line = line;
     if (!tokens.Next(f.permissions) || !tokens.Next(f.linkCount) || !tokens.Next(f.owner) ||
         !tokens.Next(f.group) || !tokens.Next(f.sizeText))
         return;
@@ -279,6 +281,7 @@ template <typename Sink> void ParseMacLine(std::string_view line, const char* li
         return;
     Tokens tokens(line, limit);
     Fields f;
+    f.line = line;
     if (!tokens.Next(f.permissions) || !tokens.Next(f.linkCount) || !tokens.Next(f.sizeText))
         return;
     // File lines carry two numbers after the link count; the second is the size.
@@ -303,6 +306,7 @@ template <typename Sink> void ParseNTLine(std::string_view line, const char* lim
     if (!tokens.Next(date) || !tokens.Next(time) || !tokens.Next(sizeOrDir))
         return;
     Fields f;
+    f.line = line;
     f.name = tokens.RestAfterBlanks();
     if (f.name.empty())
         return;
@@ -332,6 +336,7 @@ public:
         const std::time_t moment = std::time(nullptr);
         localtime_r(&moment, &mNow);
         FTPDateManager::LocalNow().GetDateRec(mNowRec);
+        mCentury = (static_cast<int64_t>(mNow.tm_year) + 1900) / 100 * 100;
     }
 
     // The date of a record's three date columns; the current local date and
@@ -339,6 +344,23 @@ public:
     DateTimeRec Date(std::string_view day, std::string_view month,
                      std::string_view timeOrYear) const {
         DateTimeRec date;
+        if (day.size() == 2 && month.size() == 2 && timeOrYear.size() == 2) {
+            // The NT form's MM-DD-YY, as FromPC reads it; FromUnix wants a
+            // month name, which no two letters are.
+            const int dayValue = TwoDigits(day);
+            const int monthValue = TwoDigits(month);
+            const int year = TwoDigits(timeOrYear);
+            if (dayValue < 1 || dayValue > 31 || monthValue < 1 || monthValue > 12 || year < 0)
+                return mNowRec;
+            const int64_t fullYear = year + (year > 50 ? mCentury - 100 : mCentury);
+            if (fullYear > std::numeric_limits<int16_t>::max())
+                return mNowRec;
+            date = DateTimeRec{};
+            date.year = static_cast<int16_t>(fullYear);
+            date.month = static_cast<int16_t>(monthValue);
+            date.day = static_cast<int16_t>(dayValue);
+            return date;
+        }
         if (day.size() >= 4 && day.find("stat") != std::string_view::npos) {
             // Seconds since 1970: rare, left to the full parser.
             FTPDateManager parsed;
@@ -349,12 +371,22 @@ public:
             }
             return mNowRec;
         }
-        if (FromPC(day, month, timeOrYear, date) || FromUnix(day, month, timeOrYear, date))
+        // A month name (not a digit) leaves only FromUnix.
+        const bool named = !month.empty() && (month[0] < '0' || month[0] > '9');
+        if ((!named && FromPC(day, month, timeOrYear, date)) ||
+            FromUnix(day, month, timeOrYear, date))
             return date;
         return mNowRec;
     }
 
 private:
+    // The value of two decimal digits, or -1.
+    static int TwoDigits(std::string_view text) {
+        const unsigned high = static_cast<unsigned char>(text[0]) - unsigned{'0'};
+        const unsigned low = static_cast<unsigned char>(text[1]) - unsigned{'0'};
+        return high <= 9 && low <= 9 ? static_cast<int>(high * 10 + low) : -1;
+    }
+
     // Digit strings saturate far above any field's range.
     static int64_t DigitValue(std::string_view text) {
         int64_t value = 0;
@@ -384,10 +416,8 @@ private:
         if (month < 1 || month > 12 || !AllDigits(yearText))
             return false;
         int64_t year = DigitValue(yearText);
-        if (yearText.size() <= 2) {
-            const int64_t century = (static_cast<int64_t>(mNow.tm_year) + 1900) / 100 * 100;
-            year += year > 50 ? century - 100 : century;
-        }
+        if (yearText.size() <= 2)
+            year += year > 50 ? mCentury - 100 : mCentury;
         if (year > std::numeric_limits<int16_t>::max())
             return false;
         date = DateTimeRec{};
@@ -457,12 +487,44 @@ private:
 
     std::tm mNow{};
     DateTimeRec mNowRec;
+    int64_t mCentury = 0; // of the local date: two-digit years fall near it
 };
 
 // Leading decimal digits; 0 when there are none or they overflow.
-uint64_t SizeValue(std::string_view text) {
+// `readableBefore` bytes in front of the text may be read as well.
+uint64_t SizeValue(std::string_view text, size_t readableBefore = 0) {
+    const size_t n = text.size();
+    if (n >= 1 && n <= 8 && n + readableBefore >= 8) {
+        // Up to eight digits at once, without a loop whose exit depends on
+        // the length: the eight bytes ending the text, those in front of it
+        // replaced by '0'.
+        uint64_t x;
+        std::memcpy(&x, text.data() + n - 8, sizeof(x));
+        const uint64_t keep = ~0ull << (8 * (8 - n));
+        x = (x & keep) | (0x3030303030303030ull & ~keep);
+        constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ull;
+        // Digits: each high half is 3, and adding 6 carries none out of it.
+        if ((x & kHigh) == 0x3030303030303030ull &&
+            ((x + 0x0606060606060606ull) & kHigh) == 0x3030303030303030ull) {
+            x -= 0x3030303030303030ull;
+            x = x * 10 + (x >> 8); // pairs
+            constexpr uint64_t kPairs = 0x000000FF000000FFull;
+            return ((x & kPairs) * (100 + (1000000ull << 32)) +
+                    ((x >> 16) & kPairs) * (1 + (10000ull << 32))) >>
+                   32;
+        }
+    }
     uint64_t value = 0;
-    for (char c : text) {
+    // Nineteen digits cannot overflow, so only longer texts need the check.
+    const size_t safe = std::min<size_t>(text.size(), 19);
+    size_t i = 0;
+    for (; i < safe; ++i) {
+        const unsigned digit = static_cast<unsigned char>(text[i]) - unsigned{'0'};
+        if (digit > 9)
+            return value;
+        value = value * 10 + digit;
+    }
+    for (char c : text.substr(i)) {
         if (c < '0' || c > '9')
             break;
         const uint64_t digit = static_cast<uint64_t>(c - '0');
@@ -478,19 +540,20 @@ uint64_t SizeValue(std::string_view text) {
 void AppendItem(std::vector<sFileInfo>& out, const ListingDates& dates,
                 std::string_view permissions, std::string_view owner, std::string_view group,
                 std::string_view sizeText, std::string_view month, std::string_view day,
-                std::string_view timeOrYear, std::string_view name, uint32_t flags) {
+                std::string_view timeOrYear, std::string_view name, uint32_t flags,
+                size_t sizeReadableBefore = 0) {
     if (IsDotName(name))
         return;
     sFileInfo& item = out.emplace_back();
-    item.name.assign(name);
-    item.size = SizeValue(sizeText);
+    item.name.append(name);
+    item.size = SizeValue(sizeText, sizeReadableBefore);
     item.modDate = dates.Date(day, month, timeOrYear);
     if (!permissions.empty()) {
         item.isFolder = permissions[0] == 'd';
-        item.permissions.assign(permissions.substr(1));
+        item.permissions.append(permissions.substr(1));
     }
-    item.owner.assign(owner);
-    item.group.assign(group);
+    item.owner.append(owner);
+    item.group.append(group);
     item.isLink = (flags & kFileDataLink) != 0;
 }
 
@@ -505,7 +568,14 @@ struct ItemSink {
     const ListingDates& dates;
     void operator()(const Fields& f) {
         AppendItem(out, dates, f.permissions, f.owner, f.group, f.sizeText, f.month, f.day,
-                   f.timeOrYear, f.name, f.flags);
+                   f.timeOrYear, f.name, f.flags, ReadableBefore(f.sizeText, f.line));
+    }
+
+    // How far in front of `text` its line goes; 0 when it lies elsewhere.
+    static size_t ReadableBefore(std::string_view text, std::string_view line) {
+        const auto at = reinterpret_cast<uintptr_t>(text.data());
+        const auto start = reinterpret_cast<uintptr_t>(line.data());
+        return at >= start && at < start + line.size() ? at - start : 0;
     }
 };
 

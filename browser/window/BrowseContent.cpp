@@ -137,14 +137,21 @@ bool BrowseContent::CompareItems(ItemID a, ItemID b, PropertyID property) {
     }
 }
 
-// Dragging out is a download and dropping in an upload: both come with the
-// transfers, so neither starts yet.
+// Dragging out would be a download into wherever the drop lands; only
+// dropping local items in (an upload) is offered.
 bool BrowseContent::AddItemToDrag(ItemID) {
     return false;
 }
 
-bool BrowseContent::DragIsAcceptable(const std::vector<std::string>&) {
-    return false;
+bool BrowseContent::DragIsAcceptable(const std::vector<std::string>& paths) {
+    return mParent && mParent->mCanUpload && !paths.empty();
+}
+
+bool BrowseContent::ReceiveDraggedItems(const std::vector<std::string>& paths) {
+    if (!DragIsAcceptable(paths))
+        return false;
+    mParent->ListDragReceived(paths);
+    return true;
 }
 
 void BrowseContent::SupplyContextualMenu(std::vector<PPx::MenuEntry>& entries) {

@@ -28,6 +28,7 @@ public:
                       PPx::DataBrowser::PropertyID property) override;
     bool AddItemToDrag(PPx::DataBrowser::ItemID item) override;
     bool DragIsAcceptable(const std::vector<std::string>& paths) override;
+    bool ReceiveDraggedItems(const std::vector<std::string>& paths) override;
     void SupplyContextualMenu(std::vector<PPx::MenuEntry>& entries) override;
     void ProcessContextualMenuSelection(uint32_t command) override;
 

@@ -6,6 +6,7 @@
 #include "BrowserFactory.h"
 #include "ConnectSheet.h"
 #include "ConnectWindow.h"
+#include "FileSelect.h"
 #include "Listing.h"
 #include "ModalSheetAlert.h"
 #include "OperationSheets.h"
@@ -14,6 +15,7 @@
 #include "SoundTools.h"
 #include "SyncSheet.h"
 #include "SyncWindow.h"
+#include "TransferSheet.h"
 #include "ViewFolder.h"
 #include "WindowState.h"
 
@@ -25,10 +27,6 @@
 using PPx::DataBrowser::ItemID;
 
 namespace {
-
-// Downloads, uploads and viewing arrive with the transfer sheets; until then
-// their commands stay disabled.
-constexpr bool kTransfersBuilt = false;
 
 const uint32_t kAskFlags = 0x130; // note icon, OK and Cancel
 
@@ -124,15 +122,6 @@ void BrowseWindow::SetDeleteStatus(const std::string& name) {
         mDeleteSheet->SetDeleteStatus(name);
 }
 
-void BrowseWindow::StartTransfer(const sFileProgress&) {}
-void BrowseWindow::EndTransfer(const sFileProgress&) {}
-void BrowseWindow::UpdateTransfer(const sFileProgress&) {}
-
-void BrowseWindow::AbortTransfer() {
-    if (mConnection)
-        mConnection->AbortTransfer();
-}
-
 void BrowseWindow::CloseDeleteSheet() {
     if (!mDeleteSheet)
         return;
@@ -146,6 +135,7 @@ void BrowseWindow::SetError(const std::string& text) {
     RequestEnded();
     if (mViewing)
         EndViewing();
+    CloseTransferSheet();
     if (mClosing) {
         // The disconnect failed or the server went: close all the same.
         Close();
@@ -189,9 +179,15 @@ void BrowseWindow::SetError(const std::string& text) {
 bool BrowseWindow::SetErrorAsk(const std::string& text) {
     PPx::Window::Busy busy(this);
     const std::string message = DisplayableText(StripReplyCode(text));
+    // The file that failed is not counted as done.
+    mEndPending = false;
+    mTransferFailed = true;
     DeleteSheet* hidden = mDeleteSheet;
     if (hidden)
         hidden->Hide();
+    TransferSheet* transfer = mTransferSheet;
+    if (transfer)
+        transfer->Hide();
     ModalSheetAlert alert;
     uint32_t answer = 'not!';
     const PPx::OSStatus status =
@@ -199,6 +195,8 @@ bool BrowseWindow::SetErrorAsk(const std::string& text) {
     if (status == 0 && answer == 'ok  ') {
         if (hidden && hidden == mDeleteSheet)
             hidden->Show(this);
+        if (transfer && transfer == mTransferSheet)
+            transfer->Show(this);
         return true;
     }
     return false;
@@ -231,6 +229,7 @@ PPx::OSStatus BrowseWindow::DoWindowClose() {
     // deleting the connection stops its worker and drops whatever it would
     // still report.
     CloseDeleteSheet();
+    CloseTransferSheet();
     delete mConnection;
     mConnection = nullptr;
     mOutstanding = false;
@@ -333,12 +332,13 @@ void BrowseWindow::DownloadComplete() {
         ViewComplete();
         return;
     }
-    Send([](Connection& c) { c.GetDirList(); });
+    FinishTransfer(false);
 }
 
 void BrowseWindow::UploadComplete() {
+    PPx::Window::Busy busy(this);
     RequestEnded();
-    Send([](Connection& c) { c.GetDirList(); });
+    FinishTransfer(true);
 }
 
 void BrowseWindow::GetModTimeComplete(const std::vector<sFileInfo>&) {
@@ -422,18 +422,17 @@ std::vector<uint32_t> BrowseWindow::SelectedItems() const {
 void BrowseWindow::UpdateMenus() {
     mCanView = mCanOpenFolder = mCanDownload = mCanRename = mCanDelete = mCanSetPerms = mCanUpload =
         mCanCreateFolder = mCanGoToFolder = mCanRefresh = false;
-    mCanUpload = kTransfersBuilt;
-    mCanCreateFolder = mCanGoToFolder = mCanRefresh = true;
+    mCanUpload = mCanCreateFolder = mCanGoToFolder = mCanRefresh = true;
     const std::vector<uint32_t> selected = SelectedItems();
     if (selected.size() == 1) {
-        mCanDownload = kTransfersBuilt;
+        mCanDownload = true;
         mCanRename = mCanDelete = mCanSetPerms = true;
         if (ItemForID(selected.front())->isFolder)
             mCanOpenFolder = true;
         else
             mCanView = true;
     } else if (selected.size() > 1) {
-        mCanDownload = kTransfersBuilt;
+        mCanDownload = true;
         mCanDelete = mCanSetPerms = true;
     }
     UpdateToolbar();
@@ -509,8 +508,13 @@ PPx::OSStatus BrowseWindow::DoCommandProcess(uint32_t command) {
             OnView();
         return PPx::noErr;
     case 'mDNL':
+        if (mCanDownload)
+            OnDownload();
+        return PPx::noErr;
     case 'mUPL':
-        return PPx::noErr; // not built yet
+        if (mCanUpload)
+            OnUpload();
+        return PPx::noErr;
     case 'mCSB':
         if (mCanRefresh)
             OnCreateSyncBookmark();
@@ -621,8 +625,10 @@ void BrowseWindow::ListDoubleClick(uint32_t item) {
     const sFileInfo* info = ItemForID(item);
     if (!info)
         return;
-    if (!info->isFolder)
-        return; // a download; not built yet
+    if (!info->isFolder) {
+        OnDownload();
+        return;
+    }
     const std::string name = info->name;
     if (!CheckListedName(name))
         return;
@@ -850,7 +856,7 @@ void BrowseWindow::CreateFileListComplete(const std::string& path, const std::st
     PPx::Window::Busy busy(this);
     RequestEnded();
     if (mode != kFileListDelete) {
-        EnableControls();
+        TransferListComplete(path, listing, mode);
         return;
     }
     std::vector<sFileInfo> entries;

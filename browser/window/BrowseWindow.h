@@ -17,7 +17,9 @@
 
 class BrowseContent;
 class DeleteSheet;
+class FileSelect;
 class SoundTools;
+class TransferSheet;
 class ViewFolder;
 
 class BrowseWindow : public NibWindow,
@@ -72,6 +74,15 @@ public:
     virtual void ListStateChanged();
     // In-place rename of item ITEM to NEWNAME (already checked by the list).
     virtual void RenameItem(uint32_t item, const std::string& newName);
+    // Transfers: the selection into the local folder DESTINATION; local
+    // files and folders (POSIX paths) into the current remote folder.
+    virtual void DoDownload(const std::string& destination);
+    virtual void DoUpload(const std::vector<std::string>& paths);
+    // Drags: the list's items dropped on a local folder; local items dropped
+    // on the list.
+    virtual void ListDragComplete(const std::string& dropFolder);
+    virtual void ListDragReceived(const std::vector<std::string>& paths);
+    TransferSheet* GetTransferSheet() const { return mTransferSheet; }
 
     virtual void EnableControls();
     virtual void DisableControls();
@@ -126,6 +137,23 @@ private:
     void ViewComplete();
     // Ends a view that will not complete: its private folder goes.
     void EndViewing();
+    void OnDownload();
+    void OnUpload();
+    void BuildFileListForDownload();
+    void CheckDownloadList();
+    void UploadAppendItem(const std::string& base, const std::string& name, bool chosen);
+    void UploadAppendFolder(const std::string& base, const std::string& remote);
+    void CheckUploadList();
+    void TransferListComplete(const std::string& path, const std::string& listing, int mode);
+    // The decision for a file that exists on the other side; a CollisionSheet
+    // answer, or skip.
+    int DecideCollision(const std::string& name, bool canResume, bool& skipAll, bool& resumeAll,
+                        bool& replaceAll);
+    void TellLeftOut(const std::vector<std::string>& names);
+    void OpenTransferSheet(const std::vector<sFileInfo>& files);
+    void FinishTransfer(bool upload);
+    void CloseTransferSheet();
+    bool TransferModeIsASCII() const;
 
     // Asks for one line of text until it passes the checks; false when cancelled.
     bool AskName(const std::string& prompt, const std::string& initial, std::string& name,
@@ -169,6 +197,17 @@ private:
     std::string mPermMode;
 
     sDownloadInfo mDownloadInfo;
+    sUploadInfo mUploadInfo;
+    std::vector<sFileInfo> mUploadCheckList;
+    std::string mUploadCheckPath;
+    bool mUploadSkipAll = false, mUploadResumeAll = false, mUploadReplaceAll = false;
+    std::vector<std::string> mLeftOut; // unsafe names met while building a list
+    TransferSheet* mTransferSheet = nullptr;
+    std::unique_ptr<FileSelect> mChooser;
+    bool mTransferAborted = false; // the user cancelled the running transfer
+    bool mTransferFailed = false;  // a file of it failed (and was passed over)
+    bool mEndPending = false;      // a file's end, counted once the next one starts
+    sFileProgress mPendingEnd;
     bool mViewing = false;                   // the running download is a View
     std::unique_ptr<ViewFolder> mViewFolder; // where the viewed file arrives
 

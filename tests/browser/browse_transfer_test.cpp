@@ -1,7 +1,10 @@
 // Viewing, downloads and uploads through the real browser window against a
 // real server (ZARVEL_BROWSE_SERVER: vsftpd or sshd), answered as a user
 // would; both sides are checked on disk, byte for byte.
+#include "BasicApp.h"
 #include "BrowseWindow.h"
+#include "Preferences.h"
+#include "TransferSheet.h"
 #include "ViewSheet.h"
 #include "browse_support.h"
 
@@ -10,8 +13,12 @@
 
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace browsetest;
@@ -43,6 +50,52 @@ std::vector<std::string> Entries(const std::string& folder) {
         ::closedir(dir);
     }
     return names;
+}
+
+// Every file and folder below ROOT: relative path to content ("<folder>",
+// "<link>" for links, which no transfer may make).
+std::map<std::string, std::string> Tree(const std::string& root, const std::string& below = "") {
+    std::map<std::string, std::string> tree;
+    const std::string folder = below.empty() ? root : root + "/" + below;
+    for (const std::string& name : Entries(folder)) {
+        const std::string relative = below.empty() ? name : below + "/" + name;
+        struct stat st;
+        ::lstat((root + "/" + relative).c_str(), &st);
+        if (S_ISLNK(st.st_mode)) {
+            tree[relative] = "<link>";
+        } else if (S_ISDIR(st.st_mode)) {
+            tree[relative] = "<folder>";
+            tree.merge(Tree(root, relative));
+        } else {
+            tree[relative] = ReadFile(root + "/" + relative);
+        }
+    }
+    return tree;
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random() & 0xFF);
+    return bytes;
+}
+
+// Changes the preferences the window reads, kept by an application object
+// of the test's own.
+void SetPrefs(const std::function<void(sPreferences&)>& change) {
+    static PreferencesMaster* master = [] {
+        static std::string folder;
+        char pattern[] = "/tmp/browse-prefs-XXXXXX";
+        folder = ::mkdtemp(pattern);
+        auto* made = new PreferencesMaster(folder);
+        (new BasicApp)->SetPreferencesMaster(made);
+        return made;
+    }();
+    sPreferences prefs;
+    master->GetPreferences(prefs);
+    change(prefs);
+    master->SetPreferences(prefs);
 }
 
 class BrowseTransferTest : public ::testing::Test {
@@ -152,4 +205,382 @@ TEST_F(BrowseTransferTest, ViewShowsTheRemoteFileAndLeavesNothingBehind) {
     }
     EXPECT_FALSE(viewed);
     EXPECT_TRUE(Entries(runtime).empty());
+
+    // An ordinary download after the failed view goes where it was sent.
+    {
+        Responder responder;
+        responder.OnSheet("ViewSheet", [&](PPx::Window* sheet) {
+            viewed = true;
+            Click(sheet, 'okok');
+        });
+        Select(window, {"notes.txt"});
+        window->DoDownload(local);
+        ASSERT_TRUE(WaitIdle(window));
+    }
+    EXPECT_FALSE(viewed);
+    EXPECT_EQ(ReadFile(local + "/notes.txt"), "first line\nsecond line\n");
+}
+
+TEST_F(BrowseTransferTest, FolderTreesGoBothWaysByteForByte) {
+    SetPrefs([](sPreferences& p) { p.downloadMode = p.uploadMode = kExistingAsk; });
+    const std::string tree = here + "/tree";
+    MakeFolder(tree);
+    MakeFolder(tree + "/sub");
+    MakeFolder(tree + "/sub/deeper");
+    WriteFile(tree + "/binary.dat", RandomBytes(300000, 1));
+    WriteFile(tree + "/empty.txt", "");
+    WriteFile(tree + "/large.bin", RandomBytes(3 << 20, 2));
+    WriteFile(tree + "/name with blanks.txt", "blanks\n");
+    WriteFile(tree + "/sub/\xC3\x9C"
+                     "bergr\xC3\xB6\xC3\x9F"
+                     "e.txt",
+              "non-ASCII\n");
+    WriteFile(tree + "/sub/deeper/last.bin", RandomBytes(4096, 3));
+    MakeLink("sub", tree + "/to-sub"); // links are never downloaded
+    Open();
+
+    // Download through the folder chooser.
+    Select(window, {"tree"});
+    ASSERT_EQ(window->ProcessCommand('mDNL'), PPx::noErr);
+    ASSERT_TRUE(WaitFor([] { return PPx::Testing::ChooserShown(); }));
+    bool sheetSeen = false;
+    Responder responder;
+    responder.OnSheet("TransferSheet", [&](PPx::Window*) { sheetSeen = true; });
+    ASSERT_TRUE(PPx::Testing::ChooseInChooser({local}));
+    ASSERT_TRUE(WaitFor([&] { return Exists(local + "/tree"); }));
+    ASSERT_TRUE(WaitIdle(window));
+    std::map<std::string, std::string> expected = Tree(tree);
+    expected.erase("to-sub");
+    EXPECT_EQ(Tree(local + "/tree"), expected);
+    EXPECT_EQ(window->GetTransferSheet(), nullptr);
+
+    // Upload the tree into a folder of the server, with what must stay home:
+    // a hidden file, and a link to a folder (a link to a file goes as the file).
+    WriteFile(local + "/tree/.hidden", "secret");
+    ASSERT_EQ(::symlink("sub", (local + "/tree/loop").c_str()), 0);
+    ASSERT_EQ(::symlink("binary.dat", (local + "/tree/alias.dat").c_str()), 0);
+    MakeFolder(here + "/up");
+    GiveToServer(root, here);
+    Command('mRFS');
+    Select(window, {"up"});
+    window->ListDoubleClick(ItemNamed(window, "up"));
+    ASSERT_TRUE(WaitIdle(window));
+    // With the keep-sheet preference the sheet says the batch is complete
+    // and stays until closed.
+    SetPrefs([](sPreferences& p) { p.misc[kMiscKeepTransferSheet] = true; });
+    bool sawComplete = false;
+    Responder closer;
+    std::function<void(PPx::Window*)> closeWhenDone = [&](PPx::Window* sheet) {
+        PPx::View* status = PPx::View::FromWidget(PPx::FindControl(sheet->GetSysWindow(), 'STAT'));
+        if (status && status->GetText() == "Transfer Complete!") {
+            sawComplete = true;
+            Click(sheet, 'cncl');
+        } else {
+            closer.OnSheet("TransferSheet", closeWhenDone);
+        }
+    };
+    closer.OnSheet("TransferSheet", closeWhenDone);
+    window->DoUpload({local + "/tree"});
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_TRUE(sawComplete);
+    SetPrefs([](sPreferences& p) { p.misc[kMiscKeepTransferSheet] = false; });
+    expected["alias.dat"] = expected["binary.dat"];
+    EXPECT_EQ(Tree(here + "/up/tree"), expected);
+    EXPECT_NE(ItemNamed(window, "tree"), 0u); // listed again
+}
+
+TEST_F(BrowseTransferTest, ExistingFilesFollowTheAnswersAndPreferences) {
+    const std::string full(1000, 'R');
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"})
+        WriteFile(here + "/" + name, full);
+    Open();
+    auto local3 = [&] {
+        WriteFile(local + "/a.txt", full.substr(0, 400));    // a part of it
+        WriteFile(local + "/b.txt", "old");                  // another file
+        WriteFile(local + "/c.txt", std::string(2000, 'L')); // longer: not a part
+        ::unlink((local + "/d.txt").c_str());
+    };
+    const bool canResume = true; // both servers restart transfers
+
+    // Asked one by one: Resume, Skip, and for the longer file no Resume.
+    SetPrefs([](sPreferences& p) { p.downloadMode = kExistingAsk; });
+    local3();
+    std::vector<std::string> asked;
+    bool longerCouldResume = true;
+    {
+        Responder responder;
+        responder.OnSheet("CollisionSheet", [&](PPx::Window* sheet) {
+            asked.push_back("a");
+            Click(sheet, 'RESU');
+            responder.OnSheet("CollisionSheet", [&](PPx::Window* sheet) {
+                asked.push_back("b");
+                Click(sheet, 'SKIP');
+                responder.OnSheet("CollisionSheet", [&](PPx::Window* sheet) {
+                    asked.push_back("c");
+                    longerCouldResume =
+                        PPx::View::FromWidget(PPx::FindControl(sheet->GetSysWindow(), 'RESU'))
+                            ->IsEnabled();
+                    Click(sheet, 'REPL');
+                });
+            });
+        });
+        Select(window, {"a.txt", "b.txt", "c.txt", "d.txt"});
+        window->DoDownload(local);
+        ASSERT_TRUE(WaitIdle(window));
+    }
+    EXPECT_EQ(asked.size(), 3u);
+    EXPECT_FALSE(longerCouldResume);
+    EXPECT_EQ(ReadFile(local + "/a.txt"), full);
+    EXPECT_EQ(ReadFile(local + "/b.txt"), "old");
+    EXPECT_EQ(ReadFile(local + "/c.txt"), full);
+    EXPECT_EQ(ReadFile(local + "/d.txt"), full);
+
+    // Skip All on the first question: no more questions, nothing sent, no
+    // transfer sheet, controls back.
+    local3();
+    WriteFile(local + "/d.txt", "mine");
+    int questions = 0;
+    bool transferSheet = false;
+    {
+        Responder responder;
+        responder.OnSheet("TransferSheet", [&](PPx::Window*) { transferSheet = true; });
+        responder.OnSheet("CollisionSheet", [&](PPx::Window* sheet) {
+            ++questions;
+            Click(sheet, 'SKIA');
+        });
+        Select(window, {"a.txt", "b.txt", "c.txt", "d.txt"});
+        window->DoDownload(local);
+        ASSERT_TRUE(WaitIdle(window));
+    }
+    EXPECT_EQ(questions, 1);
+    EXPECT_FALSE(transferSheet);
+    EXPECT_EQ(ReadFile(local + "/b.txt"), "old");
+    EXPECT_EQ(ReadFile(local + "/d.txt"), "mine");
+    EXPECT_TRUE(window->mCanDownload);
+
+    // The resume preference: the part is completed, the whole-length file is
+    // taken as complete, the longer one is still asked about.
+    SetPrefs([](sPreferences& p) { p.downloadMode = kExistingResume; });
+    local3();
+    WriteFile(local + "/d.txt", std::string(1000, 'D'));
+    questions = 0;
+    {
+        Responder responder;
+        responder.OnSheet("CollisionSheet", [&](PPx::Window* sheet) {
+            ++questions;
+            Click(sheet, 'SKIP');
+        });
+        Select(window, {"a.txt", "c.txt", "d.txt"});
+        window->DoDownload(local);
+        ASSERT_TRUE(WaitIdle(window));
+    }
+    EXPECT_EQ(questions, canResume ? 1 : 3);
+    EXPECT_EQ(ReadFile(local + "/a.txt"), full);
+    EXPECT_EQ(ReadFile(local + "/c.txt"), std::string(2000, 'L'));
+    EXPECT_EQ(ReadFile(local + "/d.txt"), std::string(1000, 'D'));
+
+    // Skip and replace preferences, and the same answers for uploads.
+    SetPrefs([](sPreferences& p) { p.downloadMode = kExistingSkip; });
+    local3();
+    Select(window, {"b.txt", "d.txt"});
+    window->DoDownload(local);
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_EQ(ReadFile(local + "/b.txt"), "old");
+    EXPECT_EQ(ReadFile(local + "/d.txt"), full);
+    SetPrefs([](sPreferences& p) { p.downloadMode = kExistingReplace; });
+    Select(window, {"b.txt"});
+    window->DoDownload(local);
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_EQ(ReadFile(local + "/b.txt"), full);
+
+    SetPrefs([](sPreferences& p) { p.uploadMode = kExistingResume; });
+    WriteFile(local + "/a.txt", full + "more");
+    WriteFile(here + "/a.txt", full); // a part of the local file
+    WriteFile(local + "/new.txt", "new");
+    window->DoUpload({local + "/a.txt", local + "/new.txt"});
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_EQ(ReadFile(here + "/a.txt"), full + "more");
+    EXPECT_EQ(ReadFile(here + "/new.txt"), "new");
+    SetPrefs([](sPreferences& p) { p.uploadMode = kExistingSkip; });
+    WriteFile(local + "/new.txt", "changed");
+    window->DoUpload({local + "/new.txt"});
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_EQ(ReadFile(here + "/new.txt"), "new");
+
+    // Local files dropped on the list go up like chosen ones.
+    WriteFile(local + "/dropped.txt", "dropped");
+    PPx::DataBrowser::Content* content = window->GetList()->GetContent();
+    ASSERT_TRUE(content->DragIsAcceptable({local + "/dropped.txt"}));
+    ASSERT_TRUE(content->ReceiveDraggedItems({local + "/dropped.txt"}));
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_EQ(ReadFile(here + "/dropped.txt"), "dropped");
+    EXPECT_NE(ItemNamed(window, "dropped.txt"), 0u);
+}
+
+TEST_F(BrowseTransferTest, UnsafeNamesAndLinksNeverLeadOutside) {
+    if (ServerName() == "sshd")
+        GTEST_SKIP() << "the sftp tool refuses such names itself";
+    SetPrefs([](sPreferences& p) { p.downloadMode = kExistingReplace; });
+    MakeFolder(here + "/pack");
+    WriteFile(here + "/pack/ok.txt", "ok");
+    WriteFile(here + "/pack/bad\rname", "bad");
+    MakeFolder(here + "/pack/into");
+    WriteFile(here + "/pack/into/payload.txt", "payload");
+    WriteFile(here + "/pack/link.txt", "through the link");
+    Open();
+    // A link standing where a folder would be made leads outside: left out.
+    const std::string outside = local + "/outside";
+    MakeFolder(outside);
+    MakeFolder(local + "/target");
+    MakeFolder(local + "/target/pack");
+    ASSERT_EQ(::symlink(outside.c_str(), (local + "/target/pack/into").c_str()), 0);
+    WriteFile(local + "/victim", "untouched");
+    ASSERT_EQ(::symlink((local + "/victim").c_str(), (local + "/target/pack/link.txt").c_str()), 0);
+    Responder responder;
+    responder.OnAlert();
+    responder.OnAlert();
+    Select(window, {"pack"});
+    window->DoDownload(local + "/target");
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_EQ(responder.alerts.size(), 2u);
+    EXPECT_EQ(ReadFile(local + "/target/pack/ok.txt"), "ok");
+    EXPECT_TRUE(Entries(outside).empty());
+    EXPECT_EQ(ReadFile(local + "/victim"), "untouched");
+    EXPECT_FALSE(Exists(local + "/target/pack/bad\rname"));
+
+    // A local name the server could take for a path is refused with its
+    // character; the rest goes.
+    WriteFile(local + "/a:b", "colon");
+    WriteFile(local + "/fine.txt", "fine");
+    Responder uploads;
+    uploads.OnAlert();
+    window->DoUpload({local + "/a:b", local + "/fine.txt"});
+    ASSERT_TRUE(WaitIdle(window));
+    ASSERT_EQ(uploads.alerts.size(), 1u);
+    EXPECT_EQ(uploads.alerts[0],
+              "The file 'a:b' will be ignored because it contains a ':' on the name.");
+    EXPECT_FALSE(Exists(here + "/a:b"));
+    EXPECT_EQ(ReadFile(here + "/fine.txt"), "fine");
+}
+
+TEST_F(BrowseTransferTest, AsciiModeTurnsLineEndsOnFtpOnly) {
+    if (ServerName() == "sshd")
+        GTEST_SKIP() << "SFTP always transfers binary";
+    SetPrefs([](sPreferences& p) { p.downloadMode = p.uploadMode = kExistingReplace; });
+    WriteFile(here + "/unix.txt", "one\ntwo\n\nthree");
+    Open();
+    auto* mode = static_cast<PPx::PopupButton*>(
+        PPx::View::FromWidget(PPx::FindControl(window->GetSysWindow(), 'MODE')));
+    mode->SetValue(2);
+    Select(window, {"unix.txt"});
+    window->DoDownload(local);
+    ASSERT_TRUE(WaitIdle(window));
+    // The server sends CR LF; what lands here has this system's LF.
+    EXPECT_EQ(ReadFile(local + "/unix.txt"), "one\ntwo\n\nthree");
+    WriteFile(local + "/dos.txt", "a\r\nb\r\n");
+    WriteFile(local + "/plain.txt", "x\ny\n");
+    window->DoUpload({local + "/dos.txt", local + "/plain.txt"});
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_EQ(ReadFile(here + "/dos.txt"), "a\nb\n");
+    EXPECT_EQ(ReadFile(here + "/plain.txt"), "x\ny\n");
+    // Binary again: byte for byte.
+    mode->SetValue(1);
+    WriteFile(local + "/dos.txt", "a\r\nb\r\n");
+    window->DoUpload({local + "/dos.txt"});
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_EQ(ReadFile(here + "/dos.txt"), "a\r\nb\r\n");
+}
+
+namespace {
+
+// Cancels its transfer at the first progress report, as the user pressing
+// Cancel on the sheet would.
+class CancellingWindow : public BrowseWindow {
+public:
+    void UpdateTransfer(const sFileProgress& progress) override {
+        BrowseWindow::UpdateTransfer(progress);
+        if (!mCancelled && GetTransferSheet()) {
+            mCancelled = true;
+            PPx::Testing::ClickControl(GetTransferSheet()->GetSysWindow(), 'cncl');
+        }
+    }
+    bool mCancelled = false;
+};
+
+} // namespace
+
+TEST_F(BrowseTransferTest, CancelLeavesTheEarlierLocalFileWhole) {
+    // The keep-sheet preference would wait for the user after a complete
+    // batch; a cancelled one never says it is complete.
+    SetPrefs([](sPreferences& p) {
+        p.downloadMode = kExistingReplace;
+        p.misc[kMiscKeepTransferSheet] = true;
+    });
+    {
+        // Large enough that the first progress report comes long before its end.
+        const int fd = ::open((here + "/huge.bin").c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, off_t(8) << 30), 0);
+        ::close(fd);
+    }
+    WriteFile(local + "/huge.bin", "the earlier file");
+    GiveToServer(root, here);
+    auto* cancelling = PPx::MakeNibWindow<CancellingWindow>(PPx::SysNib(), "BrowseWindow");
+    ASSERT_NE(cancelling, nullptr);
+    window = cancelling;
+    window->Show();
+    window->StartSession(bookmark);
+    ASSERT_TRUE(WaitIdle(window));
+    Responder responder;
+    responder.OnAlert(); // a server may report the cut transfer as an error
+    Select(window, {"huge.bin"});
+    window->DoDownload(local);
+    ASSERT_TRUE(WaitIdle(window, 120s));
+    EXPECT_TRUE(cancelling->mCancelled);
+    EXPECT_EQ(window->GetTransferSheet(), nullptr);
+    EXPECT_EQ(ReadFile(local + "/huge.bin"), "the earlier file");
+    EXPECT_EQ(Entries(local), std::vector<std::string>{"huge.bin"}); // no part left
+}
+
+TEST_F(BrowseTransferTest, AFailedFileIsNeverCalledComplete) {
+    SetPrefs([](sPreferences& p) {
+        p.downloadMode = kExistingReplace;
+        p.misc[kMiscKeepTransferSheet] = true;
+    });
+    WriteFile(here + "/first.txt", "first");
+    WriteFile(here + "/second.txt", "second");
+    Open();
+    ::unlink((here + "/first.txt").c_str()); // gone after the listing
+    Responder responder;
+    responder.OnAlert("OK"); // go on with the rest
+    Select(window, {"first.txt", "second.txt"});
+    window->DoDownload(local);
+    // Waiting for the user after a batch with a failure would hang here.
+    ASSERT_TRUE(WaitIdle(window, 60s));
+    EXPECT_EQ(responder.alerts.size(), 1u);
+    EXPECT_EQ(window->GetTransferSheet(), nullptr);
+    EXPECT_EQ(ReadFile(local + "/second.txt"), "second");
+    EXPECT_FALSE(Exists(local + "/first.txt"));
+}
+
+TEST_F(BrowseTransferTest, ClosingTheWindowDuringAViewLeavesNothingBehind) {
+    {
+        const int fd = ::open((here + "/huge.iso").c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, off_t(8) << 30), 0);
+        ::close(fd);
+    }
+    Open();
+    Select(window, {"huge.iso"});
+    ASSERT_EQ(window->ProcessCommand('mVIW'), PPx::noErr);
+    EXPECT_TRUE(window->RequestOutstanding());
+    EXPECT_EQ(Entries(runtime).size(), 1u); // the private folder of this view
+    ASSERT_TRUE(WaitFor([&] {
+        const std::vector<std::string> folders = Entries(runtime);
+        return !folders.empty() && !Entries(runtime + "/" + folders.front()).empty();
+    }));
+    window->Close();
+    ASSERT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    window = nullptr;
+    EXPECT_TRUE(WaitFor([&] { return Entries(runtime).empty(); }, 30s));
 }

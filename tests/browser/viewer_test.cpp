@@ -7,6 +7,8 @@
 #include "viewer_samples.h"
 
 #include "NibWindow.h"
+#include "WindowState.h"
+#include "platform/core/Preferences.h"
 #include "ppxui/Application.h"
 #include "ppxui/Testing.h"
 
@@ -43,6 +45,8 @@ protected:
         char pattern[] = "/tmp/viewer-test-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         dir = pattern;
+        // The sheet remembers its size among the preferences: kept here.
+        ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
         sheet = ViewSheet::Make();
         ASSERT_NE(sheet, nullptr);
     }
@@ -276,4 +280,28 @@ TEST_F(ViewerTest, PrivateFolderIsOursAloneAndNeverOutlivesItsUse) {
     EXPECT_FALSE(Exists(stale));
     EXPECT_TRUE(Exists(running));
     ViewFolder::RemoveTree(running);
+}
+
+TEST_F(ViewerTest, RemembersItsPlaceButNotOneOffTheTopOrLeft) {
+    Owner();
+    const PPx::Rect start = sheet->GetContentBounds();
+    const PPx::Rect off{-5, 40, 300, 500}; // top above the screen
+    PPx::SetAppValue("ViewWindowState", PPx::PropertyList::Data(EncodeWindowState(off)));
+    sheet->LoadWindowState();
+    EXPECT_EQ(sheet->GetContentBounds().top, start.top);
+    EXPECT_EQ(sheet->GetContentBounds().bottom - sheet->GetContentBounds().top,
+              start.bottom - start.top);
+
+    const PPx::Rect good{50, 60, 350, 560};
+    PPx::SetAppValue("ViewWindowState", PPx::PropertyList::Data(EncodeWindowState(good)));
+    sheet->LoadWindowState();
+    const PPx::Rect now = sheet->GetContentBounds();
+    EXPECT_EQ(now.bottom - now.top, 300);
+    EXPECT_EQ(now.right - now.left, 500);
+    sheet->SaveWindowState();
+    std::optional<PPx::PropertyList> stored = PPx::CopyAppValue("ViewWindowState");
+    ASSERT_TRUE(stored && stored->AsData());
+    PPx::Rect back;
+    ASSERT_TRUE(DecodeWindowState(*stored->AsData(), back));
+    EXPECT_EQ(back.bottom - back.top, 300);
 }

@@ -26,7 +26,7 @@ void TakePlace(QWidget* placeholder, QWidget* widget) {
         if (const int index = layout->indexOf(placeholder); index >= 0) {
             // Beside the placeholder, which gives up its space; it stays in
             // that place so that a second view made over it lands there too.
-            layout->replaceWidget(placeholder, widget);
+            delete layout->replaceWidget(placeholder, widget); // the old item is ours
             if (auto* box = qobject_cast<QBoxLayout*>(layout))
                 box->insertWidget(index + 1, placeholder);
             else
