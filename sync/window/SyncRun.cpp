@@ -354,6 +354,10 @@ void SyncRun::SyncFiles() {
     mDownloadInfo = sDownloadInfo();
     mDownloadInfo.files = mPlan.downloads;
     mDownloadTargets = mPlan.downloadTargets;
+    mLocalNames.clear();
+    for (size_t i = 0; i < mLocalList.size(); ++i)
+        if (!mLocalList[i].isFolder)
+            mLocalNames[mLocalList[i].name] = i;
     mDeleteInfo = sDeleteInfo();
     mDeleteInfo.files = mPlan.deletions;
     for (sFileInfo& file : mDeleteInfo.files)
@@ -601,6 +605,20 @@ void SyncRun::NextItem(const std::string& name) {
     mCurrent = SIZE_MAX;
 }
 
+// A local file changed (or made) since the walk is the user's newer work: a
+// download does not replace it.
+bool SyncRun::LocalStillAsListed(const std::string& name, const std::string& path) const {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT && !mLocalNames.contains(name);
+    const auto listed = mLocalNames.find(name);
+    if (listed == mLocalNames.end() || !S_ISREG(st.st_mode))
+        return false;
+    const sFileInfo& entry = mLocalList[listed->second];
+    return static_cast<uint64_t>(st.st_size) == entry.size &&
+           SyncCompareDates(SyncLocalDate(st.st_mtim.tv_sec), entry.modDate) == 0;
+}
+
 void SyncRun::FinishCurrent(bool done) {
     std::vector<sFileInfo>* files = PhaseFiles();
     if (!files || mCurrent == SIZE_MAX || mCurrent >= files->size())
@@ -612,7 +630,8 @@ void SyncRun::FinishCurrent(bool done) {
         // A complete download replaces the local file in one step.
         const std::string from = mStaging + "/" + file.name;
         const std::string to = WithSlash(mLocalRoot) + mDownloadTargets[index];
-        done = ::rename(from.c_str(), to.c_str()) == 0;
+        done = LocalStillAsListed(mDownloadTargets[index], to) &&
+               ::rename(from.c_str(), to.c_str()) == 0;
     }
     if (done) {
         if (mPhase == Phase::Uploading)

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // What the run confirmed done, for the summary.
@@ -152,6 +153,7 @@ private:
     std::vector<sFileInfo>* PhaseFiles();
     bool MakeStaging();
     bool LinkForUpload(sFileInfo& file, const std::string& target);
+    bool LocalStillAsListed(const std::string& name, const std::string& path) const;
     void RemoveStaging();
     void Redial();
 
@@ -176,8 +178,9 @@ private:
     sDeleteInfo mCleanup;
     bool mDisconnectAfterCleanup = false;
     std::string mStaging; // where downloads arrive before they are put in place
-    std::vector<std::string> mDownloadTargets; // local names, by download
-    std::string mUploadStaging;                // links for uploads under another name
+    std::vector<std::string> mDownloadTargets;           // local names, by download
+    std::unordered_map<std::string, size_t> mLocalNames; // local files by name, in mLocalList
+    std::string mUploadStaging;                          // links for uploads under another name
 
     PPx::EventTarget mPoster;
     PPx::EventHandler mRedialHandler;

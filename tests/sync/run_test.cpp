@@ -62,6 +62,7 @@ public:
     uint32_t firstTime = 'No  ';
     std::deque<std::optional<SyncChoice>> conflicts;
     bool abortOnStart = false;
+    std::function<void()> onStart; // once, when the first transfer starts
     std::vector<std::string> alerts, notices, asked;
     std::optional<SyncCounts> summary;
     bool closed = false;
@@ -101,6 +102,10 @@ protected:
     void ShowTransferStart(const sFileProgress&, uint32_t, uint64_t) override {
         if (abortOnStart && !mAborted)
             AbortTransfer();
+        if (onStart) {
+            onStart();
+            onStart = nullptr;
+        }
     }
     void ShowTransferUpdate(const sFileProgress&) override {}
     void ShowTransferEnd(const sFileProgress&) override {}
@@ -431,4 +436,24 @@ TEST_F(SyncRunTest, ACacheThatCanNeitherBeReadNorMovedAsideIsLeftAsItIs) {
     EXPECT_TRUE(run->alerts.empty()) << run->alerts.front();
     EXPECT_EQ(readFile(local + "/remote.txt"), "r");
     EXPECT_EQ(readFile(CachePath()), "not a property list");
+}
+
+TEST_F(SyncRunTest, ADownloadNeverReplacesWhatChangedLocallyDuringTheRun) {
+    PutRemote("edit.txt", "remote, newer");
+    PutRemote("new.txt", "remote only");
+    writeFile(local + "/edit.txt", "local, older");
+    const struct timespec older[2] = {{0, UTIME_OMIT}, {1700000000, 0}};
+    ::utimensat(AT_FDCWD, (local + "/edit.txt").c_str(), older, 0);
+    bookmark.action = 2;
+    auto run = Run([&](ScriptedRun& r) {
+        r.onStart = [&] {
+            writeFile(local + "/edit.txt", "edited during the run");
+            writeFile(local + "/new.txt", "made during the run");
+        };
+    });
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(*run->summary, (SyncCounts{0, 0, 0, 2}));
+    EXPECT_EQ(readFile(local + "/edit.txt"), "edited during the run");
+    EXPECT_EQ(readFile(local + "/new.txt"), "made during the run");
+    EXPECT_EQ(Tree(local), (std::vector<std::string>{"edit.txt", "new.txt"}));
 }
