@@ -33,7 +33,16 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 
 uint16_t gTestVersion = 0;
 
+SyncWindowHooks& SyncHooks() {
+    static SyncWindowHooks hooks;
+    return hooks;
+}
+
 } // namespace
+
+void SetSyncWindowHooks(SyncWindowHooks hooks) {
+    SyncHooks() = std::move(hooks);
+}
 
 BasicApp::BasicApp() {
     {
@@ -120,8 +129,8 @@ void BasicApp::GetPreferences(sPreferences& out) {
 
 void BasicApp::InitWindows() {
     // "PreferencesWindow", "ConnectWindow", "AboutWindow" and
-    // "SynchronizeWindow" are made here, hidden, once their classes exist;
-    // until then their pointers stay null and their commands do nothing.
+    // "SynchronizeWindow" are made here, hidden; one that cannot be made
+    // stays null and its commands do nothing.
     // The preferences window comes first: the others read the preferences.
     PPx::SysNib nib;
     mPrefsWindow = PPx::MakeNibWindow<PreferencesWindow>(nib, "PreferencesWindow");
@@ -134,6 +143,12 @@ void BasicApp::InitWindows() {
     mAboutWindow = PPx::MakeNibWindow<AboutWindow>(nib, "AboutWindow");
     if (mAboutWindow)
         SetLongLivedWindow(kAboutSlot, mAboutWindow);
+    if (SyncHooks().make) {
+        PPx::Window* window = nullptr;
+        mSyncWindow = SyncHooks().make(nib, window);
+        if (mSyncWindow)
+            SetLongLivedWindow(kSyncSlot, window);
+    }
 
     // Without the textured look where the user turned it off; the About
     // window keeps its look.
@@ -204,8 +219,9 @@ void BasicApp::OpenBookmark(const std::string& path) {
         mConnectWindow->OpenBookmark(path);
 }
 
-void BasicApp::OpenSyncBookmark(const std::string&) {
-    // Handed to the synchronisation bookmark window once it exists.
+void BasicApp::OpenSyncBookmark(const std::string& path) {
+    if (mSyncWindow && SyncHooks().open)
+        SyncHooks().open(mSyncWindow, path);
 }
 
 void BasicApp::SendQuit() {

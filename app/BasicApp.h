@@ -8,6 +8,7 @@
 #include "ppxui/Window.h"
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,17 @@ private:
     PPx::Window* mLongLived[4] = {nullptr, nullptr, nullptr, nullptr};
     std::vector<PPx::EventHandler> mHandlers;
 };
+
+// The synchronisation bookmark window is built above this library: the
+// program says how it is made and how it opens a ".sync.zarvel" file before
+// it makes the application object. Without them the window stays null.
+struct SyncWindowHooks {
+    // Makes the window from NIB, hidden, with its FinishInit done; also
+    // gives its window object. Null when it cannot be made.
+    std::function<SyncWindow*(PPx::SysNib& nib, PPx::Window*& window)> make;
+    std::function<void(SyncWindow* window, const std::string& path)> open;
+};
+void SetSyncWindowHooks(SyncWindowHooks hooks);
 
 // The system's version as four half-bytes (0x1039 for 10.3.9). Programs
 // older than the first supported one refuse to start.

@@ -157,11 +157,12 @@ std::string AsideName(const std::string& path) {
 
 } // namespace
 
-StoreLoad LoadBookmarkStore(const std::string& path) {
-    StoreLoad load;
+StoreLoad::Status LoadStoreFile(const std::string& path,
+                                const std::function<bool(const PropertyList&)>& read,
+                                std::string& keptAs) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT)
-        return load;
+        return StoreLoad::Missing;
     std::string bytes;
     bool readable = true;
     try {
@@ -169,11 +170,8 @@ StoreLoad LoadBookmarkStore(const std::string& path) {
     } catch (const PPx::OSError&) {
         readable = false;
     }
-    if (readable && bytes.empty()) {
-        // Nothing in it to lose.
-        load.status = StoreLoad::Loaded;
-        return load;
-    }
+    if (readable && bytes.empty())
+        return StoreLoad::Loaded; // nothing in it to lose
     PropertyList root;
     const PPx::PlistArray* array = nullptr;
     if (readable && DecodeBookmarkFile(bytes, root))
@@ -182,35 +180,45 @@ StoreLoad LoadBookmarkStore(const std::string& path) {
         // Kept aside, so that the next save cannot destroy what may still be
         // recovered from it.
         std::string aside = AsideName(path);
-        if (::rename(path.c_str(), aside.c_str()) == 0) {
-            load.status = StoreLoad::Unreadable;
-            load.keptAs = aside;
-        } else {
-            load.status = StoreLoad::Blocked;
-        }
-        return load;
+        if (::rename(path.c_str(), aside.c_str()) != 0)
+            return StoreLoad::Blocked;
+        keptAs = aside;
+        return StoreLoad::Unreadable;
     }
     bool skipped = false;
-    for (const PropertyList& element : *array) {
-        sBookMarkData bookmark;
-        if (BookmarkFromDictionary(element, bookmark, false))
-            load.bookmarks.push_back(std::move(bookmark));
-        else
+    for (const PropertyList& element : *array)
+        if (!read(element))
             skipped = true;
+    if (!skipped)
+        return StoreLoad::Loaded;
+    // The next save drops what could not be read: keep the file as it is.
+    std::string aside = AsideName(path);
+    try {
+        WritePrivateFile(aside, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    } catch (const PPx::OSError&) {
+        return StoreLoad::Blocked;
     }
-    load.status = StoreLoad::Loaded;
-    if (skipped) {
-        // The next save drops what could not be read: keep the file as it is.
-        std::string aside = AsideName(path);
-        try {
-            WritePrivateFile(aside, std::vector<uint8_t>(bytes.begin(), bytes.end()));
-            load.status = StoreLoad::Partial;
-            load.keptAs = aside;
-        } catch (const PPx::OSError&) {
-            load.status = StoreLoad::Blocked;
-        }
-    }
+    keptAs = aside;
+    return StoreLoad::Partial;
+}
+
+StoreLoad LoadBookmarkStore(const std::string& path) {
+    StoreLoad load;
+    load.status = LoadStoreFile(
+        path,
+        [&load](const PropertyList& element) {
+            sBookMarkData bookmark;
+            if (!BookmarkFromDictionary(element, bookmark, false))
+                return false;
+            load.bookmarks.push_back(std::move(bookmark));
+            return true;
+        },
+        load.keptAs);
     return load;
+}
+
+void SaveStoreFile(const std::string& path, PPx::PlistArray array) {
+    WritePrivateFile(path, EncodeBookmarkFile(PropertyList::Array(std::move(array))));
 }
 
 void SaveBookmarkStore(const std::string& path, const std::vector<sBookMarkData>& bookmarks) {
@@ -218,10 +226,14 @@ void SaveBookmarkStore(const std::string& path, const std::vector<sBookMarkData>
     array.reserve(bookmarks.size());
     for (const sBookMarkData& bookmark : bookmarks)
         array.push_back(BookmarkToDictionary(bookmark));
-    WritePrivateFile(path, EncodeBookmarkFile(PropertyList::Array(std::move(array))));
+    SaveStoreFile(path, std::move(array));
 }
 
 std::string ExportFileName(const std::string& name) {
+    return ExportFileName(name, kBookMarkExtension);
+}
+
+std::string ExportFileName(const std::string& name, const std::string& extension) {
     std::string safe;
     for (char c : name)
         safe += (c == '/' || c == '\0') ? '-' : c;
@@ -232,26 +244,32 @@ std::string ExportFileName(const std::string& name) {
         safe = "Bookmark";
     // Keep the whole name within the file system's 255 bytes, not cutting
     // a UTF-8 sequence.
-    const size_t limit = 255 - std::strlen(kBookMarkExtension);
+    const size_t limit = 255 - extension.size();
     if (safe.size() > limit) {
         size_t cut = limit;
         while (cut > 0 && (static_cast<unsigned char>(safe[cut]) & 0xC0) == 0x80)
             --cut;
         safe.resize(cut);
     }
-    return safe + kBookMarkExtension;
+    return safe + extension;
 }
 
-std::string ExportBookmark(const sBookMarkData& bookmark, const std::string& folder) {
+std::string ExportBookmarkFile(const PropertyList& root, const std::string& name,
+                               const std::string& extension, const std::string& folder) {
     std::string path = folder;
     if (path.empty() || path.back() != '/')
         path += '/';
-    path += ExportFileName(bookmark.name);
-    WritePrivateFile(path, EncodeBookmarkFile(BookmarkToDictionary(bookmark)));
+    path += ExportFileName(name, extension);
+    WritePrivateFile(path, EncodeBookmarkFile(root));
     return path;
 }
 
-bool ReadExportedBookmark(const std::string& path, sBookMarkData& out) {
+std::string ExportBookmark(const sBookMarkData& bookmark, const std::string& folder) {
+    return ExportBookmarkFile(BookmarkToDictionary(bookmark), bookmark.name, kBookMarkExtension,
+                              folder);
+}
+
+bool ReadBookmarkFileRoot(const std::string& path, PropertyList& root) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
@@ -265,10 +283,12 @@ bool ReadExportedBookmark(const std::string& path, sBookMarkData& out) {
     } catch (const PPx::OSError&) {
         return false;
     }
+    return DecodeBookmarkFile(bytes, root);
+}
+
+bool ReadExportedBookmark(const std::string& path, sBookMarkData& out) {
     PropertyList root;
-    if (!DecodeBookmarkFile(bytes, root))
-        return false;
-    return BookmarkFromDictionary(root, out, true);
+    return ReadBookmarkFileRoot(path, root) && BookmarkFromDictionary(root, out, true);
 }
 
 bool ReadPortText(const std::string& text, int32_t& port) {

@@ -8,6 +8,7 @@
 #include "platform/core/PropertyList.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,12 +57,31 @@ struct StoreLoad {
 // OSError when that folder cannot be made.
 std::string BookmarkStorePath();
 StoreLoad LoadBookmarkStore(const std::string& path);
+
+// The store conventions every bookmark store shares: the root is an array,
+// READ takes each element and answers false for one it cannot read. A store
+// that cannot be read is moved aside, one read only in part is copied aside
+// (KEPTAS says where); nothing is ever lost to the next save.
+StoreLoad::Status LoadStoreFile(const std::string& path,
+                                const std::function<bool(const PPx::PropertyList&)>& read,
+                                std::string& keptAs);
+// Writes ARRAY as a whole store (enciphered, owner-only, atomically).
+void SaveStoreFile(const std::string& path, PPx::PlistArray array);
 // Throws OSError when the store cannot be written; the old one then stays.
 void SaveBookmarkStore(const std::string& path, const std::vector<sBookMarkData>& bookmarks);
 
 // The file name an exported bookmark gets: its name plus ".zarvel", made
 // safe to stay inside the folder (no "/", no NUL, no leading ".").
 std::string ExportFileName(const std::string& name);
+// The same with another extension (".sync.zarvel").
+std::string ExportFileName(const std::string& name, const std::string& extension);
+// Writes ROOT as an exported file named NAME + EXTENSION into FOLDER; the
+// path written. Throws OSError on failure.
+std::string ExportBookmarkFile(const PPx::PropertyList& root, const std::string& name,
+                               const std::string& extension, const std::string& folder);
+// The root of an exported file; false when it is missing, no regular file,
+// too big, unreadable or no property list.
+bool ReadBookmarkFileRoot(const std::string& path, PPx::PropertyList& root);
 // Writes the bookmark into FOLDER, replacing a file of the same name; the
 // path written. Throws OSError on failure.
 std::string ExportBookmark(const sBookMarkData& bookmark, const std::string& folder);

@@ -453,22 +453,11 @@ bool ConnectWindow::AskUser(const std::string& question) {
 }
 
 void ConnectWindow::LoadBrowserState() {
-    std::optional<PPx::PropertyList> value = PPx::CopyAppValue("ConnectState");
-    if (!value || !value->AsDictionary())
-        return;
-    PPx::DataBrowser::UserState state;
-    for (const auto& [key, entry] : *value->AsDictionary())
-        if (const int64_t* number = entry.AsInteger())
-            state[key] = *number;
-    mList->SetUserState(state);
+    LoadListState(*mList, "ConnectState");
 }
 
 void ConnectWindow::SaveBrowserState() {
-    PPx::PlistDict dict;
-    for (const auto& [key, number] : mList->GetUserState())
-        dict.Set(key, PPx::PropertyList::Integer(number));
-    PPx::SetAppValue("ConnectState", PPx::PropertyList::Dictionary(std::move(dict)));
-    PPx::SynchronizeAppValues();
+    SaveListState(*mList, "ConnectState");
 }
 
 void ConnectWindow::LoadWindowState() {
@@ -546,6 +535,8 @@ void ConnectWindow::NoticeStoreProblem(const std::string& message, const std::st
     PPx::PostToMainThread([this, alive, message, explanation] {
         if (alive.expired())
             return;
+        if (!WasPlaced() && !IsVisible())
+            CenterOn(nullptr);
         Select();
         ShowError(message, explanation);
     });

@@ -1,6 +1,7 @@
 #include "WindowState.h"
 
 #include "platform/core/Preferences.h"
+#include "ppxui/DataBrowser.h"
 #include "ppxui/Dialogs.h"
 #include "ppxui/Views.h"
 
@@ -77,4 +78,23 @@ bool ReportUnreadableAppValues(PPx::PreferenceStore& store) {
                        "The file could not be read and was kept as \"" + aside +
                            "\". Window places and list layouts start afresh.");
     return true;
+}
+
+void LoadListState(PPx::DataBrowser::View& list, const std::string& key) {
+    std::optional<PPx::PropertyList> value = PPx::CopyAppValue(key);
+    if (!value || !value->AsDictionary())
+        return;
+    PPx::DataBrowser::UserState state;
+    for (const auto& [name, entry] : *value->AsDictionary())
+        if (const int64_t* number = entry.AsInteger())
+            state[name] = *number;
+    list.SetUserState(state);
+}
+
+void SaveListState(PPx::DataBrowser::View& list, const std::string& key) {
+    PPx::PlistDict dict;
+    for (const auto& [name, number] : list.GetUserState())
+        dict.Set(name, PPx::PropertyList::Integer(number));
+    PPx::SetAppValue(key, PPx::PropertyList::Dictionary(std::move(dict)));
+    PPx::SynchronizeAppValues();
 }

@@ -23,7 +23,15 @@ void LoadWindowState(PPx::Window& window, const std::string& key, bool sizeOnly 
 
 namespace PPx {
 class PreferenceStore;
+namespace DataBrowser {
+class View;
 }
+} // namespace PPx
+
+// A list's columns, widths and sort order, kept under KEY as a dictionary of
+// integers. A missing or damaged value leaves the list as it is.
+void LoadListState(PPx::DataBrowser::View& list, const std::string& key);
+void SaveListState(PPx::DataBrowser::View& list, const std::string& key);
 
 // Reads the stored values now and, when their file could not be read and was
 // kept aside, tells the user (caution alert) where it went. True when told.

@@ -1,9 +1,10 @@
 // Start-up: the interface, the application object, the event loop.
 #include "BasicApp.h"
-#include "WindowState.h"
-#ifdef ZARVEL_HAVE_BROWSER
 #include "BrowseWindow.h"
-#endif
+#include "SyncRunFactory.h"
+#include "SyncWindow.h"
+#include "WindowState.h"
+#include "sync/window/SyncStatusWindow.h"
 
 #include "platform/core/EventLoop.h"
 #include "platform/core/Events.h"
@@ -62,6 +63,8 @@ int main(int argc, char** argv) {
         // The main windows carry the menu bar "MenuBar".
         PPx::SetMenuBar("MenuBar");
 
+        // The synchronisation bookmark window is made with the others.
+        InstallSyncWindow();
         auto app = std::make_unique<BasicApp>();
         // Without its interface files the program would run with no window
         // at all: say what is missing and end.
@@ -74,10 +77,19 @@ int main(int argc, char** argv) {
                                    missing + " Please reinstall the program.");
             return 1;
         }
-#ifdef ZARVEL_HAVE_BROWSER
         // Connecting opens browser windows from here on.
         InstallBrowserOpener();
-#endif
+        // And synchronising opens the window of a run.
+        SetSyncRunOpener([](const sSyncBookMarkData& bookmark) {
+            SyncStatusWindow* window = OpenSyncStatusWindow(bookmark);
+            if (!window)
+                return false;
+            sPreferences prefs;
+            BasicApp::CopyPreferences(prefs);
+            if (!prefs.misc[kMiscMetalWindows])
+                window->ClearTexturedLook();
+            return true;
+        });
         if (!SystemVersionSupported(GetSystemVersion())) {
             PPx::StandardAlert(PPx::kAlertStopAlert,
                                "This program requires MacOS X version 10.3.9 or newer", "");

@@ -1,6 +1,7 @@
 // ftpbench HOST PORT USER PASSWORD get REMOTE LOCAL
 // ftpbench HOST PORT USER PASSWORD put LOCAL REMOTE
 // ftpbench HOST PORT USER PASSWORD many FOLDER LOCALDIR  (gets FOLDER/f0000 ... f0999)
+// ftpbench HOST PORT USER PASSWORD putmany LOCALDIR FOLDER  (puts f0000 ... f0999)
 // One FTP session of the engine, passive mode, binary; exits 0 on success.
 #include "FTPEngine.h"
 
@@ -10,7 +11,7 @@
 
 int main(int argc, char** argv) {
     if (argc != 8) {
-        std::fprintf(stderr, "usage: ftpbench HOST PORT USER PASSWORD get|put|many A B\n");
+        std::fprintf(stderr, "usage: ftpbench HOST PORT USER PASSWORD get|put|many|putmany A B\n");
         return 2;
     }
     const std::string mode = argv[5];
@@ -31,6 +32,13 @@ int main(int argc, char** argv) {
             char name[32];
             std::snprintf(name, sizeof(name), "f%04d", i);
             ok = engine.GetFile(name, std::string(argv[7]) + "/" + name, 0, false, true);
+        }
+    } else if (mode == "putmany") {
+        ok = engine.ChangeDir(argv[7]);
+        for (int i = 0; i < 1000 && ok; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof(name), "f%04d", i);
+            ok = engine.PutFile(name, std::string(argv[6]) + "/" + name, 0, false, true);
         }
     }
     if (!ok)

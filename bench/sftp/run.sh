@@ -3,15 +3,25 @@
 # Downloads and uploads one file (1 GiB; SFTP_BENCH_MB to change) on loopback
 # and through a proxy that delays each direction by 10 ms, and prints each
 # throughput ratio (ours / OpenSSH; 1.0 means as fast). Needs root (the test
-# server makes its own user), like the tests.
+# server makes its own user), like the tests. SFTP_BENCH_TOOL runs another
+# build of our tool.
+#
+# Like with like: the server offers one cipher only (SFTP_BENCH_CIPHER, with
+# its MAC for the ciphers that need one), so both clients use it; both are
+# driven the same way on a pseudo-terminal and only their commands are timed,
+# never the login; the rounds (SFTP_BENCH_ROUNDS, at least 5) alternate which
+# client goes first; the median is quoted and every sample printed.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$src/build}" && pwd)
-tool=$build/libexec/zarvel/sftp
+tool=${SFTP_BENCH_TOOL:-$build/libexec/zarvel/sftp}
 drive=$build/bin/sftp_drive
 proxy=$build/bin/sftp_delay_proxy
 mb=${SFTP_BENCH_MB:-1024}
-rounds=${SFTP_BENCH_ROUNDS:-2}
+rounds=${SFTP_BENCH_ROUNDS:-5}
+cipher=${SFTP_BENCH_CIPHER:-aes128-gcm@openssh.com}
+mac=${SFTP_BENCH_MAC:-hmac-sha2-256-etm@openssh.com}
+[ "$rounds" -ge 5 ] || { echo "at least 5 rounds" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/zarvel-sftp-bench.XXXXXX)
 server_pid= proxy_pid=
@@ -26,7 +36,8 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir -p "$work/sshd" "$work/home" "$work/local"
-setsid "$src/tests/servers/start-sshd.sh" "$work/sshd" >"$work/sshd.log" 2>&1 &
+ZARVEL_SSHD_CIPHERS=$cipher ZARVEL_SSHD_MACS=$mac \
+    setsid "$src/tests/servers/start-sshd.sh" "$work/sshd" >"$work/sshd.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 200); do [ -s "$work/sshd/port" ] && break; sleep 0.05; done
 [ -s "$work/sshd/port" ] || { cat "$work/sshd.log"; exit 1; }
@@ -41,50 +52,60 @@ head -c "${mb}M" /dev/urandom >"$remote/big"
 chown "$user" "$remote/big"
 cp "$remote/big" "$work/local/up-source"
 
-now() { date +%s.%N; }
-
-# ours PORT COMMAND: seconds taken by one session of our tool.
+# ours PORT COMMAND / openssh PORT COMMAND: "SECONDS CPU-SECONDS" of one
+# session's command, login excluded.
 ours() {
-    local t0 t1
-    t0=$(now)
-    (cd "$work/local" && HOME=$work/home "$drive" "$tool" "$1" "$user" "$password" "$2") >/dev/null
-    t1=$(now)
-    echo "$t1 - $t0" | bc -l
+    (cd "$work/local" && HOME=$work/home "$drive" "$password" "$2" -- "$tool" \
+        -oCheckHostIP=no -oProtocol=2,1 "-oPort=$1" "$user@127.0.0.1")
 }
-# openssh PORT COMMAND: the same through OpenSSH's sftp in batch mode.
 openssh() {
-    local t0 t1
-    echo "$2" >"$work/batch"
-    t0=$(now)
-    (cd "$work/local" && sftp -q -b "$work/batch" -i "$work/key" -P "$1" \
-        -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o BatchMode=yes \
-        "$user@127.0.0.1") >/dev/null
-    t1=$(now)
-    echo "$t1 - $t0" | bc -l
+    (cd "$work/local" && "$drive" - "$2" -- /usr/bin/sftp -i "$work/key" -P "$1" \
+        -c "$cipher" -o "MACs=$mac" -o StrictHostKeyChecking=no \
+        -o UserKnownHostsFile=/dev/null -o BatchMode=yes "$user@127.0.0.1")
 }
-min() { echo "if ($1 < $2) $1 else $2" | bc -l; }
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+
+# one CLIENT PORT KIND: runs one transfer, checks the result, and appends its
+# time and processor time to the samples of CLIENT and KIND.
+one() {
+    local client=$1 p=$2 kind=$3 t
+    if [ "$kind" = get ]; then
+        rm -f "$work/local/big"
+        t=$("$client" "$p" "get big")
+        cmp -s "$work/local/big" "$remote/big" || { echo "$client: download differs" >&2; exit 1; }
+    else
+        rm -f "$remote/up"
+        t=$("$client" "$p" "put up-source up")
+        cmp -s "$work/local/up-source" "$remote/up" || { echo "$client: upload differs" >&2; exit 1; }
+    fi
+    eval "${client}_${kind}+=(\"${t% *}\"); ${client}_${kind}_cpu+=(\"${t#* }\")"
+}
 
 measure() { # LABEL PORT
-    local label=$1 p=$2 best_ours_get=999999 best_ossh_get=999999 best_ours_put=999999 best_ossh_put=999999 t
-    for _ in $(seq "$rounds"); do
-        rm -f "$work/local/big"
-        t=$(ours "$p" "get big"); best_ours_get=$(min "$t" "$best_ours_get")
-        cmp -s "$work/local/big" "$remote/big" || { echo "ours: download differs" >&2; exit 1; }
-        rm -f "$work/local/big"
-        t=$(openssh "$p" "get big"); best_ossh_get=$(min "$t" "$best_ossh_get")
-        rm -f "$remote/up"
-        t=$(ours "$p" "put up-source up"); best_ours_put=$(min "$t" "$best_ours_put")
-        cmp -s "$work/local/up-source" "$remote/up" || { echo "ours: upload differs" >&2; exit 1; }
-        rm -f "$remote/up"
-        t=$(openssh "$p" "put up-source up"); best_ossh_put=$(min "$t" "$best_ossh_put")
+    local label=$1 p=$2 kind r
+    ours_get=() ours_put=() openssh_get=() openssh_put=()
+    ours_get_cpu=() ours_put_cpu=() openssh_get_cpu=() openssh_put_cpu=()
+    for r in $(seq "$rounds"); do
+        for kind in get put; do
+            if [ $((r % 2)) = 1 ]; then
+                one ours "$p" "$kind"; one openssh "$p" "$kind"
+            else
+                one openssh "$p" "$kind"; one ours "$p" "$kind"
+            fi
+        done
     done
-    printf '%-22s download: ours %6.2f s, OpenSSH %6.2f s, ratio %.2fx\n' "$label" \
-        "$best_ours_get" "$best_ossh_get" "$(echo "$best_ossh_get / $best_ours_get" | bc -l)"
-    printf '%-22s upload:   ours %6.2f s, OpenSSH %6.2f s, ratio %.2fx\n' "$label" \
-        "$best_ours_put" "$best_ossh_put" "$(echo "$best_ossh_put / $best_ours_put" | bc -l)"
+    for kind in get put; do
+        local o s oc sc
+        eval "o=\$(median \"\${ours_${kind}[@]}\"); s=\$(median \"\${openssh_${kind}[@]}\")"
+        eval "oc=\$(median \"\${ours_${kind}_cpu[@]}\"); sc=\$(median \"\${openssh_${kind}_cpu[@]}\")"
+        eval "echo \"  $label $kind samples (s): ours \${ours_${kind}[*]} | OpenSSH \${openssh_${kind}[*]}\""
+        eval "echo \"  $label $kind cpu (s):     ours \${ours_${kind}_cpu[*]} | OpenSSH \${openssh_${kind}_cpu[*]}\""
+        printf '%-26s %s median: ours %6.2f s, OpenSSH %6.2f s, ratio %.2fx; cpu ours %.2f s, OpenSSH %.2f s\n' \
+            "$label" "$kind" "$o" "$s" "$(echo "$s / $o" | bc -l)" "$oc" "$sc"
+    done
 }
 
-echo "sftp: ${mb} MiB, best of $rounds; ratio = ours / OpenSSH throughput"
+echo "sftp: ${mb} MiB, cipher $cipher (MAC $mac), median of $rounds alternating rounds, login untimed; ratio = ours / OpenSSH throughput"
 measure "loopback" "$port"
 coproc PROXY { exec "$proxy" "$port" 10; }
 proxy_pid=$PROXY_PID

@@ -38,8 +38,12 @@ std::string BrowseContent::GetSizeForFile(uint64_t size) {
     return SizeText(size);
 }
 
-PPx::Icon BrowseContent::GetIconForFile(const std::string&, bool isFolder, bool isLink) const {
-    const PPx::Icon& icon = isFolder ? mFolderIcon : mDocumentIcon;
+PPx::Icon BrowseContent::GetIconForFile(const std::string& name, bool isFolder, bool isLink) const {
+    PPx::Icon icon = isFolder ? mFolderIcon : mDocumentIcon;
+    // Hidden files (".profile") and names without a dot have no extension.
+    const size_t dot = name.rfind('.');
+    if (!isFolder && !name.empty() && name[0] != '.' && dot != std::string::npos)
+        icon = PPx::Icon::ForExtension(name.substr(dot + 1));
     return isLink ? icon.WithLinkBadge() : icon;
 }
 

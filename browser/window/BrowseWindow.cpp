@@ -12,6 +12,9 @@
 #include "Preferences.h"
 #include "RedialSheet.h"
 #include "SoundTools.h"
+#include "SyncSheet.h"
+#include "SyncWindow.h"
+#include "ViewFolder.h"
 #include "WindowState.h"
 
 #include "platform/core/Preferences.h"
@@ -141,6 +144,8 @@ void BrowseWindow::CloseDeleteSheet() {
 void BrowseWindow::SetError(const std::string& text) {
     PPx::Window::Busy busy(this);
     RequestEnded();
+    if (mViewing)
+        EndViewing();
     if (mClosing) {
         // The disconnect failed or the server went: close all the same.
         Close();
@@ -221,13 +226,10 @@ PPx::OSStatus BrowseWindow::DoWindowClose() {
         Send([](Connection& c) { c.Disconnect(); });
         return PPx::noErr;
     }
-    if (mClosing && mOutstanding && mConnection && mConnection->IsConnected() && !mForceClose) {
-        // Still waiting for the disconnect; a further close gives up waiting.
-        mForceClose = true;
-        return PPx::noErr;
-    }
-    // A request may still be running: deleting the connection stops its
-    // worker and drops whatever it would still report.
+    // A request may still be running (a listing, or the disconnect when the
+    // user closes again rather than wait for a server that does not answer):
+    // deleting the connection stops its worker and drops whatever it would
+    // still report.
     CloseDeleteSheet();
     delete mConnection;
     mConnection = nullptr;
@@ -270,7 +272,8 @@ void BrowseWindow::GetDirListComplete(const std::string& path, const std::string
     RequestEnded();
     mCurrentPath = path;
     BuildPathPopup(path);
-    BuildFileList(listing, mItems, mServerType);
+    // The list keeps showing the old items until the new ones are complete.
+    BuildFileList(listing, mListedItems, mServerType);
     if (ResolveLinks())
         return;
     PopulateList();
@@ -282,10 +285,12 @@ bool BrowseWindow::ResolveLinks() {
         return false;
     mLinkIndexes.clear();
     std::vector<std::string> names;
-    for (size_t i = 0; i < mItems.size(); ++i)
-        if (mItems[i].isLink) {
+    for (size_t i = 0; i < mListedItems.size(); ++i)
+        // A name that is no single item would have the server look elsewhere;
+        // such a link simply stays a file.
+        if (mListedItems[i].isLink && IsSingleComponent(mListedItems[i].name)) {
             mLinkIndexes.push_back(static_cast<int32_t>(i));
-            names.push_back(mItems[i].name);
+            names.push_back(mListedItems[i].name);
         }
     if (names.empty())
         return false;
@@ -296,9 +301,9 @@ bool BrowseWindow::ResolveLinks() {
 void BrowseWindow::ResolveLinksComplete(const std::vector<std::string>& folderLinks) {
     RequestEnded();
     for (int32_t index : mLinkIndexes) {
-        if (index < 0 || static_cast<size_t>(index) >= mItems.size())
+        if (index < 0 || static_cast<size_t>(index) >= mListedItems.size())
             continue;
-        sFileInfo& item = mItems[static_cast<size_t>(index)];
+        sFileInfo& item = mListedItems[static_cast<size_t>(index)];
         if (std::find(folderLinks.begin(), folderLinks.end(), item.name) != folderLinks.end())
             item.isFolder = true;
     }
@@ -322,7 +327,12 @@ void BrowseWindow::CreateFolderComplete() {
 }
 
 void BrowseWindow::DownloadComplete() {
+    PPx::Window::Busy busy(this);
     RequestEnded();
+    if (mViewing) {
+        ViewComplete();
+        return;
+    }
     Send([](Connection& c) { c.GetDirList(); });
 }
 
@@ -352,6 +362,8 @@ const sFileInfo* BrowseWindow::ItemForID(uint32_t item) const {
 
 void BrowseWindow::PopulateList() {
     mList->RemoveAllItems();
+    mItems.swap(mListedItems);
+    mListedItems.clear();
     std::vector<ItemID> ids(mItems.size());
     for (size_t i = 0; i < ids.size(); ++i)
         ids[i] = static_cast<ItemID>(i + 1);
@@ -419,7 +431,7 @@ void BrowseWindow::UpdateMenus() {
         if (ItemForID(selected.front())->isFolder)
             mCanOpenFolder = true;
         else
-            mCanView = kTransfersBuilt;
+            mCanView = true;
     } else if (selected.size() > 1) {
         mCanDownload = kTransfersBuilt;
         mCanDelete = mCanSetPerms = true;
@@ -453,22 +465,11 @@ void BrowseWindow::ListStateChanged() {
 // Remembered state
 
 void BrowseWindow::LoadBrowserState() {
-    std::optional<PPx::PropertyList> value = PPx::CopyAppValue("BrowserState");
-    if (!value || !value->AsDictionary())
-        return;
-    PPx::DataBrowser::UserState state;
-    for (const auto& [key, entry] : *value->AsDictionary())
-        if (const int64_t* number = entry.AsInteger())
-            state[key] = *number;
-    mList->SetUserState(state);
+    LoadListState(*mList, "BrowserState");
 }
 
 void BrowseWindow::SaveBrowserState() {
-    PPx::PlistDict dict;
-    for (const auto& [key, number] : mList->GetUserState())
-        dict.Set(key, PPx::PropertyList::Integer(number));
-    PPx::SetAppValue("BrowserState", PPx::PropertyList::Dictionary(std::move(dict)));
-    PPx::SynchronizeAppValues();
+    SaveListState(*mList, "BrowserState");
 }
 
 void BrowseWindow::LoadWindowState() {
@@ -504,10 +505,16 @@ PPx::OSStatus BrowseWindow::DoCommandProcess(uint32_t command) {
         }
         return PPx::noErr;
     case 'mVIW':
+        if (mCanView)
+            OnView();
+        return PPx::noErr;
     case 'mDNL':
     case 'mUPL':
-    case 'mCSB':
         return PPx::noErr; // not built yet
+    case 'mCSB':
+        if (mCanRefresh)
+            OnCreateSyncBookmark();
+        return PPx::noErr;
     case 'mRNM':
         if (mCanRename)
             OnRename();
@@ -581,8 +588,8 @@ PPx::OSStatus BrowseWindow::DoCommandUpdateStatus(uint32_t command, PPx::Command
         flag = mCanGoToFolder;
         break;
     case 'mCSB':
-        flag = false;
-        break; // not built yet
+        flag = mCanRefresh;
+        break;
     case 'mCCB':
         flag = mCanRefresh;
         break;
@@ -736,6 +743,38 @@ void BrowseWindow::OnGoToFolder() {
         return;
     }
     Send([&path](Connection& c) { c.ChangeDirTo(path); });
+}
+
+void BrowseWindow::OnCreateSyncBookmark() {
+    sSyncBookMarkData bookmark;
+    bookmark.name = mBookmark.name;
+    bookmark.host = mBookmark.host;
+    bookmark.username = mBookmark.username;
+    bookmark.password = mBookmark.password;
+    bookmark.account = mBookmark.account;
+    bookmark.port = mBookmark.port;
+    bookmark.passive = mBookmark.passive;
+    bookmark.secure = mBookmark.secure;
+    bookmark.remoteDir = mCurrentPath;
+    // One selected folder is what the user means to synchronise.
+    const std::vector<uint32_t> selected = SelectedItems();
+    if (selected.size() == 1)
+        if (const sFileInfo* item = ItemForID(selected.front()); item && item->isFolder)
+            bookmark.remoteDir =
+                (mCurrentPath.empty() || mCurrentPath.back() != '/' ? mCurrentPath + "/"
+                                                                    : mCurrentPath) +
+                item->name;
+    bookmark.action = 3;
+    SyncSheet* sheet = PPx::MakeNibWindow<SyncSheet>(PPx::SysNib(), "SyncSheet", bookmark, false);
+    if (!sheet)
+        return;
+    if (sheet->DoModal(this) == 'ok  ') {
+        sheet->GetData(bookmark);
+        BasicApp* app = BasicApp::mApp;
+        if (SyncWindow* bookmarks = app ? app->GetSyncWindow() : nullptr)
+            bookmarks->AddBookmark(bookmark);
+    }
+    sheet->Close();
 }
 
 void BrowseWindow::OnCreateConnBookmark() {
@@ -905,6 +944,8 @@ BrowseWindow* OpenBrowseWindow(const sBookMarkData& bookmark, PPx::Window* casca
 }
 
 void InstallBrowserOpener() {
+    // What a crashed run left of its viewed files goes now.
+    ViewFolder::RemoveStale();
     SetBrowserOpener([](const sBookMarkData& bookmark, PPx::Window* cascadeOn) {
         return OpenBrowseWindow(bookmark, cascadeOn) != nullptr;
     });

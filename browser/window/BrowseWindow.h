@@ -18,6 +18,7 @@
 class BrowseContent;
 class DeleteSheet;
 class SoundTools;
+class ViewFolder;
 
 class BrowseWindow : public NibWindow,
                      public PPx::CommandProcessDoer,
@@ -117,7 +118,14 @@ private:
     void OnCreateFolder();
     void OnGoToFolder();
     void OnCreateConnBookmark();
+    void OnCreateSyncBookmark();
     void BuildFileListForDelete();
+
+    // Viewing and transfers (BrowseTransfers.cpp).
+    void OnView();
+    void ViewComplete();
+    // Ends a view that will not complete: its private folder goes.
+    void EndViewing();
 
     // Asks for one line of text until it passes the checks; false when cancelled.
     bool AskName(const std::string& prompt, const std::string& initial, std::string& name,
@@ -143,6 +151,7 @@ private:
 
     sBookMarkData mBookmark;
     std::vector<sFileInfo> mItems;
+    std::vector<sFileInfo> mListedItems; // a new listing until it is shown
     std::vector<int32_t> mLinkIndexes;
     Connection* mConnection = nullptr;
     int32_t mServerType = kServerUnix;
@@ -159,9 +168,12 @@ private:
     std::deque<std::string> mPermQueue;
     std::string mPermMode;
 
+    sDownloadInfo mDownloadInfo;
+    bool mViewing = false;                   // the running download is a View
+    std::unique_ptr<ViewFolder> mViewFolder; // where the viewed file arrives
+
     bool mOutstanding = false;
-    bool mClosing = false; // "Closing Connection..." is under way
-    bool mForceClose = false;
+    bool mClosing = false;              // "Closing Connection..." is under way
     std::unique_ptr<SoundTools> mSound; // made when a redial sound first plays
     // Lets callbacks posted for later find out whether the window still exists.
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);

@@ -28,7 +28,7 @@ public:
     explicit Walker(LocalTree& tree) : mTree(tree) {}
 
     // Lists the open folder `fd` (taken over), whose relative path is `parent`.
-    bool Folder(int fd, const std::string& parent) {
+    bool LocalAppendFolder(int fd, const std::string& parent) {
         DirHandle dir(::fdopendir(fd));
         if (!dir) {
             const int err = errno;
@@ -77,7 +77,7 @@ public:
                                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (child < 0)
                     return Fail(path, errno);
-                if (!Folder(child, path))
+                if (!LocalAppendFolder(child, path))
                     return false;
             }
         }
@@ -118,7 +118,7 @@ LocalTree WalkLocalTree(const std::string& folder) {
         return tree;
     }
     Walker walker(tree);
-    tree.ok = walker.Folder(fd, "");
+    tree.ok = walker.LocalAppendFolder(fd, "");
     if (!tree.ok)
         tree.items.clear();
     return tree;

@@ -116,8 +116,14 @@ KeySet IgnoredKeys(std::span<const SyncIgnoredItem> ignored, std::span<const sFi
 // One side prepared for matching: which items take part, and their keys.
 struct Side {
     explicit Side(std::span<const sFileInfo> list)
-        : items(list), keys(list), usable(list.size(), 0), files(keys, list.size()),
-          folders(keys, list.size()) {}
+        : items(list), keys(list), usable(list.size(), 0), files(keys, list.size() - Folders(list)),
+          folders(keys, Folders(list)) {}
+    static size_t Folders(std::span<const sFileInfo> list) {
+        size_t count = 0;
+        for (const sFileInfo& item : list)
+            count += item.isFolder;
+        return count;
+    }
     std::span<const sFileInfo> items;
     Keys keys;                   // upper-cased names
     std::vector<uint8_t> usable; // takes part in the comparison
@@ -173,6 +179,20 @@ void Match(const Side& side, const Side& other, bool remote, std::vector<uint32_
     }
 }
 
+// `name` as the other side writes it: the longest folder above it that the
+// other side holds takes that side's letter case, so that a new file or
+// folder goes into the folder it was matched with.
+std::string OnOtherSide(const std::string& name, const Side& other) {
+    for (size_t slash = name.rfind('/'); slash != std::string::npos && slash > 0;
+         slash = name.rfind('/', slash - 1)) {
+        const std::string key = SyncUpperName(std::string_view(name).substr(0, slash));
+        const uint32_t folder = other.folders.Find(key, std::hash<std::string_view>()(key));
+        if (folder != NameIndex::kAbsent)
+            return other.items[folder].name + name.substr(slash);
+    }
+    return name;
+}
+
 enum class Decision { Nothing, Upload, Download, Conflict };
 
 Decision Decide(const sFileInfo& r, const sFileInfo& l, const sFileInfo* rc, const sFileInfo* lc) {
@@ -217,12 +237,12 @@ SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers
         for (uint32_t i = 0; i < local.items.size(); ++i)
             if (local.usable[i] && local.items[i].isFolder &&
                 !remote.folders.Contains(local.keys[i], local.keys.Hash(i)))
-                plan.remoteFolders.push_back(local.items[i].name);
+                plan.remoteFolders.push_back(OnOtherSide(local.items[i].name, remote));
     if (downloads)
         for (uint32_t i = 0; i < remote.items.size(); ++i)
             if (remote.usable[i] && remote.items[i].isFolder &&
                 !local.folders.Contains(remote.keys[i], remote.keys.Hash(i)))
-                plan.localFolders.push_back(remote.items[i].name);
+                plan.localFolders.push_back(OnOtherSide(remote.items[i].name, local));
 
     std::vector<uint32_t> localOnly, remoteOnly;
     Match(local, remote, false, localOnly, plan.leftAlone);
@@ -237,10 +257,15 @@ SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers
             plan.deletions.push_back(local.items[i]);
 
     std::vector<sFileInfo> uploadList, downloadList;
-    for (uint32_t i : localOnly)
+    std::vector<std::string> uploadTargets, downloadTargets;
+    for (uint32_t i : localOnly) {
         uploadList.push_back(local.items[i]);
-    for (uint32_t i : remoteOnly)
+        uploadTargets.push_back(OnOtherSide(local.items[i].name, remote));
+    }
+    for (uint32_t i : remoteOnly) {
         downloadList.push_back(remote.items[i]);
+        downloadTargets.push_back(OnOtherSide(remote.items[i].name, local));
+    }
 
     const bool cacheLoaded = !input.cachedRemote.empty() && !input.cachedLocal.empty();
     const Keys cachedRemoteKeys(cacheLoaded ? input.cachedRemote : std::span<const sFileInfo>());
@@ -323,20 +348,26 @@ SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers
         }
         if (decision == Decision::Upload) {
             uploadList.push_back(l);
+            uploadTargets.push_back(r.name); // the file it pairs with, in its letter case
             // A change this action does not carry out stays a change.
             if (!uploads)
                 unsettle(r, l);
         } else if (decision == Decision::Download) {
             downloadList.push_back(r);
+            downloadTargets.push_back(l.name);
             if (!downloads)
                 unsettle(r, l);
         }
     }
 
-    if (uploads)
+    if (uploads) {
         plan.uploads = std::move(uploadList);
-    if (downloads)
+        plan.uploadTargets = std::move(uploadTargets);
+    }
+    if (downloads) {
         plan.downloads = std::move(downloadList);
+        plan.downloadTargets = std::move(downloadTargets);
+    }
     return plan;
 }
 

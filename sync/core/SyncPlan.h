@@ -43,13 +43,19 @@ enum class SyncChoice : int32_t { Skip = 0, Upload = 1, Download = 2 };
 struct SyncPlan {
     // Nothing planned because a side was not listed completely.
     bool refused = false;
-    // Folders to create, each behind its parent.
-    std::vector<std::string> localFolders;  // as written remotely
-    std::vector<std::string> remoteFolders; // as written locally
+    // Folders to create, each behind its parent, named as the side that has
+    // them writes them below the folders both sides hold.
+    std::vector<std::string> localFolders;
+    std::vector<std::string> remoteFolders;
     // What the action carries out.
     std::vector<sFileInfo> uploads;
     std::vector<sFileInfo> downloads;
     std::vector<sFileInfo> deletions; // remote ones (action 1) or local ones (action 2)
+    // Where each upload or download lands, by the other side's name: a file
+    // paired across letter case replaces its partner instead of landing
+    // beside it on a file system that tells case apart.
+    std::vector<std::string> uploadTargets;
+    std::vector<std::string> downloadTargets;
     // In byte order of the upper-cased names.
     std::vector<SyncConflict> conflicts;
     // Files the comparison left alone, for telling the user.

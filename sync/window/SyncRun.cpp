@@ -6,6 +6,7 @@
 #include "sync/core/SyncCache.h"
 #include "sync/core/SyncDates.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -315,14 +316,35 @@ void SyncRun::SyncFiles() {
         mPlan = PlanSync(Input(), answers);
     mUnsettled = mPlan.unsettled;
     mUploadInfo = sUploadInfo();
-    mUploadInfo.files = mPlan.uploads;
+    for (size_t i = 0; i < mPlan.uploads.size(); ++i) {
+        sFileInfo file = mPlan.uploads[i];
+        // The worker reads the file as owner + name and writes it as name: a
+        // file paired across letter case is read through a link that bears
+        // its partner's name.
+        if (mPlan.uploadTargets[i] != file.name && !LinkForUpload(file, mPlan.uploadTargets[i])) {
+            ++mCounts.failed;
+            mUnsettled.push_back(file.name);
+            continue;
+        }
+        mUploadInfo.files.push_back(std::move(file));
+    }
     mDownloadInfo = sDownloadInfo();
     mDownloadInfo.files = mPlan.downloads;
+    mDownloadTargets = mPlan.downloadTargets;
     mDeleteInfo = sDeleteInfo();
     mDeleteInfo.files = mPlan.deletions;
     for (sFileInfo& file : mDeleteInfo.files)
         if (mBookmark.action == 2)
             file.owner = mLocalRoot;
+    // What the one transfer sheet of the run counts.
+    mTransferFiles = 0;
+    mTransferBytes = 0;
+    for (const std::vector<sFileInfo>* list : {&mUploadInfo.files, &mDownloadInfo.files})
+        for (const sFileInfo& file : *list)
+            if (!file.isFolder) {
+                ++mTransferFiles;
+                mTransferBytes += file.size;
+            }
     DoSync();
 }
 
@@ -529,12 +551,13 @@ void SyncRun::FinishCurrent(bool done) {
     std::vector<sFileInfo>* files = PhaseFiles();
     if (!files || mCurrent == SIZE_MAX || mCurrent >= files->size())
         return;
-    const sFileInfo& file = (*files)[mCurrent];
+    const size_t index = mCurrent;
+    const sFileInfo& file = (*files)[index];
     mCurrent = SIZE_MAX;
     if (done && mPhase == Phase::Downloading) {
         // A complete download replaces the local file in one step.
         const std::string from = mStaging + "/" + file.name;
-        const std::string to = WithSlash(mLocalRoot) + file.name;
+        const std::string to = WithSlash(mLocalRoot) + mDownloadTargets[index];
         done = ::rename(from.c_str(), to.c_str()) == 0;
     }
     if (done) {
@@ -567,6 +590,22 @@ void SyncRun::FinishPhase() {
     mPhase = Phase::None;
 }
 
+bool SyncRun::LinkForUpload(sFileInfo& file, const std::string& target) {
+    if (mUploadStaging.empty()) {
+        std::string pattern = WithSlash(mLocalRoot) + ".zarvel-sync-XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            return false;
+        mUploadStaging = pattern;
+    }
+    const std::string source = WithSlash(mLocalRoot) + file.name;
+    if (!MakeFolders(mUploadStaging, ParentOf(target)) ||
+        ::link(source.c_str(), (mUploadStaging + "/" + target).c_str()) != 0)
+        return false;
+    file.name = target;
+    file.owner = mUploadStaging;
+    return true;
+}
+
 bool SyncRun::MakeStaging() {
     if (!mStaging.empty())
         return true;
@@ -588,12 +627,14 @@ bool SyncRun::MakeStaging() {
 }
 
 void SyncRun::RemoveStaging() {
-    if (mStaging.empty())
-        return;
-    // Our own folder: only downloads that did not complete are left in it.
-    std::error_code ignored;
-    std::filesystem::remove_all(mStaging, ignored);
-    mStaging.clear();
+    // Our own folders: downloads that did not complete, links made for uploads.
+    for (std::string* folder : {&mStaging, &mUploadStaging}) {
+        if (folder->empty())
+            continue;
+        std::error_code ignored;
+        std::filesystem::remove_all(*folder, ignored);
+        folder->clear();
+    }
 }
 
 // ---- status and errors -----------------------------------------------------------
@@ -681,15 +722,7 @@ bool SyncRun::SetErrorAsk(const std::string& text) {
 
 void SyncRun::StartTransfer(const sFileProgress& progress) {
     NextItem(progress.name);
-    uint32_t files = 0;
-    uint64_t bytes = 0;
-    for (const std::vector<sFileInfo>* list : {&mUploadInfo.files, &mDownloadInfo.files})
-        for (const sFileInfo& file : *list)
-            if (!file.isFolder) {
-                ++files;
-                bytes += file.size;
-            }
-    ShowTransferStart(progress, files, bytes);
+    ShowTransferStart(progress, mTransferFiles, mTransferBytes);
 }
 
 void SyncRun::EndTransfer(const sFileProgress& progress) {

@@ -148,6 +148,7 @@ private:
     void NextItem(const std::string& name);
     std::vector<sFileInfo>* PhaseFiles();
     bool MakeStaging();
+    bool LinkForUpload(sFileInfo& file, const std::string& target);
     void RemoveStaging();
     void Redial();
 
@@ -159,12 +160,16 @@ private:
     bool mStopped = false;
     std::vector<std::string> mUnsettled;
     SyncCounts mCounts;
+    uint32_t mTransferFiles = 0;
+    uint64_t mTransferBytes = 0;
 
     Phase mPhase = Phase::None;
     size_t mCurrent = SIZE_MAX; // the phase's item being worked on
     size_t mCursor = 0;         // where the search for the next item starts
     bool mCurrentFailed = false;
     std::string mStaging; // where downloads arrive before they are put in place
+    std::vector<std::string> mDownloadTargets; // local names, by download
+    std::string mUploadStaging;                // links for uploads under another name
 
     PPx::EventTarget mPoster;
     PPx::EventHandler mRedialHandler;

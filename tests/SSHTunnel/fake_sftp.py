@@ -101,7 +101,12 @@ while True:
             out("Fetching /x to x\r\n", "327", "68 bytes transferred\r\n", "65536 bytes trans",
                 "ferred\r\n")
     elif command.startswith("modtime"):
-        out("Sat Jan  5 03:04:05 2005\r\n")
+        if "missing" in command:
+            out("Couldn't stat remote file: No such file or directory\r\n")
+        else:
+            out("Sat Jan  5 03:04:05 2005\r\n")
+    elif command.startswith("cd") and "missing" in command:
+        out("Couldn't canonicalize: No such file or directory\r\n")
     elif command.startswith("rm") or command.startswith("chmod"):
         # What the tool reports of a removal or a mode change is no error.
         if "denied" in command:

@@ -396,18 +396,21 @@ TEST_F(Desktop, OnlyTheNameColumnShowsASortIndicator) {
 TEST_F(Desktop, AlertsAreTitledAfterTheirWindowAndWindowsCarryTheLogo) {
     Start();
     std::string title;
-    Testing::Later([&title] {
-        if (auto* box = qApp->findChild<QMessageBox*>())
-            title = box->windowTitle().toStdString();
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+    QString shown;
+    Testing::Later([&] {
+        for (QWidget* widget : QApplication::allWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
                 title = box->windowTitle().toStdString();
+                shown = box->informativeText();
+            }
         Testing::ClickAlertButton("OK");
     });
     uint32_t answer = 0;
     ModalSheetAlert alert;
-    alert.DoModal(window, "Note", answer, 0x10);
+    alert.DoModal(window, "Note", answer, 0x10, "Kept as \"/home/a/b c\".");
     EXPECT_EQ(title, window->GetTitle());
+    // Lines break at the path's blank, never after a "/".
+    EXPECT_EQ(shown, QString::fromUtf16(u"Kept as \"/\u2060home/\u2060a/\u2060b c\"."));
 
     const QIcon icon = QApplication::windowIcon();
     ASSERT_FALSE(icon.isNull());

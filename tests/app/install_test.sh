@@ -41,6 +41,14 @@ if [ $status -eq 0 ] || ! grep -q 'ConnectWindow.ui' "$work/missing.log"; then
     exit 1
 fi
 
+# Offscreen: starts with its bookmark window and quits cleanly.
+env XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" HOME="$work" QT_QPA_PLATFORM=offscreen \
+    "$program" --quit-after-start >"$work/offscreen.log" 2>&1 || {
+    echo "the installed program failed offscreen" >&2
+    cat "$work/offscreen.log" >&2
+    exit 1
+}
+
 cat > "$work/run.sh" <<'INNER'
 #!/bin/sh
 program=$1 work=$2

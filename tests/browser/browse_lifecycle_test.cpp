@@ -4,15 +4,23 @@
 // a command. The window's connections are watched: none may be deleted while
 // one of its own callbacks runs, and no callback of a connection the window
 // has let go may reach it.
+#include "BasicApp.h"
 #include "BrowseContent.h"
 #include "BrowseWindow.h"
+#include "ConnectSheet.h"
 #include "FTPThread.h"
+#include "SFTPThread.h"
 #include "browse_support.h"
 #include "tempdir.h"
 
 #include "platform/core/EventLoop.h"
+#include "platform/core/Preferences.h"
 #include "ppxui/Testing.h"
 #include "ppxui/Views.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -33,6 +41,8 @@ struct Watch {
     int made = 0;
     int deleted = 0;
     int inCallback = 0;
+    int disconnects = 0;
+    std::string statusAtDisconnect;
     std::vector<std::string> faults;
 };
 Watch gWatch;
@@ -52,6 +62,9 @@ public:
         Around("ConnectComplete", [&] { Connection::ConnectComplete(); });
     }
     void DisconnectComplete() override {
+        ++gWatch.disconnects;
+        gWatch.statusAtDisconnect =
+            PPx::View::FromWidget(PPx::FindControl(mWindow->GetSysWindow(), 'STAT'))->GetText();
         Around("DisconnectComplete", [&] { Connection::DisconnectComplete(); });
     }
     void GetDirListComplete(const std::string& path, const std::string& listing) override {
@@ -98,10 +111,6 @@ int ClosedPort() {
     return ntohs(address.sin_port);
 }
 
-std::string StatusText(BrowseWindow* window) {
-    return PPx::View::FromWidget(PPx::FindControl(window->GetSysWindow(), 'STAT'))->GetText();
-}
-
 class BrowseLifecycle : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -119,6 +128,7 @@ protected:
                 delete window;
         PPx::Testing::ProcessEvents();
         EXPECT_TRUE(FTPThread::WaitForWorkers(30s));
+        EXPECT_TRUE(SFTPThread::WaitForWorkers(30s));
         EXPECT_EQ(gWatch.made, gWatch.deleted);
         EXPECT_TRUE(gWatch.faults.empty()) << gWatch.faults.front();
         RemoveTree(here);
@@ -146,6 +156,23 @@ TEST_F(BrowseLifecycle, RefusedConnectionAsksToRedialWithANewConnection) {
                        "correctly.\nIf you continue to have problems connecting, please contact "
                        "the server administrator.\n");
     EXPECT_EQ(gWatch.made, 2); // the redial made a connection of its own
+}
+
+TEST_F(BrowseLifecycle, RefusedSftpConnectionAsksToRedialToo) {
+    testsupport::TempDir home;
+    ::setenv("HOME", home.path().c_str(), 1);
+    bookmark.port = ClosedPort();
+    bookmark.secure = true;
+    Responder responder;
+    responder.OnSheet("RedialSheet", [&](PPx::Window* sheet) {
+        Click(sheet, 'okok');
+        responder.OnSheet("RedialSheet", [](PPx::Window* again) { Click(again, 'cncl'); });
+    });
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    EXPECT_EQ(responder.Pending(), 0);
+    EXPECT_EQ(gWatch.made, 2);
 }
 
 TEST_F(BrowseLifecycle, ServerGoneGivesConnectionLostAndCloses) {
@@ -208,11 +235,20 @@ TEST_F(BrowseLifecycle, ClosingAConnectedWindowDisconnectsFirst) {
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(WaitIdle(window));
     window->Close();
-    PPx::Testing::ProcessEvents();
-    if (WindowAlive(window)) {
-        EXPECT_EQ(StatusText(window), "Closing Connection...");
-    }
     EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    EXPECT_EQ(gWatch.statusAtDisconnect, "Closing Connection...");
+    EXPECT_EQ(gWatch.disconnects, 1);
+}
+
+TEST_F(BrowseLifecycle, ClosingAgainDoesNotWaitForTheDisconnect) {
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    window->DoWindowClose(); // "Closing Connection...", the disconnect goes out
+    ASSERT_TRUE(window->RequestOutstanding());
+    window->Close();
+    PPx::Testing::ProcessEvents();
+    EXPECT_FALSE(WindowAlive(window));
 }
 
 TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
@@ -252,6 +288,13 @@ TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
     PPx::DataBrowser::ItemData name;
     list->GetContent()->SupplyItemData(ItemNamed(window, "dir"), 'name', name);
     EXPECT_EQ(name.GetIcon().GetKind(), PPx::Icon::Folder);
+    auto* content = static_cast<BrowseContent*>(list->GetContent());
+    EXPECT_EQ(content->GetIconForFile(".profile", false, false).GetKind(), PPx::Icon::Document);
+    EXPECT_EQ(content->GetIconForFile("README", false, false).GetKind(), PPx::Icon::Document);
+    EXPECT_EQ(content->GetIconForFile("photo.jpg", false, false).GetPath(), "jpg");
+    const PPx::Icon link = content->GetIconForFile("to-folder", true, true);
+    EXPECT_EQ(link.GetKind(), PPx::Icon::Folder);
+    EXPECT_TRUE(link.HasLinkBadge());
 
     auto menu = [&] {
         std::vector<PPx::MenuEntry> entries;
@@ -292,32 +335,77 @@ TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
     window->ListDoubleClick(ItemNamed(window, "a.txt"));
     EXPECT_FALSE(window->RequestOutstanding());
 
+    // The toolbar and the menu bar follow the same rules; while a request
+    // runs nothing else can be started.
+    BrowseToolBar& bar = window->GetToolBar();
+    PPx::CommandStatus status;
+    Select(window, {});
+    EXPECT_FALSE(bar.IsItemEnabled(kDeleteItemID));
+    EXPECT_TRUE(bar.IsItemEnabled(kRefreshItemID));
+    EXPECT_FALSE(bar.IsItemEnabled(kDownloadItemID)); // transfers come later
+    window->UpdateStatus('mDEL', status);
+    EXPECT_FALSE(status.enabled);
+    Select(window, {"a.txt"});
+    EXPECT_TRUE(bar.IsItemEnabled(kDeleteItemID));
+    EXPECT_TRUE(bar.IsItemEnabled(kPermsItemID));
+    window->UpdateStatus('mRNM', status);
+    EXPECT_TRUE(status.enabled);
+    bar.ClickItem(kRefreshItemID);
+    EXPECT_TRUE(window->RequestOutstanding());
+    EXPECT_FALSE(bar.IsItemEnabled(kRefreshItemID));
+    window->UpdateStatus('mCRF', status);
+    EXPECT_FALSE(status.enabled);
+    ASSERT_TRUE(WaitIdle(window));
+
+    // A connection bookmark of the place browsed starts there.
+    {
+        Responder responder;
+        sBookMarkData proposed;
+        responder.OnSheet("ConnectSheet", [&](PPx::Window* sheet) {
+            static_cast<ConnectSheet*>(sheet)->GetData(proposed);
+            Click(sheet, 'cncl');
+        });
+        window->ProcessCommand('mCCB');
+        EXPECT_EQ(proposed.dir, window->CurrentPath());
+        EXPECT_EQ(proposed.host, bookmark.host);
+        EXPECT_TRUE(window->mCanRefresh);
+    }
+
     // A chosen entry acts as the menu bar's command.
     list->GetContent()->ProcessContextualMenuSelection('mRFS');
     EXPECT_TRUE(window->RequestOutstanding());
     EXPECT_TRUE(WaitIdle(window));
 }
 
+// Real servers cannot list such names (the file system or the line breaks
+// stop them), so the listing the window gets is written here; the connection
+// is real and would carry any command the window sent.
 TEST_F(BrowseLifecycle, ListedNamesThatAreNoSingleItemAreRefused) {
-    MakeFile(here + "/bad\rname", 3);
     MakeFile(here + "/good", 3);
     GiveToServer(root, here);
     WatchedWindow* window = Open(bookmark);
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(WaitIdle(window));
-    ASSERT_NE(ItemNamed(window, "bad\rname"), 0u);
-    for (uint32_t command : {'mDEL', 'mRNM', 'mPRM'}) {
-        Select(window, {"bad\rname", "good"});
-        if (command == 'mRNM')
-            Select(window, {"bad\rname"});
+    const std::string path = window->CurrentPath();
+    window->GetDirListComplete(path, "-rw-r--r--   1 zarvel zarvel   3 Jan 01  2020 ../good\r\n"
+                                     "drwxr-xr-x   2 zarvel zarvel   0 Jan 01  2020 sub/dir\r\n"
+                                     "-rw-r--r--   1 zarvel zarvel   3 Jan 01  2020 good\r\n");
+    ASSERT_NE(ItemNamed(window, "../good"), 0u) << ::testing::PrintToString(Names(window));
+    ASSERT_NE(ItemNamed(window, "sub/dir"), 0u);
+    const std::vector<std::pair<uint32_t, std::vector<std::string>>> tries = {
+        {'mDEL', {"../good", "good"}},
+        {'mRNM', {"../good"}},
+        {'mPRM', {"good", "../good"}},
+        {'mOPF', {"sub/dir"}}};
+    for (const auto& [command, names] : tries) {
+        Select(window, names);
         Responder responder;
         responder.OnAlert();
         window->ProcessCommand(command);
-        ASSERT_EQ(responder.alerts.size(), 1u);
+        ASSERT_EQ(responder.alerts.size(), 1u) << command;
         EXPECT_NE(responder.alerts[0].find("cannot be used"), std::string::npos);
         EXPECT_FALSE(window->RequestOutstanding());
     }
-    EXPECT_TRUE(Exists(here + "/bad\rname"));
     EXPECT_TRUE(Exists(here + "/good"));
 }
 
@@ -327,13 +415,81 @@ TEST_F(BrowseLifecycle, TypedNamesWithLineBreaksAreRefusedBeforeSending) {
     ASSERT_TRUE(WaitIdle(window));
     Responder responder;
     responder.OnSheet("ActionSheet", [&](PPx::Window* sheet) {
+        responder.OnAlert("OK", [&] {
+            responder.OnSheet("ActionSheet", [](PPx::Window* again) { Click(again, 'cncl'); });
+        });
         TypeAndClick(sheet, 'edit', "evil\r\nDELE x", 'okok');
-        responder.OnAlert();
-        responder.OnSheet("ActionSheet", [](PPx::Window* again) { Click(again, 'cncl'); });
     });
     window->ProcessCommand('mCRF');
     EXPECT_EQ(responder.Pending(), 0);
     EXPECT_EQ(responder.alerts.size(), 1u);
     EXPECT_FALSE(window->RequestOutstanding());
     EXPECT_FALSE(Exists(here + "/evil"));
+}
+
+// A server's reply is shown as it is: no markup, no longer than 255
+// characters, control characters visible, its reply code gone.
+TEST_F(BrowseLifecycle, ServerTextsAreShownPlain) {
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    std::string shown;
+    bool plain = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        // Alerts join path pieces with invisible word joiners; compare without them.
+        shown = box->text().remove(QChar(0x2060)).toStdString();
+        plain = box->textFormat() == Qt::PlainText;
+        PPx::Testing::ClickAlertButton("OK");
+    });
+    poll.start();
+    window->SetError("550 <b>no</b> <a href='x'>link</a>\x1b[31m " + std::string(400, 'y'));
+    poll.stop();
+    EXPECT_TRUE(plain);
+    EXPECT_EQ(shown.rfind("<b>no</b> <a href='x'>link</a>\xE2\x90\x9B[31m yyy", 0), 0u) << shown;
+    EXPECT_EQ(QString::fromStdString(shown).size(), 255);
+    EXPECT_TRUE(window->mCanRefresh); // still connected, controls back
+}
+
+// The size of a browser window is kept only while the preference asks for
+// it; a new window takes the kept size.
+TEST_F(BrowseLifecycle, WindowSizeIsRememberedOnlyWhenAsked) {
+    auto app = std::make_unique<BasicApp>();
+    sPreferences prefs;
+    app->GetPreferences(prefs);
+    prefs.misc[kMiscRememberBrowseWindow] = false;
+    app->GetPreferencesMaster()->SetPreferences(prefs);
+    PPx::RemoveAppValue("BrowseWindowState");
+
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    PPx::Rect bounds = window->GetContentBounds();
+    bounds.right += 60;
+    bounds.bottom += 40;
+    window->SetContentBounds(bounds);
+    PPx::Testing::ProcessEvents();
+    EXPECT_FALSE(PPx::CopyAppValue("BrowseWindowState"));
+
+    prefs.misc[kMiscRememberBrowseWindow] = true;
+    app->GetPreferencesMaster()->SetPreferences(prefs);
+    bounds.right += 30;
+    window->SetContentBounds(bounds);
+    PPx::Testing::ProcessEvents();
+    EXPECT_TRUE(PPx::CopyAppValue("BrowseWindowState"));
+    const PPx::Rect kept = window->GetContentBounds();
+
+    WatchedWindow* second = Open(bookmark);
+    ASSERT_NE(second, nullptr);
+    const PPx::Rect made = second->GetContentBounds();
+    EXPECT_EQ(made.right - made.left, kept.right - kept.left);
+    EXPECT_EQ(made.bottom - made.top, kept.bottom - kept.top);
+    ASSERT_TRUE(WaitIdle(second));
+    delete second;
+    delete window;
+    PPx::Testing::ProcessEvents();
 }

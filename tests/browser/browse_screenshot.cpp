@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -41,6 +42,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string out = argv[1];
+    std::error_code ignored;
+    std::filesystem::create_directories(out, ignored);
     SetUpApplication();
 
     std::string root;

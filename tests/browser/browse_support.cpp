@@ -137,6 +137,7 @@ struct Responder::Impl {
         std::string className; // empty: an alert
         std::function<void(PPx::Window*)> act;
         std::string button;
+        std::function<void()> then;
     };
     std::list<Handler> handlers;
     QTimer timer;
@@ -150,8 +151,11 @@ struct Responder::Impl {
                     continue;
                 owner->alerts.push_back(alert.message);
                 const std::string button = it->button;
+                auto then = std::move(it->then);
                 handlers.erase(it);
                 PPx::Testing::ClickAlertButton(button);
+                if (then)
+                    then();
                 return;
             }
             for (PPx::Window* window : PPx::Window::AllWindows()) {
@@ -159,7 +163,9 @@ struct Responder::Impl {
                     continue;
                 auto act = std::move(it->act);
                 handlers.erase(it);
-                act(window);
+                // From the event loop: the act may open a nested loop of
+                // its own, in which this timer must go on answering.
+                QTimer::singleShot(0, [act = std::move(act), window] { act(window); });
                 return;
             }
         }
@@ -176,11 +182,11 @@ Responder::Responder() : mImpl(std::make_unique<Impl>()) {
 Responder::~Responder() = default;
 
 void Responder::OnSheet(const std::string& className, std::function<void(PPx::Window*)> act) {
-    mImpl->handlers.push_back({className, std::move(act), std::string()});
+    mImpl->handlers.push_back({className, std::move(act), std::string(), nullptr});
 }
 
-void Responder::OnAlert(const std::string& button) {
-    mImpl->handlers.push_back({std::string(), nullptr, button});
+void Responder::OnAlert(const std::string& button, std::function<void()> then) {
+    mImpl->handlers.push_back({std::string(), nullptr, button, std::move(then)});
 }
 
 int Responder::Pending() const {

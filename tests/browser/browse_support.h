@@ -52,8 +52,8 @@ public:
     ~Responder();
     // ACT runs once a window whose class name is CLASSNAME shows.
     void OnSheet(const std::string& className, std::function<void(PPx::Window*)> act);
-    // Answers the next alert with BUTTON and records its message.
-    void OnAlert(const std::string& button = "OK");
+    // Answers the next alert with BUTTON, records its message, then runs THEN.
+    void OnAlert(const std::string& button = "OK", std::function<void()> then = nullptr);
     std::vector<std::string> alerts; // messages of the alerts answered, in order
     int Pending() const;
 

@@ -11,6 +11,7 @@
 #include "ppxui/Views.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -109,7 +110,8 @@ TEST_F(BrowseWindowTest, WorksTheServerFolderAsTheUserWould) {
     EXPECT_EQ(path->GetItemText(path->GetValue()), folder);
     path->SetValue(path->GetMaxValue() - 1);
     Command('PATH');
-    EXPECT_EQ(window->CurrentPath() + "/" + folder, start);
+    const std::string parent = start.substr(0, start.rfind('/'));
+    EXPECT_EQ(window->CurrentPath(), parent.empty() ? "/" : parent);
     EXPECT_NE(ItemNamed(window, folder), 0u);
 
     // Go to folder, with the absolute path.
@@ -122,15 +124,35 @@ TEST_F(BrowseWindowTest, WorksTheServerFolderAsTheUserWould) {
     }
     EXPECT_EQ(window->CurrentPath(), start);
 
+    // A folder that is not there: the server's refusal, without its reply
+    // code, and the window goes on where it was.
+    {
+        Responder responder;
+        responder.OnSheet("ActionSheet", [&](PPx::Window* sheet) {
+            responder.OnAlert();
+            TypeAndClick(sheet, 'edit', start + "/no such folder", 'okok');
+        });
+        Command('mGTF');
+        ASSERT_EQ(responder.alerts.size(), 1u);
+        const std::string& shown = responder.alerts[0];
+        EXPECT_FALSE(shown.empty());
+        EXPECT_FALSE(shown.size() > 3 && isdigit(shown[0]) && isdigit(shown[1]) &&
+                     isdigit(shown[2]))
+            << shown;
+    }
+    EXPECT_EQ(window->CurrentPath(), start);
+    EXPECT_TRUE(window->GetConnection()->IsConnected());
+
     // Create a folder: "." is refused with its message, then the real name.
     {
         Responder responder;
         responder.OnSheet("ActionSheet", [&](PPx::Window* sheet) {
-            TypeAndClick(sheet, 'edit', ".", 'okok');
-            responder.OnAlert();
-            responder.OnSheet("ActionSheet", [](PPx::Window* again) {
-                TypeAndClick(again, 'edit', "new folder", 'okok');
+            responder.OnAlert("OK", [&] {
+                responder.OnSheet("ActionSheet", [](PPx::Window* again) {
+                    TypeAndClick(again, 'edit', "new folder", 'okok');
+                });
             });
+            TypeAndClick(sheet, 'edit', ".", 'okok');
         });
         Command('mCRF');
         EXPECT_EQ(responder.alerts, std::vector<std::string>{"Please specify a valid name."});
@@ -157,10 +179,11 @@ TEST_F(BrowseWindowTest, WorksTheServerFolderAsTheUserWould) {
         data.SetText(to);
         content->ChangeItemData(ItemNamed(window, from), 'name', data);
     };
-    for (const auto& [typed, message] :
-         std::vector<std::pair<std::string, std::string>>{{"", "The name cannot be empty."},
-                                                          {".", "Please specify a valid name."},
-                                                          {"..", "Please specify a valid name."}}) {
+    for (const auto& [typed, message] : std::vector<std::pair<std::string, std::string>>{
+             {"", "The name cannot be empty."},
+             {".", "Please specify a valid name."},
+             {"..", "Please specify a valid name."},
+             {"two\nlines", "The text cannot contain line breaks or NUL characters."}}) {
         Responder responder;
         responder.OnAlert();
         renameInPlace("Beta.txt", typed);

@@ -1,16 +1,12 @@
 # The browser window: its texts, the real window against the three test
 # servers, its life (redial, lost server, closing while busy) and pictures.
-if(NOT TARGET zarvel_browser)
-    return()
-endif()
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 set(browse_dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(zarvel_browse_testsupport STATIC ${browse_dir}/browse_support.cpp)
 target_link_libraries(zarvel_browse_testsupport PUBLIC zarvel_browser zarvel_testsupport zarvel_platform_ui_testing
                                                        GTest::gtest Qt6::Widgets)
 target_include_directories(zarvel_browse_testsupport PUBLIC ${browse_dir})
-set(browse_env "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources"
-               "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/platform/ui/lsan.supp")
+set(browse_env "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
 
 zarvel_test(browser_text_test SOURCES ${browse_dir}/browse_text_test.cpp
     LIBS zarvel_browser LABELS unit TIMEOUT 60)
@@ -20,12 +16,14 @@ foreach(server pyftpd vsftpd sshd)
         LIBS zarvel_browse_testsupport FIXTURES ${server}
         ENV "ZARVEL_BROWSE_SERVER=${server}" "ZARVEL_SFTP_TOOL=${ZARVEL_LIBEXEC_DIR}/sftp"
             ${browse_env}
-        TIMEOUT 300)
+        LABELS unit TIMEOUT 300)
 endforeach()
 add_dependencies(browser_window_sshd_test sftp)
 
 zarvel_test(browser_lifecycle_test SOURCES ${browse_dir}/browse_lifecycle_test.cpp
-    LIBS zarvel_browse_testsupport FIXTURES pyftpd ENV ${browse_env} TIMEOUT 300)
+    LIBS zarvel_browse_testsupport FIXTURES pyftpd
+    ENV "ZARVEL_SFTP_TOOL=${ZARVEL_LIBEXEC_DIR}/sftp" ${browse_env} LABELS unit TIMEOUT 300)
+add_dependencies(browser_lifecycle_test sftp)
 
 # Pictures under a virtual display: build/screenshots/browser-window.png and
 # browser-context-menu.png.
@@ -36,3 +34,12 @@ add_test(NAME browser_screenshot_test
             $<TARGET_FILE:browser_screenshot> ${CMAKE_BINARY_DIR}/screenshots)
 set_tests_properties(browser_screenshot_test PROPERTIES TIMEOUT 180 FIXTURES_REQUIRED pyftpd
     ENVIRONMENT "ZARVEL_SERVERS=${CMAKE_BINARY_DIR}/servers;QT_QPA_PLATFORM=xcb;ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
+
+# The real program opens an exported bookmark file: the browser window
+# appears on the server's folder (build/screenshots/program-browser.png).
+add_executable(browser_make_bookmark ${browse_dir}/browse_make_bookmark.cpp)
+target_link_libraries(browser_make_bookmark PRIVATE zarvel_app)
+add_test(NAME browser_program_test
+    COMMAND sh ${browse_dir}/browse_program.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(browser_program_test PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED pyftpd
+    ENVIRONMENT "ZARVEL_SERVERS=${CMAKE_BINARY_DIR}/servers")

@@ -715,8 +715,9 @@ TEST(FtpReplies, TooLongRepliesAreRefusedAndSaySo) {
     std::string manyLines;
     while (manyLines.size() < 10 * 1024 * 1024)
         manyLines += "257-" + std::string(1000, 'y') + "\r\n";
-    enum class Where { kGreeting, kPwd, kList, kRetrEnd };
-    for (const Where where : {Where::kGreeting, Where::kPwd, Where::kList, Where::kRetrEnd}) {
+    enum class Where { kGreeting, kPwd, kList, kRetr, kRetrEnd };
+    for (const Where where :
+         {Where::kGreeting, Where::kPwd, Where::kList, Where::kRetr, Where::kRetrEnd}) {
         SCOPED_TRACE(static_cast<int>(where));
         ScriptedFtpServer server([&](ScriptedSession& s) {
             if (where == Where::kGreeting) {
@@ -728,9 +729,13 @@ TEST(FtpReplies, TooLongRepliesAreRefusedAndSaySo) {
             if (where == Where::kPwd) {
                 s.Expect("PWD");
                 s.Send(manyLines);
-            } else if (where == Where::kList) {
+            } else if (where == Where::kList || where == Where::kRetr) {
+                if (where == Where::kRetr) {
+                    s.Expect("TYPE I");
+                    s.Reply("200 Binary");
+                }
                 s.AnswerPasv();
-                s.Expect("LIST");
+                s.Expect(where == Where::kList ? "LIST" : "RETR");
                 s.Send("150 " + endless);
             } else {
                 s.Expect("TYPE I");

@@ -1,6 +1,7 @@
 // The SFTP command layer against a scripted stand-in for the tool: what it
 // types (quoting), and how it reads lines that only look like success.
 #include "SFTPEngine.h"
+#include "platform/core/Timer.h"
 #include "tempdir.h"
 
 #include <algorithm>
@@ -128,11 +129,41 @@ TEST_F(SFTPEngineTest, AFailedLocalFolderChangeFailsTheTransfer) {
     TempDir local;
     const std::string nowhere = local.file("nowhere");
     ::mkdir(nowhere.c_str(), 0755);
-    // The tool cannot enter it (as far as it says): nothing is fetched.
+    // The tool cannot enter it (as far as it says): nothing is fetched, and
+    // a transfer that never began has no end to tell.
     EXPECT_FALSE(engine.GetFile("good", nowhere, "good", 0));
     EXPECT_EQ(Typed().find("get "), std::string::npos);
     EXPECT_FALSE(engine.GetFile("good", local.file("absent"), "good", 0));
     EXPECT_STREQ(engine.GetLastError(), "Could not locate source file");
+    EXPECT_FALSE(engine.PutFile("good", local.file("absent"), 0));
+    EXPECT_STREQ(engine.GetLastError(), "Could not find source file");
+    EXPECT_EQ(progress.log, "strt strt strt ");
+}
+
+TEST_F(SFTPEngineTest, ErrorLinesForDatesAndFolders) {
+    DateTimeRec date{};
+    EXPECT_FALSE(engine.GetModTime("missing", date));
+    EXPECT_STREQ(engine.GetLastError(), "Bad date format from server");
+    // Like every other error line, without its line end.
+    EXPECT_FALSE(engine.ChangeDir("missing"));
+    EXPECT_STREQ(engine.GetLastError(), "Couldn't canonicalize: No such file or directory");
+    std::string path;
+    EXPECT_TRUE(engine.SendGetWorkingDir(path)) << "in step with the tool";
+}
+
+uint32_t gTicks = 1000;
+
+// The progress throttle runs across files: a file that begins more than nine
+// ticks after the last report shows its first count at once.
+TEST_F(SFTPEngineTest, ProgressThrottleRunsAcrossFiles) {
+    PPx::SetTickSource([] { return gTicks; });
+    TempDir local;
+    ASSERT_TRUE(engine.GetFile("good", local.path(), "one", 0)) << engine.GetLastError();
+    EXPECT_EQ(progress.log, "strt endt ") << "one clock tick: held back";
+    gTicks += 20;
+    ASSERT_TRUE(engine.GetFile("good", local.path(), "two", 0)) << engine.GetLastError();
+    PPx::SetTickSource(nullptr);
+    EXPECT_EQ(progress.log, "strt endt strt 32768 endt ");
 }
 
 TEST_F(SFTPEngineTest, ReportsOfRemovalAndModeChangeAreNoErrors) {

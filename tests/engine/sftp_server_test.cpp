@@ -401,6 +401,9 @@ TEST(SFTPLoginTest, BadPasswordNoServerAndNoTool) {
     sBookMarkData nowhere = b;
     nowhere.port = 1;
     EXPECT_EQ(fails(nowhere), "Server closed connection");
+    // No port is no port: the bookmark's value goes as it is, never a guess.
+    nowhere.port = 0;
+    EXPECT_EQ(fails(nowhere), "Parameter error");
 
     sBookMarkData startFolder = b;
     startFolder.dir = "no-such-start-folder";

@@ -10,6 +10,8 @@
 # fills it, admits keys (the benchmark logs OpenSSH's client in with one).
 # ZARVEL_SFTP_SERVER, when set, names a program of ours to serve SFTP instead
 # of OpenSSH's own (it is copied beside the user's files and run by Python).
+# ZARVEL_SSHD_CIPHERS and ZARVEL_SSHD_MACS, when set, are all the server
+# offers (a benchmark compares clients on one cipher).
 set -euo pipefail
 dir=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -61,6 +63,8 @@ for attempt in 1 2 3 4 5; do
         -e "s|@KEYS@|$files/keys/authorized_keys|" -e "s|@USER@|$user|" \
         -e "s|@SFTP@|$sftp|g" \
         "$here/sshd/sshd_config.in" >"$dir/sshd_config"
+    [ -z "${ZARVEL_SSHD_CIPHERS:-}" ] || echo "Ciphers $ZARVEL_SSHD_CIPHERS" >>"$dir/sshd_config"
+    [ -z "${ZARVEL_SSHD_MACS:-}" ] || echo "MACs $ZARVEL_SSHD_MACS" >>"$dir/sshd_config"
     /usr/sbin/sshd -t -f "$dir/sshd_config"
     /usr/sbin/sshd -D -e -f "$dir/sshd_config" &
     sshd_pid=$!

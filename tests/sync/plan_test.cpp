@@ -227,7 +227,8 @@ TEST(SyncPlan, FoldersMissingOnTheOtherSideParentsFirst) {
     input.local = local;
     input.action = 1;
     SyncPlan plan = PlanSync(input);
-    EXPECT_EQ(plan.remoteFolders, (S{"docs/old", "music", "music/live"}));
+    // "docs/old" goes into the remote "Docs" it was matched with.
+    EXPECT_EQ(plan.remoteFolders, (S{"Docs/old", "music", "music/live"}));
     EXPECT_TRUE(plan.localFolders.empty());
     input.action = 2;
     plan = PlanSync(input);
@@ -235,7 +236,7 @@ TEST(SyncPlan, FoldersMissingOnTheOtherSideParentsFirst) {
     EXPECT_EQ(plan.localFolders, (S{"pics", "pics/2025"}));
     input.action = 3;
     plan = PlanSync(input);
-    EXPECT_EQ(plan.remoteFolders, (S{"docs/old", "music", "music/live"}));
+    EXPECT_EQ(plan.remoteFolders, (S{"Docs/old", "music", "music/live"}));
     EXPECT_EQ(plan.localFolders, (S{"pics", "pics/2025"}));
 }
 
@@ -247,9 +248,30 @@ TEST(SyncPlan, LetterCaseAndTheLastOfCollidingNames) {
         SyncInput input;
         input.remote = remote;
         input.local = local;
-        const SyncPlan plan = PlanSync(input);
+        SyncPlan plan = PlanSync(input);
         EXPECT_EQ(Names(plan.downloads), S{"READ.me"});
+        EXPECT_EQ(plan.downloadTargets, S{"read.ME"}) << "it replaces its partner";
         EXPECT_TRUE(plan.uploads.empty());
+        local[0].modDate = At(9);
+        plan = PlanSync(input);
+        EXPECT_EQ(Names(plan.uploads), S{"read.ME"});
+        EXPECT_EQ(plan.uploadTargets, S{"READ.me"});
+    }
+    // New files and folders go into the partner folder of the other side.
+    {
+        std::vector<sFileInfo> remote{Folder("Photos"), Folder("Photos/2024"),
+                                      File("Photos/2024/r.jpg", 1, 1)};
+        std::vector<sFileInfo> local{Folder("photos"), File("photos/l.jpg", 1, 1),
+                                     Folder("photos/new"), File("photos/new/n.jpg", 1, 1)};
+        SyncInput input;
+        input.remote = remote;
+        input.local = local;
+        const SyncPlan plan = PlanSync(input);
+        EXPECT_EQ(plan.remoteFolders, S{"Photos/new"});
+        EXPECT_EQ(plan.localFolders, S{"photos/2024"});
+        EXPECT_EQ(plan.uploadTargets, (S{"Photos/l.jpg", "Photos/new/n.jpg"}));
+        EXPECT_EQ(Names(plan.uploads), (S{"photos/l.jpg", "photos/new/n.jpg"}));
+        EXPECT_EQ(plan.downloadTargets, S{"photos/2024/r.jpg"});
     }
     // Two remote names equal after upper-casing with a local partner: the later
     // one is compared; the earlier is left alone and the user is told.

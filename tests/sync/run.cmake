@@ -10,3 +10,12 @@ if(TARGET zarvel_sync_window)
         add_dependencies(sync_run_${server}_test sftp)
     endforeach()
 endif()
+
+# The same run against the scripted server: faults on demand, no fixture.
+if(TARGET zarvel_sync_window)
+    zarvel_test(sync_run_scripted_test
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/run_scripted_test.cpp
+                ${CMAKE_SOURCE_DIR}/tests/engine/ftp_scripted_server.cpp
+        LIBS zarvel_sync_window zarvel_core_test_main LABELS unit TIMEOUT 120)
+    target_include_directories(sync_run_scripted_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/engine)
+endif()

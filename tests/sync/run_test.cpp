@@ -305,3 +305,85 @@ TEST_F(SyncRunTest, ConflictsSkippedAreAskedAgainNextTime) {
     EXPECT_EQ(readFile(local + "/both.txt"), "local two, longer still");
     EXPECT_EQ(readFile(remote + "/both.txt"), "remote two!");
 }
+
+TEST_F(SyncRunTest, TheSameMomentOnBothSidesIsNoChangeWhateverTheTimeZone) {
+    // Different bytes, same modification moment on both sides: a first run
+    // compares the dates alone and must find nothing to do.
+    PutRemote("same.txt", "remote bytes");
+    writeFile(local + "/same.txt", "local bytes, other size");
+    const struct timespec moment[2] = {{0, UTIME_OMIT}, {1700000000, 0}};
+    ::utimensat(AT_FDCWD, (remote + "/same.txt").c_str(), moment, 0);
+    ::utimensat(AT_FDCWD, (local + "/same.txt").c_str(), moment, 0);
+    auto run = Run();
+    EXPECT_EQ(run->asked, std::vector<std::string>{"first time"});
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(*run->summary, (SyncCounts{0, 0, 0, 0}));
+    EXPECT_EQ(readFile(remote + "/same.txt"), "remote bytes");
+    EXPECT_EQ(readFile(local + "/same.txt"), "local bytes, other size");
+    EXPECT_TRUE(Exists(CachePath())) << "a first run with nothing to do still writes the cache";
+}
+
+TEST_F(SyncRunTest, DeletionsTakeOnlyListedFilesOnTheirSide) {
+    // Upload only, deleting remotely: the remote-only file goes.
+    PutRemote("stale.txt", "old");
+    MakeRemoteFolder("kept-folder");
+    PutRemote("kept-folder/.hidden", "never listed");
+    writeFile(local + "/fresh.txt", "new");
+    bookmark.action = 1;
+    bookmark.deleteRemote = true;
+    auto run = Run();
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(*run->summary, (SyncCounts{1, 0, 1, 0}));
+    EXPECT_FALSE(Exists(remote + "/stale.txt"));
+    EXPECT_EQ(readFile(remote + "/fresh.txt"), "new");
+    EXPECT_EQ(readFile(remote + "/kept-folder/.hidden"), "never listed");
+
+    // Download only, deleting locally: a local-only file goes; a link, a
+    // hidden file and the folder holding it stay.
+    writeFile(local + "/gone-remotely.txt", "x");
+    ::mkdir((local + "/only-here").c_str(), 0755);
+    writeFile(local + "/only-here/.keep", "x");
+    writeFile(scratch.path() + "/outside.txt", "outside");
+    ::symlink((scratch.path() + "/outside.txt").c_str(), (local + "/link.txt").c_str());
+    bookmark.action = 2;
+    bookmark.deleteRemote = false;
+    bookmark.deleteLocal = true;
+    run = Run();
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(run->summary->deleted, 1u);
+    EXPECT_FALSE(Exists(local + "/gone-remotely.txt"));
+    EXPECT_TRUE(Exists(local + "/only-here/.keep"));
+    EXPECT_TRUE(Exists(local + "/link.txt"));
+    EXPECT_EQ(readFile(scratch.path() + "/outside.txt"), "outside");
+    EXPECT_EQ(readFile(local + "/fresh.txt"), "new");
+}
+
+TEST_F(SyncRunTest, AFilePairedAcrossLetterCaseReplacesItsPartner) {
+    MakeRemoteFolder("Docs");
+    PutRemote("Docs/README.txt", "remote, newer");
+    ::mkdir((local + "/docs").c_str(), 0755);
+    writeFile(local + "/docs/readme.TXT", "local, older");
+    writeFile(local + "/docs/new.txt", "new");
+    const struct timespec older[2] = {{0, UTIME_OMIT}, {1700000000, 0}};
+    const struct timespec newer[2] = {{0, UTIME_OMIT}, {1700000100, 0}};
+    ::utimensat(AT_FDCWD, (local + "/docs/readme.TXT").c_str(), older, 0);
+    ::utimensat(AT_FDCWD, (remote + "/Docs/README.txt").c_str(), newer, 0);
+    auto run = Run();
+    EXPECT_TRUE(run->alerts.empty()) << run->alerts.front();
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(*run->summary, (SyncCounts{1, 1, 0, 0}));
+    EXPECT_EQ(Tree(local), (std::vector<std::string>{"docs", "docs/new.txt", "docs/readme.TXT"}));
+    EXPECT_EQ(readFile(local + "/docs/readme.TXT"), "remote, newer");
+    EXPECT_EQ(Tree(remote), (std::vector<std::string>{"Docs", "Docs/README.txt", "Docs/new.txt"}));
+
+    // Changed locally since: the upload replaces the remote partner.
+    writeFile(local + "/docs/readme.TXT", "local again");
+    const struct timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 3600, 0}};
+    ::utimensat(AT_FDCWD, (local + "/docs/readme.TXT").c_str(), later, 0);
+    run = Run();
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(*run->summary, (SyncCounts{1, 0, 0, 0}));
+    EXPECT_EQ(readFile(remote + "/Docs/README.txt"), "local again");
+    EXPECT_EQ(Tree(remote), (std::vector<std::string>{"Docs", "Docs/README.txt", "Docs/new.txt"}));
+    EXPECT_EQ(Tree(local), (std::vector<std::string>{"docs", "docs/new.txt", "docs/readme.TXT"}));
+}

@@ -82,6 +82,11 @@ TEST(SftpCommandLine, LongListingLinesHaveTheUnixColumns) {
     e.name = "x\r\nsftp> \x7f";
     EXPECT_EQ(longListingLine(e, when + 3600),
               "-rw-r--r--   1 ftp      staff        1234 Jan 31 12:05 x??sftp> ?");
+    // Owners of any length keep the whole line.
+    e.name = "f";
+    e.owner = std::string(300, 'o');
+    EXPECT_EQ(longListingLine(e, when + 3600),
+              "-rw-r--r--   1 " + e.owner + " staff        1234 Jan 31 12:05 f");
     EXPECT_EQ(modeString(040755), "drwxr-xr-x");
     EXPECT_EQ(modeString(0120777), "lrwxrwxrwx");
     EXPECT_EQ(modeString(0106755), "-rwsr-sr-x");
@@ -94,6 +99,17 @@ TEST(SftpCommandLine, LongListingLinesHaveTheUnixColumns) {
     EXPECT_EQ(f.group, "users");
     EXPECT_FALSE(ownerFromLongName("-rw-r--r--    1 alice    users        99 Jan 31 x", 1234, f));
     EXPECT_FALSE(ownerFromLongName("", 0, f));
+}
+
+TEST(SftpCommandLine, ServerTextsShowControlCharactersOfEveryKindAsQuestionMarks) {
+    // C0, DEL, C1 as UTF-8 (U+0085, U+009B) and as bare bytes; other UTF-8
+    // (U+00A0, U+00E9, U+20AC, U+1F600) and bytes beyond C1 stay as they are.
+    EXPECT_EQ(printable("a\x1b[2J\r\n\x7f"), "a?[2J???");
+    EXPECT_EQ(printable("\xc2\x85\xc2\x9b|\x85\x9b|\xc2\xa0\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"),
+              "??|??|\xc2\xa0\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+    // Broken sequences: a lead byte without its continuation, an overlong
+    // form of U+0085 and a cut sequence at the end are not UTF-8.
+    EXPECT_EQ(printable("\xc3(\xc0\x85\xe2\x82"), "\xc3(\xc0?\xe2?");
 }
 
 TEST(SftpCommandLine, PrintsModificationTimesInTheFiveFieldForm) {

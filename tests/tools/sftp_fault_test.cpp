@@ -219,7 +219,9 @@ TEST_F(SftpFault, AListingThatNeverEndsIsCutWithAClearError) {
     EXPECT_NE(out.find("Couldn't list directory: the folder holds more than 200000 names"),
               std::string::npos)
         << out.substr(0, 500);
-    EXPECT_LT(peakKiB(t->pid()), 256 * 1024);
+    // Bounded (without the cap it grows for as long as the server sends);
+    // roomy enough for a sanitizer build.
+    EXPECT_LT(peakKiB(t->pid()), 512 * 1024);
     EXPECT_NE(t->command("pwd").find("Remote working directory"), std::string::npos);
 }
 

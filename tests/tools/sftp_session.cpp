@@ -137,7 +137,7 @@ std::string ToolSession::command(const std::string& text, std::string* echo) {
         *echo = e;
     // Every output line ends in CR LF, so a prompt is "sftp> " at a line start;
     // the echo's line end counts as the start of the first line.
-    mBuf.insert(0, "\n");
+    mBuf.insert(mBuf.begin(), '\n');
     std::string out = expect("\nsftp> ");
     return out.substr(1, out.size() - 7);
 }

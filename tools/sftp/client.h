@@ -69,15 +69,16 @@ private:
     // waits for more, at most until the next progress line is due; then
     // shows progress unless the transfer stopped.
     void awaitReplies(bool any, bool stopped, uint64_t done);
-    // Takes the request a reply answers out of those in flight. A reply to
-    // nothing asked means the session is out of step, which ends it.
     // A reply to a request that was given up is dropped: true for those.
     bool abandonedReply(uint32_t id) { return mAbandoned.erase(id) > 0; }
     // Gives up waiting for the reply to `id`; its reply, should it come, is
-    // dropped. Once the server was given up on in the middle of a packet,
-    // nothing after it can be read in step, which ends the session.
+    // dropped.
     void abandon(uint32_t id);
+    // After giving up: a server that stopped in the middle of a packet can
+    // never be read in step again, which ends the session.
     void checkInStep();
+    // Takes the request a reply answers out of those in flight. A reply to
+    // nothing asked means the session is out of step, which ends it.
     template <class Asked> typename Asked::mapped_type takeAsked(Asked& inFlight, uint32_t id) {
         const auto it = inFlight.find(id);
         if (it == inFlight.end())

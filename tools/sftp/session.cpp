@@ -351,7 +351,7 @@ void Client::connect() {
     startSftp();
     std::string error;
     if (!realPath(".", mCwd, error))
-        mCwd = "/";
+        mCwd.assign(1, '/'); // assign(): GCC 12 at -O3 warns falsely about = "/"
     mTerm.line("Connected to " + mDest.host + ".");
 }
 
@@ -465,9 +465,13 @@ void Client::authenticate() {
         {SSH_AUTH_METHOD_HOSTBASED, "hostbased"},
         {SSH_AUTH_METHOD_PASSWORD, "password"},
         {SSH_AUTH_METHOD_INTERACTIVE, "keyboard-interactive"}};
-    for (const auto& [bit, name] : names)
-        if (methods & bit)
-            offered += (offered.empty() ? "" : ",") + std::string(name);
+    for (const auto& [bit, name] : names) {
+        if (!(methods & bit))
+            continue;
+        if (!offered.empty())
+            offered += ',';
+        offered += name;
+    }
     const bool password = methods & SSH_AUTH_METHOD_PASSWORD;
     const bool keyboard = methods & SSH_AUTH_METHOD_INTERACTIVE;
     const std::string who = mDest.user + "@" + mDest.host;

@@ -25,6 +25,8 @@ constexpr size_t kReadBatch = 16;
 // Uploads hand the channel this many requests at once.
 constexpr size_t kWriteBatch = 16;
 constexpr long long kProgressMs = 500;
+// The rest of a short answer is asked for in pieces of at least this size.
+constexpr uint64_t kMinPiece = 4096;
 // Empty answers to one read before the server is taken to be broken.
 constexpr uint32_t kEmptyAnswers = 4;
 
@@ -231,8 +233,13 @@ void Client::doGet(const std::vector<Word>& w) {
                 } else {
                     done += data.size();
                     reached = std::max(reached, a.offset + data.size());
-                    if (data.size() < a.length && a.offset + data.size() < end)
-                        ask(a.offset + data.size(), a.length - uint32_t(data.size()), 0);
+                    // The rest at once, in pieces the size of this answer:
+                    // a server that caps its reads answers them all in one
+                    // round trip rather than one after the other.
+                    const uint64_t stop = std::min(a.offset + a.length, end);
+                    const uint64_t piece = std::max<uint64_t>(data.size(), kMinPiece);
+                    for (uint64_t at = a.offset + data.size(); at < stop; at += piece)
+                        ask(at, uint32_t(std::min(piece, stop - at)), 0);
                 }
             } else if (type == Status && r.u32() == Eof) {
                 if (a.offset < reached)

@@ -10,12 +10,15 @@
 #include <QDropEvent>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QHash>
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QMimeData>
+#include <QMimeDatabase>
 #include <QPainter>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QUrl>
 
@@ -41,6 +44,13 @@ Icon Icon::File(const std::string& path) {
     return icon;
 }
 
+Icon Icon::ForExtension(const std::string& extension) {
+    Icon icon;
+    icon.mKind = extension.empty() ? Document : FileType;
+    icon.mPath = extension;
+    return icon;
+}
+
 Icon Icon::WithLinkBadge() const {
     Icon icon = *this;
     icon.mBadge = true;
@@ -48,6 +58,46 @@ Icon Icon::WithLinkBadge() const {
 }
 
 namespace {
+
+// Without a desktop (offscreen, a bare X server) Qt knows no icon theme and
+// no place to look for one: the freedesktop folders are named here, and a
+// common full theme stands in for icons the current one lacks.
+void EnsureIconTheme() {
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString& dir : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
+                                                        "icons", QStandardPaths::LocateDirectory))
+        if (!paths.contains(dir))
+            paths << dir;
+    QIcon::setThemeSearchPaths(paths);
+    if (QIcon::themeName().isEmpty())
+        QIcon::setThemeName("hicolor");
+    if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == "hicolor")
+        QIcon::setFallbackThemeName("Adwaita");
+}
+
+QIcon FileTypeIcon(const std::string& extension) {
+    static QHash<QString, QIcon> cache;
+    const QString key = QString::fromStdString(extension);
+    if (auto it = cache.constFind(key); it != cache.constEnd())
+        return *it;
+    EnsureIconTheme();
+    const QMimeType type =
+        QMimeDatabase().mimeTypeForFile("file." + key, QMimeDatabase::MatchExtension);
+    QIcon icon;
+    if (!type.isDefault()) {
+        icon = QIcon::fromTheme(type.iconName());
+        if (icon.isNull())
+            icon = QIcon::fromTheme(type.genericIconName());
+    }
+    if (icon.isNull())
+        icon = QFileIconProvider().icon(QFileIconProvider::File);
+    cache.insert(key, icon);
+    return icon;
+}
 
 QIcon ToQIcon(const Icon& icon) {
     QIcon base;
@@ -60,6 +110,9 @@ QIcon ToQIcon(const Icon& icon) {
         break;
     case Icon::FromFile:
         base = QIcon(QString::fromStdString(icon.GetPath()));
+        break;
+    case Icon::FileType:
+        base = FileTypeIcon(icon.GetPath());
         break;
     case Icon::None:
         return {};

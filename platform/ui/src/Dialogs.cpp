@@ -17,7 +17,6 @@
 #include <QScreen>
 #include <QTimer>
 
-#include <algorithm>
 #include <memory>
 
 namespace PPx {
@@ -79,22 +78,15 @@ private:
     uint32_t mEscapeCode;
 };
 
-// Paths and other long words are not broken: each text label is made at
-// least as wide as its longest word (up to most of the screen), so that
-// wrapping happens at the blanks around it.
-void KeepWordsWhole(QMessageBox* box) {
-    QScreen* screen = box->screen() ? box->screen() : QGuiApplication::primaryScreen();
-    const int limit = screen ? screen->availableGeometry().width() * 9 / 10 - 120 : 800;
-    for (QLabel* label : box->findChildren<QLabel*>()) {
-        if (label->text().isEmpty() || label->pixmap().cacheKey() != 0)
-            continue;
-        int widest = 0;
-        const QStringList words = label->text().split(QRegularExpression("\\s+"));
-        for (const QString& word : words)
-            widest = std::max(widest, label->fontMetrics().horizontalAdvance(word));
-        if (widest > label->minimumWidth())
-            label->setMinimumWidth(std::min(widest + 4, std::max(limit, 100)));
-    }
+// The text as the alert shows it: a path is not broken after each "/", which
+// would leave a lone "/" at a line's end, but only at its blanks (or
+// anywhere, when a part is wider than the alert).
+QString KeepPathsWhole(const std::string& text) {
+    QString shown = QString::fromStdString(text);
+    for (qsizetype i = shown.size() - 2; i >= 0; --i)
+        if (shown.at(i) == '/' && !shown.at(i + 1).isSpace())
+            shown.insert(i + 1, kWordJoiner);
+    return shown;
 }
 
 } // namespace
@@ -110,8 +102,8 @@ OSStatus RunAlert(Window* parent, AlertType type, const std::string& message,
     box->setIcon(IconFor(type));
     // Alert texts often come from servers: never interpret them as markup.
     box->setTextFormat(Qt::PlainText);
-    box->setText(QString::fromStdString(message));
-    box->setInformativeText(QString::fromStdString(explanation));
+    box->setText(KeepPathsWhole(message));
+    box->setInformativeText(KeepPathsWhole(explanation));
     QAbstractButton* made[3] = {nullptr, nullptr, nullptr};
     uint32_t escapeCode = 0;
     for (int i = 0; i < 3; ++i) {
@@ -130,8 +122,6 @@ OSStatus RunAlert(Window* parent, AlertType type, const std::string& message,
         box->setEscapeButton(made[buttons.cancelButton - 1]);
         escapeCode = buttons.code[buttons.cancelButton - 1];
     }
-
-    KeepWordsWhole(box);
 
     QEventLoop loop;
     auto* watcher = new AlertWatcher(box, &loop, buttons.closeCode, escapeCode);

@@ -1,5 +1,6 @@
 #include "ppxui/DisplayView.h"
 
+#include <QBoxLayout>
 #include <QImage>
 #include <QLayout>
 #include <QPaintEvent>
@@ -22,10 +23,14 @@ void TakePlace(QWidget* placeholder, QWidget* widget) {
     widget->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     if (parent && parent->layout()) {
         QLayout* layout = parent->layout();
-        if (layout->indexOf(placeholder) >= 0) {
-            // Beside the placeholder, which gives up its space.
+        if (const int index = layout->indexOf(placeholder); index >= 0) {
+            // Beside the placeholder, which gives up its space; it stays in
+            // that place so that a second view made over it lands there too.
             layout->replaceWidget(placeholder, widget);
-            layout->addWidget(placeholder);
+            if (auto* box = qobject_cast<QBoxLayout*>(layout))
+                box->insertWidget(index + 1, placeholder);
+            else
+                layout->addWidget(placeholder);
             placeholder->hide();
             return;
         }
@@ -202,7 +207,13 @@ bool DisplayView::HasImage() const {
 
 void DisplayView::GetDrawnRect(int32_t fw, int32_t fh, int32_t& x, int32_t& y, int32_t& w,
                                int32_t& h) const {
-    QRectF r = Fit(mImpl->image.width(), mImpl->image.height(), fw, fh);
+    QRectF r;
+    if (mImpl->pdf && mImpl->page >= 1) {
+        const QSizeF size = mImpl->pdf->pagePointSize(mImpl->page - 1);
+        r = Fit(size.width(), size.height(), fw, fh);
+    } else {
+        r = Fit(mImpl->image.width(), mImpl->image.height(), fw, fh);
+    }
     x = static_cast<int32_t>(std::lround(r.x()));
     y = static_cast<int32_t>(std::lround(r.y()));
     w = static_cast<int32_t>(std::lround(r.width()));

@@ -378,12 +378,25 @@ bool Window::IsVisible() const {
     return mWindow && mWindow->isVisible();
 }
 
+namespace {
+
+// A sheet or alert open on WINDOW stays above it when it comes forward (a
+// window manager does that by itself; without one, nobody would).
+void RaiseSheetsOf(QWidget* window) {
+    for (QWidget* child : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (child->isWindow() && child->isVisible())
+            child->raise();
+}
+
+} // namespace
+
 void Window::Select() {
     if (!mWindow)
         return;
     mWindow->show();
     BringToFront(this);
     mWindow->raise();
+    RaiseSheetsOf(mWindow);
     mWindow->activateWindow();
 }
 

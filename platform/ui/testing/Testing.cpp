@@ -1,4 +1,5 @@
 #include "ppxui/Testing.h"
+#include "ppxui/Dialogs.h"
 #include "ppxui/Views.h"
 
 #include <QAbstractButton>
@@ -39,8 +40,9 @@ AlertInfo CurrentAlert() {
     if (!box)
         return info;
     info.shown = true;
-    info.message = box->text().toStdString();
-    info.explanation = box->informativeText().toStdString();
+    // The texts as given, without the joiners that keep paths whole.
+    info.message = QString(box->text()).remove(QChar(kWordJoiner)).toStdString();
+    info.explanation = QString(box->informativeText()).remove(QChar(kWordJoiner)).toStdString();
     for (QAbstractButton* button : box->buttons())
         info.buttons.push_back(button->text().toStdString());
     // The box lists buttons by role; the alert added them first to third.

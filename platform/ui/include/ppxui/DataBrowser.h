@@ -15,10 +15,13 @@ namespace PPx {
 // An icon for a list cell: a file, or one of the standard kinds.
 class Icon {
 public:
-    enum Kind { None, Folder, Document, FromFile };
+    enum Kind { None, Folder, Document, FromFile, FileType };
     Icon() = default;
     static Icon Standard(Kind kind);
     static Icon File(const std::string& path); // None when the file is no image
+    // The desktop icon theme's icon for files with the name extension
+    // EXTENSION (no dot); the generic document icon when it has none.
+    static Icon ForExtension(const std::string& extension);
     Icon WithLinkBadge() const;
 
     bool IsNull() const { return mKind == None; }

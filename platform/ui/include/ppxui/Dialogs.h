@@ -30,6 +30,10 @@ struct AlertButtons {
     uint32_t closeCode = 0;
 };
 
+// Alerts show paths with this invisible character (U+2060 WORD JOINER)
+// after each "/", so that lines break at blanks only.
+constexpr char16_t kWordJoiner = u'\u2060';
+
 // Shows the alert and runs it modally: as a sheet on PARENT, or on its own
 // when PARENT is null. RESULT gets the code of the pressed button.
 OSStatus RunAlert(Window* parent, AlertType type, const std::string& message,

@@ -43,7 +43,8 @@ public:
     int32_t GetCurrentPDFPage() const;
     int32_t GetTotalPDFPages() const;
     bool HasImage() const;
-    // The picture as drawn into a frame of that size (tests): where it lands.
+    // The picture (or the current PDF page, in points) as drawn into a frame
+    // of that size (tests): where it lands.
     void GetDrawnRect(int32_t frameWidth, int32_t frameHeight, int32_t& x, int32_t& y,
                       int32_t& width, int32_t& height) const;
     // The colour at a pixel of the image (0xRRGGBB), row 0 at the top.

@@ -107,7 +107,7 @@ public:
     ~Window() override; // destroys the toolbox window
 
     // Takes over a nib-made window: the object owns it from now on and is
-    // found again from it; a top-level window gets the menu bar.
+    // found again from it; a main window (HasMenuBar) gets the menu bar.
     void AdoptSysWindow(SysWindow window);
     SysWindow GetSysWindow() const { return mWindow; }
     static Window* GetWindowObject(const QWidget* widget);

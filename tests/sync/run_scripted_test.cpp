@@ -1,0 +1,210 @@
+// A whole run against the scripted FTP server, for what real servers do not
+// do on demand: a download whose data connection breaks half way.
+#include "ftp_scripted_server.h"
+#include "platform/core/EventLoop.h"
+#include "sync/core/SyncCache.h"
+#include "sync/window/SyncRun.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testsupport::readFile;
+using testsupport::TempDir;
+using namespace std::chrono_literals;
+
+namespace {
+
+class QuietRun : public SyncRun {
+public:
+    std::vector<std::string> asked;
+    std::optional<SyncCounts> summary;
+    bool closed = false;
+    int redials = 0;
+
+protected:
+    void ShowTitle(const std::string&) override {}
+    void ShowStatus(const std::string&) override {}
+    void ShowStopAlert(const std::string& message, const std::string&) override {
+        asked.push_back("alert: " + message);
+    }
+    void ShowCautionAlert(const std::string& message, const std::string&) override {
+        asked.push_back("alert: " + message);
+    }
+    void ShowNotice(const std::string& message) override { asked.push_back(message); }
+    uint32_t AskFirstTime(const std::string&, const std::string&) override { return 'No  '; }
+    std::optional<SyncChoice> AskConflict(const SyncConflict&) override { return std::nullopt; }
+    bool AskRedial(const std::string& message) override {
+        asked.push_back("redial: " + message);
+        return redials-- > 0;
+    }
+    bool AskGoOn(const std::string& message, const std::string&) override {
+        asked.push_back("go on: " + message);
+        return true;
+    }
+    void ShowTransferStart(const sFileProgress&, uint32_t, uint64_t) override {}
+    void ShowTransferUpdate(const sFileProgress&) override {}
+    void ShowTransferEnd(const sFileProgress&) override {}
+    void HideTransfer(bool) override {}
+    void ShowTransferAgain() override {}
+    void ShowSummary(const SyncCounts& counts) override { summary = counts; }
+    void CloseRun() override { closed = true; }
+};
+
+int Listener(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::listen(fd, 4);
+    socklen_t length = sizeof(address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+int Accept(int listener) {
+    pollfd waiter{listener, POLLIN, 0};
+    if (::poll(&waiter, 1, 10000) != 1)
+        return -1;
+    return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+// A server with two files; the data connection of "cut.bin" breaks after a
+// fifth of the file.
+void TwoFilesOneCut(ScriptedSession& s) {
+    const std::string listing = "-rw-r--r--   1 user group     5000 Jan 10 12:00 cut.bin\r\n"
+                                "-rw-r--r--   1 user group        4 Jan 10 12:00 good.txt\r\n";
+    int port = 0;
+    const int listener = Listener(port);
+    s.Reply("220 scripted");
+    for (;;) {
+        const std::string line = s.Read();
+        if (line.empty())
+            break;
+        const std::string verb = line.substr(0, line.find(' '));
+        if (verb == "USER") {
+            s.Reply("331 password");
+        } else if (verb == "PASS") {
+            s.Reply("230 in");
+        } else if (verb == "SYST") {
+            s.Reply("215 UNIX Type: L8");
+        } else if (verb == "PWD") {
+            s.Reply("257 \"/\" is current");
+        } else if (verb == "PASV") {
+            char reply[96];
+            std::snprintf(reply, sizeof reply, "227 Entering Passive Mode (127,0,0,1,%d,%d).",
+                          port >> 8, port & 0xFF);
+            s.Reply(reply);
+        } else if (verb == "LIST" || verb == "RETR") {
+            const int data = Accept(listener);
+            s.Reply("150 here it comes");
+            if (verb == "LIST") {
+                ScriptedSession::SendAll(data, listing);
+            } else if (line == "RETR good.txt") {
+                ScriptedSession::SendAll(data, "good");
+            } else {
+                ScriptedSession::SendAll(data, std::string(1000, 'c'));
+                ScriptedSession::CloseData(data, true);
+                s.Reply("426 Connection closed; transfer aborted.");
+                continue;
+            }
+            ScriptedSession::CloseData(data);
+            s.Reply("226 done");
+        } else if (verb == "MDTM") {
+            s.Reply("213 20260110110000");
+        } else if (verb == "QUIT") {
+            s.Reply("221 bye");
+            break;
+        } else if (verb == "CWD") {
+            s.Reply("250 ok");
+        } else if (verb == "TYPE" || verb == "NOOP") {
+            s.Reply("200 ok");
+        } else if (verb == "REST") {
+            s.Reply("350 ok");
+        } else {
+            s.Reply("502 not here");
+        }
+    }
+    ::close(listener);
+}
+
+} // namespace
+
+TEST(SyncRunScripted, ADownloadCutShortLeavesNothingAndIsNotRecorded) {
+    TempDir home, scratch;
+    ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+    const std::string local = scratch.path() + "/local";
+    ::mkdir(local.c_str(), 0755);
+    ScriptedFtpServer server(TwoFilesOneCut);
+
+    sSyncBookMarkData bookmark;
+    bookmark.name = "scripted";
+    bookmark.host = "127.0.0.1";
+    bookmark.port = server.Port();
+    bookmark.username = "user";
+    bookmark.password = "secret";
+    bookmark.passive = true;
+    bookmark.localDir = local;
+    bookmark.action = 2;
+    {
+        QuietRun run;
+        run.StartSession(bookmark);
+        ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 60s));
+        ASSERT_EQ(run.asked.size(), 1u) << run.asked.back();
+        EXPECT_EQ(run.asked[0].rfind("go on: ", 0), 0u) << run.asked[0];
+        ASSERT_TRUE(run.summary);
+        EXPECT_EQ(*run.summary, (SyncCounts{0, 1, 0, 1}));
+    }
+    server.Finish();
+
+    // Only the complete file, and no folder of half-done downloads.
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(local.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.' || std::string(entry->d_name).size() > 2)
+                names.push_back(entry->d_name);
+        ::closedir(dir);
+    }
+    names.erase(std::remove(names.begin(), names.end(), ".."), names.end());
+    EXPECT_EQ(names, std::vector<std::string>{"good.txt"});
+    EXPECT_EQ(readFile(local + "/good.txt"), "good");
+
+    std::vector<sFileInfo> cachedLocal, cachedRemote;
+    ASSERT_EQ(LoadSyncFile(bookmark.name, cachedLocal, cachedRemote).status, SyncCacheLoad::Loaded);
+    ASSERT_EQ(cachedRemote.size(), 1u);
+    EXPECT_EQ(cachedRemote[0].name, "good.txt");
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(SyncRunScripted, ARefusedConnectionOffersRedialsUntilDeclined) {
+    // A port nobody listens on.
+    int port = 0;
+    ::close(Listener(port));
+    sSyncBookMarkData bookmark;
+    bookmark.name = "nobody";
+    bookmark.host = "127.0.0.1";
+    bookmark.port = port;
+    bookmark.localDir = "/";
+    bookmark.action = 1;
+    QuietRun run;
+    run.redials = 1;
+    run.StartSession(bookmark);
+    ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 60s));
+    const std::string expected =
+        "redial: Make sure you typed the address and port of the remote server correctly.\n"
+        "If you continue to have problems connecting, please contact the server "
+        "administrator.\n";
+    EXPECT_EQ(run.asked, (std::vector<std::string>{expected, expected}));
+    EXPECT_FALSE(run.summary);
+}
