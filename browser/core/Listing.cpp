@@ -4,6 +4,7 @@
 #include "ProtocolBackend.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <ctime>
@@ -436,12 +437,18 @@ private:
                    static_cast<uint32_t>(static_cast<unsigned char>(c[1])) << 8 |
                    static_cast<uint32_t>(static_cast<unsigned char>(c[2])) << 16;
         };
+        static constexpr auto kKeys = [&key] {
+            std::array<uint32_t, 12> keys{};
+            for (size_t i = 0; i < keys.size(); ++i)
+                keys[i] = key(kNames + 3 * i);
+            return keys;
+        }();
         if (text.size() != 3)
             return 0;
         const uint32_t wanted = key(text.data());
         int month = 0;
         for (int i = 0; i < 12; ++i)
-            month = key(kNames + 3 * i) == wanted ? i + 1 : month;
+            month = kKeys[static_cast<size_t>(i)] == wanted ? i + 1 : month;
         return month;
     }
 
