@@ -27,8 +27,8 @@ sFileInfo File(const std::string& name, bool folder = false) {
 void CountNOOPs(ScriptedSession& s, std::atomic<int>& noops) {
     for (std::string command = s.Read(); !command.empty(); command = s.Read())
         if (command == "NOOP") {
+            ++noops; // before the reply, so the worker never sees it first
             s.Reply("200 NOOP ok");
-            ++noops;
         } else {
             s.Reply("250 OK");
         }
