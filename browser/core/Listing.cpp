@@ -446,10 +446,22 @@ private:
         if (text.size() != 3)
             return 0;
         const uint32_t wanted = key(text.data());
+#if defined(__SSE2__)
+        const __m128i copies = _mm_set1_epi32(static_cast<int>(wanted));
+        unsigned hits = 0;
+        for (int i = 0; i < 3; ++i) {
+            const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&kKeys[4 * i]));
+            hits |= static_cast<unsigned>(
+                        _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(four, copies))))
+                    << (4 * i);
+        }
+        return hits ? std::countr_zero(hits) + 1 : 0;
+#else
         int month = 0;
         for (int i = 0; i < 12; ++i)
             month = kKeys[static_cast<size_t>(i)] == wanted ? i + 1 : month;
         return month;
+#endif
     }
 
     // Month names with a year or a time of day.
