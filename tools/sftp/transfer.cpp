@@ -47,6 +47,14 @@ bool writeAllAt(int fd, const char* data, size_t size, uint64_t offset) {
 
 } // namespace
 
+char* Client::writeBuffer(size_t size) {
+    if (mWriteSize < size) {
+        mWrite.reset(new char[size]);
+        mWriteSize = size;
+    }
+    return mWrite.get();
+}
+
 void Client::startProgress() {
     mNextProgress = nowMs() + kProgressMs;
     mNextLook = 0;
@@ -349,8 +357,7 @@ void Client::doPut(const std::vector<Word>& w) {
     // still read after those of the writes.
     const size_t header = 4 + 1 + 4 + 4 + handle.size() + 8 + 4;
     const size_t closeSize = 4 + 1 + 4 + 4 + handle.size();
-    std::vector<char> buffer(kWriteBatch * (header + kChunk) + closeSize);
-    char* const batch = buffer.data();
+    char* const batch = writeBuffer(kWriteBatch * (header + kChunk) + closeSize);
     std::map<uint32_t, uint32_t> inFlight;
     uint64_t next = offset, done = 0;
     bool eof = false, interrupted = false;
