@@ -44,6 +44,14 @@ private:
     // interrupt the server has a short while to answer; then the request is
     // given up ("Interrupted").
     bool request(sftp::Packet& p, uint8_t want, std::string& reply, std::string& error);
+    // Several requests sent at once, each waited for as by request().
+    struct Asked {
+        sftp::Packet* packet;
+        uint8_t want;
+        std::string reply, error;
+        bool ok = false;
+    };
+    void requests(Asked* asked, size_t count);
     uint32_t nextId() { return mNextId++; }
     // The upload buffer, at least `size` bytes: made once and never cleared,
     // as every byte sent is written first.

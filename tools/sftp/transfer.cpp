@@ -89,16 +89,37 @@ void Client::doGet(const std::vector<Word>& w) {
         mTerm.line("Couldn't get: no local file name can be made from that path");
         return;
     }
-    std::string handle, error;
-    if (!open(remote, Open, OpenRead, Attributes(), handle, error)) {
+    // The size is asked for by path together with the open: one round trip
+    // for both.
+    Packet openIt(Open, nextId());
+    openIt.str(remote).u32(OpenRead).attrs(Attributes());
+    Packet statIt(Stat, nextId());
+    statIt.str(remote);
+    Asked asked[2] = {{&openIt, Handle, {}, {}}, {&statIt, Attrs, {}, {}}};
+    requests(asked, 2);
+    std::string handle, error = asked[0].error;
+    if (asked[0].ok) {
+        Reader r(asked[0].reply);
+        handle = std::string(r.str());
+        if (!r.ok())
+            error = "Bad message";
+    }
+    if (!error.empty()) {
         mTerm.line("Couldn't open remote file: " + error);
         return;
     }
-    if (Attributes a; !stat(handle, a, Fstat, error))
-        error = "Couldn't read remote file size: " + error;
-    else if (a.isDirectory())
+    Attributes info;
+    if (asked[1].ok) {
+        Reader r(asked[1].reply);
+        info = r.attrs();
+        if (!r.ok())
+            asked[1].error = "Bad message";
+    }
+    if (!asked[1].error.empty())
+        error = "Couldn't read remote file size: " + asked[1].error;
+    else if (info.isDirectory())
         error = "Couldn't get: the remote path is a folder";
-    else if (resume && (a.flags & HasSize) && offset > a.size)
+    else if (resume && (info.flags & HasSize) && offset > info.size)
         error = "Couldn't resume: the offset lies beyond the end of the remote file";
     if (!error.empty()) {
         closeHandle(handle);
@@ -154,6 +175,9 @@ void Client::doGet(const std::vector<Word>& w) {
     // below bytes it already sent is a broken answer, never a shorter file.
     // Everything below the lowest offset still in flight has arrived, which
     // is where a stopped download is cut so the local file never holds a hole.
+    // Reads stop at the size the server gave, with one read beyond it that
+    // finds the end in the same round trip; only a file that grew since is
+    // read on from there.
     struct Ask {
         uint64_t offset;
         uint32_t length;
@@ -162,6 +186,7 @@ void Client::doGet(const std::vector<Word>& w) {
     std::map<uint32_t, Ask> inFlight;
     uint64_t next = offset, done = 0, complete = offset;
     uint64_t end = UINT64_MAX, reached = offset;
+    uint64_t hint = (info.flags & HasSize) ? info.size : UINT64_MAX;
     long long giveUpAt = 0;
     bool interrupted = false;
     std::string batch;
@@ -193,9 +218,11 @@ void Client::doGet(const std::vector<Word>& w) {
         }
         // Asked for in groups: fewer, fuller packets for both ends.
         const size_t room = inFlight.size() + kReadBatch <= kInFlight ? kInFlight : 0;
-        while (!stopped() && next < end && inFlight.size() < room) {
-            ask(next, kChunk, 0);
-            next += kChunk;
+        while (!stopped() && next < end && next <= hint && inFlight.size() < room) {
+            const uint32_t length =
+                next < hint ? uint32_t(std::min<uint64_t>(kChunk, hint - next)) : kChunk;
+            ask(next, length, 0);
+            next += length;
         }
         if (!batch.empty()) {
             send(batch);
@@ -239,6 +266,8 @@ void Client::doGet(const std::vector<Word>& w) {
                     error = std::string("Couldn't write local file: ") + std::strerror(errno);
                     complete = std::min(lowest(), a.offset);
                 } else {
+                    if (a.offset >= hint)
+                        hint = UINT64_MAX; // the file grew: read on
                     done += data.size();
                     reached = std::max(reached, a.offset + data.size());
                     // The rest at once, in pieces the size of this answer:
