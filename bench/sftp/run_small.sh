@@ -6,19 +6,24 @@
 # SFTP_SMALL_OTHER names a second build of the tool: both then run in every
 # round, alternating which goes first, against the same server. Prints every
 # sample and the medians of SFTP_SMALL_ROUNDS rounds (at least 5).
+# SFTP_SMALL_DELAY_MS, when set, puts a proxy delaying each direction by that
+# many milliseconds in between.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$src/build}" && pwd)
 tool=$build/libexec/zarvel/sftp
 other=${SFTP_SMALL_OTHER:-}
 drive=$build/bin/sftp_drive
+proxy=$build/bin/sftp_delay_proxy
+delay=${SFTP_SMALL_DELAY_MS:-}
 files=${SFTP_SMALL_FILES:-1000}
 rounds=${SFTP_SMALL_ROUNDS:-5}
 [ "$rounds" -ge 5 ] || { echo "at least 5 rounds" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/zarvel-sftp-small.XXXXXX)
-server_pid=
+server_pid= proxy_pid=
 cleanup() {
+    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null
     if [ -n "$server_pid" ]; then
         kill "$server_pid" 2>/dev/null
         wait "$server_pid" 2>/dev/null
@@ -35,6 +40,11 @@ for _ in $(seq 200); do [ -s "$work/sshd/port" ] && break; sleep 0.05; done
 port=$(cat "$work/sshd/port")
 read -r user password <"$work/sshd/credentials"
 remote=$(readlink "$work/sshd/root")
+if [ -n "$delay" ]; then
+    coproc PROXY { exec "$proxy" "$port" "$delay"; }
+    proxy_pid=$PROXY_PID
+    read -r port <&"${PROXY[0]}"
+fi
 
 for i in $(seq "$files"); do head -c 4096 /dev/urandom >"$work/local/src/f$i"; done
 puts=() gets=()
@@ -67,7 +77,7 @@ one() {
 }
 
 this_put=() this_get=() other_put=() other_get=()
-echo "sftp small files: $files x 4 KiB, one command each, loopback, $rounds rounds"
+echo "sftp small files: $files x 4 KiB, one command each, loopback${delay:+ +$delay ms each way}, $rounds rounds"
 for r in $(seq "$rounds"); do
     if [ -z "$other" ]; then
         one this "$tool"

@@ -15,6 +15,7 @@
 #include <pwd.h>
 #include <random>
 #include <set>
+#include <thread>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -446,9 +447,13 @@ TEST_F(SftpTool, ALostServerEndsTheToolWithConnectionClosed) {
     const int status = t->wait();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
 
-    // A server lost while the tool waits at its prompt is reported at once.
+    // A server lost while the tool waits at its prompt is reported at once,
+    // also after a get whose last reply came while the prompt waited.
+    writeFile(remote + "/small.bin", randomBytes(4096, 6));
     Proxy idle(server.port);
     auto u = open(idle.port());
+    EXPECT_NE(u->command("get small.bin").find("4096 bytes transferred"), std::string::npos);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     idle.drop();
     const std::string said = u->rest();
     EXPECT_NE(said.find("Connection closed"), std::string::npos) << said;

@@ -23,6 +23,9 @@ public:
     [[noreturn]] void run(); // the prompt loop
     // Says "Connection closed" and ends the tool.
     [[noreturn]] void connectionClosed();
+    // At the prompt: takes in what the server sent and drops the replies to
+    // requests not waited for. False when nothing came or none are awaited.
+    bool takeLateReplies();
 
 private:
     void checkHostKey();

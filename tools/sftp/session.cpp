@@ -50,12 +50,14 @@ Client* gClient = nullptr;
 int gWatchedSocket = -1;
 
 // Called while the prompt waits and the socket turns readable: a server that
-// went away is reported at once rather than at the next command.
-void onSocketReadable() {
+// went away is reported at once rather than at the next command. Late
+// replies are taken in, so that the socket is watched on after them.
+bool onSocketReadable() {
     char c;
     const ssize_t n = recv(gWatchedSocket, &c, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
         gClient->connectionClosed();
+    return n > 0 && gClient->takeLateReplies();
 }
 
 bool terminalGone(int fd) {
@@ -209,6 +211,25 @@ void Client::requests(Asked* asked, size_t count) {
             a.ok = true;
         }
     }
+}
+
+bool Client::takeLateReplies() {
+    if (mAbandoned.empty())
+        return false;
+    const bool got = receive(0);
+    for (;;) {
+        const std::string_view have(mIn.data() + mInStart, mInEnd - mInStart);
+        const size_t size = packetSize(have);
+        if (size == 0 || size == std::string_view::npos)
+            break;
+        Reader r(have.substr(4, size - 4));
+        r.u8();
+        // Anything else is left for the next command, which judges it.
+        if (!abandonedReply(r.u32()))
+            break;
+        mInStart += size;
+    }
+    return got;
 }
 
 void Client::abandon(uint32_t id) {

@@ -151,7 +151,7 @@ void Terminal::write(const std::string& text) {
     }
 }
 
-bool Terminal::fill(int watchFd, void (*onWatch)()) {
+bool Terminal::fill(int watchFd, bool (*onWatch)()) {
     for (;;) {
         if (gHangup)
             finish(1);
@@ -163,11 +163,8 @@ bool Terminal::fill(int watchFd, void (*onWatch)()) {
                 continue;
             return false;
         }
-        if (watchFd >= 0 && fds[1].revents) {
-            if (onWatch)
-                onWatch();
+        if (watchFd >= 0 && fds[1].revents && !(onWatch && onWatch()))
             watchFd = -1;
-        }
         if (fds[0].revents) {
             char buf[4096];
             const ssize_t got = read(0, buf, sizeof buf);
@@ -181,7 +178,7 @@ bool Terminal::fill(int watchFd, void (*onWatch)()) {
     }
 }
 
-bool Terminal::readLine(std::string& out, bool command, int watchFd, void (*onWatch)()) {
+bool Terminal::readLine(std::string& out, bool command, int watchFd, bool (*onWatch)()) {
     for (;;) {
         if (mSkipLF && !mInput.empty()) {
             if (mInput[0] == '\n')

@@ -38,13 +38,14 @@ public:
     // Reads one command (a line end inside a quoted name does not end it) or,
     // with command false, one plain line such as a password. False at the end
     // of the input. While waiting, `watchFd` (when not -1) is watched; when it
-    // becomes readable `onWatch` is called.
-    bool readLine(std::string& out, bool command, int watchFd = -1, void (*onWatch)() = nullptr);
+    // becomes readable `onWatch` is called, which says whether to go on
+    // watching it.
+    bool readLine(std::string& out, bool command, int watchFd = -1, bool (*onWatch)() = nullptr);
 
     int fd() const { return 0; }
 
 private:
-    bool fill(int watchFd, void (*onWatch)());
+    bool fill(int watchFd, bool (*onWatch)());
 
     std::string mInput;
     bool mCrlf = true;

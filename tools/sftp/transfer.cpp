@@ -289,8 +289,16 @@ void Client::doGet(const std::vector<Word>& w) {
         }
         awaitReplies(any, stopped(), done);
     }
-    std::string closeError;
-    closeHandle(handle, &closeError);
+    if (stopped()) {
+        closeHandle(handle);
+    } else {
+        // Everything has arrived, so the answer to the CLOSE changes nothing:
+        // it is not waited for, and dropped when it comes.
+        const uint32_t id = nextId();
+        Packet p(Close, id);
+        send(p.str(handle).finish());
+        abandon(id);
+    }
     if (stopped()) {
         struct stat now {};
         if (fstat(out.fd, &now) == 0 && uint64_t(now.st_size) > complete)
