@@ -68,11 +68,7 @@ bool GetPlistInt(const PlistDict& dict, const char* key, int32_t& out) {
 
 PropertyList BookmarkToDictionary(const sBookMarkData& b) {
     PlistDict dict;
-    dict.Set(kBookMarkNameKey, PropertyList::String(b.name));
-    dict.Set(kBookMarkHostKey, PropertyList::String(b.host));
-    dict.Set(kBookMarkUsernameKey, PropertyList::String(b.username));
-    dict.Set(kBookMarkPasswordKey, PropertyList::String(b.password));
-    dict.Set(kBookMarkAccountKey, PropertyList::String(b.account));
+    SetCommonBookmarkFields(dict, b);
     dict.Set(kBookMarkDirKey, PropertyList::String(b.dir));
     dict.Set(kBookMarkPortKey, PropertyList::Integer(b.port));
     dict.Set(kBookMarkPassiveKey, PropertyList::Boolean(b.passive));
@@ -85,14 +81,7 @@ bool BookmarkFromDictionary(const PropertyList& value, sBookMarkData& out, bool 
     if (!dict)
         return false;
     sBookMarkData b;
-    if (!GetPlistInt(*dict, kBookMarkPortKey, b.port) ||
-        !GetPlistString(*dict, kBookMarkNameKey, b.name) ||
-        !GetPlistString(*dict, kBookMarkHostKey, b.host) ||
-        !GetPlistString(*dict, kBookMarkUsernameKey, b.username) ||
-        !GetPlistString(*dict, kBookMarkPasswordKey, b.password) ||
-        !GetPlistString(*dict, kBookMarkAccountKey, b.account) ||
-        !GetPlistString(*dict, kBookMarkDirKey, b.dir) ||
-        !GetPlistBool(*dict, kBookMarkPassiveKey, b.passive))
+    if (!GetCommonBookmarkFields(*dict, b) || !GetPlistString(*dict, kBookMarkDirKey, b.dir))
         return false;
     if (!GetPlistBool(*dict, kBookMarkSecureKey, b.secure)) {
         if (secureRequired)
@@ -441,7 +430,11 @@ bool CheckHostText(const std::string& host, std::string& error) {
     return Explain(ParseURL(host, url), error);
 }
 
-bool ApplyHostURL(sBookMarkData& bookmark, std::string& error) {
+namespace {
+
+// DIR is the folder a URL's path names.
+template <class Record>
+bool ApplyURL(Record& bookmark, std::string Record::*dir, std::string& error) {
     if (bookmark.host.find("://") == std::string::npos)
         return true;
     ParsedURL url;
@@ -453,7 +446,7 @@ bool ApplyHostURL(sBookMarkData& bookmark, std::string& error) {
     if (url.hasPassword)
         bookmark.password = url.password;
     if (!url.path.empty())
-        bookmark.dir = url.path;
+        bookmark.*dir = url.path;
     if (url.hasPort)
         bookmark.port = url.port;
     if (!url.scheme.empty()) {
@@ -463,6 +456,16 @@ bool ApplyHostURL(sBookMarkData& bookmark, std::string& error) {
         bookmark.secure = upper.find("SFTP") != std::string::npos;
     }
     return true;
+}
+
+} // namespace
+
+bool ApplyHostURL(sBookMarkData& bookmark, std::string& error) {
+    return ApplyURL(bookmark, &sBookMarkData::dir, error);
+}
+
+bool ApplyHostURL(sSyncBookMarkData& bookmark, std::string& error) {
+    return ApplyURL(bookmark, &sSyncBookMarkData::remoteDir, error);
 }
 
 std::string HostForDisplay(const std::string& host) {

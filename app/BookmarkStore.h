@@ -102,6 +102,27 @@ void SaveRecordStore(const std::string& path, const std::vector<Record>& bookmar
 bool GetPlistString(const PPx::PlistDict& dict, const char* key, std::string& out);
 bool GetPlistBool(const PPx::PlistDict& dict, const char* key, bool& out);
 bool GetPlistInt(const PPx::PlistDict& dict, const char* key, int32_t& out);
+
+// The fields both kinds of bookmark keep under the same keys. Written: name,
+// host, user name, password and account, in that order, first in the
+// dictionary. Read: those, the port and passive; each kind reads its own
+// fields and SFTP, which connection bookmarks may lack.
+template <class Record> void SetCommonBookmarkFields(PPx::PlistDict& dict, const Record& b) {
+    dict.Set(kBookMarkNameKey, PPx::PropertyList::String(b.name));
+    dict.Set(kBookMarkHostKey, PPx::PropertyList::String(b.host));
+    dict.Set(kBookMarkUsernameKey, PPx::PropertyList::String(b.username));
+    dict.Set(kBookMarkPasswordKey, PPx::PropertyList::String(b.password));
+    dict.Set(kBookMarkAccountKey, PPx::PropertyList::String(b.account));
+}
+template <class Record> bool GetCommonBookmarkFields(const PPx::PlistDict& dict, Record& b) {
+    return GetPlistInt(dict, kBookMarkPortKey, b.port) &&
+           GetPlistString(dict, kBookMarkNameKey, b.name) &&
+           GetPlistString(dict, kBookMarkHostKey, b.host) &&
+           GetPlistString(dict, kBookMarkUsernameKey, b.username) &&
+           GetPlistString(dict, kBookMarkPasswordKey, b.password) &&
+           GetPlistString(dict, kBookMarkAccountKey, b.account) &&
+           GetPlistBool(dict, kBookMarkPassiveKey, b.passive);
+}
 // Throws OSError when the store cannot be written; the old one then stays.
 void SaveBookmarkStore(const std::string& path, const std::vector<sBookMarkData>& bookmarks);
 
@@ -135,6 +156,9 @@ bool ReadPortText(const std::string& text, int32_t& port);
 // SFTP. A host without "://" is left alone. False with a message for the
 // user when the URL has no host, a bad port, or characters no URL holds.
 bool ApplyHostURL(sBookMarkData& bookmark, std::string& error);
+// The same for a synchronisation bookmark: the URL's path becomes its remote
+// folder.
+bool ApplyHostURL(sSyncBookMarkData& bookmark, std::string& error);
 // Only checks the host text as ApplyHostURL would.
 bool CheckHostText(const std::string& host, std::string& error);
 

@@ -15,11 +15,7 @@ using PPx::PropertyList;
 
 PropertyList SyncBookmarkToDictionary(const sSyncBookMarkData& b) {
     PlistDict dict;
-    dict.Set(kBookMarkNameKey, PropertyList::String(b.name));
-    dict.Set(kBookMarkHostKey, PropertyList::String(b.host));
-    dict.Set(kBookMarkUsernameKey, PropertyList::String(b.username));
-    dict.Set(kBookMarkPasswordKey, PropertyList::String(b.password));
-    dict.Set(kBookMarkAccountKey, PropertyList::String(b.account));
+    SetCommonBookmarkFields(dict, b);
     dict.Set(kBookMarkPortKey, PropertyList::Integer(b.port));
     dict.Set(kBookMarkPassiveKey, PropertyList::Boolean(b.passive));
     dict.Set(kBookMarkSecureKey, PropertyList::Boolean(b.secure));
@@ -36,16 +32,9 @@ bool SyncBookmarkFromDictionary(const PropertyList& value, sSyncBookMarkData& ou
     if (!dict)
         return false;
     sSyncBookMarkData b;
-    if (!GetPlistInt(*dict, kBookMarkPortKey, b.port) ||
-        !GetPlistInt(*dict, kBookMarkActionKey, b.action) ||
-        !GetPlistString(*dict, kBookMarkNameKey, b.name) ||
-        !GetPlistString(*dict, kBookMarkHostKey, b.host) ||
-        !GetPlistString(*dict, kBookMarkUsernameKey, b.username) ||
-        !GetPlistString(*dict, kBookMarkPasswordKey, b.password) ||
-        !GetPlistString(*dict, kBookMarkAccountKey, b.account) ||
+    if (!GetCommonBookmarkFields(*dict, b) || !GetPlistInt(*dict, kBookMarkActionKey, b.action) ||
         !GetPlistString(*dict, kBookMarkLocalDirKey, b.localDir) ||
         !GetPlistString(*dict, kBookMarkRemoteDirKey, b.remoteDir) ||
-        !GetPlistBool(*dict, kBookMarkPassiveKey, b.passive) ||
         !GetPlistBool(*dict, kBookMarkSecureKey, b.secure) ||
         !GetPlistBool(*dict, kBookMarkDeleteLocalKey, b.deleteLocal) ||
         !GetPlistBool(*dict, kBookMarkDeleteRemoteKey, b.deleteRemote))
@@ -78,22 +67,5 @@ bool ReadExportedSyncBookmark(const std::string& path, sSyncBookMarkData& out) {
 }
 
 bool ApplySyncHostURL(sSyncBookMarkData& bookmark, std::string& error) {
-    // The connection bookmarks' reading, with the start folder standing for
-    // the remote folder.
-    sBookMarkData connection;
-    connection.host = bookmark.host;
-    connection.username = bookmark.username;
-    connection.password = bookmark.password;
-    connection.port = bookmark.port;
-    connection.secure = bookmark.secure;
-    connection.dir = bookmark.remoteDir;
-    if (!ApplyHostURL(connection, error))
-        return false;
-    bookmark.host = connection.host;
-    bookmark.username = connection.username;
-    bookmark.password = connection.password;
-    bookmark.port = connection.port;
-    bookmark.secure = connection.secure;
-    bookmark.remoteDir = connection.dir;
-    return true;
+    return ApplyHostURL(bookmark, error);
 }
