@@ -152,6 +152,7 @@ bool SFTPEngine::Connect(const std::string& host, int port, const std::string& u
                          const std::string& password, int) {
     if (port < 1 || port > 65535)
         return Failed(kSFTPParamErr);
+    mLocalDir.clear(); // a new tool starts in the program's folder
     const SFTPErr result =
         mTunnel.Connect(host.c_str(), user.c_str(), password.c_str(), static_cast<uint16_t>(port));
     if (result != kSFTPNoErr)
@@ -321,6 +322,19 @@ bool SFTPEngine::ChangeLocalDir(const char* folder) {
     return WaitCompletion(false, false);
 }
 
+bool SFTPEngine::EnterLocalDir(const std::string& folder, const struct stat& info) {
+    if (!mLocalDir.empty() && folder == mLocalDir && uint64_t(info.st_dev) == mLocalDev &&
+        uint64_t(info.st_ino) == mLocalIno)
+        return true;
+    mLocalDir.clear();
+    if (!ChangeLocalDir(folder.c_str()))
+        return false;
+    mLocalDir = folder;
+    mLocalDev = uint64_t(info.st_dev);
+    mLocalIno = uint64_t(info.st_ino);
+    return true;
+}
+
 void SFTPEngine::AbortTransfer() {
     mAbort.store(true);
     // Straight away rather than at the tool's next line: a stalled transfer
@@ -424,7 +438,7 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
     }
     if (mAbort.load())
         return true; // stopped before it began
-    if (!ChangeLocalDir(localFolder.c_str()))
+    if (!EnterLocalDir(localFolder, folder))
         return false;
     std::string remoteQuoted, localQuoted;
     if (!Quote(remote, remoteQuoted) || !Quote(localName, localQuoted))
@@ -478,7 +492,7 @@ bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder
     }
     if (mAbort.load())
         return true; // stopped before it began
-    if (!ChangeLocalDir(localFolder.c_str()))
+    if (!EnterLocalDir(localFolder, folder))
         return false;
     std::string quoted;
     if (!Quote(name, quoted))

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 
 class SFTPEngine {
 public:
@@ -76,6 +77,10 @@ private:
     bool Failed(SFTPErr error);
     bool ReadTransfer(const char* ignored);
     bool RunTransfer(const std::string& command, const char* ignored);
+    // ChangeLocalDir, skipped when the tool is already in that folder: the
+    // same path to the same folder (a folder that replaced it is another
+    // one, as the tool's own keeps its number while the tool is in it).
+    bool EnterLocalDir(const std::string& folder, const struct stat& info);
 
     std::string mLastResponse;
     int32_t mTimeout = 30;
@@ -85,4 +90,8 @@ private:
     TransferProgress* mParent = nullptr;
     std::atomic<bool> mLoggedIn{false};
     uint32_t mLastProgressTick = 0;
+    // Where the tool of this session last changed its local folder to; empty
+    // when unknown.
+    std::string mLocalDir;
+    uint64_t mLocalDev = 0, mLocalIno = 0;
 };

@@ -140,6 +140,37 @@ TEST_F(SFTPEngineTest, AFailedLocalFolderChangeFailsTheTransfer) {
     EXPECT_EQ(progress.log, "strt strt strt ");
 }
 
+// The tool is told its local folder only when it changes: another path, a
+// folder put in place of the last one, a failed change, a new session.
+TEST_F(SFTPEngineTest, TheLocalFolderIsChangedOnlyWhenItDiffers) {
+    TempDir local;
+    const std::string a = local.file("a"), b = local.file("b");
+    ASSERT_EQ(::mkdir(a.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(b.c_str(), 0755), 0);
+    ASSERT_TRUE(engine.GetFile("good", a, "one", 0)) << engine.GetLastError();
+    ASSERT_TRUE(engine.GetFile("good", a, "one", 0)) << engine.GetLastError();
+    ASSERT_TRUE(engine.GetFile("good", b, "two", 0)) << engine.GetLastError();
+    ASSERT_TRUE(engine.GetFile("good", b, "three", 0)) << engine.GetLastError();
+    // The same path, another folder.
+    const std::string moved = local.file("b-old");
+    ASSERT_EQ(::rename(b.c_str(), moved.c_str()), 0);
+    ASSERT_EQ(::mkdir(b.c_str(), 0755), 0);
+    ASSERT_TRUE(engine.GetFile("good", b, "four", 0)) << engine.GetLastError();
+    const std::string nowhere = local.file("nowhere");
+    ASSERT_EQ(::mkdir(nowhere.c_str(), 0755), 0);
+    EXPECT_FALSE(engine.GetFile("good", nowhere, "five", 0));
+    ASSERT_TRUE(engine.GetFile("good", b, "six", 0)) << engine.GetLastError();
+    engine.Disconnect();
+    ASSERT_TRUE(engine.Connect("127.0.0.1", 2200, "user", "secret", 30)) << engine.GetLastError();
+    ASSERT_TRUE(engine.GetFile("good", b, "seven", 0)) << engine.GetLastError();
+    const std::string typed = Typed();
+    std::string lcds;
+    for (size_t at = typed.find("lcd "); at != std::string::npos; at = typed.find("lcd ", at + 1))
+        lcds += typed.substr(at + 4, typed.find('\n', at) - at - 4) + " ";
+    EXPECT_EQ(lcds, "\"" + a + "\" \"" + b + "\" \"" + b + "\" \"" + nowhere + "\" \"" + b +
+                        "\" \"" + b + "\" ");
+}
+
 TEST_F(SFTPEngineTest, ErrorLinesForDatesAndFolders) {
     DateTimeRec date{};
     EXPECT_FALSE(engine.GetModTime("missing", date));

@@ -14,6 +14,8 @@
 #   endless-*        (a folder) READDIR never ends
 #   stalldir-*       (a folder) READDIR is never answered
 #   longowner-*      (a folder) long names carry a 300-character owner
+#   small-N-*        STAT and FSTAT give a size N bytes short (the file
+#                    grew since); big-N-* N bytes beyond it (it shrank)
 #   hostile-realpath REALPATH answers with control characters; STAT of that
 #                    answer says it is a folder
 import os, random, select, stat, struct, sys, time
@@ -52,8 +54,13 @@ def status(rid, code, text=b""):
     send(packet(101, struct.pack(">II", rid, code) + s(text) + s(b"")))
 
 
-def attrs(st):
-    return struct.pack(">IQIIIII", 0xF, st.st_size, st.st_uid, st.st_gid, st.st_mode,
+def attrs(st, fault=b""):
+    size = st.st_size
+    if fault.startswith(b"small-"):
+        size = max(0, size - int(fault.split(b"-")[1]))
+    elif fault.startswith(b"big-"):
+        size += int(fault.split(b"-")[1])
+    return struct.pack(">IQIIIII", 0xF, size, st.st_uid, st.st_gid, st.st_mode,
                        int(st.st_atime), int(st.st_mtime))
 
 
@@ -140,10 +147,10 @@ def main():
                                 struct.pack(">II", 4, 0o40755)))
                     continue
                 st = os.lstat(full(p)) if kind == 7 else os.stat(full(p))
-                send(packet(105, struct.pack(">I", rid) + attrs(st)))
+                send(packet(105, struct.pack(">I", rid) + attrs(st, fault_of(p))))
             elif kind == 8:  # FSTAT
                 h = handles[r.str()]
-                send(packet(105, struct.pack(">I", rid) + attrs(os.fstat(h["fd"]))))
+                send(packet(105, struct.pack(">I", rid) + attrs(os.fstat(h["fd"]), h["fault"])))
             elif kind == 3:  # OPEN
                 p = full(r.str())
                 pflags = r.u32()

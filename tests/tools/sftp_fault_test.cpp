@@ -156,6 +156,24 @@ TEST_F(SftpFault, ShortReadsOfAnySizeGiveTheWholeFile) {
     }
 }
 
+// The size the server gives is no more than where reading stops at first:
+// bytes beyond it are read on, and an end before it is the end.
+TEST_F(SftpFault, AFileThatGrewOrShrankSinceItsSizeArrivesWhole) {
+    const std::pair<const char*, size_t> cases[] = {
+        {"small-1-a", 1},  {"small-4096-b", 4096}, {"small-5-c", 100000}, {"small-70000-d", 300000},
+        {"big-1-e", 4096}, {"big-100000-f", 5000}, {"big-9-g", 0}};
+    auto t = open();
+    unsigned seed = 11;
+    for (const auto& [name, size] : cases) {
+        const std::string data = randomBytes(size, seed++);
+        writeFile(remote + "/" + name, data);
+        const std::string out = t->command(std::string("get ") + name);
+        EXPECT_NE(out.find(std::to_string(size) + " bytes transferred"), std::string::npos)
+            << name << ": " << out;
+        EXPECT_TRUE(readFile(local + "/" + name) == data) << name << " differs";
+    }
+}
+
 TEST_F(SftpFault, EmptyDataIsAFailureNotTheEndOfTheFile) {
     writeFile(remote + "/empty-new", "twelve bytes");
     writeFile(remote + "/empty-old", "twelve bytes");

@@ -8,6 +8,7 @@
 
 #include <libssh/libssh.h>
 
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -43,7 +44,18 @@ private:
     // interrupt the server has a short while to answer; then the request is
     // given up ("Interrupted").
     bool request(sftp::Packet& p, uint8_t want, std::string& reply, std::string& error);
+    // Several requests sent at once, each waited for as by request().
+    struct Asked {
+        sftp::Packet* packet;
+        uint8_t want;
+        std::string reply, error;
+        bool ok = false;
+    };
+    void requests(Asked* asked, size_t count);
     uint32_t nextId() { return mNextId++; }
+    // The upload buffer, at least `size` bytes: made once and never cleared,
+    // as every byte sent is written first.
+    char* writeBuffer(size_t size);
 
     bool realPath(const std::string& path, std::string& out, std::string& error);
     bool stat(const std::string& path, sftp::Attributes& attrs, sftp::Type how, std::string& error);
@@ -97,6 +109,8 @@ private:
     ssh_session mSession = nullptr;
     ssh_channel mChannel = nullptr;
     std::vector<char> mIn;
+    std::unique_ptr<char[]> mWrite;
+    size_t mWriteSize = 0;
     size_t mInStart = 0, mInEnd = 0;
     uint32_t mNextId = 1;
     std::string mCwd;

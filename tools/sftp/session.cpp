@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace sftptool {
 
@@ -140,12 +141,28 @@ bool Client::nextPacket(std::string_view& body) {
 }
 
 bool Client::request(Packet& p, uint8_t want, std::string& reply, std::string& error) {
-    const std::string& bytes = p.finish();
-    Reader head(std::string_view(bytes).substr(5, 4));
-    const uint32_t id = head.u32();
+    Asked asked{&p, want, {}, {}};
+    requests(&asked, 1);
+    reply = std::move(asked.reply);
+    error = std::move(asked.error);
+    return asked.ok;
+}
+
+void Client::requests(Asked* asked, size_t count) {
+    // One send for all: the server answers them in one round trip.
+    std::string bytes;
+    std::vector<uint32_t> ids(count);
+    std::vector<bool> answered(count);
+    for (size_t i = 0; i < count; ++i) {
+        const std::string& one = asked[i].packet->finish();
+        Reader head(std::string_view(one).substr(5, 4));
+        ids[i] = head.u32();
+        bytes += one;
+    }
     send(bytes);
+    size_t open = count; // requests not yet answered
     long long giveUpAt = 0;
-    for (;;) {
+    while (open) {
         std::string_view body;
         while (!nextPacket(body)) {
             if (interruptRequested()) {
@@ -153,10 +170,14 @@ bool Client::request(Packet& p, uint8_t want, std::string& reply, std::string& e
                 if (giveUpAt == 0)
                     giveUpAt = now + kAbandonMs;
                 if (now >= giveUpAt) {
-                    abandon(id);
+                    for (size_t i = 0; i < count; ++i) {
+                        if (answered[i])
+                            continue;
+                        abandon(ids[i]);
+                        asked[i].error = "Interrupted";
+                    }
                     checkInStep();
-                    error = "Interrupted";
-                    return false;
+                    return;
                 }
             }
             receive(kPollMs);
@@ -164,24 +185,29 @@ bool Client::request(Packet& p, uint8_t want, std::string& reply, std::string& e
         Reader r(body);
         const uint8_t type = r.u8();
         const uint32_t replyId = r.u32();
-        if (replyId != id) {
+        size_t at = 0;
+        while (at < count && (ids[at] != replyId || answered[at]))
+            ++at;
+        if (at == count) {
             if (abandonedReply(replyId))
                 continue;
             connectionClosed(); // a reply to nothing asked: the session is out of step
         }
+        Asked& a = asked[at];
+        answered[at] = true;
+        --open;
         if (type == Status) {
             const uint32_t code = r.u32();
-            if (code == Ok && want == Status)
-                return true;
-            error = statusText(code);
-            return false;
+            if (code == Ok && a.want == Status)
+                a.ok = true;
+            else
+                a.error = statusText(code);
+        } else if (type != a.want) {
+            a.error = "Bad message";
+        } else {
+            a.reply.assign(body.substr(5));
+            a.ok = true;
         }
-        if (type != want) {
-            error = "Bad message";
-            return false;
-        }
-        reply.assign(body.substr(5));
-        return true;
     }
 }
 

@@ -47,6 +47,14 @@ bool writeAllAt(int fd, const char* data, size_t size, uint64_t offset) {
 
 } // namespace
 
+char* Client::writeBuffer(size_t size) {
+    if (mWriteSize < size) {
+        mWrite.reset(new char[size]);
+        mWriteSize = size;
+    }
+    return mWrite.get();
+}
+
 void Client::startProgress() {
     mNextProgress = nowMs() + kProgressMs;
     mNextLook = 0;
@@ -81,16 +89,37 @@ void Client::doGet(const std::vector<Word>& w) {
         mTerm.line("Couldn't get: no local file name can be made from that path");
         return;
     }
-    std::string handle, error;
-    if (!open(remote, Open, OpenRead, Attributes(), handle, error)) {
+    // The size is asked for by path together with the open: one round trip
+    // for both.
+    Packet openIt(Open, nextId());
+    openIt.str(remote).u32(OpenRead).attrs(Attributes());
+    Packet statIt(Stat, nextId());
+    statIt.str(remote);
+    Asked asked[2] = {{&openIt, Handle, {}, {}}, {&statIt, Attrs, {}, {}}};
+    requests(asked, 2);
+    std::string handle, error = asked[0].error;
+    if (asked[0].ok) {
+        Reader r(asked[0].reply);
+        handle = std::string(r.str());
+        if (!r.ok())
+            error = "Bad message";
+    }
+    if (!error.empty()) {
         mTerm.line("Couldn't open remote file: " + error);
         return;
     }
-    if (Attributes a; !stat(handle, a, Fstat, error))
-        error = "Couldn't read remote file size: " + error;
-    else if (a.isDirectory())
+    Attributes info;
+    if (asked[1].ok) {
+        Reader r(asked[1].reply);
+        info = r.attrs();
+        if (!r.ok())
+            asked[1].error = "Bad message";
+    }
+    if (!asked[1].error.empty())
+        error = "Couldn't read remote file size: " + asked[1].error;
+    else if (info.isDirectory())
         error = "Couldn't get: the remote path is a folder";
-    else if (resume && (a.flags & HasSize) && offset > a.size)
+    else if (resume && (info.flags & HasSize) && offset > info.size)
         error = "Couldn't resume: the offset lies beyond the end of the remote file";
     if (!error.empty()) {
         closeHandle(handle);
@@ -146,6 +175,9 @@ void Client::doGet(const std::vector<Word>& w) {
     // below bytes it already sent is a broken answer, never a shorter file.
     // Everything below the lowest offset still in flight has arrived, which
     // is where a stopped download is cut so the local file never holds a hole.
+    // Reads stop at the size the server gave, with one read beyond it that
+    // finds the end in the same round trip; only a file that grew since is
+    // read on from there.
     struct Ask {
         uint64_t offset;
         uint32_t length;
@@ -154,6 +186,7 @@ void Client::doGet(const std::vector<Word>& w) {
     std::map<uint32_t, Ask> inFlight;
     uint64_t next = offset, done = 0, complete = offset;
     uint64_t end = UINT64_MAX, reached = offset;
+    uint64_t hint = (info.flags & HasSize) ? info.size : UINT64_MAX;
     long long giveUpAt = 0;
     bool interrupted = false;
     std::string batch;
@@ -185,9 +218,11 @@ void Client::doGet(const std::vector<Word>& w) {
         }
         // Asked for in groups: fewer, fuller packets for both ends.
         const size_t room = inFlight.size() + kReadBatch <= kInFlight ? kInFlight : 0;
-        while (!stopped() && next < end && inFlight.size() < room) {
-            ask(next, kChunk, 0);
-            next += kChunk;
+        while (!stopped() && next < end && next <= hint && inFlight.size() < room) {
+            const uint32_t length =
+                next < hint ? uint32_t(std::min<uint64_t>(kChunk, hint - next)) : kChunk;
+            ask(next, length, 0);
+            next += length;
         }
         if (!batch.empty()) {
             send(batch);
@@ -231,6 +266,8 @@ void Client::doGet(const std::vector<Word>& w) {
                     error = std::string("Couldn't write local file: ") + std::strerror(errno);
                     complete = std::min(lowest(), a.offset);
                 } else {
+                    if (a.offset >= hint)
+                        hint = UINT64_MAX; // the file grew: read on
                     done += data.size();
                     reached = std::max(reached, a.offset + data.size());
                     // The rest at once, in pieces the size of this answer:
@@ -344,12 +381,18 @@ void Client::doPut(const std::vector<Word>& w) {
     // into one buffer that goes out as one stream, so the SSH layer sends
     // full-sized packets. The server writes requests in order, so whatever it
     // acknowledged before a stop leaves the remote file a clean prefix of the
-    // local one.
+    // local one. The CLOSE follows the last write in the same stream: a small
+    // file then costs one round trip after the open, not two; its answer is
+    // still read after those of the writes.
     const size_t header = 4 + 1 + 4 + 4 + handle.size() + 8 + 4;
-    std::vector<char> batch(kWriteBatch * (header + kChunk));
+    const size_t closeSize = 4 + 1 + 4 + 4 + handle.size();
+    char* const batch = writeBuffer(kWriteBatch * (header + kChunk) + closeSize);
     std::map<uint32_t, uint32_t> inFlight;
     uint64_t next = offset, done = 0;
     bool eof = false, interrupted = false;
+    uint32_t closeId = 0; // the CLOSE sent and not yet answered
+    bool closeSent = false;
+    std::string closeError;
     long long giveUpAt = 0;
     auto stopped = [&] { return interrupted || !error.empty(); };
     startProgress();
@@ -370,7 +413,7 @@ void Client::doPut(const std::vector<Word>& w) {
             for (size_t k = 0; k < kWriteBatch && !eof && inFlight.size() < kInFlight &&
                                (used == 0 || used + header + kChunk <= window);
                  ++k) {
-                char* at = batch.data() + used;
+                char* at = batch + used;
                 const ssize_t n = pread(in.fd, at + header, kChunk, off_t(next));
                 if (n < 0 && errno == EINTR) {
                     --k;
@@ -397,20 +440,31 @@ void Client::doPut(const std::vector<Word>& w) {
                 inFlight[id] = uint32_t(n);
                 next += uint64_t(n);
             }
+            if (eof && error.empty() && !interrupted) {
+                closeId = nextId();
+                Packet c(Close, closeId);
+                const std::string& bytes = c.str(handle).finish();
+                std::memcpy(batch + used, bytes.data(), bytes.size());
+                used += bytes.size();
+                closeSent = true;
+            }
             if (used)
-                send(batch.data(), used);
+                send(batch, used);
             if (!interrupted && interruptRequested()) {
                 interrupted = true;
                 giveUpAt = nowMs() + kDrainMs;
             }
         }
-        if (inFlight.empty())
+        if (inFlight.empty() && !closeId)
             break;
         // After an interrupt a server that does not answer is not waited for.
         if (giveUpAt && nowMs() >= giveUpAt) {
             for (const auto& [id, length] : inFlight)
                 abandon(id);
             inFlight.clear();
+            if (closeId)
+                abandon(closeId);
+            closeId = 0;
             checkInStep();
             break;
         }
@@ -423,6 +477,14 @@ void Client::doPut(const std::vector<Word>& w) {
             const uint32_t id = r.u32();
             if (abandonedReply(id))
                 continue;
+            if (closeId && id == closeId) {
+                closeId = 0;
+                if (type != Status)
+                    closeError = "Bad message";
+                else if (const uint32_t code = r.u32(); code != Ok)
+                    closeError = statusText(code);
+                continue;
+            }
             const uint32_t length = takeAsked(inFlight, id);
             const uint32_t code = type == Status ? r.u32() : uint32_t(Failure);
             if (code == Ok)
@@ -433,8 +495,8 @@ void Client::doPut(const std::vector<Word>& w) {
         }
         awaitReplies(any, stopped(), done);
     }
-    std::string closeError;
-    closeHandle(handle, &closeError);
+    if (!closeSent)
+        closeHandle(handle, &closeError);
     if (!closeError.empty() && !stopped())
         error = "Couldn't close remote file: " + closeError;
     if (interrupted)
