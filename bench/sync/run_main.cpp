@@ -7,9 +7,10 @@
 // decides whether this is a first run (no cache) or a later one.
 //
 // Prints one line: "total S work S up N down N failed N | " and the seconds
-// of each step (connect, remote-walk, local-walk with the cache's load,
-// plan+folders, transfers, relist with the cache's save, disconnect); work is
-// everything after the login. Exits 1 when the run stopped on an alert or failed an item.
+// of each step (connect, the remote listings, the remote files' dates, the
+// local walk with the cache's load, plan+folders, transfers, the listings
+// and dates again with the cache's save, disconnect); work is everything
+// after the login. Exits 1 when the run stopped on an alert or failed an item.
 #include "platform/core/EventLoop.h"
 #include "sync/window/SyncRun.h"
 
@@ -27,7 +28,19 @@ namespace {
 // each step began.
 class TimedRun : public SyncRun {
 public:
-    enum Step { Start, Connected, Walked, Folders, Files, Relist, Disconnect, Closed, Steps };
+    enum Step {
+        Start,
+        Connected,
+        Dates,
+        Walked,
+        Folders,
+        Files,
+        Relist,
+        RelistDates,
+        Disconnect,
+        Closed,
+        Steps
+    };
     Clock::time_point at[Steps];
     bool seen[Steps] = {};
     bool closed = false;
@@ -61,6 +74,12 @@ public:
     }
 
 protected:
+    void BuildRemoteList() override {
+        SyncRun::BuildRemoteList();
+        // Every folder listed: the dates of the files were asked for.
+        if (mRemoteCursor >= mRemoteList.size())
+            Mark(mSecondPass ? RelistDates : Dates);
+    }
     void BuildLocalList() override {
         if (!mSecondPass)
             Mark(Walked);
@@ -149,12 +168,13 @@ int main(int argc, char** argv) {
     }
     using S = TimedRun;
     const SyncCounts& counts = run.Counts();
-    std::printf("total %.3f work %.3f up %u down %u failed %u | connect %.3f remote-walk %.3f "
-                "local-walk %.3f plan+folders %.3f transfers %.3f relist %.3f disconnect %.3f\n",
+    std::printf("total %.3f work %.3f up %u down %u failed %u | connect %.3f remote-list %.3f "
+                "remote-dates %.3f local-walk %.3f plan+folders %.3f transfers %.3f relist %.3f "
+                "relist-dates %.3f disconnect %.3f\n",
                 run.From(S::Start), run.From(S::Connected), counts.uploaded, counts.downloaded,
-                counts.failed, run.Span(S::Start), run.Span(S::Connected), run.Span(S::Walked),
-                run.Span(S::Folders), run.Span(S::Files), run.Span(S::Relist),
-                run.Span(S::Disconnect));
+                counts.failed, run.Span(S::Start), run.Span(S::Connected), run.Span(S::Dates),
+                run.Span(S::Walked), run.Span(S::Folders), run.Span(S::Files), run.Span(S::Relist),
+                run.Span(S::RelistDates), run.Span(S::Disconnect));
     if (!run.alert.empty() || counts.failed != 0) {
         std::fprintf(stderr, "bench_sync_run: %s\n", run.alert.c_str());
         return 1;
