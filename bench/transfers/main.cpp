@@ -1,7 +1,8 @@
 // Transfers through the real browser window (offscreen), with its download and
 // upload commands and their choosers answered as a user would, against
 // `lftp mirror` / `mirror -R` (and get / put for the single file) over the
-// same server, and the single file also against a Connection without a window.
+// same server, and against a Connection without a window given the same list
+// (which shows what the window itself adds).
 // Login is never timed: the window and the Connection are connected before
 // the clock starts, and lftp's script connects (cd) before its first time
 // stamp. Each round changes which side goes first. Prints every sample, the
@@ -31,6 +32,7 @@
 #include <map>
 #include <string>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -169,9 +171,21 @@ Connection* ConnectAt(const Bench& b, Frontend& front, const std::string& dir) {
 
 // One window transfer: COMMAND ('mDNL' or 'mUPL') with NAME selected, the
 // chooser answered with CHOSEN. Seconds from the answer to the window idle
-// again, and the longest gap between ticks of a 10 ms timer meanwhile.
-std::pair<double, double> WindowRun(BrowseWindow* window, uint32_t command, const std::string& name,
-                                    const std::string& chosen) {
+// again, and the longest gap between ticks of a 10 ms timer meanwhile with
+// the main thread's processor time within it: a gap spent mostly off the
+// processor is the machine's doing (or a wait), one spent on it our own work.
+struct WindowSample {
+    double seconds = 0, stallMs = 0, stallCpuMs = 0;
+};
+
+int64_t ThreadCpuNs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+WindowSample WindowRun(BrowseWindow* window, uint32_t command, const std::string& name,
+                       const std::string& chosen) {
     std::vector<uint32_t> selection;
     if (!name.empty()) {
         const uint32_t item = ItemNamed(window, name);
@@ -187,14 +201,20 @@ std::pair<double, double> WindowRun(BrowseWindow* window, uint32_t command, cons
     ::sync();
     QElapsedTimer clock;
     qint64 lastTick = 0, longest = 0;
+    int64_t lastCpu = ThreadCpuNs(), longestCpu = 0;
+    auto tick = [&](qint64 now) {
+        const int64_t cpu = ThreadCpuNs();
+        if (now - lastTick > longest) {
+            longest = now - lastTick;
+            longestCpu = cpu - lastCpu;
+        }
+        lastTick = now;
+        lastCpu = cpu;
+    };
     QTimer ticker;
     ticker.setInterval(10);
     ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - lastTick);
-        lastTick = now;
-    });
+    QObject::connect(&ticker, &QTimer::timeout, [&] { tick(clock.nsecsElapsed()); });
     clock.start();
     ticker.start();
     if (!PPx::Testing::ChooseInChooser({chosen}))
@@ -202,9 +222,62 @@ std::pair<double, double> WindowRun(BrowseWindow* window, uint32_t command, cons
     if (!WaitIdle(window, kLong))
         Fail("the window's transfer did not finish");
     const qint64 done = clock.nsecsElapsed();
-    longest = std::max(longest, done - lastTick); // the stall that ends the run counts too
+    tick(done); // the stall that ends the run counts too
     ticker.stop();
-    return {done / 1e9, longest / 1e6};
+    return {done / 1e9, longest / 1e6, longestCpu / 1e6};
+}
+
+// The items of the local tree below FOLDER as a request names them: folders
+// before their contents, paths relative to FOLDER's parent.
+std::vector<sFileInfo> TreeItems(const std::string& folder) {
+    const fs::path base = fs::path(folder).parent_path();
+    std::vector<fs::path> paths{folder};
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        paths.push_back(entry.path());
+    std::sort(paths.begin(), paths.end());
+    std::vector<sFileInfo> items;
+    for (const fs::path& path : paths) {
+        sFileInfo item;
+        item.name = path.lexically_relative(base).string();
+        item.isFolder = fs::is_directory(path);
+        item.size = item.isFolder ? 0 : fs::file_size(path);
+        item.owner = base.string();
+        items.push_back(item);
+    }
+    return items;
+}
+
+// The tree through the Connection alone; the local folders are made inside
+// the timed part, as the window makes them before it asks.
+double ConnectionTreeDownload(Bench& b, const std::vector<sFileInfo>& items,
+                              const std::string& destination) {
+    sDownloadInfo info;
+    info.destination = destination;
+    info.files = items;
+    for (sFileInfo& item : info.files)
+        item.owner.clear();
+    ::sync();
+    QElapsedTimer clock;
+    clock.start();
+    for (const sFileInfo& item : info.files)
+        if (item.isFolder)
+            ::mkdir((destination + "/" + item.name).c_str(), 0777);
+    b.downConn->Download(info);
+    if (!Wait(b.downFront))
+        Fail("connection download: " + b.downFront.error);
+    return clock.nsecsElapsed() / 1e9;
+}
+
+double ConnectionTreeUpload(Bench& b, const std::vector<sFileInfo>& items) {
+    sUploadInfo info;
+    info.files = items;
+    ::sync();
+    QElapsedTimer clock;
+    clock.start();
+    b.upConn->Upload(info);
+    if (!Wait(b.upFront))
+        Fail("connection upload: " + b.upFront.error);
+    return clock.nsecsElapsed() / 1e9;
 }
 
 double ConnectionDownload(Bench& b, const std::string& destination) {
@@ -279,7 +352,7 @@ double Lftp(Bench& b, const std::string& dir, const std::string& command) {
 
 struct Samples {
     std::map<std::string, std::vector<double>> times; // by side
-    std::vector<double> stalls;                       // of the window's runs, in ms
+    std::vector<double> stalls, stallsCpu;            // of the window's runs, in ms
 };
 
 void Report(const std::string& label, const Samples& s, const std::vector<std::string>& sides) {
@@ -294,6 +367,10 @@ void Report(const std::string& label, const Samples& s, const std::vector<std::s
     for (double t : s.stalls)
         std::printf(" %.1f", t);
     std::printf("   max %.1f ms\n", *std::max_element(s.stalls.begin(), s.stalls.end()));
+    std::printf("  %-10s", "on CPU ms");
+    for (double t : s.stallsCpu)
+        std::printf(" %.1f", t);
+    std::printf("   (the main thread's processor time within each longest stall)\n");
     const double window = Median(s.times.at("window"));
     for (const std::string& side : sides)
         if (side != "window")
@@ -330,7 +407,7 @@ int main(int argc, char** argv) {
     struct Kind {
         std::string label;
         std::vector<std::string> sides;
-        std::function<double(const std::string& side, double& stall)> run;
+        std::function<double(const std::string& side, WindowSample& stall)> run;
         Samples samples;
     };
     std::vector<Kind> kinds;
@@ -343,15 +420,17 @@ int main(int argc, char** argv) {
         if (!WaitIdle(b.up, kLong))
             Fail("the upload window did not list again");
     };
+    const std::vector<sFileInfo> treeItems = TreeItems(tree);
     kinds.push_back({"tree download (1,000 x 4 KiB)",
-                     {"window", "lftp"},
-                     [&](const std::string& side, double& stall) {
+                     {"window", "connection", "lftp"},
+                     [&](const std::string& side, WindowSample& stall) {
                          const std::string to = b.Fresh();
                          double t;
                          if (side == "window") {
-                             auto [seconds, ms] = WindowRun(b.down, 'mDNL', "tree", to);
-                             t = seconds;
-                             stall = ms;
+                             stall = WindowRun(b.down, 'mDNL', "tree", to);
+                             t = stall.seconds;
+                         } else if (side == "connection") {
+                             t = ConnectionTreeDownload(b, treeItems, to);
                          } else {
                              t = Lftp(b, "src", "mirror tree '" + to + "/tree'");
                          }
@@ -360,14 +439,15 @@ int main(int argc, char** argv) {
                      },
                      {}});
     kinds.push_back({"tree upload (1,000 x 4 KiB)",
-                     {"window", "lftp"},
-                     [&](const std::string& side, double& stall) {
+                     {"window", "connection", "lftp"},
+                     [&](const std::string& side, WindowSample& stall) {
                          emptyUp();
                          double t;
                          if (side == "window") {
-                             auto [seconds, ms] = WindowRun(b.up, 'mUPL', "", tree);
-                             t = seconds;
-                             stall = ms;
+                             stall = WindowRun(b.up, 'mUPL', "", tree);
+                             t = stall.seconds;
+                         } else if (side == "connection") {
+                             t = ConnectionTreeUpload(b, treeItems);
                          } else {
                              t = Lftp(b, "up", "mirror -R '" + tree + "' tree");
                          }
@@ -377,13 +457,12 @@ int main(int argc, char** argv) {
                      {}});
     kinds.push_back({"single file download",
                      {"window", "connection", "lftp"},
-                     [&](const std::string& side, double& stall) {
+                     [&](const std::string& side, WindowSample& stall) {
                          const std::string to = b.Fresh();
                          double t;
                          if (side == "window") {
-                             auto [seconds, ms] = WindowRun(b.down, 'mDNL', "big.bin", to);
-                             t = seconds;
-                             stall = ms;
+                             stall = WindowRun(b.down, 'mDNL', "big.bin", to);
+                             t = stall.seconds;
                          } else if (side == "connection") {
                              t = ConnectionDownload(b, to);
                          } else {
@@ -395,13 +474,12 @@ int main(int argc, char** argv) {
                      {}});
     kinds.push_back({"single file upload",
                      {"window", "connection", "lftp"},
-                     [&](const std::string& side, double& stall) {
+                     [&](const std::string& side, WindowSample& stall) {
                          emptyUp();
                          double t;
                          if (side == "window") {
-                             auto [seconds, ms] = WindowRun(b.up, 'mUPL', "", big);
-                             t = seconds;
-                             stall = ms;
+                             stall = WindowRun(b.up, 'mUPL', "", big);
+                             t = stall.seconds;
                          } else if (side == "connection") {
                              t = ConnectionUpload(b);
                          } else {
@@ -414,22 +492,28 @@ int main(int argc, char** argv) {
 
     std::printf("%s: %d rounds, each starting with another side; seconds, login untimed\n",
                 b.server.c_str(), runs);
+    // ZARVEL_BENCH_ONLY, when set, picks the kinds whose label contains it.
+    const char* only = std::getenv("ZARVEL_BENCH_ONLY");
     for (Kind& kind : kinds) {
+        if (only && kind.label.find(only) == std::string::npos)
+            continue;
         // One untimed run of each side first, so that no side alone pays for
         // warming the server and the caches.
         for (const std::string& side : kind.sides) {
-            double ignored = 0;
+            WindowSample ignored;
             kind.run(side, ignored);
         }
         for (int round = 0; round < runs; ++round) {
             const size_t n = kind.sides.size();
             for (size_t i = 0; i < n; ++i) {
                 const std::string& side = kind.sides[(round + i) % n];
-                double stall = 0;
+                WindowSample stall;
                 const double t = kind.run(side, stall);
                 kind.samples.times[side].push_back(t);
-                if (side == "window")
-                    kind.samples.stalls.push_back(stall);
+                if (side == "window") {
+                    kind.samples.stalls.push_back(stall.stallMs);
+                    kind.samples.stallsCpu.push_back(stall.stallCpuMs);
+                }
             }
         }
         Report(kind.label, kind.samples, kind.sides);

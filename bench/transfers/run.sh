@@ -2,12 +2,13 @@
 # Downloads and uploads through the browser window (offscreen, its own
 # commands and choosers) on vsftpd and on sshd (through our sftp tool):
 # a tree of 1,000 files of 4 KiB in 4 folders against `lftp mirror` and
-# `mirror -R`, and one large file against lftp get/put and a Connection
-# without a window, all over the same server in the same run. Prints every
+# `mirror -R`, and one large file against lftp get/put; both also against a
+# Connection without a window; all over the same server in the same run. Prints every
 # sample, the medians, their ratios and the longest main-loop stall of each
 # window run. Targets: the tree at least as fast as lftp, the large file at
 # least 0.95x the Connection alone, no stall over 100 ms.
 #   bench/transfers/run.sh [BUILD_DIR] [RUNS] [SERVERS]
+# ZARVEL_BENCH_ONLY="tree download" (or any part of a label) runs only those.
 # ZARVEL_BENCH_BIG_MIB sets the large file's size (default 1024; 256 for a
 # quick run). Needs root (the servers' users), like the tests. sshd offers one
 # cipher (ZARVEL_BENCH_CIPHER, default aes128-gcm@openssh.com with
