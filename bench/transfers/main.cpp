@@ -176,6 +176,7 @@ Connection* ConnectAt(const Bench& b, Frontend& front, const std::string& dir) {
 // processor is the machine's doing (or a wait), one spent on it our own work.
 struct WindowSample {
     double seconds = 0, stallMs = 0, stallCpuMs = 0;
+    double busy = 0; // the main thread's processor time over the run, as a share of it
 };
 
 int64_t ThreadCpuNs() {
@@ -215,6 +216,7 @@ WindowSample WindowRun(BrowseWindow* window, uint32_t command, const std::string
     ticker.setInterval(10);
     ticker.setTimerType(Qt::PreciseTimer);
     QObject::connect(&ticker, &QTimer::timeout, [&] { tick(clock.nsecsElapsed()); });
+    const int64_t cpuAtStart = ThreadCpuNs();
     clock.start();
     ticker.start();
     if (!PPx::Testing::ChooseInChooser({chosen}))
@@ -224,7 +226,8 @@ WindowSample WindowRun(BrowseWindow* window, uint32_t command, const std::string
     const qint64 done = clock.nsecsElapsed();
     tick(done); // the stall that ends the run counts too
     ticker.stop();
-    return {done / 1e9, longest / 1e6, longestCpu / 1e6};
+    return {done / 1e9, longest / 1e6, longestCpu / 1e6,
+            static_cast<double>(ThreadCpuNs() - cpuAtStart) / static_cast<double>(done)};
 }
 
 // The items of the local tree below FOLDER as a request names them: folders
@@ -353,6 +356,7 @@ double Lftp(Bench& b, const std::string& dir, const std::string& command) {
 struct Samples {
     std::map<std::string, std::vector<double>> times; // by side
     std::vector<double> stalls, stallsCpu;            // of the window's runs, in ms
+    std::vector<double> busy;                         // of the window's runs, in %
 };
 
 void Report(const std::string& label, const Samples& s, const std::vector<std::string>& sides) {
@@ -371,6 +375,10 @@ void Report(const std::string& label, const Samples& s, const std::vector<std::s
     for (double t : s.stallsCpu)
         std::printf(" %.1f", t);
     std::printf("   (the main thread's processor time within each longest stall)\n");
+    std::printf("  %-10s", "main busy");
+    for (double t : s.busy)
+        std::printf(" %.0f%%", t);
+    std::printf("   (the main thread's processor time over each window run)\n");
     const double window = Median(s.times.at("window"));
     for (const std::string& side : sides)
         if (side != "window")
@@ -513,6 +521,7 @@ int main(int argc, char** argv) {
                 if (side == "window") {
                     kind.samples.stalls.push_back(stall.stallMs);
                     kind.samples.stallsCpu.push_back(stall.stallCpuMs);
+                    kind.samples.busy.push_back(100 * stall.busy);
                 }
             }
         }
