@@ -3,11 +3,14 @@
 // `lftp mirror` / `mirror -R` (and get / put for the single file) over the
 // same server, and against a Connection without a window given the same list
 // (which shows what the window itself adds).
-// Login is never timed: the window and the Connection are connected before
-// the clock starts, and lftp's script connects (cd) before its first time
-// stamp. Each round changes which side goes first. Prints every sample, the
-// medians, their ratios and the longest main-loop stall of each window run
-// (largest gap between 10 ms timer ticks).
+// A window run is timed from the chooser's answer to the window idle again:
+// its listings of the folders to download, and after an upload its listing
+// of the folder, count, as they are part of what the user waits for. The
+// window and the Connection are waited for the same way (the event loop,
+// woken at least every 10 ms). Login is never timed: the window and the Connection are connected
+// before the clock starts, and lftp's script connects (cd) before its first time stamp. Each round
+// changes which side goes first. Prints every sample, the medians, their ratios and the longest
+// main-loop stall of each window run (largest gap between 10 ms timer ticks).
 //   bench_transfers SERVER FOLDER LOCAL RUNS
 // SERVER is vsftpd or sshd (ZARVEL_SERVERS names the servers' folder);
 // FOLDER holds src/tree (the small files), src/big.bin and an empty up/,
