@@ -1,5 +1,5 @@
-// Transfers through the real browser window (offscreen), with its download and
-// upload commands and their choosers answered as a user would, against
+// Transfers through the real browser window (offscreen), with its download
+// and upload commands and their choosers answered as a user would, against
 // `lftp mirror` / `mirror -R` (and get / put for the single file) over the
 // same server, and against a Connection without a window given the same list
 // (which shows what the window itself adds).
@@ -7,9 +7,10 @@
 // its listings of the folders to download, and after an upload its listing
 // of the folder, count, as they are part of what the user waits for. The
 // window and the Connection are waited for the same way (the event loop,
-// woken at least every 10 ms). Login is never timed: the window and the Connection are connected
-// before the clock starts, and lftp's script connects (cd) before its first time stamp. Each round
-// changes which side goes first. Prints every sample, the medians, their ratios and the longest
+// woken at least every 10 ms). Login is never timed: the window and the
+// Connection are connected before the clock starts, and lftp's script
+// connects (cd) before its first time stamp. Each round changes which side
+// goes first. Prints every sample, the medians, their ratios and the longest
 // main-loop stall of each window run (largest gap between 10 ms timer ticks).
 //   bench_transfers SERVER FOLDER LOCAL RUNS
 // SERVER is vsftpd or sshd (ZARVEL_SERVERS names the servers' folder);
