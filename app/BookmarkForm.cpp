@@ -26,28 +26,52 @@ bool HostTextIsBlank(const std::string& host) {
     return true;
 }
 
-void ApplyFormData(const BookmarkFormData& data, sBookMarkData& bookmark) {
+namespace {
+
+// Both kinds of bookmark hold the same connection fields; DIR is the folder
+// the form's folder field stands for.
+template <class Record>
+void CopyFormData(const BookmarkFormData& data, Record& bookmark, std::string Record::*dir) {
     bookmark.host = data.host;
     bookmark.port = data.port;
     bookmark.username = data.username;
     bookmark.password = data.password;
     bookmark.account = data.account;
-    bookmark.dir = data.dir;
+    bookmark.*dir = data.dir;
     bookmark.passive = data.passive;
     bookmark.secure = data.secure;
 }
 
-BookmarkFormData FormDataOf(const sBookMarkData& bookmark) {
+template <class Record>
+BookmarkFormData FormDataFrom(const Record& bookmark, std::string Record::*dir) {
     BookmarkFormData data;
     data.host = bookmark.host;
     data.port = bookmark.port;
     data.username = bookmark.username;
     data.password = bookmark.password;
     data.account = bookmark.account;
-    data.dir = bookmark.dir;
+    data.dir = bookmark.*dir;
     data.passive = bookmark.passive;
     data.secure = bookmark.secure;
     return data;
+}
+
+} // namespace
+
+void ApplyFormData(const BookmarkFormData& data, sBookMarkData& bookmark) {
+    CopyFormData(data, bookmark, &sBookMarkData::dir);
+}
+
+void ApplyFormData(const BookmarkFormData& data, sSyncBookMarkData& bookmark) {
+    CopyFormData(data, bookmark, &sSyncBookMarkData::remoteDir);
+}
+
+BookmarkFormData FormDataOf(const sBookMarkData& bookmark) {
+    return FormDataFrom(bookmark, &sBookMarkData::dir);
+}
+
+BookmarkFormData FormDataOf(const sSyncBookMarkData& bookmark) {
+    return FormDataFrom(bookmark, &sSyncBookMarkData::remoteDir);
 }
 
 void BookmarkForm::Bind(PPx::SysWindow window, uint32_t dirSignature, bool accountLabel) {

@@ -21,10 +21,12 @@ struct BookmarkFormData {
     bool secure = false;
 };
 
-// Copies the connection fields between the form's data and a connection
-// bookmark; the name stays.
+// Copies the connection fields between the form's data and a bookmark (the
+// folder field is a synchronisation bookmark's remote folder); the name stays.
 void ApplyFormData(const BookmarkFormData& data, sBookMarkData& bookmark);
+void ApplyFormData(const BookmarkFormData& data, sSyncBookMarkData& bookmark);
 BookmarkFormData FormDataOf(const sBookMarkData& bookmark);
+BookmarkFormData FormDataOf(const sSyncBookMarkData& bookmark);
 
 class BookmarkForm {
 public:

@@ -39,7 +39,9 @@ namespace {
 const char kXMLStart[] = "<?xml version";
 const size_t kXMLStartLength = 13;
 
-bool GetString(const PlistDict& dict, const char* key, std::string& out) {
+} // namespace
+
+bool GetPlistString(const PlistDict& dict, const char* key, std::string& out) {
     const PropertyList* value = dict.Find(key);
     if (!value || !value->AsString())
         return false;
@@ -47,7 +49,7 @@ bool GetString(const PlistDict& dict, const char* key, std::string& out) {
     return true;
 }
 
-bool GetBool(const PlistDict& dict, const char* key, bool& out) {
+bool GetPlistBool(const PlistDict& dict, const char* key, bool& out) {
     const PropertyList* value = dict.Find(key);
     if (!value || !value->AsBoolean())
         return false;
@@ -55,15 +57,18 @@ bool GetBool(const PlistDict& dict, const char* key, bool& out) {
     return true;
 }
 
-} // namespace
+bool GetPlistInt(const PlistDict& dict, const char* key, int32_t& out) {
+    const PropertyList* value = dict.Find(key);
+    if (!value || !value->AsInteger() || *value->AsInteger() < INT32_MIN ||
+        *value->AsInteger() > INT32_MAX)
+        return false;
+    out = static_cast<int32_t>(*value->AsInteger());
+    return true;
+}
 
 PropertyList BookmarkToDictionary(const sBookMarkData& b) {
     PlistDict dict;
-    dict.Set(kBookMarkNameKey, PropertyList::String(b.name));
-    dict.Set(kBookMarkHostKey, PropertyList::String(b.host));
-    dict.Set(kBookMarkUsernameKey, PropertyList::String(b.username));
-    dict.Set(kBookMarkPasswordKey, PropertyList::String(b.password));
-    dict.Set(kBookMarkAccountKey, PropertyList::String(b.account));
+    SetCommonBookmarkFields(dict, b);
     dict.Set(kBookMarkDirKey, PropertyList::String(b.dir));
     dict.Set(kBookMarkPortKey, PropertyList::Integer(b.port));
     dict.Set(kBookMarkPassiveKey, PropertyList::Boolean(b.passive));
@@ -76,20 +81,9 @@ bool BookmarkFromDictionary(const PropertyList& value, sBookMarkData& out, bool 
     if (!dict)
         return false;
     sBookMarkData b;
-    const PropertyList* port = dict->Find(kBookMarkPortKey);
-    if (!port || !port->AsInteger() || *port->AsInteger() < INT32_MIN ||
-        *port->AsInteger() > INT32_MAX)
+    if (!GetCommonBookmarkFields(*dict, b) || !GetPlistString(*dict, kBookMarkDirKey, b.dir))
         return false;
-    b.port = static_cast<int32_t>(*port->AsInteger());
-    if (!GetString(*dict, kBookMarkNameKey, b.name) ||
-        !GetString(*dict, kBookMarkHostKey, b.host) ||
-        !GetString(*dict, kBookMarkUsernameKey, b.username) ||
-        !GetString(*dict, kBookMarkPasswordKey, b.password) ||
-        !GetString(*dict, kBookMarkAccountKey, b.account) ||
-        !GetString(*dict, kBookMarkDirKey, b.dir) ||
-        !GetBool(*dict, kBookMarkPassiveKey, b.passive))
-        return false;
-    if (!GetBool(*dict, kBookMarkSecureKey, b.secure)) {
+    if (!GetPlistBool(*dict, kBookMarkSecureKey, b.secure)) {
         if (secureRequired)
             return false;
         b.secure = false;
@@ -157,9 +151,9 @@ std::string AsideName(const std::string& path) {
 
 } // namespace
 
-StoreLoad::Status LoadStoreFile(const std::string& path,
-                                const std::function<bool(const PropertyList&)>& read,
-                                std::string& keptAs) {
+StoreLoadStatus::Status LoadStoreFile(const std::string& path,
+                                      const std::function<bool(const PropertyList&)>& read,
+                                      std::string& keptAs) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT)
         return StoreLoad::Missing;
@@ -203,18 +197,10 @@ StoreLoad::Status LoadStoreFile(const std::string& path,
 }
 
 StoreLoad LoadBookmarkStore(const std::string& path) {
-    StoreLoad load;
-    load.status = LoadStoreFile(
-        path,
-        [&load](const PropertyList& element) {
-            sBookMarkData bookmark;
-            if (!BookmarkFromDictionary(element, bookmark, false))
-                return false;
-            load.bookmarks.push_back(std::move(bookmark));
-            return true;
-        },
-        load.keptAs);
-    return load;
+    return LoadRecordStore<sBookMarkData>(
+        path, [](const PropertyList& element, sBookMarkData& bookmark) {
+            return BookmarkFromDictionary(element, bookmark, false);
+        });
 }
 
 void SaveStoreFile(const std::string& path, PPx::PlistArray array) {
@@ -222,11 +208,7 @@ void SaveStoreFile(const std::string& path, PPx::PlistArray array) {
 }
 
 void SaveBookmarkStore(const std::string& path, const std::vector<sBookMarkData>& bookmarks) {
-    PPx::PlistArray array;
-    array.reserve(bookmarks.size());
-    for (const sBookMarkData& bookmark : bookmarks)
-        array.push_back(BookmarkToDictionary(bookmark));
-    SaveStoreFile(path, std::move(array));
+    SaveRecordStore(path, bookmarks, BookmarkToDictionary);
 }
 
 std::string ExportFileName(const std::string& name) {
@@ -448,7 +430,11 @@ bool CheckHostText(const std::string& host, std::string& error) {
     return Explain(ParseURL(host, url), error);
 }
 
-bool ApplyHostURL(sBookMarkData& bookmark, std::string& error) {
+namespace {
+
+// DIR is the folder a URL's path names.
+template <class Record>
+bool ApplyURL(Record& bookmark, std::string Record::*dir, std::string& error) {
     if (bookmark.host.find("://") == std::string::npos)
         return true;
     ParsedURL url;
@@ -460,7 +446,7 @@ bool ApplyHostURL(sBookMarkData& bookmark, std::string& error) {
     if (url.hasPassword)
         bookmark.password = url.password;
     if (!url.path.empty())
-        bookmark.dir = url.path;
+        bookmark.*dir = url.path;
     if (url.hasPort)
         bookmark.port = url.port;
     if (!url.scheme.empty()) {
@@ -470,6 +456,16 @@ bool ApplyHostURL(sBookMarkData& bookmark, std::string& error) {
         bookmark.secure = upper.find("SFTP") != std::string::npos;
     }
     return true;
+}
+
+} // namespace
+
+bool ApplyHostURL(sBookMarkData& bookmark, std::string& error) {
+    return ApplyURL(bookmark, &sBookMarkData::dir, error);
+}
+
+bool ApplyHostURL(sSyncBookMarkData& bookmark, std::string& error) {
+    return ApplyURL(bookmark, &sSyncBookMarkData::remoteDir, error);
 }
 
 std::string HostForDisplay(const std::string& host) {

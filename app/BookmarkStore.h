@@ -39,8 +39,8 @@ bool DecodeBookmarkFile(const std::string& bytes, PPx::PropertyList& root);
 // Writes BYTES whole and atomically, readable by the owner only.
 void WritePrivateFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
-// What loading the store found.
-struct StoreLoad {
+// What loading a store found.
+struct StoreLoadStatus {
     enum Status {
         Missing,    // no store yet: an empty list
         Loaded,     // every bookmark read
@@ -48,10 +48,13 @@ struct StoreLoad {
         Unreadable, // nothing could be read; the file was moved aside
         Blocked,    // nothing could be read and the file could not be moved aside
     };
+};
+template <class Record> struct RecordStoreLoad : StoreLoadStatus {
     Status status = Missing;
-    std::vector<sBookMarkData> bookmarks;
+    std::vector<Record> bookmarks;
     std::string keptAs; // the copy or the moved file, for Partial and Unreadable
 };
+using StoreLoad = RecordStoreLoad<sBookMarkData>;
 
 // "Zarvel Bookmarks" in the Preferences folder (made when missing); throws
 // OSError when that folder cannot be made.
@@ -62,11 +65,64 @@ StoreLoad LoadBookmarkStore(const std::string& path);
 // READ takes each element and answers false for one it cannot read. A store
 // that cannot be read is moved aside, one read only in part is copied aside
 // (KEPTAS says where); nothing is ever lost to the next save.
-StoreLoad::Status LoadStoreFile(const std::string& path,
-                                const std::function<bool(const PPx::PropertyList&)>& read,
-                                std::string& keptAs);
+StoreLoadStatus::Status LoadStoreFile(const std::string& path,
+                                      const std::function<bool(const PPx::PropertyList&)>& read,
+                                      std::string& keptAs);
 // Writes ARRAY as a whole store (enciphered, owner-only, atomically).
 void SaveStoreFile(const std::string& path, PPx::PlistArray array);
+
+// A store of records: FROMDICTIONARY reads one element, TODICTIONARY writes one.
+template <class Record, class FromDictionary>
+RecordStoreLoad<Record> LoadRecordStore(const std::string& path, FromDictionary fromDictionary) {
+    RecordStoreLoad<Record> load;
+    load.status = LoadStoreFile(
+        path,
+        [&load, &fromDictionary](const PPx::PropertyList& element) {
+            Record bookmark;
+            if (!fromDictionary(element, bookmark))
+                return false;
+            load.bookmarks.push_back(std::move(bookmark));
+            return true;
+        },
+        load.keptAs);
+    return load;
+}
+template <class Record, class ToDictionary>
+void SaveRecordStore(const std::string& path, const std::vector<Record>& bookmarks,
+                     ToDictionary toDictionary) {
+    PPx::PlistArray array;
+    array.reserve(bookmarks.size());
+    for (const Record& bookmark : bookmarks)
+        array.push_back(toDictionary(bookmark));
+    SaveStoreFile(path, std::move(array));
+}
+
+// The value under KEY when it is there with the right kind (an integer only
+// within 32 bits); false otherwise, OUT then untouched.
+bool GetPlistString(const PPx::PlistDict& dict, const char* key, std::string& out);
+bool GetPlistBool(const PPx::PlistDict& dict, const char* key, bool& out);
+bool GetPlistInt(const PPx::PlistDict& dict, const char* key, int32_t& out);
+
+// The fields both kinds of bookmark keep under the same keys. Written: name,
+// host, user name, password and account, in that order, first in the
+// dictionary. Read: those, the port and passive; each kind reads its own
+// fields and SFTP, which connection bookmarks may lack.
+template <class Record> void SetCommonBookmarkFields(PPx::PlistDict& dict, const Record& b) {
+    dict.Set(kBookMarkNameKey, PPx::PropertyList::String(b.name));
+    dict.Set(kBookMarkHostKey, PPx::PropertyList::String(b.host));
+    dict.Set(kBookMarkUsernameKey, PPx::PropertyList::String(b.username));
+    dict.Set(kBookMarkPasswordKey, PPx::PropertyList::String(b.password));
+    dict.Set(kBookMarkAccountKey, PPx::PropertyList::String(b.account));
+}
+template <class Record> bool GetCommonBookmarkFields(const PPx::PlistDict& dict, Record& b) {
+    return GetPlistInt(dict, kBookMarkPortKey, b.port) &&
+           GetPlistString(dict, kBookMarkNameKey, b.name) &&
+           GetPlistString(dict, kBookMarkHostKey, b.host) &&
+           GetPlistString(dict, kBookMarkUsernameKey, b.username) &&
+           GetPlistString(dict, kBookMarkPasswordKey, b.password) &&
+           GetPlistString(dict, kBookMarkAccountKey, b.account) &&
+           GetPlistBool(dict, kBookMarkPassiveKey, b.passive);
+}
 // Throws OSError when the store cannot be written; the old one then stays.
 void SaveBookmarkStore(const std::string& path, const std::vector<sBookMarkData>& bookmarks);
 
@@ -100,6 +156,9 @@ bool ReadPortText(const std::string& text, int32_t& port);
 // SFTP. A host without "://" is left alone. False with a message for the
 // user when the URL has no host, a bad port, or characters no URL holds.
 bool ApplyHostURL(sBookMarkData& bookmark, std::string& error);
+// The same for a synchronisation bookmark: the URL's path becomes its remote
+// folder.
+bool ApplyHostURL(sSyncBookMarkData& bookmark, std::string& error);
 // Only checks the host text as ApplyHostURL would.
 bool CheckHostText(const std::string& host, std::string& error);
 

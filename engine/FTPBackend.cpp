@@ -19,6 +19,9 @@ WorkerInterface* FTPBackend::StartWorker() {
 }
 
 void FTPBackend::DidInitialize() {
+    // Connecting and logging in wait on the server too: the preferred
+    // time-out holds from the first request on, not from the login's end.
+    UpdateTimeouts();
     mPrefsHandler =
         PPx::ApplicationTarget().InstallCommandHandler(kMsgPreferencesChanged, [this](PPx::Event&) {
             UpdateTimeouts();

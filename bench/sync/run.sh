@@ -2,7 +2,8 @@
 # The synchronisation comparison on trees of 10,000, 100,000 and 1,000,000
 # files each, with caches as large: every sample, the median per size and the
 # growth of the time per file. There is no other tool that does this step
-# alone, so no ratio is printed.
+# alone, so no ratio is printed. run_e2e.sh beside this times whole runs
+# against lftp and rclone.
 #   bench/sync/run.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)

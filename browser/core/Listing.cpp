@@ -14,7 +14,6 @@
 #include <emmintrin.h>
 #endif
 #if defined(__linux__)
-#include <sys/mman.h>
 #endif
 
 namespace {
@@ -633,18 +632,6 @@ template <typename Sink> void ParseNT(std::string_view listing, Sink& sink, int3
     }
 }
 
-// A large listing's items fill megabytes that are written once, in order:
-// in huge pages they cost a fault per 2 MB instead of one per 4 KB.
-void PreferHugePages([[maybe_unused]] const void* start, [[maybe_unused]] size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t last = (reinterpret_cast<uintptr_t>(start) + size) & ~(kHuge - 1);
-    if (last > first)
-        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-}
-
 } // namespace
 
 void ParseDirUnix(std::string_view listing, std::vector<sFileData>& out) {
@@ -669,7 +656,6 @@ void BuildFileList(std::string_view listing, std::vector<sFileInfo>& items, int3
     if (listing.empty())
         return;
     items.reserve(CountLineFeeds(listing) + 1);
-    PreferHugePages(items.data(), items.capacity() * sizeof(sFileInfo));
     const ListingDates dates;
     ItemSink sink{items, dates};
     if (serverType == kServerMacOS)

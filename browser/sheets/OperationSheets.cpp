@@ -1,5 +1,6 @@
 #include "OperationSheets.h"
 
+#include "SheetModal.h"
 #include "WindowState.h"
 
 #include "ppxui/Dialogs.h"
@@ -13,18 +14,6 @@ const char* const kInvalidNameExplanation =
 bool IsSendableName(const std::string& name) {
     return name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }
-
-namespace {
-
-// Runs SHEET on PARENT until one of its commands ends the loop.
-template <class Sheet> uint32_t RunModal(Sheet* sheet, PPx::Window* parent, uint32_t& result) {
-    sheet->Show(parent);
-    PPx::RunAppModalLoopForWindow(sheet);
-    sheet->Hide();
-    return result;
-}
-
-} // namespace
 
 // ActionSheet ---------------------------------------------------------------
 
@@ -49,7 +38,7 @@ void ActionSheet::FinishInit() {
 }
 
 uint32_t ActionSheet::DoModal(PPx::Window* parent) {
-    return RunModal(this, parent, mResult);
+    return RunSheetModal(*this, parent, mResult);
 }
 
 PPx::OSStatus ActionSheet::DoCommandProcess(uint32_t command) {
@@ -63,14 +52,10 @@ PPx::OSStatus ActionSheet::DoCommandProcess(uint32_t command) {
             return PPx::noErr;
         }
         mText = text;
-        mResult = 'ok  ';
-        PPx::QuitAppModalLoopForWindow(this);
-        return PPx::noErr;
+        return EndSheetModal(*this, mResult, 'ok  ');
     }
     case 'not!':
-        mResult = 'not!';
-        PPx::QuitAppModalLoopForWindow(this);
-        return PPx::noErr;
+        return EndSheetModal(*this, mResult, 'not!');
     default:
         return PPx::eventNotHandledErr;
     }
@@ -109,7 +94,7 @@ void CollisionSheet::FinishInit() {
 }
 
 uint32_t CollisionSheet::DoModal(PPx::Window* parent) {
-    return RunModal(this, parent, mResult);
+    return RunSheetModal(*this, parent, mResult);
 }
 
 PPx::OSStatus CollisionSheet::DoCommandProcess(uint32_t command) {
@@ -141,9 +126,7 @@ PPx::OSStatus CollisionSheet::DoCommandProcess(uint32_t command) {
     if ((choice == kResume || choice == kResumeAll) && !mCanResume)
         return PPx::noErr;
     mChoice = choice;
-    mResult = 'ok  ';
-    PPx::QuitAppModalLoopForWindow(this);
-    return PPx::noErr;
+    return EndSheetModal(*this, mResult, 'ok  ');
 }
 
 // DeleteConfirmSheet --------------------------------------------------------
@@ -170,15 +153,13 @@ void DeleteConfirmSheet::FinishInit() {
 }
 
 uint32_t DeleteConfirmSheet::DoModal(PPx::Window* parent) {
-    return RunModal(this, parent, mResult);
+    return RunSheetModal(*this, parent, mResult);
 }
 
 PPx::OSStatus DeleteConfirmSheet::DoCommandProcess(uint32_t command) {
     if (command != 'ok  ' && command != 'not!')
         return PPx::eventNotHandledErr;
-    mResult = command;
-    PPx::QuitAppModalLoopForWindow(this);
-    return PPx::noErr;
+    return EndSheetModal(*this, mResult, command);
 }
 
 // DeleteSheet ---------------------------------------------------------------
@@ -233,20 +214,16 @@ void PermissionsSheet::FinishInit() {
 }
 
 uint32_t PermissionsSheet::DoModal(PPx::Window* parent) {
-    return RunModal(this, parent, mResult);
+    return RunSheetModal(*this, parent, mResult);
 }
 
 PPx::OSStatus PermissionsSheet::DoCommandProcess(uint32_t command) {
     switch (command) {
     case 'ok  ':
         mText = std::to_string(GetPerms());
-        mResult = 'ok  ';
-        PPx::QuitAppModalLoopForWindow(this);
-        return PPx::noErr;
+        return EndSheetModal(*this, mResult, 'ok  ');
     case 'not!':
-        mResult = 'not!';
-        PPx::QuitAppModalLoopForWindow(this);
-        return PPx::noErr;
+        return EndSheetModal(*this, mResult, 'not!');
     default:
         return PPx::eventNotHandledErr;
     }

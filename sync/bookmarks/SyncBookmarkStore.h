@@ -24,11 +24,7 @@ PPx::PropertyList SyncBookmarkToDictionary(const sSyncBookMarkData& bookmark);
 // False unless every key is there with a value of its kind.
 bool SyncBookmarkFromDictionary(const PPx::PropertyList& dict, sSyncBookMarkData& out);
 
-struct SyncStoreLoad {
-    StoreLoad::Status status = StoreLoad::Missing;
-    std::vector<sSyncBookMarkData> bookmarks;
-    std::string keptAs;
-};
+using SyncStoreLoad = RecordStoreLoad<sSyncBookMarkData>;
 
 // "Zarvel Sync Bookmarks" in the Preferences folder; throws OSError when that
 // folder cannot be made.

@@ -1,6 +1,7 @@
 #include "SyncOpenSheet.h"
 
 #include "BookmarkStore.h"
+#include "SheetModal.h"
 
 SyncOpenSheet::SyncOpenSheet(const sSyncBookMarkData& bookmark) : mBookmark(bookmark) {}
 
@@ -54,16 +55,11 @@ void SyncOpenSheet::FinishInit() {
 }
 
 uint32_t SyncOpenSheet::DoModal(PPx::Window* parent) {
-    Show(parent);
-    PPx::RunAppModalLoopForWindow(this);
-    Hide();
-    return mResult;
+    return RunSheetModal(*this, parent, mResult);
 }
 
 PPx::OSStatus SyncOpenSheet::DoCommandProcess(uint32_t command) {
     if (command != 'ok  ' && command != 'not!')
         return PPx::eventNotHandledErr;
-    mResult = command;
-    PPx::QuitAppModalLoopForWindow(this);
-    return PPx::noErr;
+    return EndSheetModal(*this, mResult, command);
 }

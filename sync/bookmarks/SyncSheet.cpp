@@ -1,12 +1,8 @@
 #include "SyncSheet.h"
 
 #include "BasicApp.h"
-#include "ConnectSheet.h"
 #include "FileSelect.h"
 #include "SyncWindow.h"
-#include "WindowState.h"
-
-#include "ppxui/Dialogs.h"
 
 #include <sys/stat.h>
 #include <vector>
@@ -15,38 +11,21 @@ const char* const kSelectLocalDirMessage = "You must select a local directory.";
 const char* const kLocalDirNotFolderMessage =
     "The local directory does not exist or is not a folder. Please select another one.";
 
-SyncSheet::SyncSheet() = default;
+SyncSheet::SyncSheet() : SyncSheet(sSyncBookMarkData(), false) {}
 
 SyncSheet::SyncSheet(const sSyncBookMarkData& bookmark, bool editing)
-    : mBookmark(bookmark), mEditing(editing) {}
+    : BookmarkSheet('RDIR', bookmark, editing) {}
 
-void SyncSheet::FinishInit() {
-    PPx::SysWindow window = GetSysWindow();
-    mName = NibEditUnicodeText::CreatePPxView(window, 'NAME');
-    mForm.Bind(window, 'RDIR', false);
+void SyncSheet::BindMore(PPx::SysWindow window) {
     mLocalDir = NibStaticText::CreatePPxView(window, 'LDIR');
     mChoose = NibBevelButton::CreatePPxView(window, 'PDIR');
     mAction = NibRadioGroup::CreatePPxView(window, 'SYNO');
     mDeleteLocal = NibCheckBox::CreatePPxView(window, 'DELL');
     mDeleteRemote = NibCheckBox::CreatePPxView(window, 'DELR');
-    mOK = NibPushButton::CreatePPxView(window, 'okok');
-    mCancel = NibPushButton::CreatePPxView(window, 'cncl');
-
-    // A new bookmark starts from what the interface file sets.
-    if (!mBookmark.name.empty())
-        PopulateDialog();
-    mLocalDir->SetMiddleTruncation();
-
-    AddCommandHandler(this);
-    InstallCursorChangeHandler(this);
-    FocusControl(mName);
 }
 
-uint32_t SyncSheet::DoModal(PPx::Window* parent) {
-    Show(parent);
-    PPx::RunAppModalLoopForWindow(this);
-    Hide();
-    return mResult;
+void SyncSheet::FinishMore() {
+    mLocalDir->SetMiddleTruncation();
 }
 
 PPx::OSStatus SyncSheet::DoCommandProcess(uint32_t command) {
@@ -57,31 +36,9 @@ PPx::OSStatus SyncSheet::DoCommandProcess(uint32_t command) {
     case 'SYNO':
         OnActionChange();
         return PPx::noErr;
-    case 'SECR':
-        OnSecureChange();
-        return PPx::noErr;
-    case 'ok  ':
-        if (CollectData()) {
-            mResult = 'ok  ';
-            PPx::QuitAppModalLoopForWindow(this);
-        }
-        return PPx::noErr;
-    case 'not!':
-        mResult = 'not!';
-        PPx::QuitAppModalLoopForWindow(this);
-        return PPx::noErr;
     default:
-        return PPx::eventNotHandledErr;
+        return BookmarkSheet::DoCommandProcess(command);
     }
-}
-
-PPx::OSStatus SyncSheet::DoWindowCursorChange(PPx::View* under, PPx::ThemeCursor& cursor) {
-    return StandardCursorRule(under, cursor);
-}
-
-void SyncSheet::OnSecureChange() {
-    mForm.OnSecureChange();
-    ApplyCursorRule();
 }
 
 void SyncSheet::OnActionChange() {
@@ -120,21 +77,7 @@ void SyncSheet::OnSelPath() {
         mLocalDir->SetText(chosen.front());
 }
 
-bool SyncSheet::CollectData() {
-    const std::string name = mName->GetText();
-    if (name.empty()) {
-        DisplayError(kCompleteNameMessage);
-        FocusControl(mName);
-        return false;
-    }
-    BookmarkFormData data;
-    std::string error;
-    PPx::View* field = nullptr;
-    if (!mForm.Read(data, error, field)) {
-        DisplayError(error.c_str());
-        FocusControl(field);
-        return false;
-    }
+bool SyncSheet::CheckMore() {
     const std::string localDir = mLocalDir->GetText();
     if (localDir.empty()) {
         DisplayError(kSelectLocalDirMessage);
@@ -146,40 +89,18 @@ bool SyncSheet::CollectData() {
         DisplayError(kLocalDirNotFolderMessage);
         return false;
     }
-    mBookmark.host = data.host;
-    if (!(mEditing && name == mBookmark.name) && !CheckUniqueName(name)) {
-        DisplayError(kNameInUseMessage);
-        FocusControl(mName);
-        return false;
-    }
-    mBookmark.name = name;
-    mBookmark.port = data.port;
-    mBookmark.username = data.username;
-    mBookmark.password = data.password;
-    mBookmark.remoteDir = data.dir;
-    mBookmark.localDir = localDir;
-    mBookmark.account = data.account;
-    mBookmark.passive = data.passive;
-    mBookmark.secure = data.secure;
+    return true;
+}
+
+void SyncSheet::CollectMore() {
+    mBookmark.localDir = mLocalDir->GetText();
     mBookmark.action = mAction->GetValue();
     // An option the direction does not offer is never stored as chosen.
     mBookmark.deleteLocal = mDeleteLocal->IsEnabled() && mDeleteLocal->GetValue() != 0;
     mBookmark.deleteRemote = mDeleteRemote->IsEnabled() && mDeleteRemote->GetValue() != 0;
-    return true;
 }
 
-void SyncSheet::PopulateDialog() {
-    mName->SetText(mBookmark.name);
-    BookmarkFormData data;
-    data.host = mBookmark.host;
-    data.port = mBookmark.port;
-    data.username = mBookmark.username;
-    data.password = mBookmark.password;
-    data.account = mBookmark.account;
-    data.dir = mBookmark.remoteDir;
-    data.passive = mBookmark.passive;
-    data.secure = mBookmark.secure;
-    mForm.Fill(data);
+void SyncSheet::PopulateMore() {
     mLocalDir->SetText(mBookmark.localDir);
     mAction->SetValue(mBookmark.action);
     mDeleteLocal->SetValue(mBookmark.deleteLocal ? 1 : 0);
@@ -187,20 +108,10 @@ void SyncSheet::PopulateDialog() {
     // Both rules take effect at once: what is shown is what OK stores.
     OnActionChange();
     mForm.OnSecureChange();
-    ApplyCursorRule();
-}
-
-void SyncSheet::DisplayError(const char* message) {
-    PPx::StandardAlert(PPx::kAlertStopAlert, message, "");
 }
 
 bool SyncSheet::CheckUniqueName(const std::string& name) {
     BasicApp* app = BasicApp::mApp;
     SyncWindow* window = app ? app->GetSyncWindow() : nullptr;
     return window && window->CheckUniqueName(name);
-}
-
-void SyncSheet::FocusControl(PPx::View* control) {
-    if (control && !control->HasFocus())
-        control->SetFocus();
 }

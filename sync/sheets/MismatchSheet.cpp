@@ -1,5 +1,7 @@
 #include "sync/sheets/MismatchSheet.h"
 
+#include "SheetModal.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -78,10 +80,7 @@ void MismatchSheet::Populate() {
 }
 
 uint32_t MismatchSheet::DoModal(PPx::Window* parent) {
-    Show(parent);
-    PPx::RunAppModalLoopForWindow(this);
-    Hide();
-    return mResult;
+    return RunSheetModal(*this, parent, mResult);
 }
 
 PPx::OSStatus MismatchSheet::DoCommandProcess(uint32_t command) {
@@ -96,15 +95,11 @@ PPx::OSStatus MismatchSheet::DoCommandProcess(uint32_t command) {
         mChoice = 0;
         break;
     case 'not!':
-        mResult = 'not!';
-        PPx::QuitAppModalLoopForWindow(this);
-        return PPx::noErr;
+        return EndSheetModal(*this, mResult, 'not!');
     default:
         return PPx::eventNotHandledErr;
     }
-    mResult = 'ok  ';
-    PPx::QuitAppModalLoopForWindow(this);
-    return PPx::noErr;
+    return EndSheetModal(*this, mResult, 'ok  ');
 }
 
 std::optional<SyncChoice> AskSyncConflict(PPx::Window* parent, const SyncConflict& conflict) {

@@ -1,5 +1,7 @@
 #include "sync/sheets/SyncCompleteSheet.h"
 
+#include "SheetModal.h"
+
 #include <cstdio>
 
 SyncCompleteSheet::SyncCompleteSheet(int uploaded, int downloaded, int deleted, int failed)
@@ -27,10 +29,7 @@ void SyncCompleteSheet::FinishInit() {
 }
 
 uint32_t SyncCompleteSheet::DoModal(PPx::Window* parent) {
-    Show(parent);
-    PPx::RunAppModalLoopForWindow(this);
-    Hide();
-    return mResult;
+    return RunSheetModal(*this, parent, mResult);
 }
 
 PPx::OSStatus SyncCompleteSheet::DoCommandProcess(uint32_t command) {

@@ -117,6 +117,26 @@ TEST_F(ConnScriptedTest, KeepAliveOfZeroIsOffNotABusyLoop) {
     EXPECT_FALSE(Has(commands, "NOOP"));
 }
 
+TEST_F(ConnScriptedTest, ThePreferredTimeOutHoldsWhileLoggingIn) {
+    // A server that greets and then never answers again (as one that lost
+    // the session): the login must give up within the preferred time-out,
+    // not the engine's far longer default.
+    prefs.ftpTimeoutSecs = 2;
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Reply("220 hello");
+        UntilClientLeaves(s);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    connection = Open(frontend, Scripted(server));
+    EXPECT_FALSE(connection);
+    EXPECT_EQ(frontend.lastError, "Timed out waiting for data");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    connection.reset();
+    const auto commands = server.Finish();
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands[0].rfind("USER ", 0), 0u);
+}
+
 TEST_F(ConnScriptedTest, RequestReplacedWhilePendingNeverRuns) {
     std::atomic<bool> busy{false}, release{false};
     ScriptedFtpServer server([&](ScriptedSession& s) {

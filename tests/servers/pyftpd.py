@@ -5,8 +5,20 @@ import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import ActiveDTP, FTPHandler
 from pyftpdlib.servers import FTPServer
+
+
+class HandedOverActiveDTP(ActiveDTP):
+    """pyftpdlib keeps the PORT connector after it has handed its socket to
+    the data channel and closes it again at the next PORT, ABOR or logout.
+    By then the descriptor may belong to another session, which that close
+    takes out of the shared IO loop: the session never hears from the server
+    again. Once handed over, the connector has nothing left to close."""
+
+    def handle_connect(self):
+        super().handle_connect()
+        self._closed = True
 
 
 def main():
@@ -30,6 +42,7 @@ def main():
         authorizer = auth
         banner = "Zarvel test server ready."
         timeout = 120
+        active_dtp = HandedOverActiveDTP
 
     server = FTPServer(("127.0.0.1", 0), Handler)
     server.max_cons = 512

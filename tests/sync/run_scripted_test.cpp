@@ -1,5 +1,6 @@
 // A whole run against the scripted FTP server, for what real servers do not
 // do on demand: a download whose data connection breaks half way.
+#include "EnginePreferences.h"
 #include "ftp_scripted_server.h"
 #include "platform/core/EventLoop.h"
 #include "sync/core/SyncCache.h"
@@ -81,8 +82,10 @@ int Accept(int listener) {
 }
 
 // A server listing `listing`; the data connection of "cut.bin" breaks after
-// a fifth of the file, either way.
-void Serve(ScriptedSession& s, const std::string& listing) {
+// a fifth of the file, either way. The command `unanswered` gets its data
+// connection and then nothing, as from a server that lost the session: the
+// server waits until the client leaves.
+void Serve(ScriptedSession& s, const std::string& listing, const std::string& unanswered = "") {
     int port = 0;
     const int listener = Listener(port);
     s.Reply("220 scripted");
@@ -91,6 +94,14 @@ void Serve(ScriptedSession& s, const std::string& listing) {
         if (line.empty())
             break;
         const std::string verb = line.substr(0, line.find(' '));
+        if (line == unanswered) {
+            const int data = Accept(listener);
+            while (!s.Read().empty()) {
+            }
+            if (data >= 0)
+                ::close(data);
+            break;
+        }
         if (verb == "USER") {
             s.Reply("331 password");
         } else if (verb == "PASS") {
@@ -248,6 +259,46 @@ TEST(SyncRunScripted, AnUploadCutShortLeavesNoPartOfANewFileOnTheServer) {
     EXPECT_NE(std::find(commands.begin(), commands.end(), "DELE cut.bin"), commands.end())
         << "the part of the new file is removed";
     EXPECT_EQ(commands.back(), "QUIT");
+    std::vector<sFileInfo> cachedLocal, cachedRemote;
+    EXPECT_EQ(LoadSyncFile(bookmark.name, cachedLocal, cachedRemote).status,
+              SyncCacheLoad::Missing);
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
+    TempDir home, scratch;
+    ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+    const std::string local = scratch.path() + "/local";
+    ::mkdir(local.c_str(), 0755);
+    testsupport::writeFile(local + "/stuck.txt", "never acknowledged");
+    SetEnginePreferencesProvider([] {
+        EnginePreferences prefs;
+        prefs.ftpTimeoutSecs = 2;
+        return prefs;
+    });
+    ScriptedFtpServer server([](ScriptedSession& s) { Serve(s, "", "STOR stuck.txt"); });
+
+    sSyncBookMarkData bookmark;
+    bookmark.name = "scripted-silent";
+    bookmark.host = "127.0.0.1";
+    bookmark.port = server.Port();
+    bookmark.username = "user";
+    bookmark.password = "secret";
+    bookmark.passive = true;
+    bookmark.localDir = local;
+    bookmark.action = 1;
+    {
+        QuietRun run;
+        run.StartSession(bookmark);
+        // Well past the engine's time-out, far short of any default one.
+        ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 30s));
+        EXPECT_FALSE(run.summary);
+        ASSERT_FALSE(run.asked.empty());
+        EXPECT_EQ(run.asked[0], "alert: Timed out waiting for data");
+    }
+    SetEnginePreferencesProvider({});
+    const std::vector<std::string> commands = server.Finish();
+    EXPECT_EQ(commands.back(), "STOR stuck.txt");
     std::vector<sFileInfo> cachedLocal, cachedRemote;
     EXPECT_EQ(LoadSyncFile(bookmark.name, cachedLocal, cachedRemote).status,
               SyncCacheLoad::Missing);

@@ -1,6 +1,7 @@
 // Whole runs of SyncRun against a real server (ZARVEL_SYNC_SERVER: pyftpd,
 // vsftpd or sshd): both trees on disk, the real connection, the sheets
 // replaced by scripted answers.
+#include "EnginePreferences.h"
 #include "platform/core/EventLoop.h"
 #include "servers.h"
 #include "sync/core/SyncCache.h"
@@ -120,6 +121,14 @@ protected:
     void SetUp() override {
         ::setenv("HOME", home.path().c_str(), 1); // the sftp tool's known hosts
         ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+        // A server that stops answering shows as the run's own time-out
+        // error, well inside the test's wait for the whole run, and not as
+        // a run that seems to hang (the engine's default is as long as that wait).
+        SetEnginePreferencesProvider([] {
+            EnginePreferences prefs;
+            prefs.ftpTimeoutSecs = 60;
+            return prefs;
+        });
         server = testsupport::testServer(ServerName());
         char* real = ::realpath(server.root.c_str(), nullptr);
         ASSERT_NE(real, nullptr);
@@ -150,6 +159,7 @@ protected:
         std::system(
             ("chmod -R u+rwx '" + remote + "' 2>/dev/null; rm -rf '" + remote + "'").c_str());
         ::unsetenv("XDG_CONFIG_HOME");
+        SetEnginePreferencesProvider({});
     }
 
     void MakeRemoteFolder(const std::string& name) {
