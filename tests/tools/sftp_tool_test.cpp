@@ -15,10 +15,10 @@
 #include <pwd.h>
 #include <random>
 #include <set>
-#include <thread>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using sftptest::Proxy;
