@@ -32,6 +32,18 @@ int32_t Percent(uint64_t part, uint64_t whole) {
     return static_cast<int32_t>(part / (whole / 100));
 }
 
+// Setting a bar repaints it at once, and a batch of small files reports
+// thousands of files a second: the first few reports of each tenth of a
+// second show at once (so a single file or a slow batch never waits), later
+// ones within it are shown together by the flush timer, and the last file's
+// end always at once.
+constexpr uint32_t kWindowTicks = 6;
+constexpr int kShownPerWindow = 8;
+constexpr double kFlushSeconds = 0.1;
+
+// A bar's value unknown, or not to be changed.
+constexpr int32_t kLeaveValue = -1;
+
 std::string Counter(int done, int count) {
     char text[32];
     std::snprintf(text, sizeof text, "%d/%d", done, count);
@@ -86,14 +98,37 @@ std::string TransferSheet::CreateTimeString(unsigned long long t) {
 }
 
 TransferSheet::TransferSheet(int fileCount, unsigned long long totalBytes)
-    : mFileCount(fileCount), mTotalBytes(totalBytes) {}
+    : mFileCount(fileCount), mTotalBytes(totalBytes), mFlushTimer([this] {
+          if (mDirty)
+              Apply();
+      }) {}
 
 TransferSheet* TransferSheet::Make(int fileCount, unsigned long long totalBytes) {
     return PPx::MakeNibWindow<TransferSheet>(PPx::SysNib(), "TransferSheet", fileCount, totalBytes);
 }
 
 void TransferSheet::SetText(NibStaticText* text, const std::string& value) {
+    auto [shown, added] = mShownTexts.try_emplace(text, value);
+    if (!added) {
+        if (shown->second == value)
+            return;
+        shown->second = value;
+    }
     text->SetText(value);
+}
+
+void TransferSheet::SetBar(NibProgressBar* bar, bool& busyShown, int32_t& valueShown, bool busy,
+                           int32_t value) {
+    if (busy != busyShown) {
+        bar->SetIndeterminate(busy);
+        busyShown = busy;
+        // Switching the range may reset the bar's value.
+        valueShown = kLeaveValue;
+    }
+    if (!busy && value != kLeaveValue && value != valueShown) {
+        bar->SetValue(value);
+        valueShown = value;
+    }
 }
 
 void TransferSheet::FinishInit() {
@@ -135,50 +170,72 @@ void TransferSheet::FinishInit() {
 }
 
 void TransferSheet::StartTransfer(const sFileProgress& p) {
-    SetText(mStatusText, "Transfer in progress...");
-    SetText(mNameText, p.name);
+    mStarted = true;
+    mFileName = p.name;
     mFileDone = 0;
+    mFileUpdated = false;
     mFileOffset = Bytes(p.offset);
     mFileSize = Bytes(p.size);
     mFileStartTicks = PPx::TickCount();
-    mFileBar->SetIndeterminate(false);
     mFileRunning = true;
-    if (mFileSize != 0)
-        mFileBar->SetValue(Percent(Sum(mFileOffset, mFileDone), mFileSize));
-    mTotalBar->SetIndeterminate(false);
     mBatchRunning = true;
-    if (mTotalBytes != 0)
-        mTotalBar->SetValue(Percent(mTotalDone, mTotalBytes));
-    SetText(mFileSizeText, GetSizeForFile(mFileSize));
-    SetText(mFileLeftText, GetSizeForFile(mFileSize));
-    SetText(mFileDoneText, GetSizeForFile(0));
-    SetText(mFileCountText, Counter(mFilesDone, mFileCount));
-    SetText(mTotalLeftText, GetSizeForFile(Left(mTotalBytes, mTotalDone)));
-    SetText(mTotalDoneText, GetSizeForFile(mTotalDone));
+    Changed(false);
 }
 
 void TransferSheet::UpdateTransfer(const sFileProgress& p) {
     mFileDone = Bytes(p.size);
-    const uint64_t present = Sum(mFileDone, mFileOffset);
-    if (mFileSize != 0)
-        mFileBar->SetValue(Percent(present, mFileSize));
-    SetText(mFileDoneText, GetSizeForFile(present));
-    SetText(mFileLeftText, GetSizeForFile(Left(mFileSize, present)));
+    mFileUpdated = true;
+    Changed(false);
 }
 
 void TransferSheet::EndTransfer(const sFileProgress& p) {
-    mFileBar->SetIndeterminate(true);
     mFileRunning = false;
     mTotalDone = Sum(mTotalDone, Bytes(p.size));
     ++mFilesDone;
+    Changed(mFilesDone >= mFileCount);
+}
+
+void TransferSheet::Changed(bool final) {
+    const uint32_t now = PPx::TickCount();
+    if (now - mWindowStart >= kWindowTicks) {
+        mWindowStart = now;
+        mShownInWindow = 0;
+    }
+    if (final || mShownInWindow < kShownPerWindow) {
+        ++mShownInWindow;
+        Apply();
+        return;
+    }
+    mDirty = true;
+    if (!mFlushTimer.IsInstalled())
+        mFlushTimer.Install(kFlushSeconds, 0);
+}
+
+void TransferSheet::Apply() {
+    mDirty = false;
+    if (mFlushTimer.IsInstalled())
+        mFlushTimer.Remove();
+    if (!mStarted)
+        return;
+    SetText(mStatusText, "Transfer in progress...");
+    SetText(mNameText, mFileName);
+    const uint64_t present = Sum(mFileOffset, mFileDone);
+    SetBar(mFileBar, mFileBarBusy, mFileBarValue, !mFileRunning,
+           mFileSize != 0 ? Percent(present, mFileSize) : kLeaveValue);
+    SetText(mFileSizeText, GetSizeForFile(mFileSize));
+    // Until its first update a file shows nothing done, its offset included.
+    SetText(mFileDoneText, GetSizeForFile(mFileUpdated ? present : 0));
+    SetText(mFileLeftText, GetSizeForFile(mFileUpdated ? Left(mFileSize, present) : mFileSize));
+    SetBar(mTotalBar, mTotalBarBusy, mTotalBarValue, false,
+           mTotalBytes != 0 ? Percent(mTotalDone, mTotalBytes) : kLeaveValue);
     SetText(mFileCountText, Counter(mFilesDone, mFileCount));
     SetText(mTotalLeftText, GetSizeForFile(Left(mTotalBytes, mTotalDone)));
-    if (mTotalBytes != 0)
-        mTotalBar->SetValue(Percent(mTotalDone, mTotalBytes));
     SetText(mTotalDoneText, GetSizeForFile(mTotalDone));
 }
 
 void TransferSheet::DoTimer() {
+    if (mDirty)
+        Apply();
     const uint32_t now = PPx::TickCount();
     if (mFileRunning) {
         const uint64_t e = (now - mFileStartTicks) / 60;
@@ -238,6 +295,8 @@ PPx::OSStatus TransferSheet::DoCommandProcess(uint32_t command) {
 
 void TransferSheet::Wait() {
     Remove();
+    if (mDirty)
+        Apply();
     SetText(mStatusText, "Transfer Complete!");
     mCancelButton->SetCommand('ok  ');
     mCancelButton->SetText("Close");

@@ -9,6 +9,7 @@
 #include "platform/core/Timer.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 class TransferSheet : public NibSheetWindow, public PPx::CommandProcessDoer, public PPx::Timer {
@@ -38,7 +39,15 @@ public:
     static std::string CreateTimeString(unsigned long long seconds);
 
 private:
+    // Sets TEXT only when it differs from what the control shows.
     void SetText(NibStaticText* text, const std::string& value);
+    void SetBar(NibProgressBar* bar, bool& busyShown, int32_t& valueShown, bool busy,
+                int32_t value);
+    // After a report: shows it at once, or when reports come faster than
+    // anyone can read, marks the sheet dirty for the flush timer.
+    void Changed(bool final);
+    // Puts the current file and batch onto the controls.
+    void Apply();
 
     NibStaticText* mStatusText = nullptr;
     NibStaticText* mNameText = nullptr;
@@ -73,6 +82,23 @@ private:
     bool mFileRunning = false;  // the file bar is determinate
     bool mBatchRunning = false; // the batch bar is determinate
     bool mWaiting = false;
+    bool mStarted = false;     // a file has been started
+    bool mFileUpdated = false; // the current file has had an update report
+    std::string mFileName;
+
+    // What the controls show, so that unchanged figures cost nothing.
+    std::map<NibStaticText*, std::string> mShownTexts;
+    bool mFileBarBusy = true;
+    int32_t mFileBarValue = -1;
+    bool mTotalBarBusy = true;
+    int32_t mTotalBarValue = -1;
+
+    // Reports shown at once within the current window of ticks.
+    uint32_t mWindowStart = 0;
+    int mShownInWindow = 0;
+    bool mDirty = false;
+    // Last, so that it is removed before anything it shows goes away.
+    PPx::Timer mFlushTimer;
 };
 
 extern const char* const kCalculatingText;

@@ -4,7 +4,10 @@
 #include "TransferSheet.h"
 #include "sheets_testing.h"
 
+#include <chrono>
 #include <memory>
+#include <set>
+#include <thread>
 #include <vector>
 
 using namespace sheetstest;
@@ -182,6 +185,62 @@ TEST_F(TransferSheetTest, NoDivisionByZeroNorWrapAround) {
     mSheet->EndTransfer({"x", 500, 0});
     EXPECT_EQ(Bar('AFPR'), 100);
     EXPECT_EQ(T('AFRM'), "0 bytes");
+}
+
+TEST_F(TransferSheetTest, FastBatchShowsFewStatesAndItsEndAtOnce) {
+    Open(1000, 1000 * 4096);
+    std::set<std::string> counters;
+    auto file = [&](int i) {
+        const std::string name = "f" + std::to_string(i);
+        mSheet->StartTransfer({name, 4096, 0});
+        mSheet->UpdateTransfer({name, 4096, 0});
+        mSheet->EndTransfer({name, 4096, 0});
+        counters.insert(T('AFFC'));
+    };
+    // 500 files in half a second.
+    for (int i = 0; i < 500; ++i) {
+        file(i);
+        if (i % 100 == 99)
+            Advance(0.1);
+    }
+    EXPECT_LE(counters.size(), 40u); // not one count per file
+    // What waits is shown within a tenth of a second by itself.
+    for (int i = 0; i < 100 && T('AFFC') != "500/1000"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        PPx::Testing::ProcessEvents();
+    }
+    EXPECT_EQ(T('AFFC'), "500/1000");
+    EXPECT_EQ(T('NAME'), "f499");
+    EXPECT_TRUE(Busy('CFPR'));
+    EXPECT_EQ(Bar('AFPR'), 50);
+    EXPECT_EQ(T('AFTR'), "1.95 MB");
+    // The rest at a standing clock: the last file's end is shown at once.
+    for (int i = 500; i < 1000; ++i)
+        file(i);
+    EXPECT_LE(counters.size(), 50u);
+    EXPECT_EQ(T('AFFC'), "1000/1000");
+    EXPECT_EQ(T('NAME'), "f999");
+    EXPECT_EQ(Bar('AFPR'), 100);
+    EXPECT_EQ(T('AFTR'), "3.90 MB");
+    EXPECT_EQ(T('AFRM'), "0 bytes");
+    EXPECT_EQ(T('CFTR'), "4 KB");
+    EXPECT_TRUE(Busy('CFPR'));
+}
+
+TEST_F(TransferSheetTest, TheTimerShowsWhatWaited) {
+    Open(100, 100 * 1000);
+    for (int i = 0; i < 20; ++i) {
+        mSheet->StartTransfer({"f" + std::to_string(i), 1000, 0});
+        mSheet->EndTransfer({"f" + std::to_string(i), 1000, 0});
+    }
+    mSheet->StartTransfer({"last", 1000, 0});
+    mSheet->UpdateTransfer({"last", 250, 0});
+    mSheet->DoTimer();
+    EXPECT_EQ(T('AFFC'), "20/100");
+    EXPECT_EQ(T('NAME'), "last");
+    EXPECT_EQ(Bar('CFPR'), 25);
+    EXPECT_EQ(T('CFTR'), "250 bytes");
+    EXPECT_EQ(Bar('AFPR'), 20);
 }
 
 TEST_F(TransferSheetTest, CancelPostsAbortOnceAndWaitTurnsItIntoClose) {
