@@ -56,6 +56,11 @@ bool IsListingLine(const std::string& line) {
 constexpr int kAbortGraceSeconds = 5;
 
 const char kRefusedName[] = "Refused a name holding a line end";
+const char kBadDate[] = "Bad date format from server";
+// Names per "modtime" command: one round trip for the group, in a command
+// line well below what the driver takes as one line.
+constexpr size_t kModTimeGroup = 64;
+constexpr size_t kModTimeCommandBytes = 64 * 1024;
 
 } // namespace
 
@@ -513,7 +518,7 @@ bool SFTPEngine::GetModTime(const std::string& path, DateTimeRec& date) {
         if (result != kSFTPNoErr)
             return Failed(result);
         if (mTunnel.IsPrompt(line.c_str())) {
-            mLastResponse = "Bad date format from server";
+            mLastResponse = kBadDate;
             return false;
         }
         line = WithoutLineEnds(line);
@@ -525,9 +530,81 @@ bool SFTPEngine::GetModTime(const std::string& path, DateTimeRec& date) {
         return Failed(prompt);
     FTPDateManager parsed;
     if (!parsed.FromCompleteUnixString(line.c_str())) {
-        mLastResponse = "Bad date format from server";
+        mLastResponse = kBadDate;
         return false;
     }
     parsed.GetDateRec(date);
+    return true;
+}
+
+bool SFTPEngine::GetModTimes(const std::vector<std::string>& paths,
+                             std::vector<DateTimeRec>& dates) {
+    dates.clear();
+    dates.reserve(paths.size());
+    size_t at = 0;
+    while (at < paths.size()) {
+        std::string command = "modtime";
+        size_t count = 0;
+        bool refused = false;
+        while (at + count < paths.size() && count < kModTimeGroup &&
+               command.size() < kModTimeCommandBytes) {
+            std::string quoted;
+            if (!Quote(paths[at + count], quoted)) {
+                refused = true;
+                break;
+            }
+            command += ' ';
+            command += quoted;
+            ++count;
+        }
+        // The names before a refused one are asked first, as one by one they
+        // would have been, and their failure comes first.
+        if (count > 0 && !ModTimeGroup(command, count, dates))
+            return false;
+        if (refused) {
+            mLastResponse = kRefusedName;
+            return false;
+        }
+        at += count;
+    }
+    return true;
+}
+
+bool SFTPEngine::ModTimeGroup(const std::string& command, size_t count,
+                              std::vector<DateTimeRec>& dates) {
+    if (!Send(command))
+        return false;
+    // Every line is read up to the prompt even after a bad one, so the tool
+    // stays in step; the first name that failed decides the error.
+    bool failed = false;
+    size_t got = 0;
+    std::string line;
+    for (;;) {
+        const SFTPErr result = got < count ? mTunnel.ReadLine(line) : mTunnel.WaitForPrompt();
+        if (result != kSFTPNoErr) {
+            Failed(result);
+            if (failed)
+                mLastResponse = kBadDate;
+            return false;
+        }
+        if (got == count || mTunnel.IsPrompt(line.c_str()))
+            break;
+        line = WithoutLineEnds(line);
+        if (line.empty())
+            continue;
+        ++got;
+        FTPDateManager parsed;
+        if (failed || !parsed.FromCompleteUnixString(line.c_str())) {
+            failed = true;
+            continue;
+        }
+        DateTimeRec date;
+        parsed.GetDateRec(date);
+        dates.push_back(date);
+    }
+    if (failed || got < count) {
+        mLastResponse = kBadDate;
+        return false;
+    }
     return true;
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 class SFTPEngine {
 public:
@@ -55,6 +56,10 @@ public:
     // Any thread: the running get or put stops at once.
     virtual void AbortTransfer();
     virtual bool GetModTime(const std::string& path, DateTimeRec& date);
+    // The dates of several files, a group of names per command of the tool;
+    // fails as a GetModTime per name would, at the first name that fails.
+    virtual bool GetModTimes(const std::vector<std::string>& paths,
+                             std::vector<DateTimeRec>& dates);
     virtual const char* GetLastError() const { return mLastResponse.c_str(); }
     virtual bool IsConnected() const { return mLoggedIn.load(); }
     virtual void BuildLastResponseFromError(SFTPErr error);
@@ -74,6 +79,8 @@ protected:
 
 private:
     bool Send(const std::string& command);
+    // One "modtime" command naming `count` files; their dates are appended.
+    bool ModTimeGroup(const std::string& command, size_t count, std::vector<DateTimeRec>& dates);
     bool Failed(SFTPErr error);
     bool ReadTransfer(const char* ignored);
     bool RunTransfer(const std::string& command, const char* ignored);

@@ -3,6 +3,7 @@
 // resume, the ask handshake, abort, failed logins, a tool that goes away and
 // disposal during a transfer. Each test gives the tool a fresh HOME, so the
 // host-key question is asked and answered every time.
+#include "SFTPEngine.h"
 #include "SFTPThread.h"
 #include "conn_frontend.h"
 #include "tempdir.h"
@@ -310,6 +311,92 @@ TEST_F(SFTPServerTest, SeveralFilesAskOnceAboutTheOneThatFails) {
     up.files[0].owner = local.path();
     EXPECT_FALSE(frontend.Do([&] { connection->Upload(up); }));
     EXPECT_NE(frontend.lastError.find("unsafe"), std::string::npos) << frontend.lastError;
+    ExpectWellBehaved(frontend);
+}
+
+TEST_F(SFTPServerTest, DatesOfManyFilesComeAsOneByOneAndFailAlike) {
+    // More files than one command of the tool names, each with its own date.
+    std::vector<std::string> names;
+    std::vector<DateTimeRec> expected;
+    for (int i = 0; i < 150; ++i) {
+        const std::string name = "f " + std::to_string(i) + (i % 3 ? " \"q\"" : " \\ b");
+        Put(name, "x");
+        const time_t when = 1104894245 + i * 3661;
+        const utimbuf times{when, when};
+        ASSERT_EQ(::utime((remote + "/" + name).c_str(), &times), 0);
+        tm local{};
+        ::localtime_r(&when, &local);
+        names.push_back(name);
+        expected.push_back(DateTimeRec{int16_t(local.tm_year + 1900), int16_t(local.tm_mon + 1),
+                                       int16_t(local.tm_mday), int16_t(local.tm_hour),
+                                       int16_t(local.tm_min), int16_t(local.tm_sec), 0});
+    }
+    auto withoutWeekday = [](DateTimeRec d) {
+        d.dayOfWeek = 0;
+        return d;
+    };
+
+    // The engine: the batch gives what the names one by one give.
+    SFTPEngine engine;
+    ASSERT_TRUE(engine.Initialize());
+    ASSERT_TRUE(engine.Connect(server.host, server.port, server.user, server.password, 30))
+        << engine.GetLastError();
+    ASSERT_TRUE(engine.ChangeDir(remote)) << engine.GetLastError();
+    std::vector<DateTimeRec> dates;
+    ASSERT_TRUE(engine.GetModTimes(names, dates)) << engine.GetLastError();
+    ASSERT_EQ(dates.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(names[i]);
+        DateTimeRec one;
+        ASSERT_TRUE(engine.GetModTime(names[i], one)) << engine.GetLastError();
+        EXPECT_EQ(dates[i], one);
+        EXPECT_EQ(withoutWeekday(dates[i]), expected[i]);
+    }
+    ASSERT_TRUE(engine.GetModTimes({}, dates));
+    EXPECT_TRUE(dates.empty());
+
+    // A missing file in the middle of the second group fails the batch with
+    // the error of that name alone; the tool stays in step.
+    DateTimeRec one;
+    ASSERT_FALSE(engine.GetModTime("missing", one));
+    const std::string missingError = engine.GetLastError();
+    std::vector<std::string> withMissing = names;
+    withMissing.insert(withMissing.begin() + 100, "missing");
+    EXPECT_FALSE(engine.GetModTimes(withMissing, dates));
+    EXPECT_EQ(engine.GetLastError(), missingError);
+    // A line end is refused before it reaches the tool, as for one name; a
+    // missing file before it still decides the error.
+    ASSERT_FALSE(engine.GetModTime("x\nrm y", one));
+    const std::string refusedError = engine.GetLastError();
+    std::vector<std::string> withLineEnd = names;
+    withLineEnd.insert(withLineEnd.begin() + 70, "x\nrm y");
+    EXPECT_FALSE(engine.GetModTimes(withLineEnd, dates));
+    EXPECT_EQ(engine.GetLastError(), refusedError);
+    withLineEnd.insert(withLineEnd.begin() + 69, "missing");
+    EXPECT_FALSE(engine.GetModTimes(withLineEnd, dates));
+    EXPECT_EQ(engine.GetLastError(), missingError);
+    EXPECT_TRUE(engine.IsConnected());
+    ASSERT_TRUE(engine.GetModTimes(names, dates)) << engine.GetLastError();
+    ASSERT_EQ(dates.size(), names.size());
+    EXPECT_EQ(withoutWeekday(dates.back()), expected.back());
+    engine.Disconnect();
+
+    // The worker's request: every file with its date, in order.
+    std::vector<sFileInfo> files;
+    for (const std::string& name : names)
+        files.push_back(File(name, 1));
+    ASSERT_TRUE(frontend.Do([&] { connection->GetModTime(files); })) << frontend.lastError;
+    ASSERT_EQ(frontend.modTimes.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(frontend.modTimes[i].name, names[i]);
+        EXPECT_EQ(frontend.modTimes[i].size, 1u);
+        EXPECT_EQ(withoutWeekday(frontend.modTimes[i].modDate), expected[i]);
+    }
+    files.insert(files.begin() + 100, File("missing"));
+    EXPECT_FALSE(frontend.Do([&] { connection->GetModTime(files); }));
+    EXPECT_EQ(frontend.lastError.find(missingError) != std::string::npos, true)
+        << frontend.lastError;
+    EXPECT_TRUE(connection->IsConnected());
     ExpectWellBehaved(frontend);
 }
 

@@ -232,6 +232,37 @@ TEST_F(SftpTool, EveryCommandTakesAwkwardNames) {
     }
 }
 
+TEST_F(SftpTool, SeveralNamesInOneModtimeAnswerLineByLineAsOneByOne) {
+    const std::vector<std::string> names = {"a b", "quo\"te", "missing", "back\\slash", "  lead"};
+    time_t when = 1104894245; // 2005-01-05 03:04:05 UTC
+    for (const std::string& name : names) {
+        when += 3661;
+        if (name == "missing")
+            continue;
+        writeFile(remote + "/" + name, name);
+        give(remote + "/" + name);
+        const struct timespec times[2] = {{when, 0}, {when, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (remote + "/" + name).c_str(), times, 0), 0);
+    }
+    auto t = open();
+    std::string one, all = "modtime";
+    for (const std::string& name : names) {
+        one += t->command("modtime " + toolQuoted(name));
+        all += " " + toolQuoted(name);
+    }
+    // Every line as the single-name form prints it, the error included.
+    EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 5) << one;
+    EXPECT_NE(one.find("Couldn't read the modification time: No such file"), std::string::npos)
+        << one;
+    EXPECT_EQ(t->command(all), one);
+    // The same name twice, and a missing one first and last.
+    const std::string first = t->command("modtime " + toolQuoted("a b"));
+    const std::string missing = t->command("modtime missing");
+    EXPECT_EQ(t->command("modtime missing \"a b\" \"a b\" missing"),
+              missing + first + first + missing);
+    EXPECT_EQ(t->command("modtime"), "Usage: modtime remote-path\r\n");
+}
+
 TEST_F(SftpTool, NamesAreNeverGlobbedAndHiddenNamesAreNotListed) {
     for (const char* n : {"star*", "starX", "q?", "qX", ".hidden"}) {
         writeFile(remote + "/" + n, n);
