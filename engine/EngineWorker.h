@@ -87,6 +87,17 @@ protected:
 
     RequestResult EngineError() { return RequestResult::Failed(mEngine.GetLastError()); }
 
+    // The end of a login: into the bookmark's start folder, when it names one.
+    RequestResult EnterStartFolder(const sBookMarkData& bookmark) {
+        if (!bookmark.dir.empty()) {
+            SetStatus(kChangingDirectory);
+            if (!mEngine.ChangeDir(bookmark.dir))
+                return EngineError();
+        }
+        SetStatus(kConnected);
+        return RequestResult::Done();
+    }
+
     RequestResult OnGetDirList(const sWorkerEvent&) override {
         SetStatus(kGettingDirectory);
         std::string path;

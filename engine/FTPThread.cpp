@@ -97,13 +97,7 @@ RequestResult FTPThread::OnConnect(const sWorkerEvent& request) {
     SetStatus("Authenticating...");
     if (!mEngine.Authenticate(mBookmark.username, mBookmark.password, mBookmark.account))
         return EngineError();
-    if (!mBookmark.dir.empty()) {
-        SetStatus(kChangingDirectory);
-        if (!mEngine.ChangeDir(mBookmark.dir))
-            return EngineError();
-    }
-    SetStatus(kConnected);
-    return RequestResult::Done();
+    return EnterStartFolder(mBookmark);
 }
 
 RequestResult FTPThread::OnDisconnect(const sWorkerEvent&) {

@@ -42,13 +42,7 @@ RequestResult SFTPThread::OnConnect(const sWorkerEvent& request) {
     SetStatus("Connecting and authenticating...");
     if (!mEngine.Connect(bookmark.host, bookmark.port, bookmark.username, bookmark.password, 30))
         return EngineError();
-    if (!bookmark.dir.empty()) {
-        SetStatus(kChangingDirectory);
-        if (!mEngine.ChangeDir(bookmark.dir))
-            return EngineError();
-    }
-    SetStatus(kConnected);
-    return RequestResult::Done();
+    return EnterStartFolder(bookmark);
 }
 
 RequestResult SFTPThread::OnDisconnect(const sWorkerEvent&) {
