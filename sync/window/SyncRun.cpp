@@ -24,6 +24,14 @@ std::string WithSlash(const std::string& folder) {
     return !folder.empty() && folder.back() == '/' ? folder : folder + "/";
 }
 
+// A private folder of the run inside the synchronised folder (so renames out
+// of it stay on one file system); its dot name keeps it out of both walks.
+// Empty when it cannot be made (errno says why).
+std::string MakeHiddenFolderIn(const std::string& root) {
+    std::string pattern = WithSlash(root) + ".zarvel-sync-XXXXXX";
+    return ::mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
 std::string ParentOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
@@ -673,10 +681,9 @@ void SyncRun::FinishPhase() {
 
 bool SyncRun::LinkForUpload(sFileInfo& file, const std::string& target) {
     if (mUploadStaging.empty()) {
-        std::string pattern = WithSlash(mLocalRoot) + ".zarvel-sync-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
+        mUploadStaging = MakeHiddenFolderIn(mLocalRoot);
+        if (mUploadStaging.empty())
             return false;
-        mUploadStaging = pattern;
     }
     const std::string source = WithSlash(mLocalRoot) + file.name;
     if (!MakeFolders(mUploadStaging, ParentOf(target)) ||
@@ -690,13 +697,12 @@ bool SyncRun::LinkForUpload(sFileInfo& file, const std::string& target) {
 bool SyncRun::MakeStaging() {
     if (!mStaging.empty())
         return true;
-    std::string pattern = WithSlash(mLocalRoot) + ".zarvel-sync-XXXXXX";
-    if (!::mkdtemp(pattern.data())) {
+    mStaging = MakeHiddenFolderIn(mLocalRoot);
+    if (mStaging.empty()) {
         SetError("Could not create a folder for the downloads in " + mLocalRoot + ": " +
                  std::strerror(errno));
         return false;
     }
-    mStaging = pattern;
     for (const sFileInfo& file : mDownloadInfo.files)
         if (!MakeFolders(mStaging, ParentOf(file.name))) {
             SetError("Could not prepare the download of " + file.name);

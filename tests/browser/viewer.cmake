@@ -1,8 +1,5 @@
 # The viewer: what its sheet draws for every image format, PDF documents and
 # texts, files it cannot show, and the private folder viewed files pass through.
-if(NOT TARGET zarvel_viewer)
-    return()
-endif()
 zarvel_test(browser_viewer_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/viewer_test.cpp
     LIBS zarvel_viewer zarvel_platform_ui_testing
     LABELS unit
