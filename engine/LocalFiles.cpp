@@ -40,20 +40,26 @@ std::string UniqueSuffix() {
 
 } // namespace
 
-bool LocalPathBelow(const std::string& folder, const std::string& name, std::string& path) {
-    if (name.empty() || folder.empty())
+bool IsRelativePathBelow(std::string_view path) {
+    if (path.empty())
         return false;
     size_t start = 0;
     for (;;) {
-        const size_t slash = name.find('/', start);
-        const std::string part =
-            name.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (part.empty() || part == "." || part == ".." || HoldsUnsafeByte(part))
+        const size_t slash = path.find('/', start);
+        const std::string_view part = path.substr(
+            start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+        if (part.empty() || part == "." || part == ".." ||
+            part.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos)
             return false;
-        if (slash == std::string::npos)
-            break;
+        if (slash == std::string_view::npos)
+            return true;
         start = slash + 1;
     }
+}
+
+bool LocalPathBelow(const std::string& folder, const std::string& name, std::string& path) {
+    if (folder.empty() || !IsRelativePathBelow(name))
+        return false;
     path = folder;
     if (path.back() != '/')
         path += '/';

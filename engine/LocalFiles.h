@@ -3,7 +3,12 @@
 // server never lead outside the folder they are meant for, and a file is
 // replaced only by a complete one.
 #include <string>
+#include <string_view>
 #include <sys/types.h>
+
+// A "/"-separated relative path every segment of which stays in its folder:
+// not empty, not "." or "..", and without NUL, CR or LF.
+bool IsRelativePathBelow(std::string_view path);
 
 // A name from a listing as a path below `folder`: false when the name is
 // empty or has an empty, ".", ".." component, a NUL, CR or LF, so that no

@@ -1,5 +1,7 @@
 #include "sync/core/SyncNames.h"
 
+#include "LocalFiles.h"
+
 namespace {
 
 constexpr std::string_view kCachePrefix = "zarvel.";
@@ -77,20 +79,8 @@ SyncSkip SyncNameRule(std::string_view name) {
 }
 
 bool IsSafeRelativePath(std::string_view path) {
-    if (path.empty())
-        return false;
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = path.find('/', start);
-        const std::string_view segment = path.substr(
-            start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
-        if (segment.empty() || segment == "." || segment == ".." ||
-            segment.find_first_of(std::string_view("\0\r\n\\", 4)) != std::string_view::npos)
-            return false;
-        if (slash == std::string_view::npos)
-            return true;
-        start = slash + 1;
-    }
+    // A '\' is a separator to some servers and file systems.
+    return path.find('\\') == std::string_view::npos && IsRelativePathBelow(path);
 }
 
 bool SyncSkipIsReported(SyncSkip reason) {
