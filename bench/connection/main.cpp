@@ -7,6 +7,7 @@
 #include "Connection.h"
 #include "FTPEngine.h"
 #include "platform/core/EventLoop.h"
+#include "recording_frontend.h"
 
 #include <algorithm>
 #include <chrono>
@@ -31,11 +32,9 @@ double Seconds(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
 }
 
-class Frontend : public ConnectionFrontend {
+// Counts the progress messages and ends the wait's loop as well.
+class Frontend : public benchfront::RecordingFrontend {
 public:
-    bool done = false;
-    bool ok = false;
-    std::string error;
     int updates = 0;
     int maxPerSecond = 0;
     std::deque<Clock::time_point> window;
@@ -48,24 +47,11 @@ public:
     // The wait runs a plain nested event loop, as a window's main loop
     // would: it sleeps until a message arrives, without polling.
     PPx::ModalLoop* loop = nullptr;
-    void Finish(bool success) {
-        done = true;
-        ok = success;
+    void Finish(bool success) override {
+        RecordingFrontend::Finish(success);
         if (loop)
             loop->Quit();
     }
-    void SetDeleteStatus(const std::string&) override {}
-    void SetStatus(const std::string&) override {}
-    void SetError(const std::string& text) override {
-        error = text;
-        Finish(false);
-    }
-    bool SetErrorAsk(const std::string& text) override {
-        error = text;
-        return false;
-    }
-    void StartTransfer(const sFileProgress&) override {}
-    void EndTransfer(const sFileProgress&) override {}
     void UpdateTransfer(const sFileProgress&) override {
         const auto now = Clock::now();
         ++updates;
@@ -74,22 +60,6 @@ public:
             window.pop_front();
         maxPerSecond = std::max(maxPerSecond, static_cast<int>(window.size()));
     }
-    void ConnectComplete() override { Finish(true); }
-    void DisconnectComplete() override { Finish(true); }
-    void GetServerInfoComplete(bool, int) override { Finish(true); }
-    void GetDirListComplete(const std::string&, const std::string&) override { Finish(true); }
-    void ChangeDirToComplete() override { Finish(true); }
-    void ResolveLinksComplete(const std::vector<std::string>&) override { Finish(true); }
-    void RenameComplete() override { Finish(true); }
-    void CreateFolderComplete() override { Finish(true); }
-    void SetPermsComplete() override { Finish(true); }
-    void CreateFileListComplete(const std::string&, const std::string&, int) override {
-        Finish(true);
-    }
-    void DownloadComplete() override { Finish(true); }
-    void DeleteComplete() override { Finish(true); }
-    void UploadComplete() override { Finish(true); }
-    void GetModTimeComplete(const std::vector<sFileInfo>&) override { Finish(true); }
 };
 
 bool Wait(Frontend& f) {

@@ -5,6 +5,7 @@
 // ROUNDS times. Prints "down SECONDS" and "up SECONDS" per round.
 #include "Connection.h"
 #include "platform/core/EventLoop.h"
+#include "recording_frontend.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,46 +20,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Frontend : public ConnectionFrontend {
-public:
-    bool done = false;
-    bool ok = false;
-    std::string error;
-
-    void Finish(bool success) {
-        done = true;
-        ok = success;
-    }
-    void SetDeleteStatus(const std::string&) override {}
-    void SetStatus(const std::string&) override {}
-    void SetError(const std::string& text) override {
-        error = text;
-        Finish(false);
-    }
-    bool SetErrorAsk(const std::string& text) override {
-        error = text;
-        return false;
-    }
-    void StartTransfer(const sFileProgress&) override {}
-    void EndTransfer(const sFileProgress&) override {}
-    void UpdateTransfer(const sFileProgress&) override {}
-    void ConnectComplete() override { Finish(true); }
-    void DisconnectComplete() override { Finish(true); }
-    void GetServerInfoComplete(bool, int) override { Finish(true); }
-    void GetDirListComplete(const std::string&, const std::string&) override { Finish(true); }
-    void ChangeDirToComplete() override { Finish(true); }
-    void ResolveLinksComplete(const std::vector<std::string>&) override { Finish(true); }
-    void RenameComplete() override { Finish(true); }
-    void CreateFolderComplete() override { Finish(true); }
-    void SetPermsComplete() override { Finish(true); }
-    void CreateFileListComplete(const std::string&, const std::string&, int) override {
-        Finish(true);
-    }
-    void DownloadComplete() override { Finish(true); }
-    void DeleteComplete() override { Finish(true); }
-    void UploadComplete() override { Finish(true); }
-    void GetModTimeComplete(const std::vector<sFileInfo>&) override { Finish(true); }
-};
+using Frontend = benchfront::RecordingFrontend;
 
 bool Run(Frontend& f, const std::function<void()>& send) {
     f.done = f.ok = false;

@@ -20,6 +20,7 @@
 #include "Connection.h"
 #include "ProtocolBackend.h"
 #include "browse_support.h"
+#include "recording_frontend.h"
 #include "servers.h"
 
 #include "platform/core/EventLoop.h"
@@ -89,45 +90,7 @@ void Remove(const std::string& path) {
     fs::remove_all(path, ignored);
 }
 
-// A front end that only records the end of each request.
-class Frontend : public ConnectionFrontend {
-public:
-    bool done = false, ok = false;
-    std::string error;
-    void Finish(bool success) {
-        done = true;
-        ok = success;
-    }
-    void SetDeleteStatus(const std::string&) override {}
-    void SetStatus(const std::string&) override {}
-    void SetError(const std::string& text) override {
-        error = text;
-        Finish(false);
-    }
-    bool SetErrorAsk(const std::string& text) override {
-        error = text;
-        return false;
-    }
-    void StartTransfer(const sFileProgress&) override {}
-    void EndTransfer(const sFileProgress&) override {}
-    void UpdateTransfer(const sFileProgress&) override {}
-    void ConnectComplete() override { Finish(true); }
-    void DisconnectComplete() override { Finish(true); }
-    void GetServerInfoComplete(bool, int) override { Finish(true); }
-    void GetDirListComplete(const std::string&, const std::string&) override { Finish(true); }
-    void ChangeDirToComplete() override { Finish(true); }
-    void ResolveLinksComplete(const std::vector<std::string>&) override { Finish(true); }
-    void RenameComplete() override { Finish(true); }
-    void CreateFolderComplete() override { Finish(true); }
-    void SetPermsComplete() override { Finish(true); }
-    void CreateFileListComplete(const std::string&, const std::string&, int) override {
-        Finish(true);
-    }
-    void DownloadComplete() override { Finish(true); }
-    void DeleteComplete() override { Finish(true); }
-    void UploadComplete() override { Finish(true); }
-    void GetModTimeComplete(const std::vector<sFileInfo>&) override { Finish(true); }
-};
+using Frontend = benchfront::RecordingFrontend;
 
 // The same wait as the window's side: the event loop until the end arrives.
 bool Wait(Frontend& f) {
