@@ -45,15 +45,8 @@ OSStatus Connection::Initialize(const sBookMarkData& bookmark) {
 OSStatus Connection::Initialize(const sSyncBookMarkData& bookmark) {
     if (!mBackend) {
         sBookMarkData copy;
-        copy.name = bookmark.name;
-        copy.host = bookmark.host;
-        copy.username = bookmark.username;
-        copy.password = bookmark.password;
-        copy.account = bookmark.account;
+        CopyServerFields(bookmark, copy);
         copy.dir = bookmark.remoteDir;
-        copy.port = bookmark.port;
-        copy.passive = bookmark.passive;
-        copy.secure = bookmark.secure;
         mBookmark = copy;
     }
     return Start();

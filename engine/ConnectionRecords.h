@@ -52,6 +52,19 @@ struct sSyncBookMarkData {
     bool operator==(const sSyncBookMarkData&) const = default;
 };
 
+// What both kinds of bookmark say about the server: its name, address, login,
+// port, passive mode and protocol. The folders differ and stay as they are.
+template <class From, class To> void CopyServerFields(const From& from, To& to) {
+    to.name = from.name;
+    to.host = from.host;
+    to.username = from.username;
+    to.password = from.password;
+    to.account = from.account;
+    to.port = from.port;
+    to.passive = from.passive;
+    to.secure = from.secure;
+}
+
 // One remote or local file or folder in a request or a result.
 struct sFileInfo {
     std::string name; // in request lists a "/"-separated path relative to the start folder

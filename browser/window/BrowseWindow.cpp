@@ -753,14 +753,7 @@ void BrowseWindow::OnGoToFolder() {
 
 void BrowseWindow::OnCreateSyncBookmark() {
     sSyncBookMarkData bookmark;
-    bookmark.name = mBookmark.name;
-    bookmark.host = mBookmark.host;
-    bookmark.username = mBookmark.username;
-    bookmark.password = mBookmark.password;
-    bookmark.account = mBookmark.account;
-    bookmark.port = mBookmark.port;
-    bookmark.passive = mBookmark.passive;
-    bookmark.secure = mBookmark.secure;
+    CopyServerFields(mBookmark, bookmark);
     bookmark.remoteDir = mCurrentPath;
     // One selected folder is what the user means to synchronise.
     const std::vector<uint32_t> selected = SelectedItems();
