@@ -13,6 +13,7 @@
 #include "ppxui/Application.h"
 #include "ppxui/Testing.h"
 #include "tempdir.h"
+#include "window_driving.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +27,13 @@
 #include <vector>
 
 using namespace PPx;
+using testsupport::BookmarkListTest;
+using testsupport::ClickForAlert;
+using testsupport::Control;
 using testsupport::readFile;
+using testsupport::SetField;
 using testsupport::TempDir;
+using testsupport::WindowsOf;
 using testsupport::writeFile;
 
 namespace {
@@ -45,45 +51,7 @@ sBookMarkData Bookmark(const std::string& name, const std::string& host = "ftp.e
     return b;
 }
 
-View* Control(Window* window, uint32_t signature) {
-    return View::FromWidget(FindControl(window->GetSysWindow(), signature));
-}
-
-void SetField(Window* window, uint32_t signature, const std::string& text) {
-    View* view = Control(window, signature);
-    ASSERT_NE(view, nullptr);
-    view->SetText(text);
-}
-
-// Clicks the control and answers the alert it brings up with BUTTON.
-Testing::AlertInfo ClickForAlert(Window* window, uint32_t signature,
-                                 const std::string& button = "OK") {
-    auto info = std::make_shared<Testing::AlertInfo>();
-    Testing::Later([info, button] {
-        *info = Testing::CurrentAlert();
-        Testing::ClickAlertButton(button);
-    });
-    Testing::ClickControl(window->GetSysWindow(), signature);
-    Testing::ProcessEvents();
-    return *info;
-}
-
-template <class T> std::vector<T*> WindowsOf() {
-    std::vector<T*> found;
-    for (Window* window : Window::AllWindows())
-        if (T* typed = dynamic_cast<T*>(window))
-            found.push_back(typed);
-    return found;
-}
-
-// One configuration folder for the process (the preference values are read
-// from it once); the bookmark files in it go before each test.
-TempDir& ConfigDir() {
-    static TempDir dir;
-    return dir;
-}
-
-class BookmarkWindows : public ::testing::Test {
+class BookmarkWindows : public BookmarkListTest<ConnectWindow, ConnectSheet> {
 protected:
     void SetUp() override {
         ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
@@ -111,42 +79,10 @@ protected:
         if (run)
             Testing::ProcessEvents();
     }
-    // The list item of the bookmark named NAME.
-    uint32_t Item(const std::string& name) {
-        const auto& list = window->GetBookmarks();
-        for (size_t i = 0; i < list.size(); ++i)
-            if (list[i].name == name)
-                return static_cast<uint32_t>(i + 1);
-        ADD_FAILURE() << "no bookmark " << name;
-        return 0;
-    }
-    void Select(const std::vector<std::string>& names) {
-        std::vector<uint32_t> items;
-        for (const std::string& name : names)
-            items.push_back(Item(name));
-        window->GetList()->SetSelection(items);
-        Testing::ProcessEvents();
-    }
     bool Enabled(uint32_t signature) { return Control(window, signature)->IsEnabled(); }
     std::vector<sBookMarkData> Stored() { return LoadBookmarkStore(store).bookmarks; }
-    // Runs ACTION inside the sheet that clicking SIGNATURE brings up.
-    void WithSheet(uint32_t signature, std::function<void(ConnectSheet*)> action) {
-        bool ran = false;
-        Testing::Later([&] {
-            auto sheets = WindowsOf<ConnectSheet>();
-            ASSERT_EQ(sheets.size(), 1u);
-            ran = true;
-            action(sheets[0]);
-        });
-        Testing::ClickControl(window->GetSysWindow(), signature);
-        Testing::ProcessEvents();
-        EXPECT_TRUE(ran);
-    }
-
-    TempDir& config = ConfigDir();
     std::string store;
     std::unique_ptr<BasicApp> app;
-    ConnectWindow* window = nullptr;
 };
 
 } // namespace

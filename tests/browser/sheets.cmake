@@ -13,11 +13,13 @@ zarvel_test(browser_sheets_test
 
 # Every sheet and the toolbar for real under a virtual display; the pictures
 # go to screenshots/ in the build folder.
-add_executable(browser_sheets_screenshot sheets_screenshot.cpp)
+add_executable(browser_sheets_screenshot sheets_screenshot.cpp
+                                         ${CMAKE_SOURCE_DIR}/tests/support/sheet_shots.cpp)
+target_include_directories(browser_sheets_screenshot PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
 target_link_libraries(browser_sheets_screenshot PRIVATE zarvel_sheets zarvel_platform_ui_testing)
 add_test(NAME browser_sheets_screenshot
-    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/sheets_screenshot.sh
-            $<TARGET_FILE:browser_sheets_screenshot> ${CMAKE_BINARY_DIR})
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/support/sheet_shots.sh
+            $<TARGET_FILE:browser_sheets_screenshot> ${CMAKE_BINARY_DIR} 800x560x24)
 set_tests_properties(browser_sheets_screenshot PROPERTIES TIMEOUT 120
     ENVIRONMENT "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
 

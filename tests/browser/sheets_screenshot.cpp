@@ -6,81 +6,15 @@
 #include "RedialSheet.h"
 #include "TransferSheet.h"
 
-#include "platform/core/EventLoop.h"
 #include "ppxui/Application.h"
-#include "ppxui/Testing.h"
+#include "sheet_shots.h"
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
-namespace {
-
-// Lets the window system map and draw what was shown.
-void Settle() {
-    PPx::RunEventLoopUntil([] { return false; }, std::chrono::milliseconds(700));
-}
-
-bool Run(const std::string& command) {
-    return std::system(command.c_str()) == 0;
-}
-
-// The sheet is on the display (by its title) and the picture is taken.
-bool Shoot(PPx::Window* sheet, const std::string& outDir, const std::string& name) {
-    Settle();
-    if (!sheet->IsVisible()) {
-        std::fprintf(stderr, "%s: not shown\n", name.c_str());
-        return false;
-    }
-    const std::string title = sheet->GetTitle();
-    if (!Run("xwininfo -root -tree | grep -q '\"" + title + "\"'")) {
-        std::fprintf(stderr, "%s: no window \"%s\" on the display\n", name.c_str(), title.c_str());
-        return false;
-    }
-    const std::string file = outDir + "/" + name + ".png";
-    if (!Run("import -window root '" + file + "'")) {
-        std::fprintf(stderr, "%s: no picture\n", name.c_str());
-        return false;
-    }
-    std::printf("saved %s\n", file.c_str());
-    return true;
-}
-
-template <class Sheet>
-bool ShowAndShoot(Sheet* sheet, PPx::Window* owner, const std::string& outDir,
-                  const std::string& name) {
-    if (!sheet) {
-        std::fprintf(stderr, "%s: the interface file could not be made\n", name.c_str());
-        return false;
-    }
-    sheet->Show(owner);
-    bool ok = Shoot(sheet, outDir, name);
-    sheet->Hide();
-    delete sheet;
-    return ok;
-}
-
-// A modal sheet is pictured from inside its own loop, then answered with
-// the button ANSWER.
-template <class Sheet>
-bool RunAndShoot(Sheet* sheet, PPx::Window* owner, const std::string& outDir,
-                 const std::string& name, uint32_t answer) {
-    if (!sheet) {
-        std::fprintf(stderr, "%s: the interface file could not be made\n", name.c_str());
-        return false;
-    }
-    bool ok = false;
-    PPx::Testing::Later([&] {
-        ok = Shoot(sheet, outDir, name);
-        PPx::Testing::ClickControl(sheet->GetSysWindow(), answer);
-    });
-    sheet->DoModal(owner);
-    delete sheet;
-    return ok;
-}
-
-} // namespace
+using testsupport::RunAndShoot;
+using testsupport::Shoot;
+using testsupport::ShowAndShoot;
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -13,7 +13,7 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets)
 add_executable(browser_viewer_screenshot ${CMAKE_CURRENT_LIST_DIR}/viewer_screenshot.cpp)
 target_link_libraries(browser_viewer_screenshot PRIVATE zarvel_viewer zarvel_platform_ui_testing Qt6::Widgets)
 add_test(NAME browser_viewer_screenshot
-    COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/sheets_screenshot.sh
-            $<TARGET_FILE:browser_viewer_screenshot> ${CMAKE_BINARY_DIR})
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/support/sheet_shots.sh
+            $<TARGET_FILE:browser_viewer_screenshot> ${CMAKE_BINARY_DIR} 800x560x24)
 set_tests_properties(browser_viewer_screenshot PROPERTIES TIMEOUT 120
     ENVIRONMENT "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")

@@ -30,12 +30,14 @@ zarvel_test(sync_sheets_test
 # The window, the sheet, the question before an opened file runs, the
 # conflict and the summary sheet for real under a virtual display; the
 # pictures go to screenshots/ in the build folder.
-add_executable(sync_bookmarks_screenshot ${CMAKE_CURRENT_LIST_DIR}/bookmarks_screenshot.cpp)
+add_executable(sync_bookmarks_screenshot ${CMAKE_CURRENT_LIST_DIR}/bookmarks_screenshot.cpp
+                                         ${CMAKE_SOURCE_DIR}/tests/support/sheet_shots.cpp)
+target_include_directories(sync_bookmarks_screenshot PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
 target_link_libraries(sync_bookmarks_screenshot PRIVATE zarvel_sync_bookmarks zarvel_sync_sheets
                                                         zarvel_platform_ui_testing)
 add_test(NAME sync_bookmarks_screenshot
-    COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/bookmarks_screenshot.sh
-            $<TARGET_FILE:sync_bookmarks_screenshot> ${CMAKE_BINARY_DIR})
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/support/sheet_shots.sh
+            $<TARGET_FILE:sync_bookmarks_screenshot> ${CMAKE_BINARY_DIR} 1024x720x24)
 set_tests_properties(sync_bookmarks_screenshot PROPERTIES TIMEOUT 120
     ENVIRONMENT "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
 

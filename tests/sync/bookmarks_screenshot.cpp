@@ -10,66 +10,18 @@
 #include "sync/sheets/MismatchSheet.h"
 #include "sync/sheets/SyncCompleteSheet.h"
 
-#include "platform/core/EventLoop.h"
 #include "platform/core/Folders.h"
 #include "ppxui/Application.h"
-#include "ppxui/Testing.h"
+#include "sheet_shots.h"
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
+using testsupport::RunAndShoot;
+using testsupport::Shoot;
+
 namespace {
-
-// Lets the window system map and draw what was shown.
-void Settle() {
-    PPx::RunEventLoopUntil([] { return false; }, std::chrono::milliseconds(700));
-}
-
-bool Run(const std::string& command) {
-    return std::system(command.c_str()) == 0;
-}
-
-bool Shoot(PPx::Window* window, const std::string& outDir, const std::string& name) {
-    Settle();
-    if (!window->IsVisible()) {
-        std::fprintf(stderr, "%s: not shown\n", name.c_str());
-        return false;
-    }
-    const std::string title = window->GetTitle();
-    if (!Run("xwininfo -root -tree | grep -q '\"" + title + "\"'")) {
-        std::fprintf(stderr, "%s: no window \"%s\" on the display\n", name.c_str(), title.c_str());
-        return false;
-    }
-    const std::string file = outDir + "/" + name + ".png";
-    if (!Run("import -window root '" + file + "'")) {
-        std::fprintf(stderr, "%s: no picture\n", name.c_str());
-        return false;
-    }
-    std::printf("saved %s\n", file.c_str());
-    return true;
-}
-
-// A modal sheet is pictured from inside its own loop, then answered with
-// the button ANSWER.
-template <class Sheet>
-bool RunAndShoot(Sheet* sheet, PPx::Window* owner, const std::string& outDir,
-                 const std::string& name, uint32_t answer) {
-    if (!sheet) {
-        std::fprintf(stderr, "%s: the interface file could not be made\n", name.c_str());
-        return false;
-    }
-    bool ok = false;
-    PPx::Testing::Later([&] {
-        ok = Shoot(sheet, outDir, name);
-        PPx::Testing::ClickControl(sheet->GetSysWindow(), answer);
-    });
-    sheet->DoModal(owner);
-    delete sheet;
-    return ok;
-}
 
 sSyncBookMarkData Bookmark(const std::string& name, const std::string& host, int action) {
     sSyncBookMarkData b;

@@ -17,6 +17,7 @@
 #include "ppxui/Testing.h"
 #include "sync/core/SyncCache.h"
 #include "tempdir.h"
+#include "window_driving.h"
 
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -30,46 +31,20 @@
 #include <vector>
 
 using namespace PPx;
+using testsupport::BookmarkListTest;
+using testsupport::ClickForAlert;
+using testsupport::Control;
 using testsupport::readFile;
+using testsupport::SetField;
 using testsupport::TempDir;
+using testsupport::WindowsOf;
 using testsupport::writeFile;
 
 namespace {
 
-View* Control(Window* window, uint32_t signature) {
-    return View::FromWidget(FindControl(window->GetSysWindow(), signature));
-}
-
-void SetField(Window* window, uint32_t signature, const std::string& text) {
-    View* view = Control(window, signature);
-    ASSERT_NE(view, nullptr);
-    view->SetText(text);
-}
-
-// Clicks the control and answers the alert it brings up with BUTTON.
-Testing::AlertInfo ClickForAlert(Window* window, uint32_t signature,
-                                 const std::string& button = "OK") {
-    auto info = std::make_shared<Testing::AlertInfo>();
-    Testing::Later([info, button] {
-        *info = Testing::CurrentAlert();
-        Testing::ClickAlertButton(button);
-    });
-    Testing::ClickControl(window->GetSysWindow(), signature);
-    Testing::ProcessEvents();
-    return *info;
-}
-
 // Where the keyboard focus is in WINDOW (also while an alert has it).
 bool FocusIn(Window* window, uint32_t signature) {
     return window->GetSysWindow()->focusWidget() == FindControl(window->GetSysWindow(), signature);
-}
-
-template <class T> std::vector<T*> WindowsOf() {
-    std::vector<T*> found;
-    for (Window* window : Window::AllWindows())
-        if (T* typed = dynamic_cast<T*>(window))
-            found.push_back(typed);
-    return found;
 }
 
 // Picks direction VALUE as a click on its button would.
@@ -80,12 +55,7 @@ void SetDirection(Window* sheet, int32_t value) {
     Testing::ProcessEvents();
 }
 
-TempDir& ConfigDir() {
-    static TempDir dir;
-    return dir;
-}
-
-class SyncWindows : public ::testing::Test {
+class SyncWindows : public BookmarkListTest<SyncWindow, SyncSheet> {
 protected:
     void SetUp() override {
         ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
@@ -128,35 +98,7 @@ protected:
             window->Show();
         Testing::ProcessEvents();
     }
-    uint32_t Item(const std::string& name) {
-        const auto& list = window->GetBookmarks();
-        for (size_t i = 0; i < list.size(); ++i)
-            if (list[i].name == name)
-                return static_cast<uint32_t>(i + 1);
-        ADD_FAILURE() << "no bookmark " << name;
-        return 0;
-    }
-    void Select(const std::vector<std::string>& names) {
-        std::vector<uint32_t> items;
-        for (const std::string& name : names)
-            items.push_back(Item(name));
-        window->GetList()->SetSelection(items);
-        Testing::ProcessEvents();
-    }
     std::vector<sSyncBookMarkData> Stored() { return LoadSyncBookmarkStore(store).bookmarks; }
-    // Runs ACTION inside the sheet that clicking SIGNATURE brings up.
-    void WithSheet(uint32_t signature, std::function<void(SyncSheet*)> action) {
-        bool ran = false;
-        Testing::Later([&] {
-            auto sheets = WindowsOf<SyncSheet>();
-            ASSERT_EQ(sheets.size(), 1u);
-            ran = true;
-            action(sheets[0]);
-        });
-        Testing::ClickControl(window->GetSysWindow(), signature);
-        Testing::ProcessEvents();
-        EXPECT_TRUE(ran);
-    }
     std::string CacheFile(const std::string& name) {
         return cacheFolder + "/" + SyncFileName(name);
     }
@@ -169,12 +111,10 @@ protected:
         return ::stat(path.c_str(), &st) == 0;
     }
 
-    TempDir& config = ConfigDir();
     std::unique_ptr<TempDir> local;
     std::string store;
     std::string cacheFolder;
     std::unique_ptr<BasicApp> app;
-    SyncWindow* window = nullptr;
 };
 
 } // namespace

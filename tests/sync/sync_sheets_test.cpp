@@ -4,6 +4,7 @@
 
 #include "ppxui/Application.h"
 #include "ppxui/Testing.h"
+#include "window_driving.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +13,9 @@
 #include <vector>
 
 using namespace PPx;
+using testsupport::Control;
 
 namespace {
-
-View* Control(Window* window, uint32_t signature) {
-    return View::FromWidget(FindControl(window->GetSysWindow(), signature));
-}
 
 sFileInfo File(const std::string& name, uint64_t size, int16_t day) {
     sFileInfo file;

@@ -1,13 +1,15 @@
 #!/bin/sh
-# Runs a picture program under a virtual X server; the pictures go
-# to BUILD_DIR/screenshots. Fails when a sheet does not appear.
+# Runs a picture program under a virtual X server with a private
+# configuration; the pictures go to BUILD_DIR/screenshots. SCREEN is the
+# virtual screen's WIDTHxHEIGHTxDEPTH. Fails when a window does not appear.
 set -eu
-if [ $# -ne 2 ]; then
-    echo "usage: $0 PROGRAM BUILD_DIR" >&2
+if [ $# -ne 3 ]; then
+    echo "usage: $0 PROGRAM BUILD_DIR SCREEN" >&2
     exit 2
 fi
 program=$1
 out=$(cd "$2" && pwd)/screenshots
+screen=$3
 for tool in xvfb-run xwininfo import; do
     command -v "$tool" >/dev/null || { echo "$tool is missing (packages xvfb, x11-utils, imagemagick)" >&2; exit 2; }
 done
@@ -15,4 +17,4 @@ mkdir -p "$out"
 work=$(mktemp -d "${TMPDIR:-/tmp}/zarvel-sheets.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 env XDG_CONFIG_HOME="$work" HOME="$work" QT_QPA_PLATFORM=xcb \
-    xvfb-run -a -s "-screen 0 1024x720x24" "$program" "$out"
+    xvfb-run -a -s "-screen 0 $screen" "$program" "$out"
