@@ -23,8 +23,11 @@
 namespace browsetest {
 
 void SetUpApplication() {
-    static testsupport::TempDir config;
+    // A home of its own too: the sftp tool keeps the servers' host keys
+    // there, and each test server start makes a new one.
+    static testsupport::TempDir config, home;
     ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    ::setenv("HOME", home.path().c_str(), 1);
     PPx::UIApplication::EnsureForTests();
 }
 
@@ -94,15 +97,29 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
     return PPx::RunEventLoopUntil(done, timeout);
 }
 
-bool WaitIdle(BrowseWindow* window, std::chrono::milliseconds timeout) {
-    return WaitFor(
-               [window] {
-                   return !WindowAlive(window) ||
-                          (!window->RequestOutstanding() && window->mCanRefresh &&
-                           PPx::AppModalDepth() == 0);
-               },
-               timeout) &&
-           WindowAlive(window);
+::testing::AssertionResult WaitIdle(BrowseWindow* window, std::chrono::milliseconds timeout) {
+    const bool settled = WaitFor(
+        [window] {
+            return !WindowAlive(window) || (!window->RequestOutstanding() && window->mCanRefresh &&
+                                            PPx::AppModalDepth() == 0);
+        },
+        timeout);
+    if (!WindowAlive(window))
+        return ::testing::AssertionFailure() << "the window closed";
+    if (settled)
+        return ::testing::AssertionSuccess();
+    // What the user would see, so that a failure says why it waited.
+    auto failure = ::testing::AssertionFailure();
+    failure << "not idle after " << timeout.count()
+            << " ms (request out: " << window->RequestOutstanding()
+            << ", modal depth: " << PPx::AppModalDepth() << ")";
+    const PPx::Testing::AlertInfo alert = PPx::Testing::CurrentAlert();
+    if (alert.shown)
+        failure << "; alert: \"" << alert.message << "\" " << alert.explanation;
+    for (PPx::Window* shown : PPx::Window::AllWindows())
+        if (shown != window && shown->IsVisible())
+            failure << "; showing " << shown->ClassName();
+    return failure;
 }
 
 uint32_t ItemNamed(BrowseWindow* window, const std::string& name) {
@@ -161,11 +178,18 @@ struct Responder::Impl {
             for (PPx::Window* window : PPx::Window::AllWindows()) {
                 if (it->className != window->ClassName() || !window->IsVisible())
                     continue;
-                auto act = std::move(it->act);
+                Handler handler = std::move(*it);
                 handlers.erase(it);
                 // From the event loop: the act may open a nested loop of
-                // its own, in which this timer must go on answering.
-                QTimer::singleShot(0, [act = std::move(act), window] { act(window); });
+                // its own, in which this timer must go on answering. A sheet
+                // that closed meanwhile (its close is delivered later) is
+                // not acted on; the handler waits for the next one.
+                QTimer::singleShot(0, &timer, [this, handler = std::move(handler), window] {
+                    if (WindowAlive(window) && window->IsVisible())
+                        handler.act(window);
+                    else
+                        handlers.push_front(handler);
+                });
                 return;
             }
         }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,8 +35,8 @@ int ModeOf(const std::string& path);  // permission bits, -1 when missing
 void RemoveTree(const std::string& path);
 
 // Runs the event loop until the window has no request out and its controls
-// are enabled; false on time-out.
-bool WaitIdle(BrowseWindow* window, std::chrono::milliseconds timeout = 60s);
+// are enabled; on time-out, a failure that says what was showing.
+::testing::AssertionResult WaitIdle(BrowseWindow* window, std::chrono::milliseconds timeout = 60s);
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 60s);
 bool WindowAlive(const PPx::Window* window);
 
