@@ -568,7 +568,10 @@ void AppendItem(std::vector<sFileInfo>& out, const ListingDates& dates,
                 size_t sizeReadableBefore = 0) {
     if (IsDotName(name))
         return;
-    sFileInfo& item = out.emplace_back();
+    // Copying an empty item skips the zero fill that value-initialising one
+    // costs before its strings are set up anyway.
+    static const sFileInfo kEmpty;
+    sFileInfo& item = out.emplace_back(kEmpty);
     item.name.append(name);
     item.size = SizeValue(sizeText, sizeReadableBefore);
     item.modDate = dates.Date(day, month, timeOrYear);
