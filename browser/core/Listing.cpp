@@ -586,7 +586,7 @@ void AppendItem(std::vector<sFileInfo>& out, const ListingDates& dates,
 
 // Fresh item storage is faulted in a page at a time as the parser first
 // writes it: per 4 KB a trap into the kernel, which allocates, charges and
-// zeroes the page; for a long listing about a third of its time. A helper
+// zeroes the page; for a long listing about a third of the parse. A helper
 // thread asks the kernel to populate the storage ahead of the parser, so the
 // parser mostly writes to pages that are already there. Populating changes
 // no byte of the storage and skips pages the parser reached first, so the two
@@ -615,11 +615,11 @@ public:
             CPU_ISSET(parserCpu, &others)) {
             CPU_CLR(parserCpu, &others);
             try {
-                mThread = std::thread([this, first, last, others] {
+                mThread = std::thread([this, first, last, page, others] {
                     // A new thread tends to start on its parent's CPU, where
                     // it would only take turns with the parser.
                     ::sched_setaffinity(0, sizeof(others), &others);
-                    PopulateAhead(first, last);
+                    PopulateAhead(first, last, 2 * page);
                 });
                 return;
             } catch (const std::system_error&) {
@@ -647,14 +647,13 @@ public:
 
 private:
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    void PopulateAhead(uintptr_t first, uintptr_t last) {
-        // The kernel holds the address-space lock while it populates, and the
-        // parser's allocator needs that lock to grow the heap: slices of two
-        // pages keep those waits, and the stop, short.
-        constexpr uintptr_t kSlice = uintptr_t{8} << 10;
+    // The kernel holds the address-space lock while it populates, and the
+    // parser's allocator needs that lock to grow the heap: slices of two
+    // pages keep those waits, and the stop, short.
+    void PopulateAhead(uintptr_t first, uintptr_t last, uintptr_t slice) {
         for (uintptr_t at = first; at < last && !mStop.load(std::memory_order_relaxed);
-             at += kSlice) {
-            const uintptr_t length = std::min(kSlice, last - at);
+             at += slice) {
+            const uintptr_t length = std::min(slice, last - at);
             if (::madvise(reinterpret_cast<void*>(at), length, MADV_POPULATE_WRITE) != 0)
                 return;
         }
