@@ -249,6 +249,61 @@ TEST(ListingBuild, ParserChosenByServerTypeAndOutputsEmptied) {
     EXPECT_TRUE(items.empty());
 }
 
+// Listings long enough that their item storage is populated by a helper
+// while the parser fills it: every item must come out as the record path
+// makes it, also when the storage is reused, and when lines that end in a CR
+// alone make the storage grow while the helper is at work.
+std::string LongListing(bool nt, size_t lines, bool someEndInCRAlone) {
+    std::string text;
+    for (size_t i = 0; i < lines; ++i) {
+        const std::string n = std::to_string(i);
+        // Mostly short names, every third long enough for a heap block.
+        const std::string name = i % 3 == 0 ? "a name longer than fifteen " + n : "f" + n;
+        if (nt)
+            text += (i % 5 == 0 ? "01-31-05  10:22AM       <DIR>          "
+                                : "02-03-99  01:15PM       " + std::to_string(i * 7) + " ") +
+                    name;
+        else if (i % 5 == 0)
+            text += "drwxr-xr-x 2 owner group 4096 Jan 31 12:05 " + name;
+        else if (i % 7 == 0)
+            text += "lrwxrwxrwx 1 owner group 7 Feb 3 1999 " + name + " -> target" + n;
+        else
+            text += "-rw-r--r-- 1 owner group " + std::to_string(i * 7) + " Mar 9 2004 " + name;
+        text += someEndInCRAlone && i % 2 == 1 ? "\r" : "\r\n";
+    }
+    return text;
+}
+
+TEST(ListingBuild, LongListingsAgreeWithTheRecordPath) {
+    constexpr size_t kLines = 40000; // several megabytes of items
+    for (const bool nt : {false, true})
+        for (const bool someEndInCRAlone : {false, true}) {
+            const std::string text = LongListing(nt, kLines, someEndInCRAlone);
+            std::vector<sFileData> records;
+            int32_t type = nt ? kServerWindowsNT : kServerUnix;
+            if (nt)
+                ParseDirNT(text, records, type);
+            else
+                ParseDirUnix(text, records);
+            ASSERT_EQ(records.size(), kLines) << nt << someEndInCRAlone;
+            std::vector<sFileInfo> expected;
+            FileDataToFileList(records, expected);
+
+            std::vector<sFileInfo> items;
+            for (int pass = 0; pass < 2; ++pass) {
+                type = nt ? kServerWindowsNT : kServerUnix;
+                BuildFileList(text, items, type);
+                EXPECT_EQ(type, nt ? kServerWindowsNT : kServerUnix);
+                ASSERT_EQ(items.size(), kLines) << nt << someEndInCRAlone << pass;
+                EXPECT_TRUE(items == expected) << nt << someEndInCRAlone << pass;
+            }
+            EXPECT_EQ(items[1].name, "f1");
+            EXPECT_EQ(items[3].name, "a name longer than fifteen 3");
+            EXPECT_EQ(items.back().name, "a name longer than fifteen 39999");
+            EXPECT_EQ(items[3].size, 21u);
+        }
+}
+
 TEST(ListingConvert, SizesDatesPermissionsAndDots) {
     std::vector<sFileData> records(6);
     records[0].permissions = "-rw-r--r--";
