@@ -92,10 +92,7 @@ int Parse(bool nt, const char* path) {
     std::vector<sFileInfo> items;
     int32_t type = nt ? kServerWindowsNT : kServerUnix;
     BuildFileList(listing, items, type);
-    uint64_t bytes = 0;
-    for (const sFileInfo& item : items)
-        bytes += item.size;
-    std::printf("%zu items, %llu bytes\n", items.size(), static_cast<unsigned long long>(bytes));
+    std::printf("%zu items\n", items.size());
     return type == (nt ? kServerWindowsNT : kServerUnix) ? 0 : 1;
 }
 
