@@ -299,6 +299,43 @@ TEST_F(SftpTool, ListsAGivenPathWithItsNamesPrefixed) {
     EXPECT_NE(t->command("ls -l missing").find("Couldn't list directory"), std::string::npos);
 }
 
+// A listing asks for its folder's names two reads at a time and does not wait
+// for its folder to close: every name comes once, a folder that cannot be
+// read says so, and the session stays in step listing after listing.
+TEST_F(SftpTool, AListingComesWholeAtAnySizeAndFailsForItsOwnReason) {
+    ASSERT_EQ(mkdir((remote + "/many").c_str(), 0755), 0);
+    give(remote + "/many");
+    // Several of the server's answers' worth, and not a multiple of them.
+    constexpr int kNames = 251;
+    for (int i = 0; i < kNames; ++i)
+        writeFile(remote + "/many/n" + std::to_string(1000 + i), "x");
+    ASSERT_EQ(mkdir((remote + "/locked").c_str(), 0300), 0);
+    give(remote + "/locked");
+    writeFile(remote + "/plain", "12345");
+    give(remote + "/plain");
+    auto t = open();
+    auto names = [](const std::string& listing) {
+        std::vector<std::string> found;
+        for (size_t at = 0, end; (end = listing.find("\r\n", at)) != std::string::npos;
+             at = end + 2)
+            found.push_back(
+                listing.substr(listing.rfind(' ', end) + 1, end - listing.rfind(' ', end) - 1));
+        return found;
+    };
+    std::vector<std::string> expected;
+    for (int i = 0; i < kNames; ++i)
+        expected.push_back("many/n" + std::to_string(1000 + i));
+    for (int round = 0; round < 20; ++round)
+        ASSERT_EQ(names(t->command("ls -l many")), expected) << round;
+
+    EXPECT_EQ(t->command("ls -l locked"), "Couldn't list directory: Permission denied\r\n");
+    EXPECT_EQ(t->command("ls -l missing"),
+              "Couldn't list directory: No such file or directory\r\n");
+    EXPECT_EQ(names(t->command("ls -l plain")), std::vector<std::string>{"plain"});
+    EXPECT_EQ(names(t->command("ls -l")), (std::vector<std::string>{"locked", "many", "plain"}));
+    EXPECT_NE(t->command("pwd").find("Remote working directory"), std::string::npos);
+}
+
 TEST_F(SftpTool, ALineEndInsideAQuotedNameNeverStartsASecondCommand) {
     writeFile(remote + "/victim", "keep me");
     give(remote + "/victim");

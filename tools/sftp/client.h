@@ -66,6 +66,9 @@ private:
               const sftp::Attributes& attrs, std::string& handle, std::string& error);
     bool simple(sftp::Packet& p, std::string& error);
     void closeHandle(const std::string& handle, std::string* error = nullptr);
+    // Closes `handle` without waiting for the answer, which changes nothing
+    // and is dropped when it comes.
+    void closeUnanswered(const std::string& handle);
 
     void doCd(const std::vector<Word>& w);
     void doLs(const std::vector<Word>& w);

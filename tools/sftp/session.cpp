@@ -325,6 +325,13 @@ void Client::closeHandle(const std::string& handle, std::string* error) {
         *error = e;
 }
 
+void Client::closeUnanswered(const std::string& handle) {
+    const uint32_t id = nextId();
+    Packet p(Close, id);
+    send(p.str(handle).finish());
+    abandon(id);
+}
+
 // ---- login ----
 
 void Client::connect() {

@@ -292,12 +292,8 @@ void Client::doGet(const std::vector<Word>& w) {
     if (stopped()) {
         closeHandle(handle);
     } else {
-        // Everything has arrived, so the answer to the CLOSE changes nothing:
-        // it is not waited for, and dropped when it comes.
-        const uint32_t id = nextId();
-        Packet p(Close, id);
-        send(p.str(handle).finish());
-        abandon(id);
+        // Everything has arrived, so the answer to the CLOSE changes nothing.
+        closeUnanswered(handle);
     }
     if (stopped()) {
         struct stat now {};
