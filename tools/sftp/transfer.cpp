@@ -209,6 +209,7 @@ void Client::doGet(const std::vector<Word>& w) {
         complete = std::min(lowest(), a.offset);
         error = "Couldn't read remote file: " + why;
     };
+    pumpForLargeTransfer(hint == UINT64_MAX ? hint : hint - std::min(hint, offset));
     startProgress();
     for (;;) {
         if (!interrupted && interruptRequested()) {
@@ -399,6 +400,7 @@ void Client::doPut(const std::vector<Word>& w) {
     std::string closeError;
     long long giveUpAt = 0;
     auto stopped = [&] { return interrupted || !error.empty(); };
+    pumpForLargeTransfer(uint64_t(st.st_size) - offset);
     startProgress();
     for (;;) {
         if (!interrupted && interruptRequested()) {
