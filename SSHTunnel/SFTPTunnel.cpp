@@ -28,8 +28,11 @@ constexpr size_t kChunk = 64 * 1024;
 // so that a tool gone wrong cannot fill the memory.
 constexpr size_t kLineLimit = 1024 * 1024;
 const char kPrompt[] = "sftp> ";
-// How long a question of the login must stand alone to count as asked.
-constexpr int kSettleMillis = 50;
+// How long a question of the login must stand alone to count as asked. The
+// tool writes each question with one write and then waits, so the rest of a
+// question that a read cut off follows within microseconds; every login pays
+// this wait once per question.
+constexpr int kSettleMillis = 5;
 // While an interrupt is pending it is sent again this often (one that reached
 // the tool before its command began is forgotten there); also how often a
 // wait for the tool looks whether an interrupt came.
@@ -179,11 +182,13 @@ SFTPErr SFTPTunnel::DoConnect() {
         }
         // The unfinished line is a question only when the tool waits for an
         // answer: one that looks like a question but is followed by more
-        // within a moment was only cut by the read.
+        // within a moment was only cut by the read. The prompt is taken as it
+        // is after every command, once what already arrived behind it is
+        // read: a command typed too early still reaches the tool only at its
+        // prompt, while an answer must reach its own question.
         const std::string& tail = mLineBuffer;
-        const bool question =
-            tail == kPrompt || IsPasswordQuestion(tail) || IsHostKeyQuestion(tail);
-        if (question && MoreWithin(kSettleMillis)) {
+        const bool question = IsPasswordQuestion(tail) || IsHostKeyQuestion(tail);
+        if ((question && MoreWithin(kSettleMillis)) || (tail == kPrompt && MoreWithin(0))) {
             const SFTPErr read = WaitForData();
             if (read != kSFTPNoErr)
                 return read;

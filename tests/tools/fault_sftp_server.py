@@ -14,6 +14,7 @@
 #   endless-*        (a folder) READDIR never ends
 #   stalldir-*       (a folder) READDIR is never answered
 #   longowner-*      (a folder) long names carry a 300-character owner
+#   faildir-*        (a folder) READDIR fails after its first answer
 #   small-N-*        STAT and FSTAT give a size N bytes short (the file
 #                    grew since); big-N-* N bytes beyond it (it shrank)
 #   hostile-realpath REALPATH answers with control characters; STAT of that
@@ -187,6 +188,10 @@ def main():
                                                b"Jan  1 00:00 " + name) + struct.pack(">I", 0)
                     send(packet(104, struct.pack(">II", rid, 1000) + entries))
                     continue
+                if fault.startswith(b"faildir-") and h["count"]:
+                    status(rid, 4, b"Failure")
+                    continue
+                h["count"] += 1
                 if not h["names"]:
                     status(rid, 1, b"End of file")
                     continue

@@ -243,6 +243,17 @@ TEST_F(SftpFault, AListingThatNeverEndsIsCutWithAClearError) {
     EXPECT_NE(t->command("pwd").find("Remote working directory"), std::string::npos);
 }
 
+TEST_F(SftpFault, AListingThatFailsHalfWayShowsNoneOfIt) {
+    // More names than one answer holds: the failure comes with the second
+    // read, asked together with the first.
+    ASSERT_EQ(mkdir((remote + "/faildir-d").c_str(), 0777), 0);
+    for (int i = 0; i < 150; ++i)
+        writeFile(remote + "/faildir-d/f" + std::to_string(i), "x");
+    auto t = open();
+    EXPECT_EQ(t->command("ls -l faildir-d"), "Couldn't list directory: Failure\r\n");
+    EXPECT_NE(t->command("pwd").find("Remote working directory"), std::string::npos);
+}
+
 TEST_F(SftpFault, ServerTextsCannotForgeLinesAndLongOwnersKeepTheLineWhole) {
     ASSERT_EQ(mkdir((remote + "/longowner-d").c_str(), 0777), 0);
     writeFile(remote + "/longowner-d/the-file", "x");

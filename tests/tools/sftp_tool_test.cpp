@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -299,6 +300,43 @@ TEST_F(SftpTool, ListsAGivenPathWithItsNamesPrefixed) {
     EXPECT_NE(t->command("ls -l missing").find("Couldn't list directory"), std::string::npos);
 }
 
+// A listing asks for its folder's names two reads at a time and does not wait
+// for its folder to close: every name comes once, a folder that cannot be
+// read says so, and the session stays in step listing after listing.
+TEST_F(SftpTool, AListingComesWholeAtAnySizeAndFailsForItsOwnReason) {
+    ASSERT_EQ(mkdir((remote + "/many").c_str(), 0755), 0);
+    give(remote + "/many");
+    // Several of the server's answers' worth, and not a multiple of them.
+    constexpr int kNames = 251;
+    for (int i = 0; i < kNames; ++i)
+        writeFile(remote + "/many/n" + std::to_string(1000 + i), "x");
+    ASSERT_EQ(mkdir((remote + "/locked").c_str(), 0300), 0);
+    give(remote + "/locked");
+    writeFile(remote + "/plain", "12345");
+    give(remote + "/plain");
+    auto t = open();
+    auto names = [](const std::string& listing) {
+        std::vector<std::string> found;
+        for (size_t at = 0, end; (end = listing.find("\r\n", at)) != std::string::npos;
+             at = end + 2)
+            found.push_back(
+                listing.substr(listing.rfind(' ', end) + 1, end - listing.rfind(' ', end) - 1));
+        return found;
+    };
+    std::vector<std::string> expected;
+    for (int i = 0; i < kNames; ++i)
+        expected.push_back("many/n" + std::to_string(1000 + i));
+    for (int round = 0; round < 20; ++round)
+        ASSERT_EQ(names(t->command("ls -l many")), expected) << round;
+
+    EXPECT_EQ(t->command("ls -l locked"), "Couldn't list directory: Permission denied\r\n");
+    EXPECT_EQ(t->command("ls -l missing"),
+              "Couldn't list directory: No such file or directory\r\n");
+    EXPECT_EQ(names(t->command("ls -l plain")), std::vector<std::string>{"plain"});
+    EXPECT_EQ(names(t->command("ls -l")), (std::vector<std::string>{"locked", "many", "plain"}));
+    EXPECT_NE(t->command("pwd").find("Remote working directory"), std::string::npos);
+}
+
 TEST_F(SftpTool, ALineEndInsideAQuotedNameNeverStartsASecondCommand) {
     writeFile(remote + "/victim", "keep me");
     give(remote + "/victim");
@@ -374,6 +412,48 @@ TEST_F(SftpTool, TransfersAreByteExactWithAndWithoutRest) {
               std::string::npos);
     EXPECT_FALSE(exists(local + "/missing"));
     EXPECT_NE(t->command("rest x").find("Usage"), std::string::npos);
+}
+
+// Small requests go to the connection straight; the first large transfer
+// puts the pump's two threads in between, in the middle of the session,
+// without a byte lost or reordered either way.
+TEST_F(SftpTool, TheFirstLargeTransferPutsThePumpInMidSession) {
+    const std::string small = randomBytes(4096, 7);
+    const std::string big = randomBytes(3 * 1024 * 1024 + 3, 8);
+    writeFile(remote + "/small", small);
+    writeFile(local + "/big", big);
+    auto t = open();
+    auto threads = [&] {
+        const std::string status = readFile("/proc/" + std::to_string(t->pid()) + "/status");
+        const size_t at = status.find("Threads:");
+        return at == std::string::npos ? -1 : std::atoi(status.c_str() + at + 8);
+    };
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(t->command("get small"), "4096 bytes transferred\r\n");
+        EXPECT_EQ(t->command("put small small-" + std::to_string(i)), "4096 bytes transferred\r\n");
+    }
+    EXPECT_NE(t->command("ls -l").find(" small-2\r\n"), std::string::npos);
+    const int before = threads();
+
+    std::string out = t->command("put big big");
+    EXPECT_NE(out.find(std::to_string(big.size()) + " bytes transferred\r\n"), std::string::npos)
+        << out;
+    EXPECT_EQ(readFile(remote + "/big"), big);
+    EXPECT_EQ(threads(), before + 2);
+    out = t->command("get big big-back");
+    EXPECT_NE(out.find(std::to_string(big.size()) + " bytes transferred\r\n"), std::string::npos)
+        << out;
+    EXPECT_EQ(readFile(local + "/big-back"), big);
+
+    // Through the pump from now on, small requests as large ones.
+    EXPECT_EQ(t->command("get small small-back"), "4096 bytes transferred\r\n");
+    EXPECT_EQ(readFile(local + "/small-back"), small);
+    EXPECT_NE(t->command("ls -l").find(" big\r\n"), std::string::npos);
+    EXPECT_EQ(t->command("get big big-again").find("Couldn't"), std::string::npos);
+    EXPECT_EQ(readFile(local + "/big-again"), big);
+    EXPECT_EQ(threads(), before + 2);
+    t->type("quit\n");
+    EXPECT_EQ(t->wait(), 0);
 }
 
 // Waits for the first progress line of a running transfer.

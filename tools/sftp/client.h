@@ -66,6 +66,12 @@ private:
               const sftp::Attributes& attrs, std::string& handle, std::string& error);
     bool simple(sftp::Packet& p, std::string& error);
     void closeHandle(const std::string& handle, std::string* error = nullptr);
+    // Puts the pump (pump.h) in place before a transfer of `bytes`, when it
+    // is large enough to gain from it.
+    void pumpForLargeTransfer(uint64_t bytes);
+    // Closes `handle` without waiting for the answer, which changes nothing
+    // and is dropped when it comes.
+    void closeUnanswered(const std::string& handle);
 
     void doCd(const std::vector<Word>& w);
     void doLs(const std::vector<Word>& w);
@@ -109,6 +115,7 @@ private:
     Terminal& mTerm;
     Destination mDest;
     int mSock = -1;
+    bool mPumpTried = false; // mSock is the local end of a pump, or cannot be
     ssh_session mSession = nullptr;
     ssh_channel mChannel = nullptr;
     std::vector<char> mIn;

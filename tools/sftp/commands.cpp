@@ -151,17 +151,44 @@ void Client::doLs(const std::vector<Word>& w) {
         }
     }
     const std::string path = target ? remotePath(mCwd, target->text) : mCwd;
-    std::string prefix, error;
+    std::string prefix, error, handle;
+    // A named path is looked at and opened as a folder in one round trip;
+    // what the look says decides, whatever the open did.
+    Packet openIt(Opendir, nextId());
+    openIt.str(path);
+    Packet statIt(Stat, nextId());
+    statIt.str(path);
+    Asked asked[2] = {{&openIt, Handle, {}, {}}, {&statIt, Attrs, {}, {}}};
+    requests(asked, target ? 2 : 1);
+    if (asked[0].ok) {
+        Reader r(asked[0].reply);
+        handle = std::string(r.str());
+        if (!r.ok()) {
+            handle.clear();
+            asked[0].ok = false;
+            asked[0].error = "Bad message";
+        }
+    }
     if (target) {
         prefix = target->text;
         if (!prefix.empty() && prefix.back() != '/')
             prefix += '/';
         Attributes a;
-        if (!stat(path, a, Stat, error)) {
-            mTerm.line("Couldn't list directory: " + error);
-            return;
+        if (asked[1].ok) {
+            Reader r(asked[1].reply);
+            a = r.attrs();
+            if (!r.ok()) {
+                asked[1].ok = false;
+                asked[1].error = "Bad message";
+            }
         }
-        if ((a.flags & HasPermissions) && !a.isDirectory()) {
+        if (!asked[1].ok || ((a.flags & HasPermissions) && !a.isDirectory())) {
+            if (!handle.empty())
+                closeUnanswered(handle);
+            if (!asked[1].ok) {
+                mTerm.line("Couldn't list directory: " + asked[1].error);
+                return;
+            }
             // A single file: one line under the name as given.
             Attributes l;
             std::string ignored;
@@ -171,11 +198,13 @@ void Client::doLs(const std::vector<Word>& w) {
             return;
         }
     }
-    std::string handle;
-    if (!open(path, Opendir, 0, Attributes(), handle, error)) {
-        mTerm.line("Couldn't list directory: " + error);
+    if (handle.empty()) {
+        mTerm.line("Couldn't list directory: " + asked[0].error);
         return;
     }
+    // Two reads are asked at a time: a small folder comes whole with its end
+    // in one round trip. Once one says the end (whichever the server took
+    // first), every name has come.
     std::vector<ListEntry> entries;
     size_t names = 0, bytes = 0;
     for (bool more = true; more;) {
@@ -183,26 +212,34 @@ void Client::doLs(const std::vector<Word>& w) {
             error = "Interrupted";
             break;
         }
-        Packet p(Readdir, nextId());
-        p.str(handle);
-        std::string reply, e;
-        if (!request(p, Name, reply, e)) {
-            if (e != statusText(Eof))
-                error = e;
-            break;
+        Packet reads[2] = {Packet(Readdir, nextId()), Packet(Readdir, nextId())};
+        Asked round[2] = {{&reads[0], Name, {}, {}}, {&reads[1], Name, {}, {}}};
+        for (Packet& p : reads)
+            p.str(handle);
+        requests(round, 2);
+        for (Asked& one : round) {
+            if (!one.ok) {
+                if (one.error != statusText(Eof) && error.empty())
+                    error = one.error;
+                more = false;
+                continue;
+            }
+            Reader r(one.reply);
+            for (uint32_t n = r.u32(); n > 0 && r.ok(); --n) {
+                const std::string name(r.str());
+                const std::string longName(r.str());
+                const Attributes a = r.attrs();
+                if (r.ok() && !name.empty() && (all || name[0] != '.'))
+                    entries.push_back(entryFrom(name, a, longName));
+                ++names;
+                bytes += name.size() + longName.size();
+            }
+            if (!r.ok() && error.empty()) {
+                error = "Bad message";
+                more = false;
+            }
         }
-        Reader r(reply);
-        for (uint32_t n = r.u32(); n > 0 && r.ok(); --n) {
-            const std::string name(r.str());
-            const std::string longName(r.str());
-            const Attributes a = r.attrs();
-            if (r.ok() && !name.empty() && (all || name[0] != '.'))
-                entries.push_back(entryFrom(name, a, longName));
-            ++names;
-            bytes += name.size() + longName.size();
-        }
-        if (!r.ok()) {
-            error = "Bad message";
+        if (!error.empty()) {
             more = false;
         } else if (names > kMaxListNames) {
             error = "the folder holds more than " + std::to_string(kMaxListNames) + " names";
@@ -212,7 +249,7 @@ void Client::doLs(const std::vector<Word>& w) {
             more = false;
         }
     }
-    closeHandle(handle);
+    closeUnanswered(handle);
     if (!error.empty()) {
         mTerm.line("Couldn't list directory: " + error);
         return;

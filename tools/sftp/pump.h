@@ -6,13 +6,18 @@
 // the one thread that also decrypts and writes the files the bottleneck of a
 // fast transfer. Reading the network in large pieces on other cores and
 // handing them over through a local socket pair leaves that thread cheaper
-// reads and nothing of the network stack's work.
+// reads and nothing of the network stack's work. Every message then wakes one
+// thread more on its way, which a session of small requests pays for in each
+// round trip: the pump is put in only when a large transfer begins.
 
 namespace sftptool {
 
-// Takes over `connection` and returns the descriptor the library is to use
-// instead, or -1 when no pump could be set up. The end of the connection on
-// either side is passed on to the other.
-int startPump(int connection);
+// Puts a pump between the connection that `fd` holds and whoever uses `fd`:
+// the connection moves to a descriptor of the pump's and `fd` becomes the
+// pump's local end, with the same file status flags, so that a library using
+// it goes on without noticing. Only while nobody waits on `fd`. The end of
+// the connection on either side is passed on to the other. False (and
+// nothing changed) when no pump could be set up.
+bool pumpInPlace(int fd);
 
 } // namespace sftptool

@@ -30,6 +30,9 @@ namespace {
 // window open wide enough for them.
 constexpr size_t kReceiveBuffer = 16 * 1024 * 1024;
 constexpr size_t kReceiveAsk = 8 * 1024 * 1024;
+// The size of a transfer from which the pump pays for the thread it adds to
+// every round trip.
+constexpr uint64_t kPumpFrom = 1024 * 1024;
 // How often a busy transfer looks at signals and the terminal: each look
 // costs system calls, so not at every packet.
 constexpr long long kLookMs = 10;
@@ -325,6 +328,22 @@ void Client::closeHandle(const std::string& handle, std::string* error) {
         *error = e;
 }
 
+void Client::pumpForLargeTransfer(uint64_t bytes) {
+    // Once in place the pump stays; one that could not be set up is not
+    // tried again.
+    if (!mPumpTried && bytes >= kPumpFrom) {
+        mPumpTried = true;
+        pumpInPlace(mSock);
+    }
+}
+
+void Client::closeUnanswered(const std::string& handle) {
+    const uint32_t id = nextId();
+    Packet p(Close, id);
+    send(p.str(handle).finish());
+    abandon(id);
+}
+
 // ---- login ----
 
 void Client::connect() {
@@ -361,9 +380,6 @@ void Client::connect() {
     }
     int one = 1;
     setsockopt(mSock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    // The library gets the local end of a pump; without one, the connection.
-    if (const int pumped = startPump(mSock); pumped >= 0)
-        mSock = pumped;
 
     if (ssh_init() != SSH_OK || !(mSession = ssh_new())) {
         mTerm.line("ssh: cannot start the SSH library");

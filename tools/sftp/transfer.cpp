@@ -209,6 +209,7 @@ void Client::doGet(const std::vector<Word>& w) {
         complete = std::min(lowest(), a.offset);
         error = "Couldn't read remote file: " + why;
     };
+    pumpForLargeTransfer(hint == UINT64_MAX ? hint : hint - std::min(hint, offset));
     startProgress();
     for (;;) {
         if (!interrupted && interruptRequested()) {
@@ -292,12 +293,8 @@ void Client::doGet(const std::vector<Word>& w) {
     if (stopped()) {
         closeHandle(handle);
     } else {
-        // Everything has arrived, so the answer to the CLOSE changes nothing:
-        // it is not waited for, and dropped when it comes.
-        const uint32_t id = nextId();
-        Packet p(Close, id);
-        send(p.str(handle).finish());
-        abandon(id);
+        // Everything has arrived, so the answer to the CLOSE changes nothing.
+        closeUnanswered(handle);
     }
     if (stopped()) {
         struct stat now {};
@@ -403,6 +400,7 @@ void Client::doPut(const std::vector<Word>& w) {
     std::string closeError;
     long long giveUpAt = 0;
     auto stopped = [&] { return interrupted || !error.empty(); };
+    pumpForLargeTransfer(uint64_t(st.st_size) - offset);
     startProgress();
     for (;;) {
         if (!interrupted && interruptRequested()) {
