@@ -45,6 +45,39 @@ bool SaysAlreadyExists(const std::string& reply) {
     return text.find("exist") != std::string::npos;
 }
 
+// A name with one of these would end the command early and smuggle in another.
+bool HoldsLineBreakOrNul(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+// The date of a 213 reply to MDTM: YYYYMMDDhhmmss, universal time.
+bool ParseModTime(const std::string& text, DateTimeRec& date) {
+    if (text.size() <= 17)
+        return false;
+    int fields[6];
+    const int widths[6] = {4, 2, 2, 2, 2, 2};
+    size_t at = 4;
+    for (int i = 0; i < 6; ++i) {
+        int value = 0;
+        for (int k = 0; k < widths[i]; ++k, ++at) {
+            if (!isdigit(static_cast<unsigned char>(text[at])))
+                return false;
+            value = value * 10 + (text[at] - '0');
+        }
+        fields[i] = value;
+    }
+    if (fields[1] < 1 || fields[1] > 12 || fields[2] < 1 || fields[2] > 31 || fields[3] > 23 ||
+        fields[4] > 59 || fields[5] > 60)
+        return false;
+    date.year = static_cast<int16_t>(fields[0]);
+    date.month = static_cast<int16_t>(fields[1]);
+    date.day = static_cast<int16_t>(fields[2]);
+    date.hour = static_cast<int16_t>(fields[3]);
+    date.minute = static_cast<int16_t>(fields[4]);
+    date.second = static_cast<int16_t>(fields[5]);
+    return true;
+}
+
 } // namespace
 
 FTPEngine::FTPEngine() : mAbortEvent(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
@@ -207,19 +240,22 @@ bool FTPEngine::DrainStaleInput() {
 }
 
 bool FTPEngine::SendCommand(const std::string& command) {
-    if (command.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    if (HoldsLineBreakOrNul(command))
         return Fail(kBadCharacter);
+    return SendLines(command + "\r\n");
+}
+
+bool FTPEngine::SendLines(const std::string& lines) {
     if (!mUp.load() || mControl.GetFD() < 0)
         return Fail(kDisconnected);
     if (!DrainStaleInput())
         return Fail(kDisconnected);
     // A new TYPE, a new login or a reinitialisation leaves the type open
-    // until the server has accepted one again.
-    if (command.rfind("TYPE ", 0) == 0 || command.rfind("USER ", 0) == 0 ||
-        command.rfind("REIN", 0) == 0)
+    // until the server has accepted one again. (Groups of commands hold only
+    // MDTM.)
+    if (lines.rfind("TYPE ", 0) == 0 || lines.rfind("USER ", 0) == 0 || lines.rfind("REIN", 0) == 0)
         mType = 0;
-    const std::string text = command + "\r\n";
-    if (!mControl.SendData(text.data(), static_cast<uint32_t>(text.size()))) {
+    if (!mControl.SendData(lines.data(), static_cast<uint32_t>(lines.size()))) {
         CloseControl();
         return Fail(kCouldNotSend);
     }
@@ -227,7 +263,7 @@ bool FTPEngine::SendCommand(const std::string& command) {
 }
 
 bool FTPEngine::SendCommandWithReply(const std::string& command, std::string& reply) {
-    if (command.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    if (HoldsLineBreakOrNul(command))
         return Fail(kBadCharacter);
     if (!mUp.load())
         return Fail(kDisconnected);
@@ -507,7 +543,7 @@ bool FTPEngine::SendLIST(const char* path) {
 }
 
 bool FTPEngine::SendRename(const std::string& from, const std::string& to) {
-    if (to.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    if (HoldsLineBreakOrNul(to))
         return Fail(kBadCharacter);
     if (!Expect("RNFR " + from, {350}))
         return false;
@@ -536,32 +572,67 @@ bool FTPEngine::DeleteFolder(const std::string& path) {
 }
 
 bool FTPEngine::GetModTime(const std::string& path, DateTimeRec& date) {
-    if (!Expect("MDTM " + path, {213}))
-        return false;
-    const std::string& text = mLastResponse;
-    if (text.size() <= 17)
-        return false;
-    int fields[6];
-    const int widths[6] = {4, 2, 2, 2, 2, 2};
-    size_t at = 4;
-    for (int i = 0; i < 6; ++i) {
-        int value = 0;
-        for (int k = 0; k < widths[i]; ++k, ++at) {
-            if (!isdigit(static_cast<unsigned char>(text[at])))
-                return false;
-            value = value * 10 + (text[at] - '0');
+    return Expect("MDTM " + path, {213}) && ParseModTime(mLastResponse, date);
+}
+
+bool FTPEngine::GetModTimes(const std::vector<std::string>& paths,
+                            std::vector<DateTimeRec>& dates) {
+    dates.clear();
+    dates.reserve(paths.size());
+    size_t at = 0;
+    while (at < paths.size()) {
+        std::string commands;
+        size_t count = 0;
+        bool refused = false;
+        while (at + count < paths.size() && count < kModTimeGroup) {
+            const std::string command = "MDTM " + paths[at + count];
+            if (HoldsLineBreakOrNul(command)) {
+                refused = true;
+                break;
+            }
+            if (count > 0 && commands.size() + command.size() + 2 > kModTimeGroupBytes)
+                break;
+            commands += command;
+            commands += "\r\n";
+            ++count;
         }
-        fields[i] = value;
+        // The names before a refused one are asked first, as one by one they
+        // would have been, and their failure comes first.
+        if (count > 0 && !ModTimeGroup(commands, count, dates))
+            return false;
+        if (refused)
+            return Fail(kBadCharacter);
+        at += count;
     }
-    if (fields[1] < 1 || fields[1] > 12 || fields[2] < 1 || fields[2] > 31 || fields[3] > 23 ||
-        fields[4] > 59 || fields[5] > 60)
+    return true;
+}
+
+bool FTPEngine::ModTimeGroup(const std::string& commands, size_t count,
+                             std::vector<DateTimeRec>& dates) {
+    if (!SendLines(commands))
+        return mUp.load() ? Fail(kCouldNotSend) : Fail(kDisconnected);
+    // Every reply of the group is read even after a refusal, so that the
+    // next command gets its own reply; the first refusal is the error.
+    std::string refusal;
+    bool refused = false;
+    for (size_t i = 0; i < count; ++i) {
+        // The reader's own reason (a time-out, a hang-up) says more.
+        if (!WaitResponse(mLastResponse))
+            return mLastResponse.empty() ? Fail(kNoResponse) : false;
+        if (refused)
+            continue;
+        DateTimeRec date;
+        if (GetResponseCode() != 213 || !ParseModTime(mLastResponse, date)) {
+            refused = true;
+            refusal = mLastResponse;
+            continue;
+        }
+        dates.push_back(date);
+    }
+    if (refused) {
+        mLastResponse = refusal;
         return false;
-    date.year = static_cast<int16_t>(fields[0]);
-    date.month = static_cast<int16_t>(fields[1]);
-    date.day = static_cast<int16_t>(fields[2]);
-    date.hour = static_cast<int16_t>(fields[3]);
-    date.minute = static_cast<int16_t>(fields[4]);
-    date.second = static_cast<int16_t>(fields[5]);
+    }
     return true;
 }
 

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class FTPEngine {
 public:
@@ -76,6 +77,11 @@ public:
     virtual bool DeleteFolder(const std::string& path);
     virtual void AbortTransfer();
     virtual bool GetModTime(const std::string& path, DateTimeRec& date);
+    // The dates of several files. The MDTM commands go out in groups and the
+    // group's replies are read after: a round trip per group, not per file.
+    // Fails as a GetModTime per name would, at the first name that fails.
+    virtual bool GetModTimes(const std::vector<std::string>& paths,
+                             std::vector<DateTimeRec>& dates);
     // The last reply or failure text, without the reply's final line end.
     virtual const char* GetLastError();
 
@@ -116,6 +122,13 @@ protected:
 private:
     enum class Kind { kList, kRetrieve, kStore };
 
+    // MDTM commands sent before their replies are read. The bytes bound
+    // matters more than the count: the server may stop reading commands while
+    // its replies wait for us, so a group and its replies must fit in the
+    // sockets' buffers.
+    static constexpr size_t kModTimeGroup = 32;
+    static constexpr size_t kModTimeGroupBytes = 8 * 1024;
+
     bool Fail(const char* text);
     // A transfer that could not go on: an abort when the user asked for one
     // (true, with the abort's text), else a failure (false).
@@ -136,6 +149,11 @@ private:
     int TimeoutMillis() const;
     std::string ControlPeer();
     bool DrainStaleInput();
+    // Sends `lines` (one or more commands, each with its CR LF) after
+    // dropping stale input. A failed send closes the connection.
+    bool SendLines(const std::string& lines);
+    // Sends one group of MDTM commands and reads every reply of it.
+    bool ModTimeGroup(const std::string& commands, size_t count, std::vector<DateTimeRec>& dates);
     bool OpenDataConnection(Kind kind, const std::string& name, bool passive, uint64_t& offset,
                             const std::function<bool(uint64_t)>& beforeCommand);
     bool AbandonTransfer(const std::string& reason, bool reset);

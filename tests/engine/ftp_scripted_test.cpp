@@ -4,6 +4,7 @@
 #include "ftp_scripted_server.h"
 #include "tempdir.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <dirent.h>
@@ -266,6 +267,85 @@ TEST(FtpCommands, ModTimeAndSimpleCommands) {
     EXPECT_TRUE(engine.SendAbort());
     EXPECT_TRUE(engine.SendNOOP());
     EXPECT_EQ(engine.GetResponseCode(), 200);
+}
+
+// Dates asked in groups: the server sees a whole group before it answers,
+// and its replies may come in any pieces.
+TEST(FtpModTimes, GroupsWithRepliesSplitAnywhereAndARefusalInTheMiddle) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i)
+        names.push_back("f" + std::to_string(i));
+    auto date = [](size_t i) { return "213 200501" + std::to_string(10 + i % 20) + "030405"; };
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        // Every command of a group arrives before any reply is sent: the
+        // client does not wait for them one by one.
+        for (size_t first : {size_t{0}, size_t{32}}) {
+            const size_t end = std::min(first + 32, names.size());
+            for (size_t i = first; i < end; ++i)
+                s.Expect("MDTM " + names[i]);
+            std::string replies;
+            for (size_t i = first; i < end; ++i)
+                replies += date(i) + (i == first + 5 ? "\n" : "\r\n");
+            s.Send(replies, 7);
+        }
+        // The second call: a multi-line refusal, then a date that does not
+        // parse; the first decides the error, and all five are answered.
+        for (int i = 0; i < 5; ++i)
+            s.Expect("MDTM " + names[i]);
+        s.Send(date(0) + "\r\n" + date(1) + "\r\n550-No such file\r\n550 here either\r\n", 3);
+        s.Send("213 2005\r\n" + date(4) + "\r\n", 1);
+        s.Expect("NOOP");
+        s.Reply("200 NOOP ok");
+        // A line break in a name: the names before it are asked, the rest never.
+        s.Expect("MDTM f0");
+        s.Reply(date(0));
+        s.Expect("NOOP");
+        s.Reply("200 NOOP ok");
+    });
+    FTPEngine engine;
+    ASSERT_TRUE(Login(engine, server));
+    std::vector<DateTimeRec> dates;
+    ASSERT_TRUE(engine.GetModTimes(names, dates)) << engine.GetLastError();
+    ASSERT_EQ(dates.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(names[i]);
+        EXPECT_EQ(dates[i].year, 2005);
+        EXPECT_EQ(dates[i].month, 1);
+        EXPECT_EQ(dates[i].day, static_cast<int16_t>(10 + i % 20));
+        EXPECT_EQ(dates[i].second, 5);
+    }
+    const std::vector<std::string> five(names.begin(), names.begin() + 5);
+    EXPECT_FALSE(engine.GetModTimes(five, dates));
+    EXPECT_STREQ(engine.GetLastError(), "550-No such file\r\n550 here either");
+    EXPECT_TRUE(engine.SendNOOP()) << engine.GetLastError();
+    EXPECT_EQ(engine.GetResponseCode(), 200);
+    EXPECT_FALSE(engine.GetModTimes({"f0", "f1\r\nDELE f2", "f3"}, dates));
+    EXPECT_STREQ(engine.GetLastError(), "A name or path holds a line break or NUL character");
+    EXPECT_TRUE(engine.SendNOOP()) << engine.GetLastError();
+    EXPECT_EQ(engine.GetResponseCode(), 200);
+    EXPECT_FALSE(Contains(server.Finish(), "DELE"));
+}
+
+TEST(FtpModTimes, ServerClosingMidGroupIsAFailureNotAHang) {
+    ScriptedFtpServer server([](ScriptedSession& s) {
+        s.Login();
+        for (int i = 0; i < 5; ++i)
+            s.Expect("MDTM f" + std::to_string(i));
+        s.Send("213 20050102030405\r\n213 2005010203");
+        s.Close();
+    });
+    FTPEngine engine;
+    // A time-out far beyond the test's own: only the close may end the wait.
+    ASSERT_TRUE(Login(engine, server, 600));
+    std::vector<DateTimeRec> dates;
+    EXPECT_FALSE(engine.GetModTimes({"f0", "f1", "f2", "f3", "f4"}, dates));
+    EXPECT_STREQ(engine.GetLastError(), "The server closed the connection");
+    EXPECT_FALSE(engine.IsConnected());
+    server.Finish();
+    // Nothing more goes out on the lost connection.
+    EXPECT_FALSE(engine.GetModTimes({"f0"}, dates));
+    EXPECT_STREQ(engine.GetLastError(), "Disconnected");
 }
 
 TEST(FtpPassive, RepliesMustBe227WithSixNumbersInRange) {

@@ -1,6 +1,7 @@
 // The FTP engine against a real server (pyftpdlib or vsftpd, chosen by the
 // environment variable ZARVEL_FTP_SERVER), in passive and in active mode.
 #include "FTPEngine.h"
+#include "modtimes_checks.h"
 #include "servers.h"
 #include "tempdir.h"
 
@@ -252,6 +253,64 @@ TEST_P(FtpServerTest, AbortMidTransferKeepsTheDialogueAndReportsNothingComplete)
     engine.SetParent(nullptr);
     ::unlink((remote + "/big.bin").c_str());
     ::unlink((remote + "/up.bin").c_str());
+}
+
+// Dates asked in groups: the same dates as one by one, and a failure that
+// leaves the dialogue in step for the next command.
+TEST(FtpServerModTimes, GroupsGiveTheDatesOfSingleCallsAndFailAsTheyDo) {
+    const auto server = testsupport::testServer(ServerName());
+    FTPEngine engine;
+    ASSERT_TRUE(engine.Connect(server.host, server.port, 30)) << engine.GetLastError();
+    ASSERT_TRUE(engine.Authenticate(server.user, server.password, "")) << engine.GetLastError();
+    const std::string folder = "ftp-modtimes-" + std::to_string(::getpid());
+    ASSERT_TRUE(engine.SendCreateFolder(folder)) << engine.GetLastError();
+    ASSERT_TRUE(engine.ChangeDir(folder)) << engine.GetLastError();
+    const std::string remote = server.root + "/" + folder;
+
+    // More files than one group holds, each with a date of its own.
+    std::vector<std::string> names;
+    std::vector<DateTimeRec> expected;
+    for (int i = 0; i < 100; ++i) {
+        names.push_back("file " + std::to_string(i) + ".txt");
+        writeFile(remote + "/" + names.back(), "x");
+        const time_t stamp = 1104635045 + static_cast<time_t>(i) * 90061;
+        struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (remote + "/" + names.back()).c_str(), times, 0), 0);
+        struct tm utc {};
+        ::gmtime_r(&stamp, &utc);
+        expected.push_back(DateTimeRec{int16_t(utc.tm_year + 1900), int16_t(utc.tm_mon + 1),
+                                       int16_t(utc.tm_mday), int16_t(utc.tm_hour),
+                                       int16_t(utc.tm_min), int16_t(utc.tm_sec), 0});
+    }
+
+    // A missing file in the middle of the second group fails with the
+    // server's own refusal; the replies after it in that group must not
+    // reach the commands that follow.
+    std::string missingError;
+    testsupport::ExpectDatesAsOneByOne(engine, names, expected, "missing.txt", 40,
+                                       "x\r\nDELE file 3.txt", missingError);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(missingError.substr(0, 1), "5") << missingError;
+    EXPECT_EQ(readFile(remote + "/file 3.txt"), "x");
+    std::vector<std::string> withMissing = names;
+    withMissing.insert(withMissing.begin() + 40, "missing.txt");
+    std::vector<DateTimeRec> dates;
+    EXPECT_FALSE(engine.GetModTimes(withMissing, dates));
+    DateTimeRec one;
+    ASSERT_TRUE(engine.GetModTime(names[99], one)) << engine.GetLastError();
+    EXPECT_EQ(one, expected[99]);
+    std::string listing;
+    ASSERT_TRUE(engine.GetDirList(nullptr, listing, true)) << engine.GetLastError();
+    EXPECT_NE(listing.find("file 99.txt"), std::string::npos);
+    EXPECT_TRUE(engine.SendNOOP()) << engine.GetLastError();
+    EXPECT_EQ(engine.GetResponseCode(), 200);
+
+    for (const std::string& name : names)
+        EXPECT_TRUE(engine.DeleteFile(name)) << engine.GetLastError();
+    EXPECT_TRUE(engine.ChangeDir(".."));
+    EXPECT_TRUE(engine.DeleteFolder(folder)) << engine.GetLastError();
+    engine.SendCommand("QUIT");
+    engine.Disconnect();
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FtpServerTest, ::testing::Values(true, false),

@@ -6,6 +6,7 @@
 #include "SFTPEngine.h"
 #include "SFTPThread.h"
 #include "conn_frontend.h"
+#include "modtimes_checks.h"
 #include "tempdir.h"
 
 #include <algorithm>
@@ -331,54 +332,18 @@ TEST_F(SFTPServerTest, DatesOfManyFilesComeAsOneByOneAndFailAlike) {
                                        int16_t(local.tm_mday), int16_t(local.tm_hour),
                                        int16_t(local.tm_min), int16_t(local.tm_sec), 0});
     }
-    auto withoutWeekday = [](DateTimeRec d) {
-        d.dayOfWeek = 0;
-        return d;
-    };
-
-    // The engine: the batch gives what the names one by one give.
+    // The engine: the batch gives what the names one by one give; a missing
+    // file in the middle of the second group fails it with the error of that
+    // name alone, and the tool stays in step.
     SFTPEngine engine;
     ASSERT_TRUE(engine.Initialize());
     ASSERT_TRUE(engine.Connect(server.host, server.port, server.user, server.password, 30))
         << engine.GetLastError();
     ASSERT_TRUE(engine.ChangeDir(remote)) << engine.GetLastError();
-    std::vector<DateTimeRec> dates;
-    ASSERT_TRUE(engine.GetModTimes(names, dates)) << engine.GetLastError();
-    ASSERT_EQ(dates.size(), names.size());
-    for (size_t i = 0; i < names.size(); ++i) {
-        SCOPED_TRACE(names[i]);
-        DateTimeRec one;
-        ASSERT_TRUE(engine.GetModTime(names[i], one)) << engine.GetLastError();
-        EXPECT_EQ(dates[i], one);
-        EXPECT_EQ(withoutWeekday(dates[i]), expected[i]);
-    }
-    ASSERT_TRUE(engine.GetModTimes({}, dates));
-    EXPECT_TRUE(dates.empty());
-
-    // A missing file in the middle of the second group fails the batch with
-    // the error of that name alone; the tool stays in step.
-    DateTimeRec one;
-    ASSERT_FALSE(engine.GetModTime("missing", one));
-    const std::string missingError = engine.GetLastError();
-    std::vector<std::string> withMissing = names;
-    withMissing.insert(withMissing.begin() + 100, "missing");
-    EXPECT_FALSE(engine.GetModTimes(withMissing, dates));
-    EXPECT_EQ(engine.GetLastError(), missingError);
-    // A line end is refused before it reaches the tool, as for one name; a
-    // missing file before it still decides the error.
-    ASSERT_FALSE(engine.GetModTime("x\nrm y", one));
-    const std::string refusedError = engine.GetLastError();
-    std::vector<std::string> withLineEnd = names;
-    withLineEnd.insert(withLineEnd.begin() + 70, "x\nrm y");
-    EXPECT_FALSE(engine.GetModTimes(withLineEnd, dates));
-    EXPECT_EQ(engine.GetLastError(), refusedError);
-    withLineEnd.insert(withLineEnd.begin() + 69, "missing");
-    EXPECT_FALSE(engine.GetModTimes(withLineEnd, dates));
-    EXPECT_EQ(engine.GetLastError(), missingError);
-    EXPECT_TRUE(engine.IsConnected());
-    ASSERT_TRUE(engine.GetModTimes(names, dates)) << engine.GetLastError();
-    ASSERT_EQ(dates.size(), names.size());
-    EXPECT_EQ(withoutWeekday(dates.back()), expected.back());
+    std::string missingError;
+    testsupport::ExpectDatesAsOneByOne(engine, names, expected, "missing", 100, "x\nrm y",
+                                       missingError);
+    ASSERT_FALSE(HasFatalFailure());
     engine.Disconnect();
 
     // The worker's request: every file with its date, in order.
@@ -390,7 +355,7 @@ TEST_F(SFTPServerTest, DatesOfManyFilesComeAsOneByOneAndFailAlike) {
     for (size_t i = 0; i < names.size(); ++i) {
         EXPECT_EQ(frontend.modTimes[i].name, names[i]);
         EXPECT_EQ(frontend.modTimes[i].size, 1u);
-        EXPECT_EQ(withoutWeekday(frontend.modTimes[i].modDate), expected[i]);
+        EXPECT_EQ(testsupport::WithoutWeekday(frontend.modTimes[i].modDate), expected[i]);
     }
     files.insert(files.begin() + 100, File("missing"));
     EXPECT_FALSE(frontend.Do([&] { connection->GetModTime(files); }));
