@@ -114,8 +114,10 @@ SFTPErr SFTPTunnel::Connect(const char* host, const char* user, const char* pass
     if (HasLineBreak(host) || HasLineBreak(user) || HasLineBreak(password) || *user == '-' ||
         *host == '-' || std::strchr(host, '@'))
         return kSFTPParamErr;
-    // A tool left over from an earlier login goes first.
+    // A tool left over from an earlier login goes first, and an interrupt
+    // raised for it: it would otherwise interrupt, or end, this login.
     Disconnect();
+    mAbortedAt.store(0);
     mHost = host;
     mUsername = user;
     mPassword = password;

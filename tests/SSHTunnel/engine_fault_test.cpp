@@ -99,7 +99,8 @@ TEST_F(EngineFault, AbortComesBackFromAStalledServer) {
     writeFile(local + "/stall-up", randomBytes(8 * 1024 * 1024, 13));
     // A new session: the server of the first one stays silent for good.
     engine.Disconnect();
-    ASSERT_TRUE(engine.Connect(server.host, server.port, server.user, server.password, 30));
+    ASSERT_TRUE(engine.Connect(server.host, server.port, server.user, server.password, 30))
+        << engine.GetLastError();
     ASSERT_TRUE(engine.ChangeDir(remote)) << engine.GetLastError();
     aborted([&] { return engine.PutFile("stall-up", local, 0); });
 }

@@ -162,6 +162,23 @@ TEST_F(TunnelTest, AnInterruptedToolThatPrintsNothingIsEndedAfterItsGrace) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
+// An interrupt belongs to the session it was raised in: after an aborted
+// transfer whose tool had to be ended, the next login (a redial) must not be
+// interrupted or killed for it.
+TEST_F(TunnelTest, AnInterruptOfAnEndedSessionDoesNotReachTheNextLogin) {
+    Mode("deaf");
+    ASSERT_EQ(Login(), kSFTPNoErr);
+    ASSERT_EQ(tunnel.SendCommand("get x"), kSFTPNoErr);
+    const int grace = SFTPTunnel::sAbortGraceMillis;
+    SFTPTunnel::sAbortGraceMillis = 0;
+    tunnel.AbortTransfer();
+    EXPECT_EQ(tunnel.WaitForPrompt(), kSFTPClosed);
+    Mode("plain");
+    EXPECT_EQ(Login(), kSFTPNoErr);
+    SFTPTunnel::sAbortGraceMillis = grace;
+    EXPECT_TRUE(tunnel.IsConnected());
+}
+
 TEST_F(TunnelTest, ToolThatIgnoresItsTerminalIsKilledOnDisconnect) {
     Mode("silent");
     SFTPTunnel::sReapMillis = 100;
