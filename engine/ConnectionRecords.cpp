@@ -3,6 +3,10 @@
 #include <cctype>
 #include <limits>
 
+bool HasLineBreakOrNul(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
 uint64_t ResumeOffset(const sFileInfo& info) {
     // Like "%llu": leading blanks are skipped, then the digits are read.
     const std::string& text = info.resumeOffset;

@@ -84,6 +84,10 @@ struct sFileInfo {
 // number of its resumeOffset text, 0 when there is none (or it overflows).
 uint64_t ResumeOffset(const sFileInfo& info);
 
+// A name or path with CR, LF or NUL would end a command early and smuggle in
+// another: none goes to a server or the sftp tool.
+bool HasLineBreakOrNul(const std::string& text);
+
 // A download request.
 struct sDownloadInfo {
     std::string destination; // POSIX path of the local folder that receives the items

@@ -45,11 +45,6 @@ bool SaysAlreadyExists(const std::string& reply) {
     return text.find("exist") != std::string::npos;
 }
 
-// A name with one of these would end the command early and smuggle in another.
-bool HoldsLineBreakOrNul(const std::string& text) {
-    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
-}
-
 // The date of a 213 reply to MDTM: YYYYMMDDhhmmss, universal time.
 bool ParseModTime(const std::string& text, DateTimeRec& date) {
     if (text.size() <= 17)
@@ -240,7 +235,7 @@ bool FTPEngine::DrainStaleInput() {
 }
 
 bool FTPEngine::SendCommand(const std::string& command) {
-    if (HoldsLineBreakOrNul(command))
+    if (HasLineBreakOrNul(command))
         return Fail(kBadCharacter);
     return SendLines(command + "\r\n");
 }
@@ -263,7 +258,7 @@ bool FTPEngine::SendLines(const std::string& lines) {
 }
 
 bool FTPEngine::SendCommandWithReply(const std::string& command, std::string& reply) {
-    if (HoldsLineBreakOrNul(command))
+    if (HasLineBreakOrNul(command))
         return Fail(kBadCharacter);
     if (!mUp.load())
         return Fail(kDisconnected);
@@ -543,7 +538,7 @@ bool FTPEngine::SendLIST(const char* path) {
 }
 
 bool FTPEngine::SendRename(const std::string& from, const std::string& to) {
-    if (HoldsLineBreakOrNul(to))
+    if (HasLineBreakOrNul(to))
         return Fail(kBadCharacter);
     if (!Expect("RNFR " + from, {350}))
         return false;
@@ -586,7 +581,7 @@ bool FTPEngine::GetModTimes(const std::vector<std::string>& paths,
         bool refused = false;
         while (at + count < paths.size() && count < kModTimeGroup) {
             const std::string command = "MDTM " + paths[at + count];
-            if (HoldsLineBreakOrNul(command)) {
+            if (HasLineBreakOrNul(command)) {
                 refused = true;
                 break;
             }

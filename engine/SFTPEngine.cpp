@@ -136,7 +136,7 @@ bool SFTPEngine::Failed(SFTPErr error) {
 }
 
 bool SFTPEngine::Quote(const std::string& text, std::string& quoted) {
-    if (text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+    if (HasLineBreakOrNul(text)) {
         mLastResponse = kRefusedName;
         return false;
     }

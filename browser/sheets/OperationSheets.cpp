@@ -1,5 +1,6 @@
 #include "OperationSheets.h"
 
+#include "ConnectionRecords.h"
 #include "SheetModal.h"
 #include "WindowState.h"
 
@@ -12,7 +13,7 @@ const char* const kInvalidNameExplanation =
     "A name cannot contain a line break or a null character.";
 
 bool IsSendableName(const std::string& name) {
-    return name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+    return !HasLineBreakOrNul(name);
 }
 
 // ActionSheet ---------------------------------------------------------------

@@ -137,7 +137,3 @@ bool IsSingleComponent(const std::string& name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string("/\r\n\0", 4)) == std::string::npos;
 }
-
-bool HasLineBreakOrNul(const std::string& text) {
-    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
-}

@@ -26,5 +26,3 @@ std::string PathForPopupItem(const std::vector<std::string>& items, int chosen);
 // A name from a listing may stand for one item of the folder only: not empty,
 // not "." or "..", no "/", NUL, CR or LF.
 bool IsSingleComponent(const std::string& name);
-// What the user typed may not carry CR, LF or NUL into a command.
-bool HasLineBreakOrNul(const std::string& text);

@@ -1,5 +1,6 @@
 // The window's texts and name checks that need no window.
 #include "BrowseText.h"
+#include "ConnectionRecords.h"
 
 #include <gtest/gtest.h>
 
