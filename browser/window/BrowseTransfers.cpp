@@ -126,6 +126,18 @@ bool BrowseWindow::TransferModeIsASCII() const {
     return !mBookmark.secure && mModePopup && mModePopup->GetValue() == 2;
 }
 
+namespace {
+
+// What the chooser ended with; nothing when it was cancelled.
+std::vector<std::string> ChosenPaths(FileSelect* chooser) {
+    std::vector<std::string> chosen;
+    if (chooser->IsValid())
+        chooser->GetFileList(chosen);
+    return chosen;
+}
+
+} // namespace
+
 void BrowseWindow::OnDownload() {
     if (mOutstanding || mClosing || !mConnection)
         return;
@@ -133,12 +145,9 @@ void BrowseWindow::OnDownload() {
     mChooser->ChooseFolder(
         this,
         [](FileSelect* chooser, void* data) {
-            auto* window = static_cast<BrowseWindow*>(data);
-            std::vector<std::string> chosen;
-            if (chooser->IsValid())
-                chooser->GetFileList(chosen);
+            const std::vector<std::string> chosen = ChosenPaths(chooser);
             if (!chosen.empty())
-                window->DoDownload(chosen.front());
+                static_cast<BrowseWindow*>(data)->DoDownload(chosen.front());
         },
         this);
 }
@@ -150,12 +159,9 @@ void BrowseWindow::OnUpload() {
     mChooser->ChooseObject(
         this,
         [](FileSelect* chooser, void* data) {
-            auto* window = static_cast<BrowseWindow*>(data);
-            std::vector<std::string> chosen;
-            if (chooser->IsValid())
-                chooser->GetFileList(chosen);
+            const std::vector<std::string> chosen = ChosenPaths(chooser);
             if (!chosen.empty())
-                window->DoUpload(chosen);
+                static_cast<BrowseWindow*>(data)->DoUpload(chosen);
         },
         this);
 }
