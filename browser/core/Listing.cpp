@@ -5,19 +5,15 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <bit>
 #include <cstring>
 #include <ctime>
 #include <limits>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 #if defined(__linux__)
-#include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
@@ -586,83 +582,40 @@ void AppendItem(std::vector<sFileInfo>& out, const ListingDates& dates,
 
 // Fresh item storage is faulted in a page at a time as the parser first
 // writes it: per 4 KB a trap into the kernel, which allocates, charges and
-// zeroes the page; for a long listing about a third of the parse. A helper
-// thread asks the kernel to populate the storage ahead of the parser, so the
-// parser mostly writes to pages that are already there. Populating changes
-// no byte of the storage and skips pages the parser reached first, so the two
-// share nothing but the stop flag. Without a second CPU or thread the
-// storage is populated in one call before the parse, which still saves the
-// traps; where the kernel refuses (before Linux 5.14) pages fault in as ever.
-class StoragePopulator {
-public:
-    StoragePopulator([[maybe_unused]] void* start, [[maybe_unused]] size_t size) {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-        // A short listing's few pages are not worth a call, nor a thread.
-        constexpr size_t kWorthACall = size_t{64} << 10;
-        constexpr size_t kWorthAThread = size_t{2} << 20;
-        const long pageSize = ::sysconf(_SC_PAGESIZE);
-        if (size < kWorthACall || pageSize <= 0)
-            return;
-        const auto page = static_cast<uintptr_t>(pageSize);
-        const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
-        const uintptr_t last = (reinterpret_cast<uintptr_t>(start) + size) & ~(page - 1);
-        if (last <= first)
-            return;
-        cpu_set_t others;
-        const int parserCpu = ::sched_getcpu();
-        if (size >= kWorthAThread && parserCpu >= 0 &&
-            ::sched_getaffinity(0, sizeof(others), &others) == 0 && CPU_COUNT(&others) > 1 &&
-            CPU_ISSET(parserCpu, &others)) {
-            CPU_CLR(parserCpu, &others);
-            try {
-                mThread = std::thread([this, first, last, page, others] {
-                    // A new thread tends to start on its parent's CPU, where
-                    // it would only take turns with the parser.
-                    ::sched_setaffinity(0, sizeof(others), &others);
-                    PopulateAhead(first, last, 2 * page);
-                });
-                return;
-            } catch (const std::system_error&) {
-                // No thread to be had: populate here instead.
-            }
-        }
+// zeroes the page; for a long listing most of the parse, and more still in a
+// virtual machine, where each trap also goes through the hypervisor. Storage
+// of a few megabytes is asked to come in huge pages (one fault per 2 MB where
+// the system allows them), and any storage worth it is populated in one call
+// before the parse. Neither changes a byte of it; where the kernel refuses,
+// pages fault in as ever.
+void PrepareStorage([[maybe_unused]] void* start, [[maybe_unused]] size_t size) {
+#if defined(__linux__)
+    constexpr size_t kWorthACall = size_t{64} << 10;
+    constexpr size_t kWorthHugePages = size_t{2} << 20;
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (size < kWorthACall || pageSize <= 0)
+        return;
+    const auto page = static_cast<uintptr_t>(pageSize);
+    const auto at = reinterpret_cast<uintptr_t>(start);
+#if defined(MADV_HUGEPAGE)
+    if (size >= kWorthHugePages) {
+        // Every page the storage touches, so that where the allocator's
+        // mapping is aligned its first and last huge pages qualify too; the
+        // advice is a hint and harms no neighbour in those pages.
+        const uintptr_t from = at & ~(page - 1);
+        const uintptr_t to = (at + size + page - 1) & ~(page - 1);
+        ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    }
+#endif
+#if defined(MADV_POPULATE_WRITE)
+    // Only the pages wholly inside the storage.
+    const uintptr_t first = (at + page - 1) & ~(page - 1);
+    const uintptr_t last = (at + size) & ~(page - 1);
+    if (last > first)
         ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
 #endif
-    }
-
-    ~StoragePopulator() {
-        Stop();
-    }
-
-    // Returns once the helper has stopped, at the latest after the slice in
-    // progress; the storage must not move before.
-    void Stop() {
-        mStop.store(true, std::memory_order_relaxed);
-        if (mThread.joinable())
-            mThread.join();
-    }
-
-    StoragePopulator(const StoragePopulator&) = delete;
-    StoragePopulator& operator=(const StoragePopulator&) = delete;
-
-private:
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    // The kernel holds the address-space lock while it populates, and the
-    // parser's allocator needs that lock to grow the heap: slices of two
-    // pages keep those waits, and the stop, short.
-    void PopulateAhead(uintptr_t first, uintptr_t last, uintptr_t slice) {
-        for (uintptr_t at = first; at < last && !mStop.load(std::memory_order_relaxed);
-             at += slice) {
-            const uintptr_t length = std::min(slice, last - at);
-            if (::madvise(reinterpret_cast<void*>(at), length, MADV_POPULATE_WRITE) != 0)
-                return;
-        }
-    }
 #endif
-
-    std::atomic<bool> mStop{false};
-    std::thread mThread;
-};
+}
 
 // Sinks for the line parsers: records, or items without records between.
 struct RecordSink {
@@ -673,12 +626,7 @@ struct RecordSink {
 struct ItemSink {
     std::vector<sFileInfo>& out;
     const ListingDates& dates;
-    StoragePopulator& populator;
     void operator()(const Fields& f) {
-        // Lines that end in a CR alone were not counted, so the storage may
-        // yet have to move.
-        if (out.size() == out.capacity()) [[unlikely]]
-            populator.Stop();
         AppendItem(out, dates, f.permissions, f.owner, f.group, f.sizeText, f.month, f.day,
                    f.timeOrYear, f.name, f.flags, ReadableBefore(f.sizeText, f.line));
     }
@@ -750,9 +698,9 @@ void BuildFileList(std::string_view listing, std::vector<sFileInfo>& items, int3
     if (listing.empty())
         return;
     items.reserve(CountLineFeeds(listing) + 1);
+    PrepareStorage(items.data(), items.capacity() * sizeof(sFileInfo));
     const ListingDates dates;
-    StoragePopulator populator(items.data(), items.capacity() * sizeof(sFileInfo));
-    ItemSink sink{items, dates, populator};
+    ItemSink sink{items, dates};
     if (serverType == kServerMacOS)
         ParseMac(listing, sink);
     else if (serverType == kServerWindowsNT)

@@ -249,10 +249,10 @@ TEST(ListingBuild, ParserChosenByServerTypeAndOutputsEmptied) {
     EXPECT_TRUE(items.empty());
 }
 
-// Listings long enough that their item storage is populated by a helper
-// while the parser fills it: every item must come out as the record path
-// makes it, also when the storage is reused, and when lines that end in a CR
-// alone make the storage grow while the helper is at work.
+// Listings long enough that their item storage is prepared before the parse
+// (huge pages, populated in advance): every item must come out as the record
+// path makes it, also when the storage is reused, and when lines that end in a
+// CR alone make the storage grow past what was prepared.
 std::string LongListing(bool nt, size_t lines, bool someEndInCRAlone) {
     std::string text;
     for (size_t i = 0; i < lines; ++i) {
