@@ -211,6 +211,24 @@ struct Fields {
     std::string_view line; // the texts above lie in it, unless set to constants
 };
 
+// The fields of a Unix or MacOS line, before its link and folder rules.
+Fields UnixLikeFields(std::string_view line, std::string_view permissions,
+                      std::string_view linkCount, std::string_view owner, std::string_view group,
+                      std::string_view sizeText, std::string_view month, std::string_view day,
+                      std::string_view timeOrYear, std::string_view name) {
+    return {.permissions = permissions,
+            .linkCount = linkCount,
+            .owner = owner,
+            .group = group,
+            .sizeText = sizeText,
+            .month = month,
+            .day = day,
+            .timeOrYear = timeOrYear,
+            .name = name,
+            .linkTarget = {},
+            .line = line};
+}
+
 // Link and folder rules shared by the Unix and MacOS forms. False when the
 // line yields no record.
 bool FinishUnixLike(Fields& f) {
@@ -276,17 +294,8 @@ template <typename Sink> void ParseUnixLine(std::string_view line, const char* l
     const std::string_view name = tokens.AfterBlank();
     if (name.empty())
         return;
-    Fields f{.permissions = permissions,
-             .linkCount = linkCount,
-             .owner = owner,
-             .group = group,
-             .sizeText = sizeText,
-             .month = month,
-             .day = day,
-             .timeOrYear = timeOrYear,
-             .name = name,
-             .linkTarget = {},
-             .line = line};
+    Fields f = UnixLikeFields(line, permissions, linkCount, owner, group, sizeText, month, day,
+                              timeOrYear, name);
     if (FinishUnixLike(f))
         sink(f);
 }
@@ -306,17 +315,8 @@ template <typename Sink> void ParseMacLine(std::string_view line, const char* li
     const std::string_view name = tokens.RestAfterBlanks();
     if (name.empty())
         return;
-    Fields f{.permissions = permissions,
-             .linkCount = linkCount,
-             .owner = {},
-             .group = {},
-             .sizeText = sizeText,
-             .month = month,
-             .day = day,
-             .timeOrYear = timeOrYear,
-             .name = name,
-             .linkTarget = {},
-             .line = line};
+    Fields f = UnixLikeFields(line, permissions, linkCount, {}, {}, sizeText, month, day,
+                              timeOrYear, name);
     if (FinishUnixLike(f))
         sink(f);
 }
