@@ -3,8 +3,8 @@
 #include <cctype>
 #include <limits>
 
-bool HasLineBreakOrNul(const std::string& text) {
-    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+bool HasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
 uint64_t ResumeOffset(const sFileInfo& info) {

@@ -3,6 +3,7 @@
 // and the worker threads. All are value types: every holder keeps its own copy.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A calendar date and time of day; all zeros means "not set".
@@ -86,7 +87,7 @@ uint64_t ResumeOffset(const sFileInfo& info);
 
 // A name or path with CR, LF or NUL would end a command early and smuggle in
 // another: none goes to a server or the sftp tool.
-bool HasLineBreakOrNul(const std::string& text);
+bool HasLineBreakOrNul(std::string_view text);
 
 // A download request.
 struct sDownloadInfo {

@@ -284,29 +284,17 @@ protected:
         SetStatus("Getting date information...");
         std::vector<sFileInfo> result;
         result.reserve(request.modTimeList.size());
-        if constexpr (requires(std::vector<std::string> names, std::vector<DateTimeRec> dates) {
-                          mEngine.GetModTimes(names, dates);
-                      }) {
-            // Asked in groups: a round trip per file would dominate the time.
-            std::vector<std::string> names;
-            names.reserve(request.modTimeList.size());
-            for (const sFileInfo& item : request.modTimeList)
-                names.push_back(item.name);
-            std::vector<DateTimeRec> dates;
-            if (!mEngine.GetModTimes(names, dates))
-                return EngineError();
-            for (size_t i = 0; i < dates.size(); ++i) {
-                result.push_back(request.modTimeList[i]);
-                result.back().modDate = dates[i];
-            }
-        } else {
-            for (const sFileInfo& item : request.modTimeList) {
-                DateTimeRec date;
-                if (!mEngine.GetModTime(item.name, date))
-                    return EngineError();
-                result.push_back(item);
-                result.back().modDate = date;
-            }
+        // Asked in groups: a round trip per file would dominate the time.
+        std::vector<std::string> names;
+        names.reserve(request.modTimeList.size());
+        for (const sFileInfo& item : request.modTimeList)
+            names.push_back(item.name);
+        std::vector<DateTimeRec> dates;
+        if (!mEngine.GetModTimes(names, dates))
+            return EngineError();
+        for (size_t i = 0; i < dates.size(); ++i) {
+            result.push_back(request.modTimeList[i]);
+            result.back().modDate = dates[i];
         }
         {
             Locker hold(mLock);

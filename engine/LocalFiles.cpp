@@ -1,5 +1,7 @@
 #include "LocalFiles.h"
 
+#include "ConnectionRecords.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -9,10 +11,6 @@
 #include <utility>
 
 namespace {
-
-bool HoldsUnsafeByte(const std::string& text) {
-    return text.find_first_of(std::string("\0\r\n", 3)) != std::string::npos;
-}
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -48,8 +46,7 @@ bool IsRelativePathBelow(std::string_view path) {
         const size_t slash = path.find('/', start);
         const std::string_view part = path.substr(
             start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
-        if (part.empty() || part == "." || part == ".." ||
-            part.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos)
+        if (part.empty() || part == "." || part == ".." || HasLineBreakOrNul(part))
             return false;
         if (slash == std::string_view::npos)
             return true;
@@ -69,7 +66,7 @@ bool LocalPathBelow(const std::string& folder, const std::string& name, std::str
 
 bool IsPlainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           !HoldsUnsafeByte(name);
+           !HasLineBreakOrNul(name);
 }
 
 LocalReplacement::LocalReplacement(std::string destination) : mDestination(std::move(destination)) {

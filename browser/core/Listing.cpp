@@ -716,8 +716,10 @@ void BuildFileList(std::string_view listing, std::vector<sFileInfo>& items, int3
     items.clear();
     if (listing.empty())
         return;
-    items.reserve(CountLineFeeds(listing) + 1);
-    PrepareStorage(items.data(), items.capacity() * sizeof(sFileInfo));
+    // Only what this listing needs: storage kept from a longer one is there already.
+    const size_t lines = CountLineFeeds(listing) + 1;
+    items.reserve(lines);
+    PrepareStorage(items.data(), lines * sizeof(sFileInfo));
     const ListingDates dates;
     ItemSink sink{items, dates};
     if (serverType == kServerMacOS)
