@@ -1,6 +1,8 @@
 #pragma once
 // The plain records that travel between windows, the connection, its backend
 // and the worker threads. All are value types: every holder keeps its own copy.
+#include "InlineText.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -66,17 +68,19 @@ template <class From, class To> void CopyServerFields(const From& from, To& to) 
     to.secure = from.secure;
 }
 
-// One remote or local file or folder in a request or a result.
+// One remote or local file or folder in a request or a result. Its texts
+// keep what they usually hold in place: a listing of many items is built
+// without a heap block per item.
 struct sFileInfo {
-    std::string name; // in request lists a "/"-separated path relative to the start folder
+    InlineText<59> name; // in request lists a "/"-separated path relative to the start folder
     uint64_t size = 0;
-    DateTimeRec modDate;     // local time
-    std::string permissions; // nine letters, without the type character
-    std::string owner;       // in upload lists: the local folder that `name` hangs under
-    std::string group;
+    DateTimeRec modDate;        // local time
+    InlineText<15> permissions; // nine letters, without the type character
+    InlineText<15> owner;       // in upload lists: the local folder that `name` hangs under
+    InlineText<15> group;
     bool isFolder = false;
     bool isLink = false;
-    std::string resumeOffset; // decimal byte offset; empty: from the start
+    InlineText<15> resumeOffset; // decimal byte offset; empty: from the start
 
     bool operator==(const sFileInfo&) const = default;
 };

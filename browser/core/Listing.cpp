@@ -583,20 +583,18 @@ void AppendItem(std::vector<sFileInfo>& out, const ListingDates& dates,
                 size_t sizeReadableBefore = 0) {
     if (IsDotName(name))
         return;
-    // Copying an empty item skips the zero fill that value-initialising one
-    // costs before its strings are set up anyway.
-    static const sFileInfo kEmpty;
-    sFileInfo& item = out.emplace_back(kEmpty);
-    item.name.append(name);
-    item.size = SizeValue(sizeText, sizeReadableBefore);
-    item.modDate = dates.Date(day, month, timeOrYear);
-    if (!permissions.empty()) {
-        item.isFolder = permissions[0] == 'd';
-        item.permissions.append(permissions.substr(1));
-    }
-    item.owner.append(owner);
-    item.group.append(group);
-    item.isLink = (flags & kFileDataLink) != 0;
+    // Built from its members at once: value-initialising an item first
+    // would zero all of it before its members are set up anyway.
+    const bool hasType = !permissions.empty();
+    out.push_back({.name = name,
+                   .size = SizeValue(sizeText, sizeReadableBefore),
+                   .modDate = dates.Date(day, month, timeOrYear),
+                   .permissions = hasType ? permissions.substr(1) : std::string_view(),
+                   .owner = owner,
+                   .group = group,
+                   .isFolder = hasType && permissions[0] == 'd',
+                   .isLink = (flags & kFileDataLink) != 0,
+                   .resumeOffset = {}});
 }
 
 // Fresh item storage is faulted in a page at a time as the parser first

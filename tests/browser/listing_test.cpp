@@ -274,6 +274,32 @@ std::string LongListing(bool nt, size_t lines, bool someEndInCRAlone) {
     return text;
 }
 
+TEST(ListingBuild, LongNamesOwnersAndGroupsKeptWhole) {
+    // Items keep short texts in place and longer ones elsewhere: a text on
+    // either side of that limit must come out whole.
+    const std::string fits(59, 'n');
+    const std::string spills = fits + "x";
+    const std::string path(300, 'p');
+    const std::string owner = "a-rather-long-owner-name";
+    const std::string text = "-rw-r--r-- 1 " + owner + " staff 5 Jan 31 12:05 " + fits + "\n" +
+                             "-rw-r--r-- 1 root " + owner + " 6 Jan 31 12:05 " + spills + "\n" +
+                             "drwxr-xr-x 1 root staff 7 Jan 31 12:05 " + path + "\n";
+    std::vector<sFileInfo> items;
+    int32_t type = kServerUnix;
+    BuildFileList(text, items, type);
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0].name, fits);
+    EXPECT_EQ(items[0].owner, owner);
+    EXPECT_EQ(items[0].group, "staff");
+    EXPECT_EQ(items[1].name, spills);
+    EXPECT_EQ(items[1].group, owner);
+    EXPECT_EQ(items[2].name, path);
+    EXPECT_TRUE(items[2].isFolder);
+    EXPECT_EQ(items[2].permissions, "rwxr-xr-x");
+    const std::vector<sFileInfo> copy = items;
+    EXPECT_EQ(copy, items);
+}
+
 TEST(ListingBuild, LongListingsAgreeWithTheRecordPath) {
     constexpr size_t kLines = 40000; // several megabytes of items
     for (const bool nt : {false, true})

@@ -9,3 +9,5 @@ zarvel_test(engine_ascii_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ascii_test.cpp
     LIBS zarvel_engine LABELS unit TIMEOUT 300)
 zarvel_test(engine_thread_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/thread_test.cpp
     LIBS zarvel_engine LABELS unit tsan TIMEOUT 300)
+zarvel_test(engine_inline_text_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/inline_text_test.cpp
+    LIBS zarvel_engine LABELS unit)
