@@ -94,13 +94,22 @@ ViewFolder::~ViewFolder() {
 }
 
 void ViewFolder::RemoveTree(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        ::unlink(path.c_str()); // a link or a file where the folder was
-        return;
+    // A download still ending in its worker when the window goes may move its
+    // part file to the file's own name while the folder is emptied, after the
+    // listing that removal read: the folder is then not empty, and is emptied
+    // again. Such a move happens once, and never into a folder that is gone.
+    constexpr int kAttempts = 5;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            if (attempt == 0)
+                ::unlink(path.c_str()); // a link or a file where the folder was
+            return;
+        }
+        EmptyAt(fd);
+        if (::rmdir(path.c_str()) == 0 || (errno != ENOTEMPTY && errno != EEXIST))
+            return;
     }
-    EmptyAt(fd);
-    ::rmdir(path.c_str());
 }
 
 void ViewFolder::RemoveStale() {

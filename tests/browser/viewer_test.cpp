@@ -22,6 +22,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
@@ -280,6 +283,37 @@ TEST_F(ViewerTest, PrivateFolderIsOursAloneAndNeverOutlivesItsUse) {
     EXPECT_FALSE(Exists(stale));
     EXPECT_TRUE(Exists(running));
     ViewFolder::RemoveTree(running);
+}
+
+TEST_F(ViewerTest, AFileMovedInWhileTheFolderGoesIsRemovedToo) {
+    // A download still ending in its worker when the window closes moves its
+    // part file to the file's own name once, at any moment of the removal.
+    int survived = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::string path;
+        std::atomic<bool> go{false};
+        std::thread mover;
+        {
+            std::unique_ptr<ViewFolder> folder = ViewFolder::Make();
+            ASSERT_NE(folder, nullptr);
+            path = folder->Path();
+            for (int i = 0; i < 8; ++i)
+                WriteFile(path + "/f" + std::to_string(i), "x");
+            WriteFile(path + "/.zarvel-part-x", "data");
+            mover = std::thread([&go, path] {
+                while (!go.load())
+                    std::this_thread::yield();
+                ::rename((path + "/.zarvel-part-x").c_str(), (path + "/viewed.iso").c_str());
+            });
+            go = true;
+        }
+        mover.join();
+        if (Exists(path)) {
+            ++survived;
+            ViewFolder::RemoveTree(path);
+        }
+    }
+    EXPECT_EQ(survived, 0);
 }
 
 TEST_F(ViewerTest, RemembersItsPlaceButNotOneOffTheTopOrLeft) {
