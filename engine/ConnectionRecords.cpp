@@ -9,7 +9,7 @@ bool HasLineBreakOrNul(std::string_view text) {
 
 uint64_t ResumeOffset(const sFileInfo& info) {
     // Like "%llu": leading blanks are skipped, then the digits are read.
-    const std::string& text = info.resumeOffset;
+    const std::string_view text = info.resumeOffset;
     size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
         ++i;

@@ -64,9 +64,9 @@ bool LocalPathBelow(const std::string& folder, const std::string& name, std::str
     return true;
 }
 
-bool IsPlainName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           !HasLineBreakOrNul(name);
+bool IsPlainName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find('/') == std::string_view::npos && !HasLineBreakOrNul(name);
 }
 
 LocalReplacement::LocalReplacement(std::string destination) : mDestination(std::move(destination)) {

@@ -17,7 +17,7 @@ bool LocalPathBelow(const std::string& folder, const std::string& name, std::str
 
 // A single name that stays inside its folder: not empty, not "." or "..",
 // and without '/', NUL, CR or LF.
-bool IsPlainName(const std::string& name);
+bool IsPlainName(std::string_view name);
 
 // A new version of a local file, written beside it under a private name and
 // renamed over it only once complete. Whatever is not committed is removed

@@ -1,5 +1,7 @@
 #include "BrowseText.h"
 
+#include "LocalFiles.h"
+
 #include <cinttypes>
 #include <cstdio>
 
@@ -133,7 +135,6 @@ std::string PathForPopupItem(const std::vector<std::string>& items, int chosen) 
     return path;
 }
 
-bool IsSingleComponent(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string("/\r\n\0", 4)) == std::string::npos;
+bool IsSingleComponent(std::string_view name) {
+    return IsPlainName(name);
 }

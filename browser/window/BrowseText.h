@@ -4,6 +4,7 @@
 // items and the checks of names before they reach a command.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Removes a leading FTP reply code ("550 " or "550-") together with every
@@ -25,4 +26,4 @@ std::string PathForPopupItem(const std::vector<std::string>& items, int chosen);
 
 // A name from a listing may stand for one item of the folder only: not empty,
 // not "." or "..", no "/", NUL, CR or LF.
-bool IsSingleComponent(const std::string& name);
+bool IsSingleComponent(std::string_view name);

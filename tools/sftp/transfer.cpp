@@ -400,7 +400,7 @@ void Client::doPut(const std::vector<Word>& w) {
     std::string closeError;
     long long giveUpAt = 0;
     auto stopped = [&] { return interrupted || !error.empty(); };
-    pumpForLargeTransfer(uint64_t(st.st_size) - offset);
+    pumpForLargeTransfer(uint64_t(st.st_size) - std::min(uint64_t(st.st_size), offset));
     startProgress();
     for (;;) {
         if (!interrupted && interruptRequested()) {
