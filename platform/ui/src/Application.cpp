@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -133,8 +134,19 @@ QByteArray MessageFor(const std::vector<std::string>& paths) {
 namespace {
 
 int gSignalPipe[2] = {-1, -1};
+// A signal was noted and the main thread has not taken it up yet.
+std::atomic<bool> gSignalPending{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-void NoteSignal(int) {
+void NoteSignal(int signal) {
+    if (gSignalPending.exchange(true)) {
+        // The first one is still waiting: the main thread does not answer
+        // (it waits for something that does not come). Asked again, the
+        // program ends the way the signal means, not never.
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+        return;
+    }
     const char byte = 1;
     [[maybe_unused]] ssize_t written = ::write(gSignalPipe[1], &byte, 1);
 }
@@ -149,6 +161,7 @@ void OnTerminationSignal(std::function<void()> quit) {
         char bytes[16];
         while (::read(gSignalPipe[0], bytes, sizeof bytes) > 0) {
         }
+        gSignalPending = false;
         if (quit)
             quit();
     });

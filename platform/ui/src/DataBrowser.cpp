@@ -60,23 +60,45 @@ Icon Icon::WithLinkBadge() const {
 namespace {
 
 // Without a desktop (offscreen, a bare X server) Qt knows no icon theme and
-// no place to look for one: the freedesktop folders are named here, and a
-// common full theme stands in for icons the current one lacks.
-void EnsureIconTheme() {
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    QStringList paths = QIcon::themeSearchPaths();
+// no place to look for one: the freedesktop folders are named, and a common
+// full theme stands in for icons the current one lacks, but only while a
+// file icon is looked up. The icon is kept as pictures and the program's
+// theme put back, so that no other icon (a toolbar's) changes with it.
+template <class Lookup> QIcon FromIconTheme(Lookup lookup) {
+    const QString theme = QIcon::themeName();
+    const QString fallback = QIcon::fallbackThemeName();
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    QStringList paths = searchPaths;
     for (const QString& dir : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
                                                         "icons", QStandardPaths::LocateDirectory))
         if (!paths.contains(dir))
             paths << dir;
     QIcon::setThemeSearchPaths(paths);
-    if (QIcon::themeName().isEmpty())
+    if (theme.isEmpty())
         QIcon::setThemeName("hicolor");
-    if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == "hicolor")
+    if (fallback.isEmpty() || fallback == "hicolor")
         QIcon::setFallbackThemeName("Adwaita");
+    const QIcon found = lookup();
+    QIcon fixed;
+    if (!found.isNull())
+        for (int size : {16, 22, 24, 32, 48})
+            fixed.addPixmap(found.pixmap(size, size));
+    QIcon::setThemeSearchPaths(searchPaths);
+    QIcon::setThemeName(theme);
+    QIcon::setFallbackThemeName(fallback);
+    return fixed;
+}
+
+// The folder and document icons, from the same theme as the file icons.
+QIcon StandardFileIcon(QFileIconProvider::IconType type) {
+    static QHash<int, QIcon> cache;
+    if (auto it = cache.constFind(type); it != cache.constEnd())
+        return *it;
+    QIcon icon = FromIconTheme([type] { return QFileIconProvider().icon(type); });
+    if (icon.isNull())
+        icon = QFileIconProvider().icon(type);
+    cache.insert(type, icon);
+    return icon;
 }
 
 QIcon FileTypeIcon(const std::string& extension) {
@@ -84,17 +106,16 @@ QIcon FileTypeIcon(const std::string& extension) {
     const QString key = QString::fromStdString(extension);
     if (auto it = cache.constFind(key); it != cache.constEnd())
         return *it;
-    EnsureIconTheme();
     const QMimeType type =
         QMimeDatabase().mimeTypeForFile("file." + key, QMimeDatabase::MatchExtension);
     QIcon icon;
-    if (!type.isDefault()) {
-        icon = QIcon::fromTheme(type.iconName());
-        if (icon.isNull())
-            icon = QIcon::fromTheme(type.genericIconName());
-    }
+    if (!type.isDefault())
+        icon = FromIconTheme([&type] {
+            QIcon themed = QIcon::fromTheme(type.iconName());
+            return themed.isNull() ? QIcon::fromTheme(type.genericIconName()) : themed;
+        });
     if (icon.isNull())
-        icon = QFileIconProvider().icon(QFileIconProvider::File);
+        icon = StandardFileIcon(QFileIconProvider::File);
     cache.insert(key, icon);
     return icon;
 }
@@ -103,10 +124,10 @@ QIcon ToQIcon(const Icon& icon) {
     QIcon base;
     switch (icon.GetKind()) {
     case Icon::Folder:
-        base = QFileIconProvider().icon(QFileIconProvider::Folder);
+        base = StandardFileIcon(QFileIconProvider::Folder);
         break;
     case Icon::Document:
-        base = QFileIconProvider().icon(QFileIconProvider::File);
+        base = StandardFileIcon(QFileIconProvider::File);
         break;
     case Icon::FromFile:
         base = QIcon(QString::fromStdString(icon.GetPath()));
@@ -422,6 +443,9 @@ void View::Connect() {
                      [this, notify](const QModelIndex& index) {
                          notify(mModel->ItemAt(index.row()), kItemDoubleClicked);
                      });
+    list->onReturn = [this, notify](const QModelIndex& index) {
+        notify(mModel->ItemAt(index.row()), kItemDoubleClicked);
+    };
     // "sortable" lists the properties that order the list; a click on any
     // other column leaves order and indicator alone. Without it every column
     // sorts.
@@ -551,7 +575,11 @@ void View::SetSelection(const std::vector<ItemID>& items) {
             selection.select(mModel->index(row, 0),
                              mModel->index(row, mModel->columnCount({}) - 1));
     }
-    List(mWidget)->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    QItemSelectionModel* model = List(mWidget)->selectionModel();
+    model->select(selection, QItemSelectionModel::ClearAndSelect);
+    // The keyboard goes on from the first selected item (Return opens it).
+    if (!selection.isEmpty())
+        model->setCurrentIndex(selection.front().topLeft(), QItemSelectionModel::NoUpdate);
 }
 
 std::vector<ItemID> View::GetSelectedItems() const {

@@ -1,5 +1,6 @@
 #include "ppxui/Dialogs.h"
 #include "Nesting.h"
+#include "Placement.h"
 #include "ppxui/Window.h"
 
 #include <QAbstractButton>
@@ -78,6 +79,21 @@ private:
     uint32_t mEscapeCode;
 };
 
+// An alert over its window: centred on it once its size is final (a
+// message box settles its size only as it is shown), still before the
+// window manager first maps it.
+class PlacedMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        if (parentWidget())
+            setGeometry(CentredOver(this, size(), parentWidget()));
+    }
+};
+
 // The text as the alert shows it: a path is not broken after each "/", which
 // would leave a lone "/" at a line's end, but only at its blanks (or
 // anywhere, when a part is wider than the alert).
@@ -94,7 +110,7 @@ QString KeepPathsWhole(const std::string& text) {
 OSStatus RunAlert(Window* parent, AlertType type, const std::string& message,
                   const std::string& explanation, const AlertButtons& buttons, uint32_t& result) {
     QWidget* parentWidget = parent ? parent->GetSysWindow() : nullptr;
-    auto* box = new QMessageBox(parentWidget);
+    auto* box = new PlacedMessageBox(parentWidget);
     box->setObjectName("ppxAlert");
     // Titled as the window it is about, or as the program.
     QString title = parentWidget ? parentWidget->windowTitle() : QString();
@@ -149,6 +165,13 @@ OSStatus RunAlert(Window* parent, AlertType type, const std::string& message,
 }
 
 void StandardAlert(AlertType type, const std::string& message, const std::string& explanation) {
+    StandardAlert(nullptr, type, message, explanation);
+}
+
+void StandardAlert(Window* parent, AlertType type, const std::string& message,
+                   const std::string& explanation) {
+    if (parent && !parent->IsVisible())
+        parent = nullptr;
     AlertButtons buttons;
     buttons.text[0] = "OK";
     buttons.code[0] = 'ok  ';
@@ -156,7 +179,7 @@ void StandardAlert(AlertType type, const std::string& message, const std::string
     buttons.cancelButton = 1;
     buttons.closeCode = 'ok  ';
     uint32_t result = 0;
-    RunAlert(nullptr, type, message, explanation, buttons, result);
+    RunAlert(parent, type, message, explanation, buttons, result);
 }
 
 // Choosers -------------------------------------------------------------------

@@ -28,10 +28,12 @@ QIcon MakeIcon(const ToolbarItem& item) {
         if (QFileInfo(path).isFile() && pixmap.load(path))
             own.addPixmap(pixmap);
     }
-    if (!item.iconName.empty()) {
+    // The program's own picture first: the bar looks the same in every
+    // window and on every desktop; the theme only stands in for a missing one.
+    if (own.isNull() && !item.iconName.empty()) {
         QString name = QString::fromStdString(item.iconName);
         if (QIcon::hasThemeIcon(name))
-            return QIcon::fromTheme(name, own);
+            return QIcon::fromTheme(name);
     }
     return own;
 }

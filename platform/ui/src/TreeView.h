@@ -1,6 +1,7 @@
 #pragma once
 // The list widget the interface files get for every QTreeView: a tree view
 // that hands drags and the contextual menu to its list's content.
+#include <QKeyEvent>
 #include <QTreeView>
 
 #include <functional>
@@ -15,6 +16,8 @@ public:
     std::function<bool(QDragEnterEvent*)> onDragEnter;
     std::function<void(QDropEvent*)> onDrop;
     std::function<void(QContextMenuEvent*)> onContextMenu;
+    // Return or Enter on the current item, as a double-click on it.
+    std::function<void(const QModelIndex&)> onReturn;
 
 protected:
     void startDrag(Qt::DropActions actions) override {
@@ -24,6 +27,16 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (enter && onReturn && state() != EditingState && currentIndex().isValid() &&
+            event->modifiers() == Qt::NoModifier) {
+            onReturn(currentIndex());
+            event->accept();
+            return;
+        }
+        QTreeView::keyPressEvent(event);
+    }
     void contextMenuEvent(QContextMenuEvent* event) override {
         if (onContextMenu)
             onContextMenu(event);

@@ -1,6 +1,7 @@
 #include "ppxui/Window.h"
 #include "MenuBar.h"
 #include "Nesting.h"
+#include "Placement.h"
 #include "platform/core/EventLoop.h"
 #include "ppxui/Views.h"
 
@@ -16,6 +17,7 @@
 #include <QKeyEvent>
 #include <QLayout>
 #include <QMainWindow>
+#include <QMargins>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -127,6 +129,7 @@ namespace {
 struct RunningLoop {
     Window* window;
     ModalLoop* loop;
+    bool ending = false; // told to end; returns once the loops above it have
 };
 
 // Windows whose loop was asked to end before it ran.
@@ -317,6 +320,7 @@ Window::~Window() {
     for (auto& loop : ModalLoops())
         if (loop.window == this) {
             loop.window = nullptr;
+            loop.ending = true;
             loop.loop->Quit();
         }
     if (mAgent)
@@ -340,6 +344,8 @@ void Window::AdoptSysWindow(SysWindow window) {
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     if (HasMenuBar())
         AttachMenuBar(this, window);
+    else
+        AttachWindowKeys(this, window);
 }
 
 Window* Window::GetWindowObject(const QWidget* widget) {
@@ -353,6 +359,15 @@ Window* Window::FrontWindow() {
     for (auto it = FrontOrder().rbegin(); it != FrontOrder().rend(); ++it) {
         QWidget* widget = (*it)->GetSysWindow();
         if (widget && widget->isVisible() && !qobject_cast<QDialog*>(widget))
+            return *it;
+    }
+    return nullptr;
+}
+
+Window* Window::FrontWindow(const char* className) {
+    for (auto it = FrontOrder().rbegin(); it != FrontOrder().rend(); ++it) {
+        QWidget* widget = (*it)->GetSysWindow();
+        if (widget && widget->isVisible() && std::string((*it)->ClassName()) == className)
             return *it;
     }
     return nullptr;
@@ -405,8 +420,20 @@ bool Window::IsCollapsed() const {
 }
 
 void Window::SetTitle(const std::string& title) {
-    if (mWindow)
-        mWindow->setWindowTitle(QString::fromStdString(title));
+    if (!mWindow)
+        return;
+    std::string shown = title;
+    if (IsListedInWindowMenu()) {
+        // Two windows on one server would look alike in the Window menu and
+        // the task bar: the later one is numbered, as desktop programs do.
+        std::vector<std::string> taken;
+        for (Window* other : LiveWindows())
+            if (other != this && other->mWindow && other->IsListedInWindowMenu())
+                taken.push_back(other->GetTitle());
+        for (int n = 2; std::find(taken.begin(), taken.end(), shown) != taken.end(); ++n)
+            shown = title + " (" + std::to_string(n) + ")";
+    }
+    mWindow->setWindowTitle(QString::fromStdString(shown));
 }
 
 std::string Window::GetTitle() const {
@@ -438,20 +465,6 @@ void Window::SetContentBounds(const Rect& b) {
 
 namespace {
 
-QScreen* ScreenFor(const QRect& frame) {
-    QScreen* screen = nullptr;
-    int best = 0;
-    for (QScreen* s : QGuiApplication::screens()) {
-        QRect common = s->availableGeometry().intersected(frame);
-        int area = common.width() * common.height();
-        if (area > best) {
-            best = area;
-            screen = s;
-        }
-    }
-    return screen ? screen : QGuiApplication::primaryScreen();
-}
-
 // Moves WIDGET's content by (DX, DY). move() places the frame, whose size
 // the window manager may only tell after the first show, so the content
 // rectangle is what moves.
@@ -466,7 +479,8 @@ void MoveContent(QWidget* widget, int dx, int dy) {
 void Window::ConstrainToScreen() {
     if (!mWindow)
         return;
-    QRect frame = mWindow->frameGeometry();
+    const QMargins margins = FrameMargins(mWindow);
+    QRect frame = mWindow->geometry().marginsAdded(margins);
     QScreen* screen = ScreenFor(frame);
     if (!screen)
         return;
@@ -481,27 +495,44 @@ void Window::ConstrainToScreen() {
 void Window::CascadeOn(const Window& parent) {
     if (!mWindow || !parent.mWindow)
         return;
-    QRect from = parent.mWindow->geometry();
+    const QMargins margins = FrameMargins(mWindow);
+    const QRect from = parent.mWindow->geometry();
+    QScreen* screen = ScreenFor(from.marginsAdded(margins));
+    if (!screen)
+        return;
+    const QRect avail = screen->availableGeometry();
+    // One title bar down and right of the parent, so that both titles show.
+    const int step = std::max(20, margins.top());
     QRect to = mWindow->geometry();
-    MoveContent(mWindow, from.left() + 20 - to.left(), from.top() + 20 - to.top());
-    ConstrainToScreen();
+    to.moveTopLeft(from.topLeft() + QPoint(step, step));
+    if (!avail.contains(to.marginsAdded(margins))) {
+        // Off the bottom or the right: start again from the top left.
+        to.moveTopLeft(avail.topLeft() + QPoint(margins.left() + step, margins.top() + step));
+    }
+    mWindow->setGeometry(FitInto(to, margins, avail, mWindow->minimumSize()));
     mPlaced = true;
 }
 
 void Window::CenterOn(const Window* owner) {
     if (!mWindow)
         return;
+    const QMargins margins = FrameMargins(mWindow);
     QRect over;
-    if (owner && owner->mWindow && owner->mWindow->isVisible())
+    QScreen* screen = nullptr;
+    if (owner && owner->mWindow && owner->mWindow->isVisible()) {
         over = owner->mWindow->geometry();
-    else if (QScreen* screen = ScreenFor(mWindow->frameGeometry()))
-        over = screen->availableGeometry();
-    else
+        screen = ScreenFor(owner->mWindow->frameGeometry());
+    } else {
+        screen = ScreenFor(mWindow->geometry().marginsAdded(margins));
+        if (screen)
+            over = screen->availableGeometry().marginsRemoved(margins);
+    }
+    if (!screen)
         return;
     QRect mine = mWindow->geometry();
-    MoveContent(mWindow, over.center().x() - mine.center().x(),
-                over.center().y() - mine.center().y());
-    ConstrainToScreen();
+    mine.moveCenter(over.center());
+    mWindow->setGeometry(
+        FitInto(mine, margins, screen->availableGeometry(), mWindow->minimumSize()));
     mPlaced = true;
 }
 
@@ -543,6 +574,10 @@ int NestedLoopDepth() {
 }
 
 void Window::DeliverClose() {
+    // A close is handled once however often it was posted (by the callback
+    // that asked, and again when the callback returned).
+    if (!mClosePending)
+        return;
     if (mBusy > 0)
         return; // Leave posts it again once the last callback has returned
     if (gNestedDepth > 0) {
@@ -680,6 +715,10 @@ void SheetWindow::Show(Window* parent) {
         Qt::WindowFlags flags = sheet->windowFlags();
         sheet->setParent(parent->GetSysWindow(), flags | Qt::Dialog);
         sheet->setWindowModality(Qt::WindowModal);
+        // Over the window it belongs to, so that with several windows open
+        // the user sees which one asks (unless the program placed it).
+        if (!WasPlaced())
+            sheet->setGeometry(CentredOver(sheet, sheet->size(), parent->GetSysWindow()));
     } else {
         sheet->setWindowModality(Qt::ApplicationModal);
     }
@@ -688,12 +727,18 @@ void SheetWindow::Show(Window* parent) {
 }
 
 void SheetWindow::Hide() {
+    // Hiding may deliver events (focus, activation) that end up here again.
+    if (mHiding)
+        return;
+    mHiding = true;
     if (QWidget* sheet = GetSysWindow()) {
-        sheet->hide();
+        if (sheet->isVisible())
+            sheet->hide();
         // Off its parent again, so that the parent's going cannot take it.
         if (sheet->parentWidget())
             sheet->setParent(nullptr, sheet->windowFlags());
     }
+    mHiding = false;
     if (mParentWindow) {
         Window* parent = mParentWindow;
         mParentWindow = nullptr;
@@ -721,14 +766,26 @@ OSStatus RunAppModalLoopForWindow(Window* window) {
 }
 
 OSStatus QuitAppModalLoopForWindow(Window* window) {
+    if (!window)
+        return noErr;
     auto& loops = ModalLoops();
-    for (auto it = loops.rbegin(); it != loops.rend(); ++it)
-        if (it->window == window) {
-            it->loop->Quit();
-            it->window = nullptr;
-            return noErr;
-        }
-    if (window)
+    for (auto it = loops.rbegin(); it != loops.rend(); ++it) {
+        if (it->window != window)
+            continue;
+        if (it->ending)
+            return noErr; // answered already: a second Return, a late timer
+        it->ending = true;
+        it->loop->Quit();
+        // The loop returns only once every loop started above it (another
+        // window's sheet, say) has; the answer is given now, so the sheet
+        // goes from the screen now and takes no further input. (Its Hide,
+        // which also lets go of the parent, follows when the loop returns,
+        // outside the event the answer came with.)
+        if (dynamic_cast<SheetWindow*>(window) && window->IsVisible())
+            window->GetSysWindow()->hide();
+        return noErr;
+    }
+    if (std::find(EarlyQuits().begin(), EarlyQuits().end(), window) == EarlyQuits().end())
         EarlyQuits().push_back(window);
     return noErr;
 }

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 namespace PPx::Testing {
@@ -156,6 +157,18 @@ bool ClickControl(SysWindow window, uint32_t signature) {
         return true;
     }
     return false;
+}
+
+bool PressKeys(SysWindow window, const std::string& keys) {
+    if (!window || !window->isVisible())
+        return false;
+    // Shortcuts answer only in the active window.
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+    QTest::keySequence(target, QKeySequence(QString::fromStdString(keys)));
+    ProcessEvents();
+    return true;
 }
 
 } // namespace PPx::Testing

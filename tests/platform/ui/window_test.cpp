@@ -86,6 +86,18 @@ public:
     NibPopupButton* mPopup = nullptr;
 };
 
+// A window of the kind the Window menu lists.
+class ListedWindow : public TestWindow {
+public:
+    bool IsListedInWindowMenu() const override { return true; }
+};
+
+// A window of its own, without a menu bar.
+class BareWindow : public TestWindow {
+public:
+    bool HasMenuBar() const override { return false; }
+};
+
 class MissingWindow : public TestWindow {
 public:
     MissingWindow() { mMissing = true; }
@@ -340,4 +352,96 @@ TEST_F(UITest, CloseWaitsForAnApplicationModalAlertOverACallback) {
     StandardAlert(kAlertStopAlert, "Connection Lost", "");
     EXPECT_FALSE(goneDuringAlert);
     EXPECT_TRUE(RunEventLoopUntil([] { return gDestroyed == 1; }, std::chrono::seconds(5)));
+}
+
+TEST_F(UITest, ASheetAnsweredUnderALaterLoopGoesAtOnceAndAnswersOnce) {
+    SysNib nib;
+    auto* a = MakeNibWindow<TestWindow>(nib, "TestWindow");
+    auto* b = MakeNibWindow<TestWindow>(nib, "TestWindow");
+    a->Show();
+    b->Show();
+    auto* first = MakeNibWindow<NameSheet>(nib, "TestSheet");
+    auto* later = MakeNibWindow<NameSheet>(nib, "TestSheet");
+    bool hiddenAtOnce = false;
+    uint32_t laterAnswer = 0;
+    // While FIRST's loop runs, a sheet of another window starts its own loop
+    // above it; FIRST is answered (four quick Returns) before LATER is.
+    Testing::Later([&] {
+        Testing::Later([&] {
+            for (int i = 0; i < 4; ++i)
+                Testing::ClickControl(first->GetSysWindow(), 'okok');
+            hiddenAtOnce = !first->IsVisible();
+            Testing::ClickControl(later->GetSysWindow(), 'cncl');
+        });
+        laterAnswer = later->DoModal(b);
+    });
+    EXPECT_EQ(first->DoModal(a), 'ok  ');
+    EXPECT_TRUE(hiddenAtOnce);
+    EXPECT_EQ(laterAnswer, 'not!');
+    EXPECT_EQ(AppModalDepth(), 0);
+    // The Returns after the first were dropped, not kept for its next run,
+    // which waits for an answer of its own.
+    first->mResult = 'not!';
+    bool asked = false;
+    Testing::Later([&] {
+        asked = first->IsVisible();
+        Testing::ClickControl(first->GetSysWindow(), 'cncl');
+    });
+    EXPECT_EQ(first->DoModal(a), 'not!');
+    EXPECT_TRUE(asked);
+    delete first;
+    delete later;
+    delete a;
+    delete b;
+}
+
+TEST_F(UITest, WindowMenuListsWindowsAndMenuLessWindowsKeepTheKeys) {
+    SysNib nib;
+    auto* one = MakeNibWindow<ListedWindow>(nib, "TestWindow");
+    auto* two = MakeNibWindow<ListedWindow>(nib, "TestWindow");
+    auto* plain = MakeNibWindow<TestWindow>(nib, "TestWindow");
+    one->SetTitle("files.example.org");
+    two->SetTitle("files.example.org");
+    plain->SetTitle("files.example.org"); // not listed: never numbered, never counted
+    EXPECT_EQ(one->GetTitle(), "files.example.org");
+    EXPECT_EQ(two->GetTitle(), "files.example.org (2)");
+    EXPECT_EQ(plain->GetTitle(), "files.example.org");
+    for (Window* w : std::vector<Window*>{plain, one, two})
+        w->Show();
+
+    QMenu* menu =
+        qobject_cast<QMainWindow*>(one->GetSysWindow())->menuBar()->findChild<QMenu*>("menuWindow");
+    ASSERT_NE(menu, nullptr);
+    auto listed = [&] {
+        emit menu->aboutToShow();
+        std::vector<std::pair<std::string, bool>> items;
+        for (QAction* action : menu->actions())
+            if (!action->isSeparator())
+                items.emplace_back(action->text().toStdString(), action->isChecked());
+        return items;
+    };
+    using Items = std::vector<std::pair<std::string, bool>>;
+    EXPECT_EQ(listed(), (Items{{"files.example.org", false}, {"files.example.org (2)", true}}));
+    listed();                      // made afresh each time it opens: no entry twice
+    menu->actions()[1]->trigger(); // the first window comes to the front
+    EXPECT_EQ(Window::FrontWindow(), one);
+    EXPECT_EQ(listed(), (Items{{"files.example.org", true}, {"files.example.org (2)", false}}));
+
+    // A window without a menu bar closes on Ctrl+W and quits on Ctrl+Q.
+    int quits = 0;
+    EventHandler quit = ApplicationTarget().InstallCommandHandler('quit', [&](Event&) {
+        ++quits;
+        return noErr;
+    });
+    auto* bare = MakeNibWindow<BareWindow>(nib, "TestWindow");
+    bare->Show();
+    EXPECT_EQ(bare->GetSysWindow()->findChild<QMenuBar*>(), nullptr);
+    Testing::PressKeys(bare->GetSysWindow(), "Ctrl+Q");
+    EXPECT_EQ(quits, 1);
+    gDestroyed = 0;
+    Testing::PressKeys(bare->GetSysWindow(), "Ctrl+W");
+    EXPECT_TRUE(RunEventLoopUntil([] { return gDestroyed == 1; }, std::chrono::seconds(5)));
+    delete one;
+    delete two;
+    delete plain;
 }

@@ -33,7 +33,8 @@ void ListenForDocuments(std::function<void(const std::vector<std::string>&)> ope
 
 // SIGTERM and SIGINT (a session ending, kill, Ctrl+C in a terminal) run
 // QUIT on the main thread, from the event loop, instead of ending the
-// process on the spot.
+// process on the spot. A second one while the first still waits for the
+// main thread ends the process as the signal does by default.
 void OnTerminationSignal(std::function<void()> quit);
 
 // How a start goes: this program is the only one for the user's Preferences

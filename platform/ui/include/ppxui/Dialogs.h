@@ -41,6 +41,11 @@ OSStatus RunAlert(Window* parent, AlertType type, const std::string& message,
 
 // An application-modal alert with one OK button.
 void StandardAlert(AlertType type, const std::string& message, const std::string& explanation);
+// The same, modal to PARENT and placed over it, so that with several windows
+// open the user sees which one it is about; application-modal when PARENT
+// is null or not shown.
+void StandardAlert(Window* parent, AlertType type, const std::string& message,
+                   const std::string& explanation);
 
 // The choosers. Window-modal on PARENT with a callback (called later from
 // the event loop), application-modal without one (returns after the user

@@ -111,8 +111,10 @@ public:
     void AdoptSysWindow(SysWindow window);
     SysWindow GetSysWindow() const { return mWindow; }
     static Window* GetWindowObject(const QWidget* widget);
-    // The frontmost visible window object, or null.
+    // The frontmost visible window object, or null; with CLASSNAME, the
+    // frontmost of that class.
     static Window* FrontWindow();
+    static Window* FrontWindow(const char* className);
     // Every window object alive, oldest first.
     static std::vector<Window*> AllWindows();
 
@@ -124,6 +126,8 @@ public:
     bool IsVisible() const;
     void Select(); // show and bring to the front
     bool IsCollapsed() const;
+    // A window listed in the Window menu whose title another listed window
+    // already shows gets a number: "host (2)".
     void SetTitle(const std::string& title);
     std::string GetTitle() const;
 
@@ -133,7 +137,8 @@ public:
     // Moves the window onto the screen it overlaps most, the primary one
     // when none.
     void ConstrainToScreen();
-    // Places the window cascaded below and right of PARENT.
+    // Places the window cascaded below and right of PARENT, starting again
+    // at the screen's top left when that would leave the screen.
     void CascadeOn(const Window& parent);
     // Centres the window over OWNER when it is visible, else on the screen.
     void CenterOn(const Window* owner);
@@ -150,6 +155,8 @@ public:
     bool IsClosePending() const { return mClosePending; }
     // A callback or sheet of this window is running.
     bool IsBusy() const { return mBusy > 0; }
+    // Expires when the object goes (for work posted for later).
+    std::weak_ptr<bool> AliveFlag() const { return mAlive; }
     // Handles the close: the default destroys the object.
     virtual OSStatus DoWindowClose();
 
@@ -165,6 +172,8 @@ public:
     // Main windows carry the menu bar; dialogs-like windows answer false.
     // Asked once, when the toolbox window is adopted.
     virtual bool HasMenuBar() const { return true; }
+    // Listed in the Window menu, to be brought to the front from there.
+    virtual bool IsListedInWindowMenu() const { return false; }
 
     // Marks a callback of this window as running: closes wait for it.
     class Busy {
@@ -210,8 +219,9 @@ public:
     ~SheetWindow() override;
     const char* ClassName() const override { return "PPx::SheetWindow"; }
 
-    // Attaches the sheet to PARENT and shows it; the parent is blocked and
-    // counts as busy until Hide.
+    // Attaches the sheet to PARENT and shows it centred over it (unless the
+    // program placed it); the parent is blocked and counts as busy until
+    // Hide. Hiding twice, or while hiding, does nothing more.
     void Show(Window* parent);
     void Hide();
     Window* GetParentWindow() const { return mParentWindow; }
@@ -219,6 +229,7 @@ public:
 private:
     Window* mParentWindow = nullptr;
     std::weak_ptr<bool> mParentAlive;
+    bool mHiding = false;
 };
 
 // Called, from the event loop, once a window was closed or hidden and no
@@ -227,6 +238,10 @@ private:
 void SetLastWindowClosedHandler(std::function<void()> handler);
 
 // Nested event loops that block every other window except the one run for.
+// A loop ends once: a sheet whose loop was told to end is hidden at once
+// (its answer is given, even while a later loop of another window still
+// runs above it) and further answers to it are dropped. An answer before
+// the loop runs ends it as soon as it starts.
 OSStatus RunAppModalLoopForWindow(Window* window);
 OSStatus QuitAppModalLoopForWindow(Window* window);
 int AppModalDepth();

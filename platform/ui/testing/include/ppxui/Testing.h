@@ -41,4 +41,10 @@ void ProcessEvents();
 // Clicks the control with the signature in the window as the user would.
 bool ClickControl(SysWindow window, uint32_t signature);
 
+// Types KEYS ("Return", "Ctrl+W", "Alt+Up", several as "Down, Return") into
+// the window as the user would: the window comes to the front, the keys go
+// to its focused control, shortcuts and menu keys included. False when the
+// window is not shown.
+bool PressKeys(SysWindow window, const std::string& keys);
+
 } // namespace PPx::Testing
