@@ -224,6 +224,26 @@ void BasicApp::OpenSyncBookmark(const std::string& path) {
         SyncHooks().open(mSyncWindow, path);
 }
 
+void BasicApp::LastWindowClosed() {
+    if (!ShowWindowsHiddenByConnect())
+        PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('quit'));
+}
+
+bool BasicApp::ShowWindowsHiddenByConnect() {
+    bool shown = false;
+    for (WindowSlot slot : {kConnectSlot, kSyncSlot}) {
+        auto* hidden = dynamic_cast<HidesForConnect*>(mLongLived[slot]);
+        if (!hidden || !hidden->HiddenByConnect())
+            continue;
+        hidden->ForgetHiddenByConnect();
+        if (!mLongLived[slot]->IsVisible()) {
+            SelectWindow(mLongLived[slot]);
+            shown = true;
+        }
+    }
+    return shown;
+}
+
 void BasicApp::SendQuit() {
     PPx::QuitApplicationLoop(0);
 }

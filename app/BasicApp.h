@@ -36,6 +36,10 @@ public:
     virtual void OpenBookmark(const std::string& path);
     virtual void OpenSyncBookmark(const std::string& path);
     virtual void SendQuit();
+    // The last window the user could see has closed: the bookmark windows a
+    // connection or run hid come back; without one the program quits, the
+    // same way as Quit.
+    virtual void LastWindowClosed();
 
     // The master preferences record, once the preferences window keeps it.
     PreferencesMaster* GetPreferencesMaster() const { return mPrefsMaster; }
@@ -57,6 +61,8 @@ protected:
     virtual void InitWindows();
     // Shows and brings WINDOW to the front when it exists.
     void SelectWindow(PPx::Window* window);
+    // Shows the bookmark windows hidden by a connection; false when none was.
+    bool ShowWindowsHiddenByConnect();
     // InitWindows records each long-lived window it made here too, so that
     // the commands show it and the object goes with the application.
     enum WindowSlot { kPrefsSlot, kConnectSlot, kAboutSlot, kSyncSlot };

@@ -177,8 +177,16 @@ template <class Record> void BookmarkListWindow<Record>::FinishInit() {
 }
 
 template <class Record> PPx::OSStatus BookmarkListWindow<Record>::DoWindowClose() {
+    // A close by the user forgets an earlier one by a connection.
+    mHiddenByConnect = mClosingForConnect;
+    mClosingForConnect = false;
     Hide();
     return PPx::noErr;
+}
+
+template <class Record> void BookmarkListWindow<Record>::CloseForConnect() {
+    mClosingForConnect = true;
+    Close();
 }
 
 template <class Record>
@@ -203,7 +211,7 @@ template <class Record> bool BookmarkListWindow<Record>::CheckUniqueName(const s
 template <class Record> void BookmarkListWindow<Record>::OpenBookmark(const std::string& path) {
     Record bookmark;
     if (!ReadExportedRecord(path, bookmark)) {
-        PPx::StandardAlert(PPx::kAlertStopAlert,
+        PPx::StandardAlert(this, PPx::kAlertStopAlert,
                            "\"" + BaseName(path) + "\" could not be opened as a " + mSettings.noun +
                                ".",
                            "The file is missing, unreadable or not a " + mSettings.noun + " file.");

@@ -52,8 +52,24 @@ struct BookmarkListSettings {
     bool centerForStoreProblem; // a store problem first places an unplaced window
 };
 
+// A bookmark window that hides when a connection (or run) it started opens
+// its own window; once the last window the user can see closes, it is shown
+// again instead of the program quitting.
+class HidesForConnect {
+public:
+    virtual ~HidesForConnect() = default;
+    // Hidden by a connection, and not closed by the user since.
+    bool HiddenByConnect() const { return mHiddenByConnect; }
+    void ForgetHiddenByConnect() { mHiddenByConnect = false; }
+
+protected:
+    bool mClosingForConnect = false;
+    bool mHiddenByConnect = false;
+};
+
 template <class Record>
 class BookmarkListWindow : public NibWindow,
+                           public HidesForConnect,
                            public PPx::CommandProcessDoer,
                            public PPx::WindowBoundsChangedDoer,
                            public PPx::WindowCursorChangeDoer {
@@ -63,6 +79,8 @@ public:
 
     void FinishInit() override;
     PPx::OSStatus DoWindowClose() override;
+    // Closes (hides) the window for the connection or run it just opened.
+    void CloseForConnect();
 
     // Services to other windows.
     virtual void AddBookmark(const Record& bookmark);

@@ -99,7 +99,8 @@ template <class Record> void BookmarkSheet<Record>::PopulateDialog() {
 }
 
 template <class Record> void BookmarkSheet<Record>::DisplayError(const char* message) {
-    PPx::StandardAlert(PPx::kAlertStopAlert, message, "");
+    // Over the sheet it is about.
+    PPx::StandardAlert(this, PPx::kAlertStopAlert, message, "");
 }
 
 template <class Record> void BookmarkSheet<Record>::FocusControl(PPx::View* control) {

@@ -6,10 +6,10 @@ namespace {
 
 BrowserRequests gRequests;
 
-bool DefaultOpener(const sBookMarkData& bookmark, PPx::Window* cascadeOn) {
+bool DefaultOpener(const sBookMarkData& bookmark, PPx::Window* origin) {
     ++gRequests.count;
     gRequests.last = bookmark;
-    gRequests.cascaded = cascadeOn != nullptr;
+    gRequests.fromWindow = origin != nullptr;
     return false;
 }
 
@@ -20,8 +20,8 @@ BrowserOpener& Opener() {
 
 } // namespace
 
-bool OpenBrowserWindow(const sBookMarkData& bookmark, PPx::Window* cascadeOn) {
-    return Opener()(bookmark, cascadeOn);
+bool OpenBrowserWindow(const sBookMarkData& bookmark, PPx::Window* origin) {
+    return Opener()(bookmark, origin);
 }
 
 BrowserOpener SetBrowserOpener(BrowserOpener opener) {

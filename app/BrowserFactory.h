@@ -10,11 +10,12 @@ namespace PPx {
 class Window;
 }
 
-// Opens a browser window on a copy of BOOKMARK, cascaded on CASCADEON when
-// that is given; false when no window could be made.
-using BrowserOpener = std::function<bool(const sBookMarkData& bookmark, PPx::Window* cascadeOn)>;
+// Opens a browser window on a copy of BOOKMARK, placed against ORIGIN (the
+// window the connection was asked for in) when that is given; false when no
+// window could be made.
+using BrowserOpener = std::function<bool(const sBookMarkData& bookmark, PPx::Window* origin)>;
 
-bool OpenBrowserWindow(const sBookMarkData& bookmark, PPx::Window* cascadeOn = nullptr);
+bool OpenBrowserWindow(const sBookMarkData& bookmark, PPx::Window* origin = nullptr);
 // Replaces the opener (an empty one restores the default); the previous one.
 BrowserOpener SetBrowserOpener(BrowserOpener opener);
 
@@ -22,7 +23,7 @@ BrowserOpener SetBrowserOpener(BrowserOpener opener);
 struct BrowserRequests {
     int count = 0;
     sBookMarkData last;
-    bool cascaded = false;
+    bool fromWindow = false; // an origin window was given
 };
 const BrowserRequests& GetBrowserRequests();
 void ResetBrowserRequests();

@@ -111,7 +111,7 @@ void ConnectWindow::OpenConnection(const sBookMarkData& bookmark, bool fromList)
     if (!OpenBrowserWindow(copy, fromList ? this : nullptr))
         return;
     if (prefs.misc[kMiscHideBookmarksOnConnect] && (fromList || IsVisible()))
-        Close();
+        CloseForConnect();
 }
 
 int ConnectWindow::ImportBookmarks(const std::vector<std::string>& paths) {

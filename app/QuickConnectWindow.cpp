@@ -10,12 +10,15 @@ void QuickConnectWindow::FinishInit() {
     PPx::SysWindow window = GetSysWindow();
     mForm.Bind(window, 'DIRE', true);
     mOK = NibPushButton::CreatePPxView(window, 'okok');
+    mCancel = NibPushButton::CreatePPxView(window, 'cncl');
 
     InstallBoundsChangedHandler(this);
     AddCommandHandler(this);
     InstallCursorChangeHandler(this);
     // Return connects, as in every other form.
     SetDefaultButton(mOK);
+    // Escape closes it, as Cancel does (Ctrl+W too, as in every window).
+    SetCancelButton(mCancel);
     mForm.Host()->SetFocus();
     // Every quick-connect window opens where the last one was left.
     LoadWindowState();
@@ -32,6 +35,9 @@ PPx::OSStatus QuickConnectWindow::DoCommandProcess(uint32_t command) {
             OnConnect(bookmark);
         return PPx::noErr;
     }
+    case 'not!':
+        Close();
+        return PPx::noErr;
     default:
         return PPx::eventNotHandledErr;
     }
@@ -70,7 +76,8 @@ void QuickConnectWindow::OnConnect(const sBookMarkData& bookmark) {
         ShowMessage(error);
         return;
     }
-    if (OpenBrowserWindow(copy, nullptr))
+    // The browser window opens where this one stood.
+    if (OpenBrowserWindow(copy, this))
         Close();
 }
 

@@ -30,4 +30,5 @@ private:
 
     BookmarkForm mForm; // host, port, user, password, folder, account, boxes
     NibPushButton* mOK = nullptr;
+    NibPushButton* mCancel = nullptr;
 };

@@ -111,9 +111,12 @@ int main(int argc, char** argv) {
                 BasicApp::OpenDocuments(paths);
         });
         // Without a window the program cannot be reached: closing the last
-        // one quits, the same way as Quit.
-        PPx::SetLastWindowClosedHandler(
-            [] { PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('quit')); });
+        // one quits, the same way as Quit, unless a connection had hidden a
+        // bookmark window, which then comes back.
+        PPx::SetLastWindowClosedHandler([] {
+            if (BasicApp* app = BasicApp::mApp)
+                app->LastWindowClosed();
+        });
         // Ended by the session or kill: the same way too.
         PPx::OnTerminationSignal(
             [] { PPx::PostEvent(PPx::ApplicationTarget().Ref(), PPx::MakeCommandEvent('quit')); });

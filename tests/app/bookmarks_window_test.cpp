@@ -105,7 +105,7 @@ TEST_F(BookmarkWindows, AddValidatesNameHostPortThenUniqueness) {
         SetField(sheet, 'PORT', "2222");
         auto taken = ClickForAlert(sheet, 'okok');
         EXPECT_EQ(taken.message, kNameInUseMessage);
-        EXPECT_FALSE(taken.sheet);        // an application-modal stop alert
+        EXPECT_TRUE(taken.sheet);         // a stop alert over the sheet
         SetField(sheet, 'NAME', "Taken"); // case counts
         SetField(sheet, 'UNAM', "anna");
         Testing::ClickControl(sheet->GetSysWindow(), 'okok');
@@ -248,7 +248,7 @@ TEST_F(BookmarkWindows, ConnectAndDoubleClickHandOverTheURLForm) {
     EXPECT_EQ(sent.port, 2200);
     EXPECT_EQ(sent.dir, "/home");
     EXPECT_TRUE(sent.secure);
-    EXPECT_TRUE(GetBrowserRequests().cascaded);
+    EXPECT_TRUE(GetBrowserRequests().fromWindow);
     EXPECT_EQ(window->GetBookmarks()[0], url); // the bookmark itself is unchanged
     EXPECT_EQ(Stored()[0], url);
     EXPECT_TRUE(window->IsVisible()); // no browser window opened: stays
@@ -311,7 +311,7 @@ TEST_F(BookmarkWindows, QuickConnect) {
     EXPECT_EQ(GetBrowserRequests().last.host, "files.example.org");
     EXPECT_EQ(GetBrowserRequests().last.username, "");
     EXPECT_TRUE(GetBrowserRequests().last.name.empty());
-    EXPECT_FALSE(GetBrowserRequests().cascaded);
+    EXPECT_TRUE(GetBrowserRequests().fromWindow); // placed where quick connect stood
 
     // The sftp scheme wins over the box; the window goes once a browser opens.
     SetBrowserOpener([](const sBookMarkData& b, Window*) {
@@ -453,7 +453,7 @@ TEST_F(BookmarkWindows, OpenedFileConnectsWithoutChangingTheList) {
     ASSERT_EQ(GetBrowserRequests().count, 1);
     EXPECT_EQ(GetBrowserRequests().last.host, "opened.example.org");
     EXPECT_EQ(GetBrowserRequests().last.port, 2022);
-    EXPECT_FALSE(GetBrowserRequests().cascaded);
+    EXPECT_FALSE(GetBrowserRequests().fromWindow);
     EXPECT_EQ(window->GetBookmarks().size(), 1u);
     EXPECT_EQ(readFile(store), before);
 

@@ -4,6 +4,7 @@
 // Escape answer every form and alert, a second start never runs as a
 // second program, and documents handed over open after the hand-over.
 #include "BasicApp.h"
+#include "BookmarkStore.h"
 #include "BrowserFactory.h"
 #include "ConnectSheet.h"
 #include "ConnectWindow.h"
@@ -104,11 +105,11 @@ protected:
     static QWidget* Widget(Window* w) { return w->GetSysWindow(); }
     static QPoint Center(Window* w) { return Widget(w)->geometry().center(); }
     // Keys reach shortcuts only in the active window.
-    static void Key(Window* w, Qt::Key key) {
+    static void Key(Window* w, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QWidget* widget = Widget(w);
         widget->activateWindow();
         QApplication::setActiveWindow(widget);
-        QTest::keyClick(widget, key);
+        QTest::keyClick(widget, key, modifiers);
         Testing::ProcessEvents();
     }
 
@@ -233,6 +234,64 @@ TEST_F(Desktop, ClosingTheLastVisibleWindowQuitsLikeQuit) {
     // An alert over a hidden window does not count as a window; the check
     // waits for it to end.
     Command('CNBK');
+    EXPECT_EQ(app->quits, 1);
+}
+
+TEST_F(Desktop, ClosingTheLastWindowOfAConnectionBringsBackTheBookmarks) {
+    Start();
+    SetLastWindowClosedHandler([this] { app->LastWindowClosed(); });
+    // A stand-in for the browser window the connection opens.
+    Window* opened = nullptr;
+    SetBrowserOpener([&](const sBookMarkData&, Window*) {
+        opened = MakeNibWindow<QuickConnectWindow>(SysNib(), "QuickConnectWindow");
+        opened->Show();
+        return true;
+    });
+    sBookMarkData bookmark;
+    bookmark.name = "server";
+    bookmark.host = "files.example.org";
+    bookmark.port = 21;
+    window->AddBookmark(bookmark);
+    window->GetList()->SetSelection({1});
+    window->ProcessCommand('CONN');
+    Testing::ProcessEvents();
+    ASSERT_NE(opened, nullptr);
+    EXPECT_FALSE(window->IsVisible()); // hidden by the connection
+
+    opened->Close();
+    Testing::ProcessEvents();
+    EXPECT_TRUE(window->IsVisible()); // back, instead of quitting
+    EXPECT_EQ(app->quits, 0);
+
+    // Closed by the user it is the last window: the program quits.
+    Key(window, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(window->IsVisible());
+    EXPECT_EQ(app->quits, 1);
+    std::filesystem::remove(BookmarkStorePath()); // the next test starts without it
+}
+
+TEST_F(Desktop, QuickConnectGoesOnCancelEscapeAndCtrlWAndQuitsOnCtrlQ) {
+    Start();
+    auto open = [&] {
+        Command('new ');
+        auto quick = WindowsOf<QuickConnectWindow>();
+        return quick.size() == 1 ? quick[0] : nullptr;
+    };
+    for (const char* way : {"Cancel", "Escape", "Ctrl+W"}) {
+        QuickConnectWindow* quick = open();
+        ASSERT_NE(quick, nullptr) << way;
+        View::FromWidget(FindControl(Widget(quick), 'HOST'))->SetText("typed.example.org");
+        if (std::string(way) == "Cancel")
+            Testing::ClickControl(Widget(quick), 'cncl');
+        else
+            Testing::PressKeys(Widget(quick), way);
+        Testing::ProcessEvents();
+        EXPECT_TRUE(WindowsOf<QuickConnectWindow>().empty()) << way;
+    }
+    EXPECT_EQ(GetBrowserRequests().count, 0); // nothing was connected
+    QuickConnectWindow* quick = open();
+    ASSERT_NE(quick, nullptr);
+    Testing::PressKeys(Widget(quick), "Ctrl+Q"); // its field has the focus
     EXPECT_EQ(app->quits, 1);
 }
 

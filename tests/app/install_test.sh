@@ -70,8 +70,10 @@ done
 if command -v xdotool >/dev/null; then
     : > "$work/empty.zarvel"
     "$program" "$work/empty.zarvel" > "$work/third.log" 2>&1 || { echo "the hand-over failed" >&2; kill "$pid"; exit 1; }
+    # The alert sits on the bookmark window and is titled after it.
+    main=$(xdotool search --onlyvisible --name '^Bookmarks$' 2>/dev/null | head -n 1)
     i=0
-    until id=$(xdotool search --onlyvisible --name '^Zarvel$' 2>/dev/null | head -n 1) && [ -n "$id" ]; do
+    until id=$(xdotool search --onlyvisible --name '^Bookmarks$' 2>/dev/null | grep -vx "$main" | head -n 1) && [ -n "$id" ]; do
         i=$((i + 1))
         [ $i -lt 150 ] || { echo "no alert for the bad file" >&2; kill "$pid"; exit 1; }
         sleep 0.2
@@ -79,7 +81,7 @@ if command -v xdotool >/dev/null; then
     sleep 0.5
     xdotool windowfocus --sync "$id" key Return
     i=0
-    while xdotool search --onlyvisible --name '^Zarvel$' >/dev/null 2>&1; do
+    while xdotool search --onlyvisible --name '^Bookmarks$' 2>/dev/null | grep -qx "$id"; do
         i=$((i + 1))
         [ $i -lt 150 ] || { echo "the alert did not go on Return" >&2; kill "$pid"; exit 1; }
         sleep 0.2
