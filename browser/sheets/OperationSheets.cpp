@@ -52,6 +52,12 @@ PPx::OSStatus ActionSheet::DoCommandProcess(uint32_t command) {
             mEdit->SetFocus();
             return PPx::noErr;
         }
+        if (const char* problem = mCheck ? mCheck(text) : nullptr) {
+            if (*problem)
+                DisplayError(problem, "");
+            mEdit->SetFocus();
+            return PPx::noErr;
+        }
         mText = text;
         return EndSheetModal(*this, mResult, 'ok  ');
     }
@@ -67,7 +73,7 @@ PPx::OSStatus ActionSheet::DoWindowCursorChange(PPx::View* under, PPx::ThemeCurs
 }
 
 void ActionSheet::DisplayError(const char* message, const char* explanation) {
-    PPx::StandardAlert(PPx::kAlertStopAlert, message, explanation);
+    PPx::StandardAlert(this, PPx::kAlertStopAlert, message, explanation);
 }
 
 // CollisionSheet ------------------------------------------------------------
@@ -118,6 +124,11 @@ PPx::OSStatus CollisionSheet::DoCommandProcess(uint32_t command) {
         break;
     case 'SKIA':
         choice = kSkipAll;
+        break;
+    case 'not!':
+        // Escape or the window manager's close: the answer that changes
+        // nothing. The transfer that follows still has its own Cancel.
+        choice = kSkip;
         break;
     default:
         return PPx::eventNotHandledErr;
@@ -206,6 +217,8 @@ PermissionsSheet* PermissionsSheet::Make(const std::string& text) {
 
 void PermissionsSheet::FinishInit() {
     PPx::SysWindow window = GetSysWindow();
+    mNameText = NibStaticText::CreatePPxView(window, 'NAME');
+    mNameText->SetMiddleTruncation();
     for (int i = 0; i < 9; ++i)
         mBoxes[i] = NibCheckBox::CreatePPxView(window, kPermBoxes[i]);
     mOK = NibPushButton::CreatePPxView(window, 'okok');
@@ -249,6 +262,11 @@ void PermissionsSheet::PopulatePerms() {
         }
         mBoxes[i]->SetValue(set ? 1 : 0);
     }
+}
+
+void PermissionsSheet::SetItems(const std::string& name, size_t count) {
+    mNameText->SetText(count == 1 ? "Permissions of \"" + name + "\":"
+                                  : "Permissions of " + std::to_string(count) + " items:");
 }
 
 unsigned long PermissionsSheet::GetPerms() {

@@ -9,6 +9,7 @@
 #include "NibWindow.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // False for a name that must never reach a server or a command line: one
@@ -31,6 +32,10 @@ public:
     virtual uint32_t DoModal(PPx::Window* parent);
     // The typed text (UTF-8); the initial text until OK.
     virtual void GetData(std::string& out) const { out = mText; }
+    // Checks the text on OK: null accepts it; a message refuses it and is
+    // told over the sheet, which stays open ("" refuses without a word).
+    using Check = std::function<const char*(const std::string& text)>;
+    void SetCheck(Check check) { mCheck = std::move(check); }
 
     PPx::OSStatus DoCommandProcess(uint32_t command) override;
     PPx::OSStatus DoWindowCursorChange(PPx::View* under, PPx::ThemeCursor& cursor) override;
@@ -47,6 +52,7 @@ private:
     uint32_t mResult = 'not!';
     std::string mPrompt;
     std::string mText;
+    Check mCheck;
 };
 
 // Asks what to do with a file that already exists at the destination.
@@ -151,8 +157,11 @@ public:
     virtual void PopulatePerms();
     // The mode written in octal digits read as a decimal number: 755, 4755.
     virtual unsigned long GetPerms();
+    // Names what the sheet is about: one item's name, or how many.
+    void SetItems(const std::string& name, size_t count);
 
 private:
+    NibStaticText* mNameText = nullptr;
     NibCheckBox* mBoxes[9] = {};
     NibPushButton* mOK = nullptr;
     NibPushButton* mCancel = nullptr;

@@ -102,6 +102,8 @@ void ItemViewer::Display(PPx::Window* parent, const std::string& folder, const s
     if (!sheet)
         return;
     Fill(*sheet, path, data);
+    // Titled after what it shows: several viewers may be open at once.
+    sheet->SetTitle(name);
     sheet->DoModal(parent);
     sheet->Close();
 }

@@ -3,6 +3,8 @@
 #include "BrowseText.h"
 #include "BrowseWindow.h"
 
+#include "platform/core/LocalDates.h"
+
 #include <cstdio>
 #include <strings.h>
 #include <tuple>
@@ -14,14 +16,10 @@ using PPx::DataBrowser::PropertyID;
 
 namespace {
 
+// In the user's locale, with the time: two changes on one day differ.
 std::string DateText(const DateTimeRec& date) {
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    if (date.month < 1 || date.month > 12)
-        return std::string();
-    char text[32];
-    std::snprintf(text, sizeof text, "%s %d, %d", kMonths[date.month - 1], date.day, date.year);
-    return text;
+    return PPx::FormatLocalDateTime(date.year, date.month, date.day, date.hour, date.minute,
+                                    date.second, false);
 }
 
 auto DateKey(const DateTimeRec& d) {

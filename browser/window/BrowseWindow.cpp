@@ -33,6 +33,8 @@ const uint32_t kAskFlags = 0x130; // note icon, OK and Cancel
 const char* const kEmptyName = "The name cannot be empty.";
 const char* const kInvalidName = "Please specify a valid name.";
 const char* const kLineBreakInName = "The text cannot contain line breaks or NUL characters.";
+const char* const kConnectionLost = "Connection Lost";
+const char* const kServerClosed = "The remote server has closed the connection.";
 
 } // namespace
 
@@ -106,7 +108,7 @@ void BrowseWindow::StartSession(const sBookMarkData& bookmark) {
 
 void BrowseWindow::ShowStopAlert(const std::string& message, const std::string& explanation) {
     PPx::Window::Busy busy(this);
-    PPx::StandardAlert(PPx::kAlertStopAlert, message, explanation);
+    PPx::StandardAlert(this, PPx::kAlertStopAlert, message, explanation);
 }
 
 // ---------------------------------------------------------------------------
@@ -165,10 +167,18 @@ void BrowseWindow::SetError(const std::string& text) {
 
     CloseDeleteSheet();
     ++mAlertDepth;
-    PPx::StandardAlert(PPx::kAlertStopAlert, DisplayableText(message), "");
-    if (mAlertDepth == 1 && !(mConnection && mConnection->IsConnected())) {
-        PPx::StandardAlert(PPx::kAlertCautionAlert, "Connection Lost",
-                           "The remote server has closed the connection.");
+    auto lost = [this] { return mAlertDepth == 1 && !(mConnection && mConnection->IsConnected()); };
+    if (lost()) {
+        // One alert for one lost connection, with what the server said.
+        PPx::StandardAlert(this, PPx::kAlertCautionAlert, kConnectionLost,
+                           std::string(kServerClosed) + "\n\n" + DisplayableText(message));
+        Close();
+        return;
+    }
+    PPx::StandardAlert(this, PPx::kAlertStopAlert, DisplayableText(message), "");
+    if (lost()) {
+        // Gone while the user read the first one.
+        PPx::StandardAlert(this, PPx::kAlertCautionAlert, kConnectionLost, kServerClosed);
         Close();
         return;
     }
@@ -598,6 +608,7 @@ PPx::OSStatus BrowseWindow::DoCommandUpdateStatus(uint32_t command, PPx::Command
         flag = mCanRefresh;
         break;
     case 'mRFS':
+    case 'CDUP':
         flag = mCanRefresh;
         break;
     default:
@@ -664,26 +675,20 @@ bool BrowseWindow::AskName(const std::string& prompt, const std::string& initial
     ActionSheet* sheet = ActionSheet::Make(prompt, initial);
     if (!sheet)
         return false;
-    bool accepted = false;
-    while (true) {
-        if (sheet->DoModal(this) != 'ok  ')
-            break;
-        std::string text;
-        sheet->GetData(text);
-        if (text.empty()) {
-            SetError(kEmptyName);
-        } else if (text == "." || text == "..") {
-            SetError(kInvalidName);
-        } else if (HasLineBreakOrNul(text)) {
-            SetError(kLineBreakInName);
-        } else if (!differentFrom || text != *differentFrom) {
-            name = text;
-            accepted = true;
-            break;
-        }
-        if (IsClosePending())
-            break;
-    }
+    // A name that cannot be used is told over the sheet, which stays open
+    // for another try.
+    sheet->SetCheck([differentFrom](const std::string& text) -> const char* {
+        if (text.empty())
+            return kEmptyName;
+        if (text == "." || text == "..")
+            return kInvalidName;
+        if (differentFrom && text == *differentFrom)
+            return ""; // the old name: simply asked again
+        return nullptr;
+    });
+    const bool accepted = sheet->DoModal(this) == 'ok  ';
+    if (accepted)
+        sheet->GetData(name);
     sheet->Close();
     return accepted;
 }
@@ -897,6 +902,7 @@ void BrowseWindow::OnPermissions() {
     PermissionsSheet* sheet = PermissionsSheet::Make(ItemForID(selected.front())->permissions);
     if (!sheet)
         return;
+    sheet->SetItems(DisplayableText(ItemForID(selected.front())->name), selected.size());
     const uint32_t answer = sheet->DoModal(this);
     std::string mode;
     if (answer == 'ok  ')
@@ -927,16 +933,22 @@ void BrowseWindow::SetPermsComplete() {
 // ---------------------------------------------------------------------------
 // Opening
 
-BrowseWindow* OpenBrowseWindow(const sBookMarkData& bookmark, PPx::Window* cascadeOn) {
+BrowseWindow* OpenBrowseWindow(const sBookMarkData& bookmark, PPx::Window* origin) {
     sPreferences prefs;
     BasicApp::CopyPreferences(prefs);
+    PPx::Window* lastBrowser = PPx::Window::FrontWindow("BrowseWindow");
+    if (!origin || !origin->IsVisible())
+        origin = PPx::Window::FrontWindow();
     BrowseWindow* window = PPx::MakeNibWindow<BrowseWindow>(PPx::SysNib(), "BrowseWindow");
     if (!window)
         return nullptr;
     if (!prefs.misc[kMiscMetalWindows])
         window->ClearTexturedLook();
-    if (cascadeOn)
-        window->CascadeOn(*cascadeOn);
+    // Only the size is remembered: the place follows the windows open now.
+    if (lastBrowser)
+        window->CascadeOn(*lastBrowser);
+    else
+        window->CenterOn(origin);
     window->Show();
     window->StartSession(bookmark);
     return window;
@@ -945,7 +957,7 @@ BrowseWindow* OpenBrowseWindow(const sBookMarkData& bookmark, PPx::Window* casca
 void InstallBrowserOpener() {
     // What a crashed run left of its viewed files goes now.
     ViewFolder::RemoveStale();
-    SetBrowserOpener([](const sBookMarkData& bookmark, PPx::Window* cascadeOn) {
-        return OpenBrowseWindow(bookmark, cascadeOn) != nullptr;
+    SetBrowserOpener([](const sBookMarkData& bookmark, PPx::Window* origin) {
+        return OpenBrowseWindow(bookmark, origin) != nullptr;
     });
 }

@@ -34,6 +34,7 @@ public:
 
     void FinishInit() override;
     const char* ClassName() const override { return "BrowseWindow"; }
+    bool IsListedInWindowMenu() const override { return true; }
     PPx::OSStatus DoWindowClose() override;
 
     virtual void StartSession(const sBookMarkData& bookmark);
@@ -221,5 +222,7 @@ private:
 // Opens browser windows for the bookmark and quick-connect windows.
 void InstallBrowserOpener();
 // Makes, places and shows a browser window and starts its session; null
-// when the interface file has no "BrowseWindow".
-BrowseWindow* OpenBrowseWindow(const sBookMarkData& bookmark, PPx::Window* cascadeOn);
+// when the interface file has no "BrowseWindow". It opens cascaded from the
+// browser window in front, or else centred over ORIGIN (the window the
+// connection was asked for in), or over the window in front.
+BrowseWindow* OpenBrowseWindow(const sBookMarkData& bookmark, PPx::Window* origin);

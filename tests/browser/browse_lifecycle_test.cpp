@@ -18,9 +18,14 @@
 #include "ppxui/Testing.h"
 #include "ppxui/Views.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -207,11 +212,11 @@ TEST_F(BrowseLifecycle, ServerGoneGivesConnectionLostAndCloses) {
     ::waitpid(server, nullptr, 0);
     Responder responder;
     responder.OnAlert();
-    responder.OnAlert();
     window->ProcessCommand('mRFS');
     EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
-    ASSERT_EQ(responder.alerts.size(), 2u);
-    EXPECT_EQ(responder.alerts[1], "Connection Lost");
+    // One alert for the one lost connection.
+    ASSERT_EQ(responder.alerts.size(), 1u);
+    EXPECT_EQ(responder.alerts[0], "Connection Lost");
 }
 
 TEST_F(BrowseLifecycle, ClosingWhileAListingRunsStopsTheWorker) {
@@ -375,6 +380,110 @@ TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
     list->GetContent()->ProcessContextualMenuSelection('mRFS');
     EXPECT_TRUE(window->RequestOutstanding());
     EXPECT_TRUE(WaitIdle(window));
+}
+
+// The keys a Linux desktop user tries in the list, and what the sheets say.
+TEST_F(BrowseLifecycle, KeysInTheListAndTheEditMenu) {
+    MakeFolder(here + "/dir");
+    MakeFile(here + "/dir/inner.txt", 1);
+    MakeFile(here + "/a.txt", 10);
+    MakeFile(here + "/b.txt", 20);
+    GiveToServer(root, here);
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    const std::string start = window->CurrentPath();
+    QWidget* keys = window->GetSysWindow();
+    auto press = [&](const char* key) {
+        PPx::Testing::PressKeys(keys, key);
+        return WaitIdle(window);
+    };
+
+    // Every date in the list has its time.
+    PPx::DataBrowser::ItemData date;
+    window->GetList()->GetContent()->SupplyItemData(ItemNamed(window, "a.txt"), 'date', date);
+    EXPECT_NE(date.GetText().find(':'), std::string::npos) << date.GetText();
+
+    // Return opens a folder; BackSpace and Alt+Up go up again.
+    for (const char* up : {"Backspace", "Alt+Up"}) {
+        Select(window, {"dir"});
+        ASSERT_TRUE(press("Return"));
+        EXPECT_EQ(Names(window), std::vector<std::string>{"inner.txt"}) << up;
+        ASSERT_TRUE(press(up));
+        EXPECT_EQ(window->CurrentPath(), start) << up;
+    }
+    // Ctrl+A selects everything.
+    Select(window, {"a.txt"});
+    PPx::Testing::PressKeys(keys, "Ctrl+A");
+    EXPECT_EQ(window->GetList()->GetSelectedItems().size(), 3u);
+
+    // Delete (and the older Ctrl+Backspace) ask first; F2 renames; the
+    // permissions sheet names its item. All cancelled here.
+    Select(window, {"a.txt"});
+    const std::vector<std::pair<const char*, const char*>> asks = {
+        {"Del", "DeleteConfirmSheet"},
+        {"Ctrl+Backspace", "DeleteConfirmSheet"},
+        {"F2", "ActionSheet"},
+        {"Ctrl+I", "PermissionsSheet"}};
+    for (const auto& [key, sheetClass] : asks) {
+        Responder responder;
+        std::string text;
+        responder.OnSheet(sheetClass, [&](PPx::Window* sheet) {
+            for (uint32_t label : {'TEXT', 'expl', 'NAME'})
+                if (QWidget* found = PPx::FindControl(sheet->GetSysWindow(), label))
+                    text = PPx::View::FromWidget(found)->GetText();
+            Click(sheet, 'cncl');
+        });
+        PPx::Testing::PressKeys(keys, key);
+        EXPECT_EQ(responder.Pending(), 0) << key;
+        EXPECT_FALSE(text.empty()) << key;
+        if (std::string(sheetClass) == "PermissionsSheet") {
+            EXPECT_EQ(text, "Permissions of \"a.txt\":");
+        } else if (std::string(sheetClass) == "DeleteConfirmSheet") {
+            EXPECT_EQ(text, "Are you sure you want to delete 1 item?");
+        }
+    }
+    EXPECT_TRUE(Exists(here + "/a.txt"));
+
+    // Return on a file downloads it, as a double-click does: it asks where.
+    bool asked = false;
+    PPx::Testing::Later([&] {
+        asked = WaitFor([] { return PPx::Testing::ChooserShown(); }, 10s);
+        PPx::Testing::CancelChooser();
+    });
+    PPx::Testing::PressKeys(keys, "Return");
+    EXPECT_TRUE(WaitFor([&] { return asked; }, 15s));
+    EXPECT_TRUE(WaitIdle(window));
+}
+
+// File icons come from the desktop theme; looking them up leaves the
+// program's theme alone, so a later window's toolbar has our own pictures.
+TEST_F(BrowseLifecycle, FileIconsDoNotChangeTheToolbarsOfLaterWindows) {
+    MakeFile(here + "/photo.jpg", 10);
+    MakeFile(here + "/notes.pdf", 10);
+    GiveToServer(root, here);
+    const QString theme = QIcon::themeName();
+    WatchedWindow* first = Open(bookmark);
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(WaitIdle(first));
+    auto* view = qobject_cast<QTreeView*>(PPx::FindControl(first->GetSysWindow(), 'LIST'));
+    ASSERT_NE(view, nullptr);
+    for (int row = 0; row < view->model()->rowCount(); ++row)
+        EXPECT_FALSE(view->model()
+                         ->data(view->model()->index(row, 0), Qt::DecorationRole)
+                         .value<QIcon>()
+                         .isNull());
+    EXPECT_EQ(QIcon::themeName(), theme);
+
+    WatchedWindow* second = Open(bookmark);
+    ASSERT_NE(second, nullptr);
+    QIcon own;
+    own.addPixmap(QPixmap(QString::fromStdString(PPx::SysNib::ResourcesFolder() + "/delete.png")));
+    for (QAction* action : second->GetSysWindow()->findChild<QToolBar*>()->actions())
+        if (action->text() == "Delete") {
+            EXPECT_EQ(action->icon().pixmap(24, 24).toImage(), own.pixmap(24, 24).toImage());
+        }
+    EXPECT_TRUE(WaitIdle(second));
 }
 
 // Real servers cannot list such names (the file system or the line breaks
