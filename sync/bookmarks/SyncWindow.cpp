@@ -165,7 +165,7 @@ void SyncWindow::StartRun(const sSyncBookMarkData& bookmark, bool fromList) {
     if (!OpenSyncRun(bookmark))
         return;
     if (prefs.misc[kMiscHideSyncWindowOnSync] && (fromList || IsVisible()))
-        Close();
+        CloseForConnect();
 }
 
 void SyncWindow::CheckSyncFileStatus(const sSyncBookMarkData& before,

@@ -2,8 +2,9 @@
 
 #include "SheetModal.h"
 
+#include "platform/core/LocalDates.h"
+
 #include <cstdio>
-#include <ctime>
 
 const char* const kNotCachedText = "Not in the synchronization cache";
 
@@ -24,24 +25,10 @@ std::string MismatchSizeText(uint64_t size) {
 }
 
 std::string MismatchDateText(const DateTimeRec& date) {
-    if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > 31)
+    if (date.day < 1 || date.day > 31)
         return {};
-    std::tm fields{};
-    fields.tm_year = date.year - 1900;
-    fields.tm_mon = date.month - 1;
-    fields.tm_mday = date.day;
-    fields.tm_hour = date.hour;
-    fields.tm_min = date.minute;
-    fields.tm_sec = date.second;
-    fields.tm_isdst = -1;
-    // The record is local time already; mktime only fills in the weekday.
-    std::tm normal = fields;
-    if (std::mktime(&normal) != static_cast<std::time_t>(-1))
-        fields.tm_wday = normal.tm_wday;
-    char text[128];
-    if (std::strftime(text, sizeof text, "%x %X", &fields) == 0)
-        return {};
-    return text;
+    return PPx::FormatLocalDateTime(date.year, date.month, date.day, date.hour, date.minute,
+                                    date.second, true);
 }
 
 MismatchSheet::MismatchSheet(const std::vector<sFileInfo>& files) : mFiles(files) {}

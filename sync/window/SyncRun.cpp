@@ -74,8 +74,8 @@ std::unique_ptr<Connection> SyncRun::MakeConnection() {
 void SyncRun::StartSession(const sSyncBookMarkData& bookmark) {
     mBookmark = bookmark;
     ShowTitle("Synchronizing with " + mBookmark.host);
-    SetStatus("Connecting...");
     mConnecting = true;
+    ShowStatus("Connecting...");
     mConnection = MakeConnection();
     if (!mConnection) {
         ShowStopAlert("Could not allocate connection", "Not enough memory");
@@ -102,6 +102,10 @@ void SyncRun::ConnectComplete() {
 
 void SyncRun::GetServerInfoComplete(bool, int serverType) {
     mServerType = serverType;
+    ShowStatus(
+        "Listing " +
+        (mBookmark.remoteDir.empty() ? "the remote folder" : "\"" + mBookmark.remoteDir + "\"") +
+        "...");
     mConnection->GetDirList();
 }
 
@@ -129,6 +133,7 @@ void SyncRun::BuildRemoteList() {
         const uint32_t at = mRemoteCursor++;
         if (mRemoteList[at].isFolder) {
             mListingFolder = at;
+            ShowStatus("Listing \"" + mRemoteList[at].name + "\"...");
             mConnection->CreateFileList(mRemoteList[at].name, 0);
             return;
         }
@@ -137,6 +142,9 @@ void SyncRun::BuildRemoteList() {
     for (const sFileInfo& item : mRemoteList)
         if (!item.isFolder)
             files.push_back(item);
+    ShowStatus(files.size() == 1
+                   ? std::string("Reading the date of 1 remote file...")
+                   : "Reading the dates of " + std::to_string(files.size()) + " remote files...");
     mConnection->GetModTime(files);
 }
 
@@ -374,6 +382,7 @@ void SyncRun::SyncFiles() {
     // What the one transfer sheet of the run counts.
     mTransferFiles = 0;
     mTransferBytes = 0;
+    mTransferStarted = 0;
     for (const std::vector<sFileInfo>* list : {&mUploadInfo.files, &mDownloadInfo.files})
         for (const sFileInfo& file : *list)
             if (!file.isFolder) {
@@ -755,7 +764,10 @@ std::string SyncRun::StripReplyCode(const std::string& message) {
 }
 
 void SyncRun::SetStatus(const std::string& text) {
-    ShowStatus(text);
+    // The connection's own texts while it connects; after that the run
+    // tells what it does ("Listing ...", "Uploading ... (2 of 5)").
+    if (mConnecting)
+        ShowStatus(text);
 }
 
 void SyncRun::SetDeleteStatus(const std::string& name) {
@@ -790,12 +802,19 @@ void SyncRun::SetError(const std::string& text) {
         mStopped = true;
     RemoveStaging();
     HideTransfer(true);
+    const char* const lost = "The remote server has closed the connection.";
+    if (!(mConnection && mConnection->IsConnected())) {
+        // One alert for one lost connection, with what the server said.
+        ShowCautionAlert("Connection Lost", lost + ("\n\n" + message.substr(0, 255)));
+        CloseRun();
+        return;
+    }
     ShowStopAlert(message.substr(0, 255), "");
     if (mConnection && mConnection->IsConnected()) {
         if (!CleanUpCutUploads(true))
             mConnection->Disconnect();
     } else {
-        ShowCautionAlert("Connection Lost", "The remote server has closed the connection.");
+        ShowCautionAlert("Connection Lost", lost);
         CloseRun();
     }
 }
@@ -812,6 +831,10 @@ bool SyncRun::SetErrorAsk(const std::string& text) {
 
 void SyncRun::StartTransfer(const sFileProgress& progress) {
     NextItem(progress.name);
+    ++mTransferStarted;
+    ShowStatus(std::string(mPhase == Phase::Downloading ? "Downloading" : "Uploading") + " \"" +
+               progress.name + "\" (" + std::to_string(mTransferStarted) + " of " +
+               std::to_string(mTransferFiles) + ")");
     ShowTransferStart(progress, mTransferFiles, mTransferBytes);
 }
 

@@ -167,6 +167,7 @@ private:
     std::vector<std::string> mUnsettled;
     SyncCounts mCounts;
     uint32_t mTransferFiles = 0;
+    uint32_t mTransferStarted = 0; // files started so far, for the status line
     uint64_t mTransferBytes = 0;
 
     Phase mPhase = Phase::None;

@@ -25,6 +25,8 @@ SyncStatusWindow::~SyncStatusWindow() {
 
 void SyncStatusWindow::FinishInit() {
     mStatusText = NibStaticText::CreatePPxView(GetSysWindow(), 'ACTI');
+    // Long paths lose their middle rather than widen the window.
+    mStatusText->SetMiddleTruncation();
     AddCommandHandler(this);
 }
 
@@ -53,14 +55,14 @@ void SyncStatusWindow::ShowStatus(const std::string& text) {
 
 void SyncStatusWindow::ShowStopAlert(const std::string& message, const std::string& explanation) {
     PPx::Window::Busy busy(this);
-    PPx::StandardAlert(PPx::kAlertStopAlert, DisplayableText(message),
+    PPx::StandardAlert(this, PPx::kAlertStopAlert, DisplayableText(message),
                        DisplayableText(explanation, 1024));
 }
 
 void SyncStatusWindow::ShowCautionAlert(const std::string& message,
                                         const std::string& explanation) {
     PPx::Window::Busy busy(this);
-    PPx::StandardAlert(PPx::kAlertCautionAlert, message, explanation);
+    PPx::StandardAlert(this, PPx::kAlertCautionAlert, message, DisplayableText(explanation, 1024));
 }
 
 void SyncStatusWindow::ShowNotice(const std::string& message) {
@@ -151,10 +153,18 @@ void SyncStatusWindow::CloseRun() {
 }
 
 SyncStatusWindow* OpenSyncStatusWindow(const sSyncBookMarkData& bookmark) {
+    // Cascaded from the run shown last, or over the window it was started
+    // from (the synchronisation bookmarks, mostly).
+    PPx::Window* lastRun = PPx::Window::FrontWindow("SyncStatusWindow");
+    PPx::Window* origin = PPx::Window::FrontWindow();
     SyncStatusWindow* window =
         PPx::MakeNibWindow<SyncStatusWindow>(PPx::SysNib(), "SyncStatusWindow");
     if (!window)
         return nullptr;
+    if (lastRun)
+        window->CascadeOn(*lastRun);
+    else
+        window->CenterOn(origin);
     window->Show();
     window->StartSession(bookmark);
     return window;

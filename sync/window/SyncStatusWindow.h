@@ -15,6 +15,10 @@ public:
 
     void FinishInit() override;
     const char* ClassName() const override { return "SyncStatusWindow"; }
+    // A small window of its own, no main window: no menu bar, but listed in
+    // the Window menu.
+    bool HasMenuBar() const override { return false; }
+    bool IsListedInWindowMenu() const override { return true; }
     PPx::OSStatus DoWindowClose() override;
     // 'ABRT', from the transfer sheet's Cancel.
     PPx::OSStatus DoCommandProcess(uint32_t command) override;

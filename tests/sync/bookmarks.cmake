@@ -24,7 +24,7 @@ zarvel_test(sync_sheets_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/sync_sheets_test.cpp
     LIBS zarvel_sync_sheets zarvel_platform_ui_testing
     LABELS unit
-    ENV ${syncbk_env}
+    ENV ${syncbk_env} "LC_ALL=de_DE.UTF-8"
     TIMEOUT 120)
 
 # The window, the sheet, the question before an opened file runs, the

@@ -38,8 +38,8 @@ protected:
     void ShowStopAlert(const std::string& message, const std::string&) override {
         asked.push_back("alert: " + message);
     }
-    void ShowCautionAlert(const std::string& message, const std::string&) override {
-        asked.push_back("alert: " + message);
+    void ShowCautionAlert(const std::string& message, const std::string& explanation) override {
+        asked.push_back("alert: " + message + " / " + explanation);
     }
     void ShowNotice(const std::string& message) override { asked.push_back(message); }
     uint32_t AskFirstTime(const std::string&, const std::string&) override { return 'No  '; }
@@ -293,8 +293,10 @@ TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
         // Well past the engine's time-out, far short of any default one.
         ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 30s));
         EXPECT_FALSE(run.summary);
-        ASSERT_FALSE(run.asked.empty());
-        EXPECT_EQ(run.asked[0], "alert: Timed out waiting for data");
+        // One alert: the connection is gone, and what the engine said.
+        ASSERT_EQ(run.asked.size(), 1u);
+        EXPECT_EQ(run.asked[0], "alert: Connection Lost / The remote server has closed the "
+                                "connection.\n\nTimed out waiting for data");
     }
     SetEnginePreferencesProvider({});
     const std::vector<std::string> commands = server.Finish();

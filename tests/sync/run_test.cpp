@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <dirent.h>
@@ -64,7 +65,7 @@ public:
     std::deque<std::optional<SyncChoice>> conflicts;
     bool abortOnStart = false;
     std::function<void()> onStart; // once, when the first transfer starts
-    std::vector<std::string> alerts, notices, asked;
+    std::vector<std::string> alerts, notices, asked, statuses;
     std::optional<SyncCounts> summary;
     bool closed = false;
 
@@ -72,7 +73,7 @@ public:
 
 protected:
     void ShowTitle(const std::string&) override {}
-    void ShowStatus(const std::string&) override {}
+    void ShowStatus(const std::string& text) override { statuses.push_back(text); }
     void ShowStopAlert(const std::string& message, const std::string&) override {
         alerts.push_back(message);
     }
@@ -214,6 +215,17 @@ TEST_F(SyncRunTest, BothWaysThenASecondRunThatHasNothingToDo) {
     EXPECT_EQ(Tree(local), Tree(remote)) << "no staging folder left behind";
     ASSERT_TRUE(Exists(CachePath()));
     const std::string cache = readFile(CachePath());
+    // The status line said what the run did: which folder it listed, which
+    // file moved, and how far along.
+    auto said = [&](const std::string& start, const std::string& end) {
+        return std::any_of(run->statuses.begin(), run->statuses.end(), [&](const std::string& s) {
+            return s.rfind(start, 0) == 0 && s.size() >= end.size() &&
+                   s.compare(s.size() - end.size(), end.size(), end) == 0;
+        });
+    };
+    EXPECT_TRUE(said("Listing \"docs\"", "...")) << ::testing::PrintToString(run->statuses);
+    EXPECT_TRUE(said("Uploading \"", "(1 of 4)"));
+    EXPECT_TRUE(said("Downloading \"", "(4 of 4)"));
 
     // Right after: nothing planned, the cache is not rewritten.
     run = Run();

@@ -9,6 +9,7 @@
 #include "sync_helpers.h"
 #include "tempdir.h"
 
+#include <QMenuBar>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -77,6 +78,8 @@ protected:
         SyncStatusWindow* window = OpenSyncStatusWindow(bookmark);
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(window->GetTitle(), "Synchronizing with " + bookmark.host);
+        // A small window of its own: no menu bar.
+        EXPECT_EQ(window->GetSysWindow()->findChild<QMenuBar*>(), nullptr);
         ASSERT_TRUE(WaitFor([&] { return !WindowAlive(window); }, 120s)) << "the run never ended";
     }
     std::string CachePath() const { return SyncFilesFolder() + "/" + SyncFileName(bookmark.name); }
