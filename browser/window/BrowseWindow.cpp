@@ -616,6 +616,17 @@ bool BrowseWindow::CheckListedName(const std::string& name) {
     return false;
 }
 
+bool BrowseWindow::IsListedName(const std::string& name) const {
+    return std::any_of(mItems.begin(), mItems.end(),
+                       [&](const sFileInfo& item) { return item.name == name; });
+}
+
+std::string BrowseWindow::NameTakenText(const std::string& name) {
+    return "An item named \"" + DisplayableText(name) +
+           "\" already exists in this folder. Choose another name, or rename or delete that "
+           "item first.";
+}
+
 void BrowseWindow::ListDoubleClick(uint32_t item) {
     if (item == 0 || mOutstanding || mClosing)
         return;
@@ -676,7 +687,11 @@ bool BrowseWindow::AskName(const std::string& prompt, const std::string& initial
             SetError(kInvalidName);
         } else if (HasLineBreakOrNul(text)) {
             SetError(kLineBreakInName);
-        } else if (!differentFrom || text != *differentFrom) {
+        } else if (differentFrom && text == *differentFrom) {
+            // the same name: the sheet simply comes again
+        } else if (differentFrom && IsListedName(text)) {
+            SetError(NameTakenText(text)); // a rename onto another item
+        } else {
             name = text;
             accepted = true;
             break;
@@ -721,6 +736,11 @@ void BrowseWindow::RenameItem(uint32_t item, const std::string& newName) {
         return;
     if (HasLineBreakOrNul(newName)) {
         SetError(kLineBreakInName);
+        return;
+    }
+    // Some servers rename over an existing item without a word.
+    if (IsListedName(newName)) {
+        SetError(NameTakenText(newName));
         return;
     }
     DisableControls();

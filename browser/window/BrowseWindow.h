@@ -160,6 +160,9 @@ private:
                  const std::string* differentFrom);
     // False (after telling the user) when a name cannot be used in a command.
     bool CheckListedName(const std::string& name);
+    // The current listing holds an item of exactly this name.
+    bool IsListedName(const std::string& name) const;
+    static std::string NameTakenText(const std::string& name);
     void ShowStopAlert(const std::string& message, const std::string& explanation);
     std::vector<uint32_t> SelectedItems() const;
 

@@ -330,9 +330,16 @@ void Client::doSimple(const std::string& verb, const std::vector<Word>& w) {
             return;
         }
         what = "Couldn't rename file: ";
+        const std::string to = remotePath(mCwd, w[2].text);
         Packet p(Rename, nextId());
-        p.str(remotePath(mCwd, w[1].text)).str(remotePath(mCwd, w[2].text));
+        p.str(remotePath(mCwd, w[1].text)).str(to);
         ok = simple(p, error);
+        // Servers refuse a rename onto an existing name with a bare
+        // "Failure"; say what stands in the way.
+        Attributes there;
+        std::string ignored;
+        if (!ok && error == statusText(Failure) && stat(to, there, Lstat, ignored))
+            error = "\"" + w[2].text + "\" already exists";
     } else { // chmod
         unsigned mode = 0;
         if (args != 2 || !parseMode(w[1].text, mode)) {
