@@ -149,6 +149,9 @@ public:
     PPx::OSStatus DoCommandProcess(uint32_t command) override;
 
     virtual void PopulatePerms();
+    // The set-user-id (4), set-group-id (2) and sticky (1) bits a permission
+    // text shows.
+    static unsigned long SpecialBitsOf(const std::string& text);
     // The mode written in octal digits read as a decimal number: 755, 4755.
     virtual unsigned long GetPerms();
 

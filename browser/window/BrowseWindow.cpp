@@ -23,6 +23,7 @@
 #include "ppxui/Dialogs.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 using PPx::DataBrowser::ItemID;
 
@@ -927,11 +928,23 @@ void BrowseWindow::OnPermissions() {
     mPermMode = mode;
     DisableControls();
     mPermQueue.clear();
-    for (uint32_t item : selected)
-        mPermQueue.push_back(ItemForID(item)->name);
+    // The sheet sets the nine bits; each item keeps its own set-user-id,
+    // set-group-id and sticky bits, which the sheet offers no way to change.
+    const unsigned long bits = std::strtoul(mode.c_str(), nullptr, 10) % 1000;
+    for (uint32_t item : selected) {
+        const sFileInfo& info = *ItemForID(item);
+        mPermQueue.push_back(
+            {info.name,
+             std::to_string(PermissionsSheet::SpecialBitsOf(info.permissions) * 1000 + bits)});
+    }
     if (selected.size() == 1)
-        mRevealName = mPermQueue.front();
-    Send([this](Connection& c) { c.SetPerms(mPermQueue.front(), mPermMode); });
+        mRevealName = mPermQueue.front().first;
+    SendPerms();
+}
+
+void BrowseWindow::SendPerms() {
+    Send(
+        [this](Connection& c) { c.SetPerms(mPermQueue.front().first, mPermQueue.front().second); });
 }
 
 void BrowseWindow::SetPermsComplete() {
@@ -941,7 +954,7 @@ void BrowseWindow::SetPermsComplete() {
     if (mPermQueue.empty())
         Send([](Connection& c) { c.GetDirList(); });
     else
-        Send([this](Connection& c) { c.SetPerms(mPermQueue.front(), mPermMode); });
+        SendPerms();
 }
 
 // ---------------------------------------------------------------------------

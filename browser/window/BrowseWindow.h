@@ -13,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class BrowseContent;
@@ -131,6 +132,7 @@ private:
     void OnCreateConnBookmark();
     void OnCreateSyncBookmark();
     void BuildFileListForDelete();
+    void SendPerms();
 
     // Viewing and transfers (BrowseTransfers.cpp).
     void OnView();
@@ -196,7 +198,7 @@ private:
     int32_t mAlertDepth = 0;
 
     sDeleteInfo mDeleteInfo;
-    std::deque<std::string> mPermQueue;
+    std::deque<std::pair<std::string, std::string>> mPermQueue; // item name, mode
     std::string mPermMode;
 
     sDownloadInfo mDownloadInfo;
