@@ -14,6 +14,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -86,13 +87,27 @@ protected:
     virtual const char* NoDestinationText() const = 0;
 
     RequestResult EngineError() { return RequestResult::Failed(mEngine.GetLastError()); }
+    // A folder that could not be entered: servers seldom say which, so the
+    // text names it. A leading reply code stays in front, where windows look
+    // for it.
+    RequestResult FolderError(const std::string& folder) {
+        if (!mEngine.IsConnected())
+            return EngineError(); // not the folder's fault
+        std::string text = mEngine.GetLastError();
+        const bool coded = text.size() > 4 && std::isdigit(static_cast<unsigned char>(text[0])) &&
+                           std::isdigit(static_cast<unsigned char>(text[1])) &&
+                           std::isdigit(static_cast<unsigned char>(text[2])) &&
+                           (text[3] == ' ' || text[3] == '-');
+        text.insert(coded ? 4 : 0, "Could not open the folder \"" + folder + "\":\n");
+        return RequestResult::Failed(text);
+    }
 
     // The end of a login: into the bookmark's start folder, when it names one.
     RequestResult EnterStartFolder(const sBookMarkData& bookmark) {
         if (!bookmark.dir.empty()) {
             SetStatus(kChangingDirectory);
             if (!mEngine.ChangeDir(bookmark.dir))
-                return EngineError();
+                return FolderError(bookmark.dir);
         }
         SetStatus(kConnected);
         return RequestResult::Done();
@@ -120,7 +135,11 @@ protected:
     }
 
     RequestResult OnChangeDirTo(const sWorkerEvent& request) override {
-        return OneStep(kChangingDirectory, [&] { return mEngine.ChangeDir(request.path); });
+        SetStatus(kChangingDirectory);
+        if (!mEngine.ChangeDir(request.path))
+            return FolderError(request.path);
+        SetStatus(kConnected);
+        return RequestResult::Done();
     }
 
     RequestResult OnResolveLinks(const sWorkerEvent& request) override {

@@ -51,6 +51,9 @@ public:
     virtual bool SendSystem(std::string& reply);
     virtual bool SendREST(uint64_t offset);
     virtual bool SendTYPE(bool ascii);
+    // TYPE only when the wanted type is not the one this connection last
+    // accepted: one round trip less per file.
+    bool UseType(bool ascii);
     virtual bool SendNOOP();
     virtual bool SendSTOR(const std::string& name);
     virtual bool SendRETR(const std::string& name);
@@ -142,9 +145,6 @@ private:
     AbortArming ArmAbort();
     void DisarmAbort() { mAbortWaits = false; }
     bool Expect(const std::string& command, std::initializer_list<int> codes);
-    // TYPE only when the wanted type is not the one this connection last
-    // accepted: one round trip less per file.
-    bool UseType(bool ascii);
     void CloseControl();
     int TimeoutMillis() const;
     std::string ControlPeer();

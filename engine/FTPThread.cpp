@@ -124,6 +124,9 @@ RequestResult FTPThread::OnGetServerInfo(const sWorkerEvent&) {
         mServerInfo = type;
     }
     SetStatus("Checking resume capabilities...");
+    // Binary first: some servers (pyftpdlib) refuse REST in ASCII mode, where
+    // a session starts. The engine keeps the type, so no transfer repeats it.
+    mEngine.UseType(false);
     if (mEngine.SendREST(0)) {
         Locker hold(mLock);
         mServerInfo |= kServerInfoResume;

@@ -100,6 +100,23 @@ bool SFTPEngine::Initialize() {
     return true;
 }
 
+// "The server's host key has changed (host, port n).", and where the old key
+// is kept when the tool said so ("file:line").
+std::string SFTPEngine::HostKeyChangedText(const std::string& host, int port,
+                                           const std::string& place) {
+    std::string text =
+        std::string(kHostKeyChangedText) + " (" + host + ", port " + std::to_string(port) + ").";
+    if (place.empty())
+        return text;
+    const size_t colon = place.rfind(':');
+    const bool numbered = colon != std::string::npos && colon + 1 < place.size() &&
+                          place.find_first_not_of("0123456789", colon + 1) == std::string::npos;
+    if (numbered)
+        return text + "\nThe old key is on line " + place.substr(colon + 1) + " of " +
+               place.substr(0, colon) + ".";
+    return text + "\nThe old key is kept in " + place + ".";
+}
+
 void SFTPEngine::BuildLastResponseFromError(SFTPErr error) {
     switch (error) {
     case kSFTPParamErr:
@@ -115,7 +132,10 @@ void SFTPEngine::BuildLastResponseFromError(SFTPErr error) {
         mLastResponse = "Unable to communicate with SSH subsystem";
         break;
     case kSFTPBadPassword:
-        mLastResponse = "Bad password";
+        mLastResponse = kBadPasswordText;
+        break;
+    case kSFTPHostKeyChanged:
+        mLastResponse = std::string(kHostKeyChangedText) + ".";
         break;
     case kSFTPClosed:
         mLastResponse = "Server closed connection";
@@ -160,6 +180,11 @@ bool SFTPEngine::Connect(const std::string& host, int port, const std::string& u
     mLocalDir.clear(); // a new tool starts in the program's folder
     const SFTPErr result =
         mTunnel.Connect(host.c_str(), user.c_str(), password.c_str(), static_cast<uint16_t>(port));
+    if (result == kSFTPHostKeyChanged) {
+        Failed(result);
+        mLastResponse = HostKeyChangedText(host, port, mTunnel.StoredKeyPlace());
+        return false;
+    }
     if (result != kSFTPNoErr)
         return Failed(result);
     mLoggedIn.store(true);

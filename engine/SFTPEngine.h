@@ -19,6 +19,11 @@
 
 class SFTPEngine {
 public:
+    // The texts of a refused password, and the start of the text of a host
+    // key that is not the one on record.
+    static constexpr const char* kBadPasswordText = "Bad password";
+    static constexpr const char* kHostKeyChangedText = "The server's host key has changed";
+
     SFTPEngine();
     virtual ~SFTPEngine();
     SFTPEngine(const SFTPEngine&) = delete;
@@ -63,6 +68,8 @@ public:
     virtual const char* GetLastError() const { return mLastResponse.c_str(); }
     virtual bool IsConnected() const { return mLoggedIn.load(); }
     virtual void BuildLastResponseFromError(SFTPErr error);
+    static std::string HostKeyChangedText(const std::string& host, int port,
+                                          const std::string& place);
     virtual bool ChangeLocalDir(const char* folder);
     // Any thread: ends the tool at once (the worker is being let go).
     void Terminate() { mTunnel.Terminate(); }

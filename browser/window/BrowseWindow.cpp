@@ -137,19 +137,27 @@ void BrowseWindow::SetError(const std::string& text) {
     if (mViewing)
         EndViewing();
     CloseTransferSheet();
-    if (mClosing) {
-        // The disconnect failed or the server went: close all the same.
-        Close();
-        return;
-    }
     std::string message = StripReplyCode(text);
 
     if (mConnecting) {
-        if (message == "Server closed connection" || message == "Could not connect to server")
+        // A refused login or a changed host key would only come back on a
+        // redial (and repeated logins may lock the account): the sheet says
+        // what happened and waits for the user.
+        const LoginRefusal refusal = LoginRefusalOf(text);
+        if (refusal == LoginRefusal::kCredentials)
+            message = "The server refused the login as \"" + mBookmark.username + "\":\n" +
+                      message +
+                      "\n\nCheck the user name and password. The same login is not tried "
+                      "again by itself, as servers may lock an account after repeated failures.";
+        else if (refusal == LoginRefusal::kHostKey)
+            message += "\n\nIf the server's key was changed on purpose, remove the old key and "
+                       "redial; otherwise someone may be posing as the server.";
+        else if (message == "Server closed connection" || message == "Could not connect to server")
             message = "Make sure you typed the address and port of the remote server correctly.\n"
                       "If you continue to have problems connecting, please contact the server "
                       "administrator.\n";
-        RedialSheet* sheet = RedialSheet::Make(DisplayableText(message, 1024));
+        RedialSheet* sheet =
+            RedialSheet::Make(DisplayableText(message, 1024), refusal == LoginRefusal::kNone);
         uint32_t answer = 'not!';
         if (sheet) {
             answer = sheet->DoModal(this);
@@ -174,6 +182,11 @@ void BrowseWindow::SetError(const std::string& text) {
         return;
     }
     --mAlertDepth;
+    if (mClosing) {
+        // The user asked to close; the failure was told, the window goes.
+        Close();
+        return;
+    }
     EnableControls();
 }
 

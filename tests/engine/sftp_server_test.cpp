@@ -459,7 +459,21 @@ TEST(SFTPLoginTest, BadPasswordNoServerAndNoTool) {
 
     sBookMarkData startFolder = b;
     startFolder.dir = "no-such-start-folder";
-    EXPECT_NE(fails(startFolder).find("No such file"), std::string::npos);
+    const std::string noFolder = fails(startFolder);
+    EXPECT_NE(noFolder.find("No such file"), std::string::npos);
+    EXPECT_EQ(noFolder.rfind("Could not open the folder \"no-such-start-folder\":\n", 0), 0u)
+        << noFolder;
+
+    // Another key on record for the server: refused, with where the old key is.
+    const std::string known = home.file(".ssh/known_hosts");
+    writeFile(
+        known,
+        "# a comment\n[" + b.host + "]:" + std::to_string(b.port) +
+            " ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIBdbSDuhZjg8nmkQCKnfjM1RqaN4jvmr2SkIkm0dbJ+G\n");
+    EXPECT_EQ(fails(b), "The server's host key has changed (" + b.host + ", port " +
+                            std::to_string(b.port) + ").\nThe old key is on line 2 of " + known +
+                            ".");
+    ::unlink(known.c_str());
 
     SFTPEngine::SetToolPath(home.file("no-tool-here"));
     EXPECT_EQ(fails(b), "SSH subsystem not found");

@@ -144,6 +144,10 @@ TEST_F(SftpTool, RefusesAChangedHostKeyBeforeAskingThePassword) {
     ToolSession t(home.path(), server.port, server.user);
     const std::string out = t.rest();
     EXPECT_NE(out.find("HOST IDENTIFICATION HAS CHANGED"), std::string::npos) << out;
+    // The line that holds the old key, so that the user can remove it.
+    EXPECT_NE(out.find("Offending ED25519 key in " + home.file(".ssh/known_hosts") + ":3"),
+              std::string::npos)
+        << out;
     EXPECT_EQ(out.find("password"), std::string::npos) << out;
     EXPECT_EQ(out.find("(yes/no)?"), std::string::npos) << out;
     const int status = t.wait();

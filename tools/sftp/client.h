@@ -29,6 +29,9 @@ public:
 
 private:
     void checkHostKey();
+    // The line number (from 1) of PATH whose entry for LABEL holds another
+    // key of KEY's type; 0 when none does.
+    static int storedKeyLine(const std::string& path, const std::string& label, ssh_key key);
     void authenticate();
     void startSftp();
     void execute(const std::string& command);
