@@ -174,7 +174,7 @@ void BrowseWindow::SetError(const std::string& text) {
 
     CloseDeleteSheet();
     ++mAlertDepth;
-    PPx::StandardAlert(PPx::kAlertStopAlert, DisplayableText(message), "");
+    PPx::StandardAlert(PPx::kAlertStopAlert, DisplayableText(message), IncompleteDownloads());
     if (mAlertDepth == 1 && !(mConnection && mConnection->IsConnected())) {
         PPx::StandardAlert(PPx::kAlertCautionAlert, "Connection Lost",
                            "The remote server has closed the connection.");

@@ -143,7 +143,7 @@ private:
     void OnUpload();
     void BuildFileListForDownload();
     void CheckDownloadList();
-    void UploadAppendItem(const std::string& base, const std::string& name, bool chosen);
+    void UploadAppendItem(const std::string& base, const std::string& name);
     void UploadAppendFolder(const std::string& base, const std::string& remote);
     void CheckUploadList();
     void TransferListComplete(const std::string& path, const std::string& listing, int mode);
@@ -151,9 +151,13 @@ private:
     // answer, or skip.
     int DecideCollision(const std::string& name, bool canResume, bool& skipAll, bool& resumeAll,
                         bool& replaceAll);
-    void TellLeftOut(const std::vector<std::string>& names);
+    // Tells what mLeftOut and mLeftOutLinks hold, and empties them.
+    void TellLeftOut();
     void OpenTransferSheet(const std::vector<sFileInfo>& files);
     void FinishTransfer(bool upload);
+    // After a cut download: which of its files hold only a part (their text,
+    // empty when none); forgets the download's files.
+    std::string IncompleteDownloads();
     void CloseTransferSheet();
     bool TransferModeIsASCII() const;
 
@@ -206,8 +210,16 @@ private:
     std::vector<sFileInfo> mUploadCheckList;
     std::string mUploadCheckPath;
     bool mUploadSkipAll = false, mUploadResumeAll = false, mUploadReplaceAll = false;
-    std::vector<std::string> mLeftOut; // unsafe names met while building a list
+    std::vector<std::string> mLeftOut;      // unsafe names met while building a list
+    std::vector<std::string> mLeftOutLinks; // local links an upload passed over
     TransferSheet* mTransferSheet = nullptr;
+    // The files of the running download that may be left holding a part:
+    // nothing stood in their place, or they are being resumed.
+    struct DownloadTarget {
+        std::string name, path;
+        uint64_t size = 0; // the whole file's
+    };
+    std::vector<DownloadTarget> mDownloadTargets;
     std::unique_ptr<FileSelect> mChooser;
     bool mTransferAborted = false; // the user cancelled the running transfer
     bool mTransferFailed = false;  // a file of it failed (and was passed over)
