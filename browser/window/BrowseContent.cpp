@@ -178,8 +178,7 @@ void BrowseContent::SupplyContextualMenu(std::vector<PPx::MenuEntry>& entries) {
     add("Upload...", 'mUPL', w.mCanUpload);
     add("Create Folder...", 'mCRF', w.mCanCreateFolder);
     add("Go To Folder...", 'mGTF', w.mCanGoToFolder);
-    // Synchronisation bookmarks come with the synchronisation windows.
-    add("Create Synchronize Bookmark...", 'mCSB', false);
+    add("Create Synchronize Bookmark...", 'mCSB', w.mCanRefresh);
     add("Create Connection Bookmark...", 'mCCB', w.mCanRefresh);
     add("Refresh", 'mRFS', w.mCanRefresh);
 }

@@ -383,6 +383,7 @@ void BrowseWindow::PopulateList() {
         ids[i] = static_cast<ItemID>(i + 1);
     mList->AddItems(ids);
     mList->Sort();
+    mList->AutoSizeColumns();
     const std::vector<ItemID> order = mList->GetItemsInOrder();
     if (!order.empty())
         mList->RevealItem(order.front());

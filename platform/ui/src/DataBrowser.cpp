@@ -444,8 +444,10 @@ void View::Connect() {
                                                                         : Qt::DescendingOrder);
             notify(0, kUserStateChanged);
         });
-    QObject::connect(header, &QHeaderView::sectionResized, mWidget,
-                     [notify] { notify(0, kUserStateChanged); });
+    QObject::connect(header, &QHeaderView::sectionResized, mWidget, [this, notify] {
+        if (!mAutoSizing)
+            notify(0, kUserStateChanged);
+    });
     QObject::connect(header, &QHeaderView::sectionMoved, mWidget,
                      [notify] { notify(0, kUserStateChanged); });
 
@@ -539,6 +541,33 @@ void View::SetSortOrderAscending(bool ascending) {
 void View::Sort() {
     if (mModel)
         mModel->Resort();
+}
+
+void View::AutoSizeColumns() {
+    if (!mModel)
+        return;
+    ListWidget* list = List(mWidget);
+    QHeaderView* header = list->header();
+    const int count = mModel->columnCount({});
+    if (count == 0)
+        return;
+    // Sizing to the content is no change the user made.
+    mAutoSizing = true;
+    std::vector<int> widths(static_cast<size_t>(count));
+    int others = 0;
+    for (int i = 0; i < count; ++i) {
+        widths[static_cast<size_t>(i)] =
+            std::max(list->ContentWidth(i), header->sectionSizeHint(i));
+        if (i > 0 && !header->isSectionHidden(i))
+            others += widths[static_cast<size_t>(i)];
+    }
+    // The first column takes what the others leave of the view, or its
+    // content's width when less; never less than its title.
+    const int room = std::max(list->viewport()->width() - others, 2 * header->sectionSizeHint(0));
+    widths[0] = std::min(widths[0], room);
+    for (int i = 0; i < count; ++i)
+        header->resizeSection(i, widths[static_cast<size_t>(i)]);
+    mAutoSizing = false;
 }
 
 void View::SetSelection(const std::vector<ItemID>& items) {

@@ -141,6 +141,9 @@ public:
     PropertyID GetSortProperty() const;
     void SetSortOrderAscending(bool ascending);
     void Sort();
+    // Sizes every column to its content; the first one takes at most what
+    // the others leave of the view's width.
+    void AutoSizeColumns();
 
     void SetSelection(const std::vector<ItemID>& items);
     std::vector<ItemID> GetSelectedItems() const; // in the list's order
@@ -160,6 +163,7 @@ private:
     friend class Model;
     std::unique_ptr<Content> mContent;
     Model* mModel = nullptr; // owned by the widget
+    bool mAutoSizing = false;
 };
 
 } // namespace DataBrowser
