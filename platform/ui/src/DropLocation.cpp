@@ -1,6 +1,7 @@
 #include "ppxui/DropLocation.h"
 
 #include "platform/core/Folders.h"
+#include "platform/core/PercentEscapes.h"
 
 #include <cctype>
 #include <cerrno>
@@ -25,31 +26,6 @@ DropLocation Refused(const std::string& explanation) {
 
 DropLocation NotLocal() {
     return Refused("The place they were dropped on is not a folder on this computer.");
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-// Undoes %XX escapes; false for a broken escape.
-bool Unescape(const std::string& text, std::string& out) {
-    out.clear();
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        const int high = i + 2 < text.size() ? HexDigit(text[i + 1]) : -1;
-        const int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
-        if (high < 0 || low < 0)
-            return false;
-        out += static_cast<char>(high * 16 + low);
-        i += 2;
-    }
-    return true;
 }
 
 bool IsThisHost(const std::string& host) {
@@ -111,7 +87,7 @@ DropLocation ReadDropLocation(const std::string& uri) {
         rest.erase(0, slash);
     }
     std::string path;
-    if (rest.find_first_of("?#") != std::string::npos || !Unescape(rest, path) ||
+    if (rest.find_first_of("?#") != std::string::npos || !UnescapePercent(rest, path) ||
         !IsPlainAbsolutePath(path))
         return Refused("The place they were dropped on is not a plain folder path.");
 
