@@ -10,7 +10,7 @@ if [ $# -ne 2 ]; then
 fi
 driver=$1
 build=$(cd "$2" && pwd)
-for tool in xvfb-run dbus-run-session openbox pcmanfm xdotool import; do
+for tool in xvfb-run dbus-run-session openbox pcmanfm xdotool xprop import; do
     command -v "$tool" >/dev/null ||
         { echo "$tool is missing (scripts/packages/drag.txt)" >&2; exit 2; }
 done
@@ -51,7 +51,12 @@ place() {
 
 openbox >>"$log" 2>&1 &
 pids="$pids $!"
-sleep 1
+i=0
+until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
+    [ $i -lt 150 ] || { echo "the window manager did not start" >&2; exit 1; }
+    sleep 0.2
+    i=$((i + 1))
+done
 pcmanfm -n "$HOME/Downloads" >>"$log" 2>&1 &
 pids="$pids $!"
 folder=$(window Downloads) || exit 1
