@@ -15,6 +15,8 @@
 #include "TransferSheet.h"
 #include "ViewFolder.h"
 
+#include "platform/core/Folders.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
@@ -182,8 +184,21 @@ void BrowseWindow::OnUpload() {
 }
 
 void BrowseWindow::ListDragComplete(const std::string& dropFolder) {
-    if (!dropFolder.empty())
-        DoDownload(dropFolder);
+    if (dropFolder.empty())
+        return;
+    PPx::Window::Busy busy(this);
+    if (!LocationIsSystemTrash(dropFolder))
+        DoDownload(dropFolder); // no chooser: the drop said where
+    else if (mCanDelete)
+        OnDelete(); // with its confirmation
+}
+
+bool BrowseWindow::LocationIsSystemTrash(const std::string& folder) {
+    return PPx::IsTrashFolder(folder);
+}
+
+void BrowseWindow::ListDropRefused(const std::string& message, const std::string& explanation) {
+    ShowStopAlert(message, explanation);
 }
 
 void BrowseWindow::ListDragReceived(const std::vector<std::string>& paths) {

@@ -79,9 +79,12 @@ public:
     // files and folders (POSIX paths) into the current remote folder.
     virtual void DoDownload(const std::string& destination);
     virtual void DoUpload(const std::vector<std::string>& paths);
-    // Drags: the list's items dropped on a local folder; local items dropped
-    // on the list.
+    // Drags: the list's items dropped on a local folder (or the Trash, which
+    // deletes them); local items dropped on the list.
     virtual void ListDragComplete(const std::string& dropFolder);
+    virtual bool LocationIsSystemTrash(const std::string& folder);
+    // The drop target named a place where nothing may go: told, nothing done.
+    virtual void ListDropRefused(const std::string& message, const std::string& explanation);
     virtual void ListDragReceived(const std::vector<std::string>& paths);
     TransferSheet* GetTransferSheet() const { return mTransferSheet; }
 

@@ -1,11 +1,11 @@
 #include "ppxui/DataBrowser.h"
+#include "ListDrag.h"
 #include "Nesting.h"
 #include "TreeView.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileIconProvider>
@@ -127,8 +127,6 @@ QIcon ToQIcon(const Icon& icon) {
     painter.drawPixmap(0, 8, badge.pixmap(8, 8));
     return QIcon(pixmap);
 }
-
-const char* const kItemsMime = "application/x-zarvel-list-items";
 
 std::vector<DataBrowser::PropertyID> ParseProperties(const QWidget* widget) {
     std::vector<DataBrowser::PropertyID> properties;
@@ -292,48 +290,9 @@ ListWidget* List(QWidget* widget) {
 
 // Drags out of the list and drops of local files into it go through the content.
 void InstallDragHandlers(View* view, ListWidget* list) {
-    list->onStartDrag = [view](Qt::DropActions) {
-        if (!view->GetContent())
-            return;
-        QByteArray ids;
-        std::vector<ItemID> dragged;
-        for (ItemID item : view->GetSelectedItems())
-            if (view->GetContent()->AddItemToDrag(item)) {
-                ids += QByteArray::number(item) + ' ';
-                dragged.push_back(item);
-            }
-        if (ids.isEmpty())
-            return;
-        std::vector<std::string> files;
-        try {
-            files = view->GetContent()->FilesForDrag(dragged);
-        } catch (...) {
-        }
-        auto* mime = new QMimeData;
-        mime->setData(kItemsMime, ids);
-        if (!files.empty()) {
-            QList<QUrl> urls;
-            for (const std::string& file : files)
-                urls.append(QUrl::fromLocalFile(QString::fromStdString(file)));
-            mime->setUrls(urls);
-        }
-        auto* drag = new QDrag(view->GetWidget());
-        drag->setMimeData(mime);
-        Qt::DropAction action;
-        {
-            NestedLoop nested;
-            action = drag->exec(Qt::CopyAction);
-        }
-        // Only our own windows could tell where the items went; a drop
-        // elsewhere reports no folder.
-        try {
-            view->GetContent()->PostProcessDragFromBrowser(action != Qt::IgnoreAction,
-                                                           std::string());
-        } catch (...) {
-        }
-    };
+    list->onStartDrag = [view](Qt::DropActions) { StartListDrag(view); };
     list->onDragEnter = [view](QDragEnterEvent* event) {
-        if (!view->GetContent() || event->mimeData()->hasFormat(kItemsMime))
+        if (!view->GetContent() || event->mimeData()->hasFormat(kListItemsMime))
             return false;
         return view->GetContent()->DragIsAcceptable(LocalPaths(event->mimeData()));
     };
