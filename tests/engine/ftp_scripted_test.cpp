@@ -435,6 +435,13 @@ TEST(FtpListing, BoundedAndNeverAnEmptyFolderOnFailure) {
         ScriptedSession::SendAll(data, "-rw-r--r-- partial");
         ScriptedSession::CloseData(data, true);
         s.Reply("426 Connection reset");
+        // A folder the server could enter but not read (vsftpd's words).
+        s.AnswerPasv();
+        s.Expect("LIST");
+        data = s.AcceptData();
+        s.Reply("150 Here comes the directory listing.");
+        ScriptedSession::CloseData(data);
+        s.Reply("226 Transfer done (but failed to open directory).");
         s.Expect("NOOP");
         s.Reply("200 OK");
     });
@@ -446,6 +453,10 @@ TEST(FtpListing, BoundedAndNeverAnEmptyFolderOnFailure) {
     EXPECT_TRUE(got.empty());
     EXPECT_FALSE(engine.GetDirList(nullptr, got, true));
     EXPECT_TRUE(got.empty());
+    EXPECT_FALSE(engine.GetDirList(nullptr, got, true));
+    EXPECT_EQ(std::string(engine.GetLastError()),
+              "550 The server could not read the folder: Transfer done (but failed to open "
+              "directory).");
     EXPECT_TRUE(engine.SendNOOP()) << engine.GetLastError();
 }
 
