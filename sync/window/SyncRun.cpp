@@ -173,6 +173,12 @@ void SyncRun::GetModTimeComplete(const std::vector<sFileInfo>& files) {
         return;
 
     if (mSecondPass) {
+        // An abort that came in after the transfers (a Cancel posted as they
+        // ended) still leaves the cache as it was.
+        if (mAborted) {
+            FinishSync();
+            return;
+        }
         std::vector<sFileInfo> local = mLocalList, remote = mRemoteList;
         SettleSyncCache(local, remote, mCachedLocal, mCachedRemote, mUnsettled);
         SaveCache(local, remote);
