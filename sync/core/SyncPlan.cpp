@@ -221,7 +221,8 @@ Decision Decide(const sFileInfo& r, const sFileInfo& l, const sFileInfo* rc, con
 
 SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers) {
     SyncPlan plan;
-    if (!input.remoteComplete || !input.localComplete) {
+    // A damaged or foreign bookmark: no direction is assumed for it.
+    if (input.action < 1 || input.action > 3) {
         plan.refused = true;
         return plan;
     }

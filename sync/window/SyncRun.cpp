@@ -74,6 +74,16 @@ std::unique_ptr<Connection> SyncRun::MakeConnection() {
 void SyncRun::StartSession(const sSyncBookMarkData& bookmark) {
     mBookmark = bookmark;
     ShowTitle("Synchronizing with " + mBookmark.host);
+    // Only a damaged or foreign bookmark file holds another action: no
+    // direction is guessed for it.
+    if (mBookmark.action < 1 || mBookmark.action > 3) {
+        mStopped = true;
+        ShowStopAlert("The synchronization bookmark \"" + mBookmark.name + "\" is damaged.",
+                      "It does not say whether to upload, download or both. Edit it, choose a "
+                      "direction and synchronize again.");
+        CloseRun();
+        return;
+    }
     SetStatus("Connecting...");
     mConnecting = true;
     mConnection = MakeConnection();

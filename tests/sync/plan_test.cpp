@@ -371,24 +371,20 @@ TEST(SyncPlan, ChangesTheActionDoesNotCarryOutStayUnsettled) {
     EXPECT_EQ(plan.unsettled, S{"f"});
 }
 
-TEST(SyncPlan, NothingIsPlannedWhenASideWasNotListedWhole) {
+TEST(SyncPlan, NothingIsPlannedForAnActionNoBookmarkHolds) {
     std::vector<sFileInfo> remote{File("r", 1, 1), Folder("d")};
-    std::vector<sFileInfo> local{File("l", 1, 1)};
-    for (int side = 0; side < 2; ++side) {
+    std::vector<sFileInfo> local{File("l", 1, 1), Folder("e")};
+    for (int32_t action : {0, 4, -1}) {
         SyncInput input;
         input.remote = remote;
         input.local = local;
-        input.action = side == 0 ? 1 : 2;
-        input.deleteRemote = side == 0;
-        input.deleteLocal = side == 1;
-        (side == 0 ? input.localComplete : input.remoteComplete) = false;
+        input.action = action;
+        input.deleteRemote = input.deleteLocal = true;
         const SyncPlan plan = PlanSync(input);
-        EXPECT_TRUE(plan.refused);
-        EXPECT_TRUE(plan.deletions.empty());
-        EXPECT_TRUE(plan.uploads.empty());
-        EXPECT_TRUE(plan.downloads.empty());
-        EXPECT_TRUE(plan.localFolders.empty());
-        EXPECT_TRUE(plan.remoteFolders.empty());
+        EXPECT_TRUE(plan.refused) << action;
+        EXPECT_TRUE(plan.deletions.empty() && plan.uploads.empty() && plan.downloads.empty() &&
+                    plan.localFolders.empty() && plan.remoteFolders.empty())
+            << action;
     }
 }
 

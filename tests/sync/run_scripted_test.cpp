@@ -304,3 +304,20 @@ TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
               SyncCacheLoad::Missing);
     ::unsetenv("XDG_CONFIG_HOME");
 }
+
+TEST(SyncRunScripted, ABookmarkWithAnActionItCannotHoldIsDamagedAndNothingRuns) {
+    for (int32_t action : {0, 4}) {
+        sSyncBookMarkData bookmark;
+        bookmark.name = "foreign";
+        bookmark.host = "127.0.0.1";
+        bookmark.port = 1; // never dialled
+        bookmark.localDir = "/";
+        bookmark.action = action;
+        QuietRun run;
+        run.StartSession(bookmark);
+        EXPECT_TRUE(run.closed);
+        EXPECT_EQ(run.asked, std::vector<std::string>{
+                                 "alert: The synchronization bookmark \"foreign\" is damaged."});
+        EXPECT_FALSE(run.summary);
+    }
+}
