@@ -10,6 +10,7 @@
 // touch it after Quit.
 #include "FTPEngine.h"
 #include "ProtocolBackend.h"
+#include "UploadPart.h"
 #include "WorkerSlot.h"
 
 #include <sys/stat.h>
@@ -80,9 +81,10 @@ protected:
     // name may not reach the local disk; false without it when the engine failed.
     virtual bool FetchFile(const sFileInfo& item, const sDownloadInfo& info,
                            std::string& refusal) = 0;
-    // Sends ITEM from its local folder. False with REFUSAL set when the local
-    // side cannot be used; false without it when the engine failed.
-    virtual bool SendFile(const sFileInfo& item, const sUploadInfo& info, std::string& refusal) = 0;
+    // Sends ITEM from its local folder to REMOTENAME. False with REFUSAL set
+    // when the local side cannot be used; false without it when the engine failed.
+    virtual bool SendFile(const sFileInfo& item, const sUploadInfo& info,
+                          const std::string& remoteName, std::string& refusal) = 0;
     // What a download says when its destination folder is not there.
     virtual const char* NoDestinationText() const = 0;
 
@@ -260,14 +262,21 @@ protected:
                     break;
                 if (item.isFolder)
                     continue;
-                std::string refusal;
-                if (SendFile(item, info, refusal))
-                    continue;
-                if (!refusal.empty())
-                    return RequestResult::Failed(refusal);
+                if (!info.replaceWhole) {
+                    std::string refusal;
+                    if (SendFile(item, info, item.name, refusal))
+                        continue;
+                    if (!refusal.empty())
+                        return RequestResult::Failed(refusal);
+                    if (Stopping())
+                        break;
+                    return EngineError();
+                }
+                std::string failure;
+                if (!ReplaceWhole(item, info, failure))
+                    return RequestResult::Failed(failure);
                 if (Stopping())
                     break;
-                return EngineError();
             }
         }
         SetStatus(kConnected);
@@ -338,6 +347,37 @@ private:
         // Kept for the life of the process: a worker may end while the program exits.
         static LiveWorkerCount* live = new LiveWorkerCount;
         return *live;
+    }
+
+    // Sends ITEM beside its target and renames it into place once complete;
+    // what a cut or failed send left is removed while the connection lasts.
+    // An abort leaves the target as it was. False with FAILURE set when it failed.
+    bool ReplaceWhole(const sFileInfo& item, const sUploadInfo& info, std::string& failure) {
+        const std::string part = UploadPartName(item.name.view());
+        sFileInfo whole = item;
+        whole.resumeOffset = std::string_view(); // the part is written from its start
+        std::string refusal;
+        const bool sent = SendFile(whole, info, part, refusal);
+        if (!refusal.empty()) {
+            failure = refusal;
+            return false;
+        }
+        if (!sent || Stopping()) {
+            if (!sent)
+                failure = mEngine.GetLastError();
+            if (mEngine.IsConnected())
+                mEngine.DeleteFile(part);
+            return Stopping();
+        }
+        // The target's permissions go with it, where the server can set them.
+        std::string mode;
+        if (PermissionsToMode(item.permissions.view(), mode))
+            mEngine.SetPerms(part, mode);
+        if (!mEngine.ReplaceFile(part, item.name)) {
+            failure = mEngine.GetLastError();
+            return false;
+        }
+        return true;
     }
 
     // The status text, one engine call, then "Connected"; or the engine's error.

@@ -545,6 +545,25 @@ bool FTPEngine::SendRename(const std::string& from, const std::string& to) {
     return Expect("RNTO " + to, {250});
 }
 
+bool FTPEngine::ReplaceFile(const std::string& from, const std::string& to) {
+    if (HasLineBreakOrNul(to))
+        return Fail(kBadCharacter);
+    if (!Expect("RNFR " + from, {350}))
+        return false;
+    if (Expect("RNTO " + to, {250}))
+        return true;
+    // A server that will not rename over a file: the target goes first. A
+    // link dropped in between leaves the whole copy under `from`.
+    if (!IsConnected())
+        return false;
+    const std::string refusal = mLastResponse;
+    if (!DeleteFile(to)) {
+        mLastResponse = refusal;
+        return false;
+    }
+    return SendRename(from, to);
+}
+
 bool FTPEngine::SendCreateFolder(const std::string& path) {
     if (!SendCommandWithReply("MKD " + path, mLastResponse))
         return false;

@@ -63,6 +63,8 @@ public:
     virtual bool SendPASV(std::string& host, uint16_t& port);
     virtual bool SendPORT(uint32_t address, uint16_t port);
     virtual bool SendRename(const std::string& from, const std::string& to);
+    // Renames `from` over the file `to`, which may exist.
+    virtual bool ReplaceFile(const std::string& from, const std::string& to);
     virtual bool SendCreateFolder(const std::string& path);
     virtual bool SetPerms(const std::string& path, const std::string& mode);
     virtual bool SendCommand(const std::string& command);

@@ -205,7 +205,8 @@ bool FTPThread::FetchFile(const sFileInfo& item, const sDownloadInfo& info, std:
                            expected);
 }
 
-bool FTPThread::SendFile(const sFileInfo& item, const sUploadInfo& info, std::string& refusal) {
+bool FTPThread::SendFile(const sFileInfo& item, const sUploadInfo& info,
+                         const std::string& remoteName, std::string& refusal) {
     const std::string source = item.owner + "/" + item.name;
     struct stat found {};
     if (::stat(source.c_str(), &found) != 0) {
@@ -213,5 +214,5 @@ bool FTPThread::SendFile(const sFileInfo& item, const sUploadInfo& info, std::st
         return false;
     }
     mCurrentFile = item;
-    return mEngine.PutFile(item.name, source, ResumeOffset(item), info.ascii, mBookmark.passive);
+    return mEngine.PutFile(remoteName, source, ResumeOffset(item), info.ascii, mBookmark.passive);
 }

@@ -47,7 +47,8 @@ private:
     void SendNOOP();
     bool ListFolder(const char* path, std::string& listing) override;
     bool FetchFile(const sFileInfo& item, const sDownloadInfo& info, std::string& refusal) override;
-    bool SendFile(const sFileInfo& item, const sUploadInfo& info, std::string& refusal) override;
+    bool SendFile(const sFileInfo& item, const sUploadInfo& info, const std::string& remoteName,
+                  std::string& refusal) override;
     const char* NoDestinationText() const override { return "Could not create local file"; }
 
     void DidProcess() override;

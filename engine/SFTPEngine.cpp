@@ -309,6 +309,13 @@ bool SFTPEngine::SendRename(const std::string& from, const std::string& to) {
     return WaitCompletion(false, false);
 }
 
+bool SFTPEngine::ReplaceFile(const std::string& from, const std::string& to) {
+    std::string a, b;
+    if (!Quote(from, a) || !Quote(to, b) || !Send("rename -f " + a + " " + b))
+        return false;
+    return WaitCompletion(false, false);
+}
+
 bool SFTPEngine::SendCreateFolder(const std::string& path) {
     std::string quoted;
     if (!Quote(path, quoted) || !Send("mkdir " + quoted))
@@ -511,7 +518,8 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
     return true;
 }
 
-bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder, uint64_t offset) {
+bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder, uint64_t offset,
+                         const std::string& remoteName) {
     mAbort.store(false);
     StartTransfer();
 
@@ -524,13 +532,13 @@ bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder
         return true; // stopped before it began
     if (!EnterLocalDir(localFolder, folder))
         return false;
-    std::string quoted;
-    if (!Quote(name, quoted))
+    std::string quoted, remoteQuoted;
+    if (!Quote(name, quoted) || !Quote(remoteName.empty() ? name : remoteName, remoteQuoted))
         return false;
     if (offset > 0 && !SendREST(offset))
         return false;
     TransferScope running(mInTransfer);
-    return RunTransfer("put " + quoted + " " + quoted, "Uploading");
+    return RunTransfer("put " + quoted + " " + remoteQuoted, "Uploading");
 }
 
 bool SFTPEngine::GetModTime(const std::string& path, DateTimeRec& date) {

@@ -46,6 +46,8 @@ public:
     virtual bool SendGetWorkingDir(std::string& path);
     virtual bool GetDirList(const char* path, std::string& listing);
     virtual bool SendRename(const std::string& from, const std::string& to);
+    // Renames `from` over the file `to`, which may exist.
+    virtual bool ReplaceFile(const std::string& from, const std::string& to);
     virtual bool SendCreateFolder(const std::string& path);
     virtual bool SetPerms(const std::string& path, const std::string& mode);
     virtual bool SetTimeout(int) { return true; }
@@ -54,8 +56,10 @@ public:
     // from offset > 0 the file there is continued.
     virtual bool GetFile(const std::string& remote, const std::string& localFolder,
                          const std::string& localName, uint64_t offset);
-    // Sends `name` (relative to `localFolder`) to the same relative remote path.
-    virtual bool PutFile(const std::string& name, const std::string& localFolder, uint64_t offset);
+    // Sends `name` (relative to `localFolder`) to the same relative remote
+    // path, or to `remoteName` when one is given.
+    virtual bool PutFile(const std::string& name, const std::string& localFolder, uint64_t offset,
+                         const std::string& remoteName = std::string());
     virtual bool DeleteFile(const std::string& path);
     virtual bool DeleteFolder(const std::string& path);
     // Any thread: the running get or put stops at once.

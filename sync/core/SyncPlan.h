@@ -21,7 +21,10 @@ struct SyncInput {
     bool deleteLocal = false;
     bool deleteRemote = false;
     // What each walk left out by its kind (links, devices) or name: the same
-    // name on the other side, and everything below it, is left alone.
+    // name on the other side, and everything below it, is left alone. Upload
+    // parts among the remote ones mark uploads that did not end: their
+    // targets are never downloaded nor deleted on either side, and their
+    // uploads are done again where the action uploads.
     std::span<const SyncIgnoredItem> remoteIgnored;
     std::span<const SyncIgnoredItem> localIgnored;
 };

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -363,8 +364,19 @@ void SyncRun::SyncFiles() {
         mPlan = PlanSync(Input(), answers);
     mUnsettled = mPlan.unsettled;
     mUploadInfo = sUploadInfo();
+    // Every upload goes beside its target and takes its place once whole, with
+    // the permissions the file it replaces had.
+    mUploadInfo.replaceWhole = true;
+    std::unordered_map<std::string_view, const sFileInfo*> remoteFiles;
+    for (const sFileInfo& item : mRemoteList)
+        if (!item.isFolder)
+            remoteFiles[item.name.view()] = &item;
     for (size_t i = 0; i < mPlan.uploads.size(); ++i) {
         sFileInfo file = mPlan.uploads[i];
+        file.permissions = std::string_view();
+        if (const auto replaced = remoteFiles.find(mPlan.uploadTargets[i]);
+            replaced != remoteFiles.end())
+            file.permissions = replaced->second->permissions;
         // The worker reads the file as owner + name and writes it as name: a
         // file paired across letter case is read through a link that bears
         // its partner's name.
@@ -441,24 +453,7 @@ void SyncRun::DoSync() {
 
 void SyncRun::UploadComplete() {
     FinishPhase();
-    if (!CleanUpCutUploads(false))
-        AfterUploads();
-}
-
-// A file new on the server whose upload was cut off leaves part of itself
-// there; left in place it would look newer than the good local file next
-// time and be downloaded over it. Such parts are removed (the server held no
-// file of that name before this run).
-bool SyncRun::CleanUpCutUploads(bool thenDisconnect) {
-    if (mCutUploads.empty() || !mConnection || !mConnection->IsConnected())
-        return false;
-    mCleanup = sDeleteInfo();
-    mCleanup.files = std::move(mCutUploads);
-    mCutUploads.clear();
-    mDisconnectAfterCleanup = thenDisconnect;
-    mPhase = Phase::CleaningUp;
-    mConnection->Delete(mCleanup);
-    return true;
+    AfterUploads();
 }
 
 void SyncRun::AfterUploads() {
@@ -494,14 +489,6 @@ void SyncRun::DownloadComplete() {
 }
 
 void SyncRun::DeleteComplete() {
-    if (mPhase == Phase::CleaningUp) {
-        mPhase = Phase::None;
-        if (mDisconnectAfterCleanup)
-            mConnection->Disconnect();
-        else
-            AfterUploads();
-        return;
-    }
     FinishPhase();
     SyncComplete();
 }
@@ -617,13 +604,11 @@ void SyncRun::NextItem(const std::string& name) {
         for (size_t skipped = mCursor; skipped < i; ++skipped)
             if (!(*files)[skipped].isFolder) {
                 mCurrent = skipped;
-                mCurrentStarted = false;
                 FinishCurrent(false);
             }
         mCurrent = i;
         mCursor = i + 1;
         mCurrentFailed = false;
-        mCurrentStarted = true;
         return;
     }
     mCurrent = SIZE_MAX;
@@ -667,13 +652,6 @@ void SyncRun::FinishCurrent(bool done) {
     } else {
         ++mCounts.failed;
         mUnsettled.push_back(file.name);
-        if (mPhase == Phase::Uploading && mCurrentStarted) {
-            bool wasThere = false;
-            for (const sFileInfo& item : mRemoteList)
-                wasThere |= item.name == file.name;
-            if (!wasThere)
-                mCutUploads.push_back(file);
-        }
     }
 }
 
@@ -688,7 +666,6 @@ void SyncRun::FinishPhase() {
     for (size_t i = mCursor; i < files->size(); ++i)
         if (!(*files)[i].isFolder) {
             mCurrent = i;
-            mCurrentStarted = false;
             FinishCurrent(false);
         }
     mCursor = files->size();
@@ -794,9 +771,7 @@ void SyncRun::SetError(const std::string& text) {
             CloseRun();
         return;
     }
-    if (mPhase == Phase::CleaningUp) {
-        mPhase = Phase::None;
-    } else if (mPhase != Phase::None) {
+    if (mPhase != Phase::None) {
         mCurrentFailed = true;
         FinishPhase();
     }
@@ -808,8 +783,7 @@ void SyncRun::SetError(const std::string& text) {
     HideTransfer(true);
     ShowStopAlert(message.substr(0, 255), "");
     if (mConnection && mConnection->IsConnected()) {
-        if (!CleanUpCutUploads(true))
-            mConnection->Disconnect();
+        mConnection->Disconnect();
     } else {
         ShowCautionAlert("Connection Lost", "The remote server has closed the connection.");
         CloseRun();

@@ -138,7 +138,7 @@ protected:
     bool mCacheLoaded = false;
 
 private:
-    enum class Phase { None, Uploading, Downloading, DeletingRemote, CleaningUp };
+    enum class Phase { None, Uploading, Downloading, DeletingRemote };
 
     void StopRun(const std::string& message);
     void SaveCache(const std::vector<sFileInfo>& local, const std::vector<sFileInfo>& remote);
@@ -146,7 +146,6 @@ private:
     void Report(const std::vector<SyncIgnoredItem>& items);
     void BeginPhase(Phase phase);
     void AfterUploads();
-    bool CleanUpCutUploads(bool thenDisconnect);
     void FinishCurrent(bool done);
     void FinishPhase();
     void NextItem(const std::string& name);
@@ -173,10 +172,6 @@ private:
     size_t mCurrent = SIZE_MAX; // the phase's item being worked on
     size_t mCursor = 0;         // where the search for the next item starts
     bool mCurrentFailed = false;
-    bool mCurrentStarted = false; // the worker named it: it may have left a part
-    std::vector<sFileInfo> mCutUploads;
-    sDeleteInfo mCleanup;
-    bool mDisconnectAfterCleanup = false;
     std::string mStaging; // where downloads arrive before they are put in place
     std::vector<std::string> mDownloadTargets;           // local names, by download
     std::unordered_map<std::string, size_t> mLocalNames; // local files by name, in mLocalList

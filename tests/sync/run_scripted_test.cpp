@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -84,8 +85,10 @@ int Accept(int listener) {
 // A server listing `listing`; the data connection of "cut.bin" breaks after
 // a fifth of the file, either way. The command `unanswered` gets its data
 // connection and then nothing, as from a server that lost the session: the
-// server waits until the client leaves.
-void Serve(ScriptedSession& s, const std::string& listing, const std::string& unanswered = "") {
+// server waits until the client leaves. Without `renamesOverFiles` the first
+// RNTO is refused as by a server that does not rename over a file.
+void Serve(ScriptedSession& s, const std::string& listing, const std::string& unanswered = "",
+           bool renamesOverFiles = true) {
     int port = 0;
     const int listener = Listener(port);
     s.Reply("220 scripted");
@@ -133,13 +136,25 @@ void Serve(ScriptedSession& s, const std::string& listing, const std::string& un
         } else if (verb == "STOR") {
             const int data = Accept(listener);
             s.Reply("150 send it");
-            char chunk[1000];
-            const ssize_t got = ::recv(data, chunk, sizeof chunk, MSG_WAITALL);
-            ScriptedSession::CloseData(data, true);
-            s.Reply(got > 0 && line == "STOR cut.bin" ? "426 Connection closed; transfer aborted."
-                                                      : "226 stored");
-        } else if (verb == "DELE") {
-            s.Reply("250 deleted");
+            if (line.rfind("STOR cut.bin", 0) == 0) {
+                char chunk[1000];
+                ::recv(data, chunk, sizeof chunk, MSG_WAITALL);
+                ScriptedSession::CloseData(data, true);
+                s.Reply("426 Connection closed; transfer aborted.");
+            } else {
+                ScriptedSession::ReadAll(data);
+                ScriptedSession::CloseData(data);
+                s.Reply("226 stored");
+            }
+        } else if (verb == "RNTO" && !renamesOverFiles) {
+            s.Reply("553 File exists.");
+            renamesOverFiles = true; // once the target is gone
+        } else if (verb == "DELE" || verb == "RNTO") {
+            s.Reply("250 done");
+        } else if (verb == "SITE") {
+            s.Reply("200 mode changed");
+        } else if (verb == "RNFR") {
+            s.Reply("350 ready");
         } else if (verb == "MDTM") {
             s.Reply("213 20260110110000");
         } else if (verb == "QUIT") {
@@ -231,38 +246,81 @@ TEST(SyncRunScripted, ARefusedConnectionOffersRedialsUntilDeclined) {
     EXPECT_FALSE(run.summary);
 }
 
-TEST(SyncRunScripted, AnUploadCutShortLeavesNoPartOfANewFileOnTheServer) {
-    TempDir home, scratch;
-    ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
-    const std::string local = scratch.path() + "/local";
-    ::mkdir(local.c_str(), 0755);
-    testsupport::writeFile(local + "/cut.bin", std::string(200000, 'u'));
-    ScriptedFtpServer server([](ScriptedSession& s) { Serve(s, ""); });
-
-    sSyncBookMarkData bookmark;
-    bookmark.name = "scripted-upload";
-    bookmark.host = "127.0.0.1";
-    bookmark.port = server.Port();
-    bookmark.username = "user";
-    bookmark.password = "secret";
-    bookmark.passive = true;
-    bookmark.localDir = local;
-    bookmark.action = 1;
-    {
-        QuietRun run;
-        run.StartSession(bookmark);
-        ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 60s));
-        ASSERT_TRUE(run.summary);
-        EXPECT_EQ(*run.summary, (SyncCounts{0, 0, 0, 1}));
+// Uploads go beside their target and take its place only once whole.
+TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
+    const std::string older = "-rw-------   1 user group        3 Jan 10  2020 old.txt\r\n";
+    const struct Row {
+        const char* what;
+        std::string file, listing;
+        bool renamesOverFiles;
+        SyncCounts counts;
+        std::vector<std::string> sent; // in this order, among the commands
+        std::vector<std::string> never;
+    } rows[] = {
+        {"a cut upload of a new file leaves no part",
+         "cut.bin",
+         "",
+         true,
+         {0, 0, 0, 1},
+         {"STOR cut.bin.zarvel-upload", "DELE cut.bin.zarvel-upload"},
+         {"STOR cut.bin", "RNTO cut.bin"}},
+        {"a whole upload replaces the file, keeping its permissions",
+         "old.txt",
+         older,
+         true,
+         {1, 0, 0, 0},
+         {"STOR old.txt.zarvel-upload", "SITE CHMOD 600 old.txt.zarvel-upload",
+          "RNFR old.txt.zarvel-upload", "RNTO old.txt"},
+         {"STOR old.txt", "DELE old.txt"}},
+        {"a server that does not rename over a file",
+         "old.txt",
+         older,
+         false,
+         {1, 0, 0, 0},
+         {"STOR old.txt.zarvel-upload", "RNTO old.txt", "DELE old.txt",
+          "RNFR old.txt.zarvel-upload", "RNTO old.txt"},
+         {"STOR old.txt"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir home, scratch;
+        ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+        const std::string local = scratch.path() + "/local";
+        ::mkdir(local.c_str(), 0755);
+        testsupport::writeFile(local + "/" + row.file, std::string(200000, 'u'));
+        const struct timespec later[2] = {{0, UTIME_OMIT}, {1900000000, 0}};
+        ::utimensat(AT_FDCWD, (local + "/" + row.file).c_str(), later, 0);
+        ScriptedFtpServer server([&](ScriptedSession& s) {
+            Serve(s, row.listing, "", row.renamesOverFiles);
+        });
+        sSyncBookMarkData bookmark;
+        bookmark.name = "scripted-upload";
+        bookmark.host = "127.0.0.1";
+        bookmark.port = server.Port();
+        bookmark.username = "user";
+        bookmark.password = "secret";
+        bookmark.passive = true;
+        bookmark.localDir = local;
+        bookmark.action = 1;
+        {
+            QuietRun run;
+            run.StartSession(bookmark);
+            ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 60s));
+            ASSERT_TRUE(run.summary);
+            EXPECT_EQ(*run.summary, row.counts);
+        }
+        const std::vector<std::string> commands = server.Finish();
+        auto at = commands.begin();
+        for (const std::string& command : row.sent) {
+            at = std::find(at, commands.end(), command);
+            EXPECT_NE(at, commands.end()) << command;
+        }
+        for (const std::string& command : row.never)
+            EXPECT_EQ(std::find(commands.begin(), commands.end(), command), commands.end())
+                << command;
+        EXPECT_EQ(commands.back(), "QUIT");
+        ::unsetenv("XDG_CONFIG_HOME");
     }
-    const std::vector<std::string> commands = server.Finish();
-    EXPECT_NE(std::find(commands.begin(), commands.end(), "DELE cut.bin"), commands.end())
-        << "the part of the new file is removed";
-    EXPECT_EQ(commands.back(), "QUIT");
-    std::vector<sFileInfo> cachedLocal, cachedRemote;
-    EXPECT_EQ(LoadSyncFile(bookmark.name, cachedLocal, cachedRemote).status,
-              SyncCacheLoad::Missing);
-    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
@@ -276,7 +334,8 @@ TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
         prefs.ftpTimeoutSecs = 2;
         return prefs;
     });
-    ScriptedFtpServer server([](ScriptedSession& s) { Serve(s, "", "STOR stuck.txt"); });
+    ScriptedFtpServer server(
+        [](ScriptedSession& s) { Serve(s, "", "STOR stuck.txt.zarvel-upload"); });
 
     sSyncBookMarkData bookmark;
     bookmark.name = "scripted-silent";
@@ -298,7 +357,7 @@ TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
     }
     SetEnginePreferencesProvider({});
     const std::vector<std::string> commands = server.Finish();
-    EXPECT_EQ(commands.back(), "STOR stuck.txt");
+    EXPECT_EQ(commands.back(), "STOR stuck.txt.zarvel-upload");
     std::vector<sFileInfo> cachedLocal, cachedRemote;
     EXPECT_EQ(LoadSyncFile(bookmark.name, cachedLocal, cachedRemote).status,
               SyncCacheLoad::Missing);

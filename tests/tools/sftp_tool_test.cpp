@@ -218,6 +218,12 @@ TEST_F(SftpTool, EveryCommandTakesAwkwardNames) {
         const std::string renamed = name + " renamed";
         EXPECT_EQ(t->command("rename " + toolQuoted(name) + " " + toolQuoted(renamed)), "");
         EXPECT_TRUE(exists(remote + "/" + renamed));
+        // Onto an existing name only when asked to replace it.
+        writeFile(remote + "/" + name, "in the way");
+        EXPECT_NE(t->command("rename " + toolQuoted(renamed) + " " + toolQuoted(name)), "");
+        EXPECT_EQ(t->command("rename -f " + toolQuoted(renamed) + " " + toolQuoted(name)), "");
+        EXPECT_EQ(readFile(remote + "/" + name), "content of " + name);
+        EXPECT_EQ(t->command("rename " + toolQuoted(name) + " " + toolQuoted(renamed)), "");
 
         unlink((local + "/" + name).c_str());
         EXPECT_EQ(

@@ -127,6 +127,7 @@ private:
     size_t mInStart = 0, mInEnd = 0;
     uint32_t mNextId = 1;
     std::string mCwd;
+    bool mPosixRename = false; // the server renames over an existing file
     bool mHaveRest = false;
     uint64_t mRest = 0;
     long long mNextProgress = 0;

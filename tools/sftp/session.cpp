@@ -268,6 +268,7 @@ void Client::startSftp() {
         mTerm.line("The server refused to start its SFTP service");
         connectionClosed();
     }
+    mPosixRename = offersExtension(body, kPosixRename);
 }
 
 bool Client::realPath(const std::string& path, std::string& out, std::string& error) {
