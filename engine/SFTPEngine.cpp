@@ -509,8 +509,14 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
         TransferScope running(mInTransfer);
         ok = RunTransfer("get " + remoteQuoted + " " + localQuoted, "Fetching");
     }
-    if (!ok || mAbort.load())
+    if (!ok || mAbort.load()) {
+        // A new file that received nothing is no start to resume from.
+        struct stat left {};
+        if (!exists && ::lstat(destination.c_str(), &left) == 0 && S_ISREG(left.st_mode) &&
+            left.st_size == 0)
+            ::unlink(destination.c_str());
         return ok;
+    }
     if (replacing && !replacement.Commit()) {
         mLastResponse = "Could not replace the destination file";
         return false;
