@@ -429,10 +429,7 @@ void SyncRun::DoSync() {
         }
     } else if (mBookmark.action == 2) {
         if (downloads) {
-            if (!MakeStaging())
-                return;
-            BeginPhase(Phase::Downloading);
-            mConnection->Download(mDownloadInfo);
+            StartDownloads();
             return;
         }
         if (mBookmark.deleteLocal && deletions)
@@ -442,10 +439,7 @@ void SyncRun::DoSync() {
         BeginPhase(Phase::Uploading);
         mConnection->Upload(mUploadInfo);
     } else if (downloads) {
-        if (!MakeStaging())
-            return;
-        BeginPhase(Phase::Downloading);
-        mConnection->Download(mDownloadInfo);
+        StartDownloads();
     } else {
         SyncComplete();
     }
@@ -469,16 +463,68 @@ void SyncRun::AfterUploads() {
             SyncComplete();
         }
     } else if (mBookmark.action != 2) {
-        if (!MakeStaging())
-            return;
-        BeginPhase(Phase::Downloading);
-        mConnection->Download(mDownloadInfo); // also when empty
+        StartDownloads(); // also when empty
     }
+}
+
+// A local folder where a download would land stops that download as a failed
+// item of the request does: with several files the user may go on without it.
+void SyncRun::StartDownloads() {
+    size_t files = 0;
+    for (const sFileInfo& file : mDownloadInfo.files)
+        files += !file.isFolder;
+    for (size_t i = 0; i < mDownloadInfo.files.size(); ++i) {
+        const std::string target = WithSlash(mLocalRoot) + mDownloadTargets[i];
+        struct stat st {};
+        if (mDownloadInfo.files[i].isFolder || ::lstat(target.c_str(), &st) != 0 ||
+            S_ISREG(st.st_mode))
+            continue;
+        const std::string message = std::string(S_ISDIR(st.st_mode) ? "The folder " : "The item ") +
+                                    target +
+                                    " is preventing the download of a file with the same name.\n"
+                                    "Please resolve this problem and synchronize again.\n";
+        // Nothing from here on is fetched when the user stops; only this one otherwise.
+        const bool goOn = files >= 2 && AskGoOn(message, "Press OK to ignore, Cancel to stop.");
+        const size_t end = goOn ? i + 1 : mDownloadInfo.files.size();
+        for (size_t dropped = i; dropped < end; ++dropped) {
+            const sFileInfo& file = mDownloadInfo.files[dropped];
+            if (file.isFolder)
+                continue;
+            ++mCounts.failed;
+            mUnsettled.push_back(file.name);
+            --mTransferFiles;
+            mTransferBytes -= file.size;
+        }
+        mDownloadInfo.files.erase(mDownloadInfo.files.begin() + static_cast<std::ptrdiff_t>(i),
+                                  mDownloadInfo.files.begin() + static_cast<std::ptrdiff_t>(end));
+        mDownloadTargets.erase(mDownloadTargets.begin() + static_cast<std::ptrdiff_t>(i),
+                               mDownloadTargets.begin() + static_cast<std::ptrdiff_t>(end));
+        if (files < 2) {
+            SetError(message);
+            return;
+        }
+        if (!goOn)
+            break;
+        --i;
+    }
+    if (!MakeStaging())
+        return;
+    BeginPhase(Phase::Downloading);
+    mConnection->Download(mDownloadInfo);
 }
 
 void SyncRun::DownloadComplete() {
     FinishPhase();
     RemoveStaging();
+    if (!mNotPutInPlace.empty()) {
+        std::string message;
+        for (const std::string& path : mNotPutInPlace)
+            message += (message.empty() ? "" : "\n") + ("The download of " + path) +
+                       " was not put in place: the local item changed during the "
+                       "synchronization.";
+        mNotPutInPlace.clear();
+        ShowNotice(message);
+    }
     if (mAborted) {
         SyncComplete();
         return;
@@ -641,6 +687,8 @@ void SyncRun::FinishCurrent(bool done) {
         const std::string to = WithSlash(mLocalRoot) + mDownloadTargets[index];
         done = LocalStillAsListed(mDownloadTargets[index], to) &&
                ::rename(from.c_str(), to.c_str()) == 0;
+        if (!done)
+            mNotPutInPlace.push_back(to);
     }
     if (done) {
         if (mPhase == Phase::Uploading)

@@ -146,6 +146,7 @@ private:
     void Report(const std::vector<SyncIgnoredItem>& items);
     void BeginPhase(Phase phase);
     void AfterUploads();
+    void StartDownloads();
     void FinishCurrent(bool done);
     void FinishPhase();
     void NextItem(const std::string& name);
@@ -176,6 +177,7 @@ private:
     std::vector<std::string> mDownloadTargets;           // local names, by download
     std::unordered_map<std::string, size_t> mLocalNames; // local files by name, in mLocalList
     std::string mUploadStaging;                          // links for uploads under another name
+    std::vector<std::string> mNotPutInPlace; // complete downloads the local side kept out
 
     PPx::EventTarget mPoster;
     PPx::EventHandler mRedialHandler;
