@@ -593,12 +593,14 @@ bool FTPEngine::GetModTimes(const std::vector<std::string>& paths,
                             std::vector<DateTimeRec>& dates) {
     dates.clear();
     dates.reserve(paths.size());
+    mGroupsFailed = false;
+    const size_t group = mOneByOne ? 1 : kModTimeGroup;
     size_t at = 0;
     while (at < paths.size()) {
         std::string commands;
         size_t count = 0;
         bool refused = false;
-        while (at + count < paths.size() && count < kModTimeGroup) {
+        while (at + count < paths.size() && count < group) {
             const std::string command = "MDTM " + paths[at + count];
             if (HasLineBreakOrNul(command)) {
                 refused = true;
@@ -631,8 +633,17 @@ bool FTPEngine::ModTimeGroup(const std::string& commands, size_t count,
     bool refused = false;
     for (size_t i = 0; i < count; ++i) {
         // The reader's own reason (a time-out, a hang-up) says more.
-        if (!WaitResponse(mLastResponse))
+        if (!WaitResponse(mLastResponse)) {
+            mGroupsFailed = count > 1;
             return mLastResponse.empty() ? Fail(kNoResponse) : false;
+        }
+        // A server that read the group as something else: the replies still
+        // to come (if any) can no longer be told apart.
+        const int code = GetResponseCode();
+        if (count > 1 && (code == 421 || code == 500)) {
+            mGroupsFailed = true;
+            return false;
+        }
         if (refused)
             continue;
         DateTimeRec date;

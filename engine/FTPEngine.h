@@ -87,6 +87,13 @@ public:
     // Fails as a GetModTime per name would, at the first name that fails.
     virtual bool GetModTimes(const std::vector<std::string>& paths,
                              std::vector<DateTimeRec>& dates);
+    // Whether the last GetModTimes failed as a server that mishandles commands
+    // sent together fails: no reply in time, or a 421 or 500 inside a group.
+    // The control connection is then out of step and cannot be used further.
+    bool ModTimeGroupsFailed() const { return mGroupsFailed; }
+    // From now on GetModTimes asks one name at a time.
+    void AskModTimesOneByOne() { mOneByOne = true; }
+    bool ModTimesOneByOne() const { return mOneByOne; }
     // The last reply or failure text, without the reply's final line end.
     virtual const char* GetLastError();
 
@@ -187,6 +194,8 @@ private:
     bool mProgressPending = false;
     unsigned long long mPendingBytes = 0;
     size_t mListingLimit = kMaxListing;
+    bool mGroupsFailed = false;
+    bool mOneByOne = false;
 
     // Bytes read from the control connection beyond the reply in hand.
     std::string mInput;

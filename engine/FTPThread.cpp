@@ -89,15 +89,37 @@ bool FTPThread::Refused() {
     return mEngine.IsConnected();
 }
 
-RequestResult FTPThread::OnConnect(const sWorkerEvent& request) {
-    mBookmark = request.bookmark;
+bool FTPThread::LogIn() {
     SetStatus("Connecting...");
     if (!mEngine.Connect(mBookmark.host, mBookmark.port, mTimeout.load()))
-        return EngineError();
+        return false;
     SetStatus("Authenticating...");
-    if (!mEngine.Authenticate(mBookmark.username, mBookmark.password, mBookmark.account))
+    return mEngine.Authenticate(mBookmark.username, mBookmark.password, mBookmark.account);
+}
+
+RequestResult FTPThread::OnConnect(const sWorkerEvent& request) {
+    mBookmark = request.bookmark;
+    if (!LogIn())
         return EngineError();
     return EnterStartFolder(mBookmark);
+}
+
+// Dates are asked in groups. A server that loses or merges commands sent
+// together leaves the session out of step: a new one, in the same folder,
+// asks one name at a time from then on.
+RequestResult FTPThread::OnGetModTime(const sWorkerEvent& request) {
+    std::string folder;
+    const bool grouped = !mEngine.ModTimesOneByOne() && request.modTimeList.size() > 1;
+    if (grouped && !mEngine.SendGetWorkingDir(folder))
+        return EngineError();
+    RequestResult result = EngineWorker::OnGetModTime(request);
+    if (result.Succeeded() || !grouped || !mEngine.ModTimeGroupsFailed())
+        return result;
+    mEngine.AskModTimesOneByOne();
+    mEngine.Disconnect();
+    if (!LogIn() || !mEngine.ChangeDir(folder))
+        return EngineError();
+    return EngineWorker::OnGetModTime(request);
 }
 
 RequestResult FTPThread::OnDisconnect(const sWorkerEvent&) {

@@ -35,8 +35,11 @@ protected:
 
 private:
     bool Refused();
+    // Connects and logs in with mBookmark.
+    bool LogIn();
 
     RequestResult OnConnect(const sWorkerEvent& request) override;
+    RequestResult OnGetModTime(const sWorkerEvent& request) override;
     RequestResult OnDisconnect(const sWorkerEvent& request) override;
     RequestResult OnGetServerInfo(const sWorkerEvent& request) override;
     RequestResult OnCreateFileList(const sWorkerEvent& request) override;

@@ -82,13 +82,17 @@ int Accept(int listener) {
     return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
+// What a server does with commands that came together with another.
+enum class Together { Answered, Dropped, Closed421, Refused500 };
+
 // A server listing `listing`; the data connection of "cut.bin" breaks after
 // a fifth of the file, either way. The command `unanswered` gets its data
 // connection and then nothing, as from a server that lost the session: the
-// server waits until the client leaves. Without `renamesOverFiles` the first
-// RNTO is refused as by a server that does not rename over a file.
+// server waits until the client leaves. Commands sent together fare as
+// `together` says; without `renamesOverFiles` the first RNTO is refused as
+// by a server that does not rename over a file.
 void Serve(ScriptedSession& s, const std::string& listing, const std::string& unanswered = "",
-           bool renamesOverFiles = true) {
+           Together together = Together::Answered, bool renamesOverFiles = true) {
     int port = 0;
     const int listener = Listener(port);
     s.Reply("220 scripted");
@@ -97,6 +101,14 @@ void Serve(ScriptedSession& s, const std::string& listing, const std::string& un
         if (line.empty())
             break;
         const std::string verb = line.substr(0, line.find(' '));
+        if (s.SentTogether() > 0 && together != Together::Answered) {
+            if (together == Together::Refused500)
+                s.Reply("500 Command not understood.");
+            if (together != Together::Closed421)
+                continue;
+            s.Reply("421 Too many commands at once.");
+            break;
+        }
         if (line == unanswered) {
             const int data = Accept(listener);
             while (!s.Read().empty()) {
@@ -291,7 +303,7 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
         const struct timespec later[2] = {{0, UTIME_OMIT}, {1900000000, 0}};
         ::utimensat(AT_FDCWD, (local + "/" + row.file).c_str(), later, 0);
         ScriptedFtpServer server([&](ScriptedSession& s) {
-            Serve(s, row.listing, "", row.renamesOverFiles);
+            Serve(s, row.listing, "", Together::Answered, row.renamesOverFiles);
         });
         sSyncBookMarkData bookmark;
         bookmark.name = "scripted-upload";
@@ -321,6 +333,54 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
         EXPECT_EQ(commands.back(), "QUIT");
         ::unsetenv("XDG_CONFIG_HOME");
     }
+}
+
+// A server that mishandles commands sent together costs one new session; the
+// dates are then asked one at a time and the run goes on.
+TEST(SyncRunScripted, DatesComeOneByOneFromAServerThatLosesCommandsSentTogether) {
+    SetEnginePreferencesProvider([] {
+        EnginePreferences prefs;
+        prefs.ftpTimeoutSecs = 2;
+        return prefs;
+    });
+    const std::string listing = "-rw-r--r--   1 user group        4 Jan 10 12:00 a.txt\r\n"
+                                "-rw-r--r--   1 user group        4 Jan 10 12:00 b.txt\r\n"
+                                "-rw-r--r--   1 user group        4 Jan 10 12:00 c.txt\r\n";
+    for (Together together : {Together::Dropped, Together::Closed421, Together::Refused500}) {
+        SCOPED_TRACE(static_cast<int>(together));
+        TempDir home, scratch;
+        ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+        const std::string local = scratch.path() + "/local";
+        ::mkdir(local.c_str(), 0755);
+        ScriptedFtpServer server([&](ScriptedSession& s) { Serve(s, listing, "", together); }, 2);
+        sSyncBookMarkData bookmark;
+        bookmark.name = "scripted-dates";
+        bookmark.host = "127.0.0.1";
+        bookmark.port = server.Port();
+        bookmark.username = "user";
+        bookmark.password = "secret";
+        bookmark.passive = true;
+        bookmark.localDir = local;
+        bookmark.action = 1;
+        {
+            QuietRun run;
+            run.StartSession(bookmark);
+            ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 60s));
+            EXPECT_EQ(run.asked, std::vector<std::string>{}) << run.asked.front();
+            ASSERT_TRUE(run.summary);
+            EXPECT_EQ(*run.summary, (SyncCounts{0, 0, 0, 0}));
+        }
+        const std::vector<std::string> commands = server.Finish();
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER user"), 2);
+        std::vector<sFileInfo> cachedLocal, cachedRemote;
+        ASSERT_EQ(LoadSyncFile(bookmark.name, cachedLocal, cachedRemote).status,
+                  SyncCacheLoad::Loaded);
+        ASSERT_EQ(cachedRemote.size(), 3u);
+        for (const sFileInfo& file : cachedRemote)
+            EXPECT_EQ(file.modDate.year, 2026) << file.name;
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+    SetEnginePreferencesProvider({});
 }
 
 TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
