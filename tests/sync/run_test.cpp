@@ -13,12 +13,10 @@
 
 #include <atomic>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -482,73 +480,6 @@ TEST_F(SyncRunTest, ADownloadNeverReplacesWhatChangedLocallyDuringTheRun) {
 
 namespace {
 
-std::vector<pid_t> Children(pid_t parent) {
-    std::vector<pid_t> children;
-    if (DIR* proc = ::opendir("/proc")) {
-        while (const dirent* entry = ::readdir(proc)) {
-            const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-            if (pid <= 0)
-                continue;
-            // The parent is the second field after the command's closing
-            // parenthesis; a process gone meanwhile has none.
-            std::string stat;
-            std::getline(std::ifstream("/proc/" + std::string(entry->d_name) + "/stat"), stat);
-            const size_t close = stat.rfind(')');
-            if (close != std::string::npos &&
-                std::atoi(stat.c_str() + stat.find(' ', close + 2) + 1) == parent)
-                children.push_back(pid);
-        }
-        ::closedir(proc);
-    }
-    return children;
-}
-
-// A server of the test's own kind started for this test alone, so that its
-// sessions can be killed without touching the tests that share the fixture.
-class PrivateServer {
-public:
-    explicit PrivateServer(const std::string& kind) : mKind(kind) {
-        mDir = std::string(std::getenv("ZARVEL_SERVERS")) + "/private-" + kind + "-" +
-               std::to_string(::getpid());
-        mScript = std::string(std::getenv("ZARVEL_SOURCE_DIR")) + "/tests/servers/server.sh";
-        mStarted = Script("start");
-        const std::string state = mDir + "/" + kind;
-        std::ifstream(state + "/port") >> server.port;
-        std::ifstream(state + "/credentials") >> server.user >> server.password;
-        std::ifstream(state + "/pid") >> mPid;
-        server.root = state + "/root";
-    }
-    ~PrivateServer() {
-        Script("stop");
-        std::system(("rm -rf '" + mDir + "'").c_str());
-    }
-    bool Started() const { return mStarted && server.port > 0 && mPid > 0; }
-    // Kills every session the server serves, as a crash would, by process id;
-    // the server itself goes on taking connections.
-    void KillSessions() const {
-        for (pid_t master : Children(mPid)) {
-            std::vector<pid_t> doomed = Children(master);
-            for (size_t i = 0; i < doomed.size(); ++i)
-                for (pid_t below : Children(doomed[i]))
-                    doomed.push_back(below);
-            for (pid_t pid : doomed)
-                ::kill(pid, SIGKILL);
-        }
-    }
-
-    testsupport::TestServer server;
-
-private:
-    bool Script(const char* action) const {
-        return std::system(
-                   ("'" + mScript + "' " + action + " " + mKind + " '" + mDir + "' >/dev/null 2>&1")
-                       .c_str()) == 0;
-    }
-    std::string mKind, mDir, mScript;
-    pid_t mPid = 0;
-    bool mStarted = false;
-};
-
 // A file in `folder` caught while it is being written: at least `from`
 // bytes, fewer than `whole`.
 bool FileBeingWritten(const std::string& folder, off_t from, off_t whole) {
@@ -680,17 +611,17 @@ TEST_F(SyncRunTest, RoadsThatLostFilesStayClosed) {
          [&] {
              if (ServerName() == "pyftpd")
                  return; // one process serves everyone: nothing to kill on its own
-             PrivateServer own(ServerName());
+             testsupport::PrivateServer own(ServerName());
              ASSERT_TRUE(own.Started());
              const std::string sharedRemote = remote;
-             char* real = ::realpath(own.server.root.c_str(), nullptr);
+             char* real = ::realpath(own.info.root.c_str(), nullptr);
              ASSERT_NE(real, nullptr);
              remote = std::string(real) + "/" + folder;
              std::free(real);
              MakeRemoteFolder("");
-             bookmark.port = own.server.port;
-             bookmark.username = own.server.user;
-             bookmark.password = own.server.password;
+             bookmark.port = own.info.port;
+             bookmark.username = own.info.user;
+             bookmark.password = own.info.password;
              const size_t size = size_t(32) << 20;
              const std::string whole = Pattern(size, 7);
              bool cut = false;
