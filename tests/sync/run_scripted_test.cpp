@@ -185,27 +185,42 @@ void Serve(ScriptedSession& s, const std::string& listing, const std::string& un
     ::close(listener);
 }
 
+// A test's own preferences folder (where the cache goes) and local folder.
+struct Places {
+    TempDir home, scratch;
+    const std::string local = scratch.path() + "/local";
+    Places() {
+        ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+        ::mkdir(local.c_str(), 0755);
+    }
+    ~Places() { ::unsetenv("XDG_CONFIG_HOME"); }
+};
+
+sSyncBookMarkData Bookmark(const std::string& name, int port, const std::string& local,
+                           int32_t action) {
+    sSyncBookMarkData bookmark;
+    bookmark.name = name;
+    bookmark.host = "127.0.0.1";
+    bookmark.port = port;
+    bookmark.username = "user";
+    bookmark.password = "secret";
+    bookmark.passive = true;
+    bookmark.localDir = local;
+    bookmark.action = action;
+    return bookmark;
+}
+
 } // namespace
 
 TEST(SyncRunScripted, ADownloadCutShortLeavesNothingAndIsNotRecorded) {
-    TempDir home, scratch;
-    ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
-    const std::string local = scratch.path() + "/local";
-    ::mkdir(local.c_str(), 0755);
+    const Places places;
+    const std::string& local = places.local;
     ScriptedFtpServer server([](ScriptedSession& s) {
         Serve(s, "-rw-r--r--   1 user group     5000 Jan 10 12:00 cut.bin\r\n"
                  "-rw-r--r--   1 user group        4 Jan 10 12:00 good.txt\r\n");
     });
 
-    sSyncBookMarkData bookmark;
-    bookmark.name = "scripted";
-    bookmark.host = "127.0.0.1";
-    bookmark.port = server.Port();
-    bookmark.username = "user";
-    bookmark.password = "secret";
-    bookmark.passive = true;
-    bookmark.localDir = local;
-    bookmark.action = 2;
+    const sSyncBookMarkData bookmark = Bookmark("scripted", server.Port(), local, 2);
     {
         QuietRun run;
         run.StartSession(bookmark);
@@ -233,19 +248,13 @@ TEST(SyncRunScripted, ADownloadCutShortLeavesNothingAndIsNotRecorded) {
     ASSERT_EQ(LoadSyncFile(bookmark.name, cachedLocal, cachedRemote).status, SyncCacheLoad::Loaded);
     ASSERT_EQ(cachedRemote.size(), 1u);
     EXPECT_EQ(cachedRemote[0].name, "good.txt");
-    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(SyncRunScripted, ARefusedConnectionOffersRedialsUntilDeclined) {
     // A port nobody listens on.
     int port = 0;
     ::close(Listener(port));
-    sSyncBookMarkData bookmark;
-    bookmark.name = "nobody";
-    bookmark.host = "127.0.0.1";
-    bookmark.port = port;
-    bookmark.localDir = "/";
-    bookmark.action = 1;
+    const sSyncBookMarkData bookmark = Bookmark("nobody", port, "/", 1);
     QuietRun run;
     run.redials = 1;
     run.StartSession(bookmark);
@@ -295,25 +304,15 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        TempDir home, scratch;
-        ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
-        const std::string local = scratch.path() + "/local";
-        ::mkdir(local.c_str(), 0755);
+        const Places places;
+        const std::string& local = places.local;
         testsupport::writeFile(local + "/" + row.file, std::string(200000, 'u'));
         const struct timespec later[2] = {{0, UTIME_OMIT}, {1900000000, 0}};
         ::utimensat(AT_FDCWD, (local + "/" + row.file).c_str(), later, 0);
         ScriptedFtpServer server([&](ScriptedSession& s) {
             Serve(s, row.listing, "", Together::Answered, row.renamesOverFiles);
         });
-        sSyncBookMarkData bookmark;
-        bookmark.name = "scripted-upload";
-        bookmark.host = "127.0.0.1";
-        bookmark.port = server.Port();
-        bookmark.username = "user";
-        bookmark.password = "secret";
-        bookmark.passive = true;
-        bookmark.localDir = local;
-        bookmark.action = 1;
+        const sSyncBookMarkData bookmark = Bookmark("scripted-upload", server.Port(), local, 1);
         {
             QuietRun run;
             run.StartSession(bookmark);
@@ -331,7 +330,6 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
             EXPECT_EQ(std::find(commands.begin(), commands.end(), command), commands.end())
                 << command;
         EXPECT_EQ(commands.back(), "QUIT");
-        ::unsetenv("XDG_CONFIG_HOME");
     }
 }
 
@@ -348,20 +346,10 @@ TEST(SyncRunScripted, DatesComeOneByOneFromAServerThatLosesCommandsSentTogether)
                                 "-rw-r--r--   1 user group        4 Jan 10 12:00 c.txt\r\n";
     for (Together together : {Together::Dropped, Together::Closed421, Together::Refused500}) {
         SCOPED_TRACE(static_cast<int>(together));
-        TempDir home, scratch;
-        ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
-        const std::string local = scratch.path() + "/local";
-        ::mkdir(local.c_str(), 0755);
+        const Places places;
+        const std::string& local = places.local;
         ScriptedFtpServer server([&](ScriptedSession& s) { Serve(s, listing, "", together); }, 2);
-        sSyncBookMarkData bookmark;
-        bookmark.name = "scripted-dates";
-        bookmark.host = "127.0.0.1";
-        bookmark.port = server.Port();
-        bookmark.username = "user";
-        bookmark.password = "secret";
-        bookmark.passive = true;
-        bookmark.localDir = local;
-        bookmark.action = 1;
+        const sSyncBookMarkData bookmark = Bookmark("scripted-dates", server.Port(), local, 1);
         {
             QuietRun run;
             run.StartSession(bookmark);
@@ -378,16 +366,13 @@ TEST(SyncRunScripted, DatesComeOneByOneFromAServerThatLosesCommandsSentTogether)
         ASSERT_EQ(cachedRemote.size(), 3u);
         for (const sFileInfo& file : cachedRemote)
             EXPECT_EQ(file.modDate.year, 2026) << file.name;
-        ::unsetenv("XDG_CONFIG_HOME");
     }
     SetEnginePreferencesProvider({});
 }
 
 TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
-    TempDir home, scratch;
-    ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
-    const std::string local = scratch.path() + "/local";
-    ::mkdir(local.c_str(), 0755);
+    const Places places;
+    const std::string& local = places.local;
     testsupport::writeFile(local + "/stuck.txt", "never acknowledged");
     SetEnginePreferencesProvider([] {
         EnginePreferences prefs;
@@ -397,15 +382,7 @@ TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
     ScriptedFtpServer server(
         [](ScriptedSession& s) { Serve(s, "", "STOR stuck.txt.zarvel-upload"); });
 
-    sSyncBookMarkData bookmark;
-    bookmark.name = "scripted-silent";
-    bookmark.host = "127.0.0.1";
-    bookmark.port = server.Port();
-    bookmark.username = "user";
-    bookmark.password = "secret";
-    bookmark.passive = true;
-    bookmark.localDir = local;
-    bookmark.action = 1;
+    const sSyncBookMarkData bookmark = Bookmark("scripted-silent", server.Port(), local, 1);
     {
         QuietRun run;
         run.StartSession(bookmark);
@@ -421,17 +398,11 @@ TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
     std::vector<sFileInfo> cachedLocal, cachedRemote;
     EXPECT_EQ(LoadSyncFile(bookmark.name, cachedLocal, cachedRemote).status,
               SyncCacheLoad::Missing);
-    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(SyncRunScripted, ABookmarkWithAnActionItCannotHoldIsDamagedAndNothingRuns) {
     for (int32_t action : {0, 4}) {
-        sSyncBookMarkData bookmark;
-        bookmark.name = "foreign";
-        bookmark.host = "127.0.0.1";
-        bookmark.port = 1; // never dialled
-        bookmark.localDir = "/";
-        bookmark.action = action;
+        const sSyncBookMarkData bookmark = Bookmark("foreign", 1, "/", action); // never dialled
         QuietRun run;
         run.StartSession(bookmark);
         EXPECT_TRUE(run.closed);
