@@ -376,7 +376,8 @@ void SFTPEngine::AbortTransfer() {
     mAbort.store(true);
     // Straight away rather than at the tool's next line: a stalled transfer
     // prints none. Outside a get or put the tool ignores it.
-    if (mInTransfer.load())
+    std::lock_guard hold(mTransferLock);
+    if (mInTransfer)
         mTunnel.AbortTransfer();
 }
 
@@ -457,9 +458,14 @@ bool SFTPEngine::RunTransfer(const std::string& command, const char* ignored) {
 
 namespace {
 struct TransferScope {
-    std::atomic<bool>& flag;
-    explicit TransferScope(std::atomic<bool>& f) : flag(f) { flag.store(true); }
-    ~TransferScope() { flag.store(false); }
+    std::mutex& lock;
+    bool& flag;
+    TransferScope(std::mutex& l, bool& f) : lock(l), flag(f) { Set(true); }
+    ~TransferScope() { Set(false); }
+    void Set(bool running) {
+        std::lock_guard hold(lock);
+        flag = running;
+    }
 };
 } // namespace
 
@@ -506,7 +512,7 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
         return false;
     bool ok;
     {
-        TransferScope running(mInTransfer);
+        TransferScope running(mTransferLock, mInTransfer);
         ok = RunTransfer("get " + remoteQuoted + " " + localQuoted, "Fetching");
     }
     if (!ok || mAbort.load()) {
@@ -543,7 +549,7 @@ bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder
         return false;
     if (offset > 0 && !SendREST(offset))
         return false;
-    TransferScope running(mInTransfer);
+    TransferScope running(mTransferLock, mInTransfer);
     return RunTransfer("put " + quoted + " " + remoteQuoted, "Uploading");
 }
 

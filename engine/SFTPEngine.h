@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -104,7 +105,11 @@ private:
     int32_t mTimeout = 30;
     SFTPTunnel mTunnel;
     std::atomic<bool> mAbort{false};
-    std::atomic<bool> mInTransfer{false};
+    // Whether a get or put runs; the main thread's interrupt is sent under
+    // this lock, so none can reach the tool after the transfer has ended and
+    // stop the command that follows it.
+    std::mutex mTransferLock;
+    bool mInTransfer = false;
     TransferProgress* mParent = nullptr;
     std::atomic<bool> mLoggedIn{false};
     uint32_t mLastProgressTick = 0;

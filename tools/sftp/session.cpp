@@ -600,6 +600,11 @@ void Client::run() {
         const bool got = mTerm.readLine(command, true, mSock, onSocketReadable);
         if (!got)
             finish(0);
+        // An interrupt still pending was meant for the transfer before this
+        // command (the command came in before the signal was let through):
+        // it must not stop this one.
+        takeSignals();
+        gInterrupted = 0;
         mTerm.line(echoText(command));
         execute(command);
     }
