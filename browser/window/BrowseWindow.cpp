@@ -137,27 +137,12 @@ void BrowseWindow::SetError(const std::string& text) {
     if (mViewing)
         EndViewing();
     CloseTransferSheet();
-    std::string message = StripReplyCode(text);
+    const std::string message = StripReplyCode(text);
 
     if (mConnecting) {
-        // A refused login or a changed host key would only come back on a
-        // redial (and repeated logins may lock the account): the sheet says
-        // what happened and waits for the user.
-        const LoginRefusal refusal = LoginRefusalOf(text);
-        if (refusal == LoginRefusal::kCredentials)
-            message = "The server refused the login as \"" + mBookmark.username + "\":\n" +
-                      message +
-                      "\n\nCheck the user name and password. The same login is not tried "
-                      "again by itself, as servers may lock an account after repeated failures.";
-        else if (refusal == LoginRefusal::kHostKey)
-            message += "\n\nIf the server's key was changed on purpose, remove the old key and "
-                       "redial; otherwise someone may be posing as the server.";
-        else if (message == "Server closed connection" || message == "Could not connect to server")
-            message = "Make sure you typed the address and port of the remote server correctly.\n"
-                      "If you continue to have problems connecting, please contact the server "
-                      "administrator.\n";
+        const ConnectFailure failure = DescribeConnectFailure(text, mBookmark.username);
         RedialSheet* sheet =
-            RedialSheet::Make(DisplayableText(message, 1024), refusal == LoginRefusal::kNone);
+            RedialSheet::Make(DisplayableText(failure.message, 1024), failure.redialByItself);
         uint32_t answer = 'not!';
         if (sheet) {
             answer = sheet->DoModal(this);

@@ -1,6 +1,7 @@
 #include "sync/window/SyncRun.h"
 
 #include "browser/core/Listing.h"
+#include "browser/core/ServerText.h"
 #include "platform/core/Errors.h"
 #include "sync/core/RemoteTree.h"
 #include "sync/core/SyncCache.h"
@@ -777,24 +778,6 @@ void SyncRun::StopRun(const std::string& message) {
         CloseRun();
 }
 
-std::string SyncRun::StripReplyCode(const std::string& message) {
-    if (message.size() <= 4 || !std::isdigit(static_cast<unsigned char>(message[0])) ||
-        !std::isdigit(static_cast<unsigned char>(message[1])) ||
-        !std::isdigit(static_cast<unsigned char>(message[2])) ||
-        (message[3] != ' ' && message[3] != '-'))
-        return message;
-    const std::string code = message.substr(0, 4);
-    std::string stripped;
-    for (size_t at = 0; at < message.size();) {
-        if (message.compare(at, 4, code) == 0) {
-            at += 4;
-        } else {
-            stripped += message[at++];
-        }
-    }
-    return stripped;
-}
-
 void SyncRun::SetStatus(const std::string& text) {
     ShowStatus(text);
 }
@@ -807,13 +790,10 @@ void SyncRun::SetDeleteStatus(const std::string& name) {
 }
 
 void SyncRun::SetError(const std::string& text) {
-    std::string message = StripReplyCode(text);
+    const std::string message = StripReplyCode(text);
     if (mConnecting) {
-        if (message == "Server closed connection" || message == "Could not connect to server")
-            message = "Make sure you typed the address and port of the remote server "
-                      "correctly.\nIf you continue to have problems connecting, please contact "
-                      "the server administrator.\n";
-        if (AskRedial(message))
+        const ConnectFailure failure = DescribeConnectFailure(text, mBookmark.username);
+        if (AskRedial(failure.message, failure.redialByItself))
             PPx::PostEvent(mPoster.Ref(), PPx::MakeCommandEvent(kRedialCommand));
         else
             CloseRun();

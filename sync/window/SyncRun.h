@@ -67,10 +67,6 @@ public:
 
     const SyncCounts& Counts() const { return mCounts; }
 
-    // A reply code (three digits and a blank or hyphen) taken out of a
-    // server's message, from every line it starts.
-    static std::string StripReplyCode(const std::string& message);
-
 protected:
     // The run's steps.
     virtual void BuildRemoteList();
@@ -100,8 +96,9 @@ protected:
     virtual uint32_t AskFirstTime(const std::string& message, const std::string& explanation) = 0;
     // The conflict sheet; nothing when the user cancelled.
     virtual std::optional<SyncChoice> AskConflict(const SyncConflict& conflict) = 0;
-    // The redial sheet: true to try again.
-    virtual bool AskRedial(const std::string& message) = 0;
+    // The redial sheet: true to try again. BYITSELF: the sheet may count
+    // down and redial without the user.
+    virtual bool AskRedial(const std::string& message, bool byItself) = 0;
     // One item of a transfer failed: true goes on with the next.
     virtual bool AskGoOn(const std::string& message, const std::string& explanation) = 0;
     virtual void ShowTransferStart(const sFileProgress& progress, uint32_t files,

@@ -45,8 +45,8 @@ protected:
     void ShowNotice(const std::string& message) override { asked.push_back(message); }
     uint32_t AskFirstTime(const std::string&, const std::string&) override { return 'No  '; }
     std::optional<SyncChoice> AskConflict(const SyncConflict&) override { return std::nullopt; }
-    bool AskRedial(const std::string& message) override {
-        asked.push_back("redial: " + message);
+    bool AskRedial(const std::string& message, bool byItself) override {
+        asked.push_back((byItself ? "redial: " : "redial (waits): ") + message);
         return redials-- > 0;
     }
     bool AskGoOn(const std::string& message, const std::string&) override {
@@ -265,6 +265,26 @@ TEST(SyncRunScripted, ARefusedConnectionOffersRedialsUntilDeclined) {
         "administrator.\n";
     EXPECT_EQ(run.asked, (std::vector<std::string>{expected, expected}));
     EXPECT_FALSE(run.summary);
+
+    // A refused login would only be refused again (and may lock the
+    // account): the sheet says so and does not redial by itself.
+    ScriptedFtpServer refusing([](ScriptedSession& s) {
+        s.Reply("220 scripted");
+        s.Read();
+        s.Reply("331 password");
+        s.Read();
+        s.Reply("530 Login incorrect.");
+        s.Read();
+    });
+    QuietRun refused;
+    refused.StartSession(Bookmark("refused", refusing.Port(), "/", 1));
+    ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return refused.closed; }, 60s));
+    ASSERT_EQ(refused.asked.size(), 1u);
+    EXPECT_EQ(refused.asked[0].rfind("redial (waits): The server refused the login as \"user\":\n"
+                                     "Login incorrect.",
+                                     0),
+              0u)
+        << refused.asked[0];
 }
 
 // Uploads go beside their target and take its place only once whole.

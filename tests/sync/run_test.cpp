@@ -102,7 +102,7 @@ protected:
         conflicts.pop_front();
         return answer;
     }
-    bool AskRedial(const std::string& message) override {
+    bool AskRedial(const std::string& message, bool) override {
         alerts.push_back(message);
         return false;
     }
