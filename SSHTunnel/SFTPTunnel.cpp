@@ -28,6 +28,7 @@ constexpr size_t kChunk = 64 * 1024;
 // so that a tool gone wrong cannot fill the memory.
 constexpr size_t kLineLimit = 1024 * 1024;
 const char kPrompt[] = "sftp> ";
+const char kKeyChanged[] = "WARNING: REMOTE HOST IDENTIFICATION HAS CHANGED!";
 // How long a question of the login must stand alone to count as asked. The
 // tool writes each question with one write and then waits, so the rest of a
 // question that a read cut off follows within microseconds; every login pays
@@ -122,6 +123,7 @@ SFTPErr SFTPTunnel::Connect(const char* host, const char* user, const char* pass
     mUsername = user;
     mPassword = password;
     mPort = port;
+    mStoredKeyPlace.clear();
     const SFTPErr result = DoConnect();
     if (result == kSFTPNoErr)
         mConnected = true;
@@ -173,14 +175,25 @@ SFTPErr SFTPTunnel::DoConnect() {
         return kSFTPCommErr;
 
     bool passwordSent = false;
+    bool keyChanged = false;
     for (;;) {
-        // Whole lines first: only "Connection closed" at the start of one counts.
+        // Whole lines first: "Connection closed" and the refusal of a changed
+        // host key, each at the start of a line.
         size_t end;
         while ((end = mLineBuffer.find('\n')) != std::string::npos) {
-            const std::string line = mLineBuffer.substr(0, end + 1);
+            std::string line = mLineBuffer.substr(0, end + 1);
             mLineBuffer.erase(0, end + 1);
             if (StartsWith(line, "Connection closed"))
                 return kSFTPClosed;
+            if (StartsWith(line, kKeyChanged))
+                keyChanged = true;
+            const size_t in = line.find(" key in ");
+            if (keyChanged && StartsWith(line, "Offending ") && in != std::string::npos) {
+                line.erase(line.find_last_not_of("\r\n") + 1);
+                mStoredKeyPlace = line.substr(in + 8);
+            }
+            if (keyChanged && StartsWith(line, "Host key verification failed"))
+                return kSFTPHostKeyChanged;
         }
         // The unfinished line is a question only when the tool waits for an
         // answer: one that looks like a question but is followed by more

@@ -23,6 +23,8 @@ enum : SFTPErr {
     kSFTPCommErr = -4,
     kSFTPBadPassword = -5,
     kSFTPClosed = -6,
+    // The server's host key is not the one on record; the tool refused it.
+    kSFTPHostKeyChanged = -7,
 };
 
 class SFTPTunnel {
@@ -57,6 +59,11 @@ public:
     // Ends the tool at once (any thread): a worker waiting on it sees the
     // terminal end.
     void Terminate();
+
+    // After kSFTPHostKeyChanged: the known-hosts file and line that hold the
+    // old key, as the tool names them ("/home/u/.ssh/known_hosts:3"); empty
+    // when it named none.
+    const std::string& StoredKeyPlace() const { return mStoredKeyPlace; }
 
     const char* FindSFTP();
     int GetFD() const { return mFD; }
@@ -93,4 +100,5 @@ private:
     std::atomic<long long> mAbortedAt{0};
     std::string mSFTPPath;
     std::string mFound;
+    std::string mStoredKeyPlace;
 };

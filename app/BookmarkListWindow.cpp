@@ -9,7 +9,6 @@
 #include "ppxui/Dialogs.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <strings.h>
 #include <sys/stat.h>
@@ -113,6 +112,12 @@ template <class Record> bool BookmarkListContent<Record>::AddItemToDrag(ItemID i
 }
 
 template <class Record>
+std::string BookmarkListContent<Record>::DirectSaveName(const std::vector<ItemID>& items) {
+    const Record* first = mWindow && !items.empty() ? mWindow->BookmarkForItem(items[0]) : nullptr;
+    return first ? mWindow->ExportName(*first) : std::string();
+}
+
+template <class Record>
 std::vector<std::string>
 BookmarkListContent<Record>::FilesForDrag(const std::vector<ItemID>& items) {
     if (!mWindow)
@@ -125,6 +130,13 @@ void BookmarkListContent<Record>::PostProcessDragFromBrowser(bool dropped,
                                                              const std::string& dropFolder) {
     if (mWindow && dropped && !dropFolder.empty())
         mWindow->ListDragComplete(dropFolder);
+}
+
+template <class Record>
+void BookmarkListContent<Record>::DropRefused(const std::string& message,
+                                              const std::string& explanation) {
+    if (mWindow)
+        mWindow->ListDropRefused(message, explanation);
 }
 
 // ---------------------------------------------------------------------------
@@ -194,6 +206,11 @@ const Record* BookmarkListWindow<Record>::BookmarkForItem(uint32_t item) const {
     if (item == 0 || item > mBookmarks.size())
         return nullptr;
     return &mBookmarks[item - 1];
+}
+
+template <class Record>
+std::string BookmarkListWindow<Record>::ExportName(const Record& bookmark) const {
+    return ExportFileName(bookmark.name, mSettings.extension);
 }
 
 template <class Record> void BookmarkListWindow<Record>::AddBookmark(const Record& bookmark) {
@@ -350,19 +367,13 @@ void BookmarkListWindow<Record>::ListDragComplete(const std::string& dropFolder)
 
 template <class Record>
 bool BookmarkListWindow<Record>::LocationIsSystemTrash(const std::string& folder) {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    std::string trash;
-    if (data && *data)
-        trash = std::string(data) + "/Trash";
-    else if (const char* home = std::getenv("HOME"))
-        trash = std::string(home) + "/.local/share/Trash";
-    else
-        return false;
-    std::error_code error;
-    for (const std::string& candidate : {trash, trash + "/files"})
-        if (std::filesystem::equivalent(folder, candidate, error) && !error)
-            return true;
-    return false;
+    return PPx::IsTrashFolder(folder);
+}
+
+template <class Record>
+void BookmarkListWindow<Record>::ListDropRefused(const std::string& message,
+                                                 const std::string& explanation) {
+    ShowError(message, explanation);
 }
 
 template <class Record> int BookmarkListWindow<Record>::SingleSelection() const {

@@ -29,9 +29,11 @@ public:
     bool CompareItems(PPx::DataBrowser::ItemID a, PPx::DataBrowser::ItemID b,
                       PPx::DataBrowser::PropertyID property) override;
     bool AddItemToDrag(PPx::DataBrowser::ItemID item) override;
+    std::string DirectSaveName(const std::vector<PPx::DataBrowser::ItemID>& items) override;
     std::vector<std::string>
     FilesForDrag(const std::vector<PPx::DataBrowser::ItemID>& items) override;
     void PostProcessDragFromBrowser(bool dropped, const std::string& dropFolder) override;
+    void DropRefused(const std::string& message, const std::string& explanation) override;
     virtual void LoadIcon();
     // The window is going: every callback does nothing from now on.
     void Detach() { mWindow = nullptr; }
@@ -49,6 +51,7 @@ struct BookmarkListSettings {
     std::string listStateKey;   // the columns and sorting
     std::string windowStateKey; // the frame
     std::string dragPrefix;     // the private folders drags are written to
+    std::string extension;      // of the exported files
     bool centerForStoreProblem; // a store problem first places an unplaced window
 };
 
@@ -101,6 +104,8 @@ public:
     virtual void ListSelChanged();
     virtual void ListDragComplete(const std::string& dropFolder);
     virtual bool LocationIsSystemTrash(const std::string& folder);
+    // A drop target named a place where nothing may go: told, nothing done.
+    virtual void ListDropRefused(const std::string& message, const std::string& explanation);
     virtual void OnAddBookmark();
     virtual void OnEditBookmark();
     virtual void OnRemoveBookmark();
@@ -120,6 +125,8 @@ public:
 
     const std::vector<Record>& GetBookmarks() const { return mBookmarks; }
     const Record* BookmarkForItem(uint32_t item) const;
+    // The name of the file the bookmark exports to.
+    std::string ExportName(const Record& bookmark) const;
     NibDataBrowserView* GetList() const { return mList; }
     NibBevelButton* GetRunButton() const { return mRunButton; }
 

@@ -5,6 +5,7 @@
 #include "platform/core/AtomicFile.h"
 #include "platform/core/Errors.h"
 #include "platform/core/Folders.h"
+#include "platform/core/PercentEscapes.h"
 
 #include <cctype>
 #include <cerrno>
@@ -297,35 +298,6 @@ bool ReadPortText(const std::string& text, int32_t& port) {
 
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Removes percent escapes; false for a broken one.
-bool Unescape(const std::string& in, std::string& out) {
-    out.clear();
-    for (size_t i = 0; i < in.size(); ++i) {
-        if (in[i] != '%') {
-            out += in[i];
-            continue;
-        }
-        if (i + 2 >= in.size())
-            return false;
-        int high = HexValue(in[i + 1]), low = HexValue(in[i + 2]);
-        if (high < 0 || low < 0)
-            return false;
-        out += static_cast<char>(high * 16 + low);
-        i += 2;
-    }
-    return true;
-}
-
 struct ParsedURL {
     std::string scheme, user, password, host, path;
     bool hasUser = false, hasPassword = false, hasPort = false;
@@ -353,7 +325,7 @@ URLResult ParseURL(const std::string& text, ParsedURL& url) {
     if (end != std::string::npos && rest[end] == '/') {
         std::string rawPath = rest.substr(end);
         rawPath = rawPath.substr(0, rawPath.find_first_of("?#"));
-        if (!Unescape(rawPath, url.path))
+        if (!PPx::UnescapePercent(rawPath, url.path))
             return URLResult::Bad;
     }
     size_t at = authority.rfind('@');
@@ -362,11 +334,11 @@ URLResult ParseURL(const std::string& text, ParsedURL& url) {
         std::string userInfo = authority.substr(0, at);
         hostPort = authority.substr(at + 1);
         size_t colon = userInfo.find(':');
-        if (!Unescape(userInfo.substr(0, colon), url.user))
+        if (!PPx::UnescapePercent(userInfo.substr(0, colon), url.user))
             return URLResult::Bad;
         url.hasUser = true;
         if (colon != std::string::npos) {
-            if (!Unescape(userInfo.substr(colon + 1), url.password))
+            if (!PPx::UnescapePercent(userInfo.substr(colon + 1), url.password))
                 return URLResult::Bad;
             url.hasPassword = true;
         }
@@ -388,7 +360,7 @@ URLResult ParseURL(const std::string& text, ParsedURL& url) {
         std::string rawHost = hostPort.substr(0, colon);
         if (colon != std::string::npos)
             portText = hostPort.substr(colon + 1);
-        if (!Unescape(rawHost, url.host))
+        if (!PPx::UnescapePercent(rawHost, url.host))
             return URLResult::Bad;
     }
     if (!portText.empty()) {

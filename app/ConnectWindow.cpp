@@ -44,7 +44,7 @@ bool BookmarkContent::ReceiveDraggedItems(const std::vector<std::string>& paths)
 
 ConnectWindow::ConnectWindow()
     : BookmarkListWindow({"bookmark", 'CONN', kMiscRememberBookmarkWindow, "ConnectState",
-                          "ConnectWindowState", "drag-", true}) {}
+                          "ConnectWindowState", "drag-", kBookMarkExtension, true}) {}
 
 PPx::OSStatus ConnectWindow::DoCommandProcess(uint32_t command) {
     if (command != 'CONN')

@@ -3,9 +3,21 @@
 #include "FTPBackend.h"
 #include "FTPThread.h"
 #include "SFTPBackend.h"
+#include "SFTPEngine.h"
 #include "SFTPThread.h"
 
 #include <new>
+
+LoginRefusal LoginRefusalOf(const std::string& error) {
+    // FTP's "530 Not logged in" answers USER, PASS or ACCT.
+    if (error.size() > 4 && error.compare(0, 3, "530") == 0 && (error[3] == ' ' || error[3] == '-'))
+        return LoginRefusal::kCredentials;
+    if (error == SFTPEngine::kBadPasswordText)
+        return LoginRefusal::kCredentials;
+    if (error.rfind(SFTPEngine::kHostKeyChangedText, 0) == 0)
+        return LoginRefusal::kHostKey;
+    return LoginRefusal::kNone;
+}
 
 Connection::Connection(ConnectionFrontend* frontend) : mFrontend(frontend) {}
 

@@ -18,6 +18,12 @@
 // calls it on its way out, so that no worker is cut off while it closes.
 bool WaitForConnectionWorkers(std::chrono::milliseconds timeout);
 
+// Failures of connecting that the same attempt would meet again: the server
+// refused the user name or password, or an SFTP server's host key is not the
+// one on record. ERROR is the text the connection reported.
+enum class LoginRefusal { kNone, kCredentials, kHostKey };
+LoginRefusal LoginRefusalOf(const std::string& error);
+
 class Connection {
 public:
     explicit Connection(ConnectionFrontend* frontend);

@@ -109,6 +109,9 @@ struct sUploadInfo {
     uint32_t index = 0;
     bool ascii = false;
     std::vector<int32_t> skipped; // items the collision check dropped; for the window only
+    // Each file is written beside its target and renamed over it once whole
+    // (no resume); its `permissions`, when set, are given to it first.
+    bool replaceWhole = false;
 
     bool operator==(const sUploadInfo&) const = default;
 };

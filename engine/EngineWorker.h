@@ -10,10 +10,12 @@
 // touch it after Quit.
 #include "FTPEngine.h"
 #include "ProtocolBackend.h"
+#include "UploadPart.h"
 #include "WorkerSlot.h"
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -79,20 +81,35 @@ protected:
     // name may not reach the local disk; false without it when the engine failed.
     virtual bool FetchFile(const sFileInfo& item, const sDownloadInfo& info,
                            std::string& refusal) = 0;
-    // Sends ITEM from its local folder. False with REFUSAL set when the local
-    // side cannot be used; false without it when the engine failed.
-    virtual bool SendFile(const sFileInfo& item, const sUploadInfo& info, std::string& refusal) = 0;
+    // Sends ITEM from its local folder to REMOTENAME. False with REFUSAL set
+    // when the local side cannot be used; false without it when the engine failed.
+    virtual bool SendFile(const sFileInfo& item, const sUploadInfo& info,
+                          const std::string& remoteName, std::string& refusal) = 0;
     // What a download says when its destination folder is not there.
     virtual const char* NoDestinationText() const = 0;
 
     RequestResult EngineError() { return RequestResult::Failed(mEngine.GetLastError()); }
+    // A folder that could not be entered: servers seldom say which, so the
+    // text names it. A leading reply code stays in front, where windows look
+    // for it.
+    RequestResult FolderError(const std::string& folder) {
+        if (!mEngine.IsConnected())
+            return EngineError(); // not the folder's fault
+        std::string text = mEngine.GetLastError();
+        const bool coded = text.size() > 4 && std::isdigit(static_cast<unsigned char>(text[0])) &&
+                           std::isdigit(static_cast<unsigned char>(text[1])) &&
+                           std::isdigit(static_cast<unsigned char>(text[2])) &&
+                           (text[3] == ' ' || text[3] == '-');
+        text.insert(coded ? 4 : 0, "Could not open the folder \"" + folder + "\":\n");
+        return RequestResult::Failed(text);
+    }
 
     // The end of a login: into the bookmark's start folder, when it names one.
     RequestResult EnterStartFolder(const sBookMarkData& bookmark) {
         if (!bookmark.dir.empty()) {
             SetStatus(kChangingDirectory);
             if (!mEngine.ChangeDir(bookmark.dir))
-                return EngineError();
+                return FolderError(bookmark.dir);
         }
         SetStatus(kConnected);
         return RequestResult::Done();
@@ -120,7 +137,11 @@ protected:
     }
 
     RequestResult OnChangeDirTo(const sWorkerEvent& request) override {
-        return OneStep(kChangingDirectory, [&] { return mEngine.ChangeDir(request.path); });
+        SetStatus(kChangingDirectory);
+        if (!mEngine.ChangeDir(request.path))
+            return FolderError(request.path);
+        SetStatus(kConnected);
+        return RequestResult::Done();
     }
 
     RequestResult OnResolveLinks(const sWorkerEvent& request) override {
@@ -241,14 +262,21 @@ protected:
                     break;
                 if (item.isFolder)
                     continue;
-                std::string refusal;
-                if (SendFile(item, info, refusal))
-                    continue;
-                if (!refusal.empty())
-                    return RequestResult::Failed(refusal);
+                if (!info.replaceWhole) {
+                    std::string refusal;
+                    if (SendFile(item, info, item.name, refusal))
+                        continue;
+                    if (!refusal.empty())
+                        return RequestResult::Failed(refusal);
+                    if (Stopping())
+                        break;
+                    return EngineError();
+                }
+                std::string failure;
+                if (!ReplaceWhole(item, info, failure))
+                    return RequestResult::Failed(failure);
                 if (Stopping())
                     break;
-                return EngineError();
             }
         }
         SetStatus(kConnected);
@@ -319,6 +347,37 @@ private:
         // Kept for the life of the process: a worker may end while the program exits.
         static LiveWorkerCount* live = new LiveWorkerCount;
         return *live;
+    }
+
+    // Sends ITEM beside its target and renames it into place once complete;
+    // what a cut or failed send left is removed while the connection lasts.
+    // An abort leaves the target as it was. False with FAILURE set when it failed.
+    bool ReplaceWhole(const sFileInfo& item, const sUploadInfo& info, std::string& failure) {
+        const std::string part = UploadPartName(item.name.view());
+        sFileInfo whole = item;
+        whole.resumeOffset = std::string_view(); // the part is written from its start
+        std::string refusal;
+        const bool sent = SendFile(whole, info, part, refusal);
+        if (!refusal.empty()) {
+            failure = refusal;
+            return false;
+        }
+        if (!sent || Stopping()) {
+            if (!sent)
+                failure = mEngine.GetLastError();
+            if (mEngine.IsConnected())
+                mEngine.DeleteFile(part);
+            return Stopping();
+        }
+        // The target's permissions go with it, where the server can set them.
+        std::string mode;
+        if (PermissionsToMode(item.permissions.view(), mode))
+            mEngine.SetPerms(part, mode);
+        if (!mEngine.ReplaceFile(part, item.name)) {
+            failure = mEngine.GetLastError();
+            return false;
+        }
+        return true;
     }
 
     // The status text, one engine call, then "Connected"; or the engine's error.

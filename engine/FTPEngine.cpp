@@ -545,6 +545,25 @@ bool FTPEngine::SendRename(const std::string& from, const std::string& to) {
     return Expect("RNTO " + to, {250});
 }
 
+bool FTPEngine::ReplaceFile(const std::string& from, const std::string& to) {
+    if (HasLineBreakOrNul(to))
+        return Fail(kBadCharacter);
+    if (!Expect("RNFR " + from, {350}))
+        return false;
+    if (Expect("RNTO " + to, {250}))
+        return true;
+    // A server that will not rename over a file: the target goes first. A
+    // link dropped in between leaves the whole copy under `from`.
+    if (!IsConnected())
+        return false;
+    const std::string refusal = mLastResponse;
+    if (!DeleteFile(to)) {
+        mLastResponse = refusal;
+        return false;
+    }
+    return SendRename(from, to);
+}
+
 bool FTPEngine::SendCreateFolder(const std::string& path) {
     if (!SendCommandWithReply("MKD " + path, mLastResponse))
         return false;
@@ -574,12 +593,14 @@ bool FTPEngine::GetModTimes(const std::vector<std::string>& paths,
                             std::vector<DateTimeRec>& dates) {
     dates.clear();
     dates.reserve(paths.size());
+    mGroupsFailed = false;
+    const size_t group = mOneByOne ? 1 : kModTimeGroup;
     size_t at = 0;
     while (at < paths.size()) {
         std::string commands;
         size_t count = 0;
         bool refused = false;
-        while (at + count < paths.size() && count < kModTimeGroup) {
+        while (at + count < paths.size() && count < group) {
             const std::string command = "MDTM " + paths[at + count];
             if (HasLineBreakOrNul(command)) {
                 refused = true;
@@ -612,8 +633,17 @@ bool FTPEngine::ModTimeGroup(const std::string& commands, size_t count,
     bool refused = false;
     for (size_t i = 0; i < count; ++i) {
         // The reader's own reason (a time-out, a hang-up) says more.
-        if (!WaitResponse(mLastResponse))
+        if (!WaitResponse(mLastResponse)) {
+            mGroupsFailed = count > 1;
             return mLastResponse.empty() ? Fail(kNoResponse) : false;
+        }
+        // A server that read the group as something else: the replies still
+        // to come (if any) can no longer be told apart.
+        const int code = GetResponseCode();
+        if (count > 1 && (code == 421 || code == 500)) {
+            mGroupsFailed = true;
+            return false;
+        }
         if (refused)
             continue;
         DateTimeRec date;

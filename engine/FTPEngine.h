@@ -51,6 +51,9 @@ public:
     virtual bool SendSystem(std::string& reply);
     virtual bool SendREST(uint64_t offset);
     virtual bool SendTYPE(bool ascii);
+    // TYPE only when the wanted type is not the one this connection last
+    // accepted: one round trip less per file.
+    bool UseType(bool ascii);
     virtual bool SendNOOP();
     virtual bool SendSTOR(const std::string& name);
     virtual bool SendRETR(const std::string& name);
@@ -60,6 +63,8 @@ public:
     virtual bool SendPASV(std::string& host, uint16_t& port);
     virtual bool SendPORT(uint32_t address, uint16_t port);
     virtual bool SendRename(const std::string& from, const std::string& to);
+    // Renames `from` over the file `to`, which may exist.
+    virtual bool ReplaceFile(const std::string& from, const std::string& to);
     virtual bool SendCreateFolder(const std::string& path);
     virtual bool SetPerms(const std::string& path, const std::string& mode);
     virtual bool SendCommand(const std::string& command);
@@ -82,6 +87,13 @@ public:
     // Fails as a GetModTime per name would, at the first name that fails.
     virtual bool GetModTimes(const std::vector<std::string>& paths,
                              std::vector<DateTimeRec>& dates);
+    // Whether the last GetModTimes failed as a server that mishandles commands
+    // sent together fails: no reply in time, or a 421 or 500 inside a group.
+    // The control connection is then out of step and cannot be used further.
+    bool ModTimeGroupsFailed() const { return mGroupsFailed; }
+    // From now on GetModTimes asks one name at a time.
+    void AskModTimesOneByOne() { mOneByOne = true; }
+    bool ModTimesOneByOne() const { return mOneByOne; }
     // The last reply or failure text, without the reply's final line end.
     virtual const char* GetLastError();
 
@@ -142,9 +154,6 @@ private:
     AbortArming ArmAbort();
     void DisarmAbort() { mAbortWaits = false; }
     bool Expect(const std::string& command, std::initializer_list<int> codes);
-    // TYPE only when the wanted type is not the one this connection last
-    // accepted: one round trip less per file.
-    bool UseType(bool ascii);
     void CloseControl();
     int TimeoutMillis() const;
     std::string ControlPeer();
@@ -185,6 +194,8 @@ private:
     bool mProgressPending = false;
     unsigned long long mPendingBytes = 0;
     size_t mListingLimit = kMaxListing;
+    bool mGroupsFailed = false;
+    bool mOneByOne = false;
 
     // Bytes read from the control connection beyond the reply in hand.
     std::string mInput;

@@ -89,15 +89,37 @@ bool FTPThread::Refused() {
     return mEngine.IsConnected();
 }
 
-RequestResult FTPThread::OnConnect(const sWorkerEvent& request) {
-    mBookmark = request.bookmark;
+bool FTPThread::LogIn() {
     SetStatus("Connecting...");
     if (!mEngine.Connect(mBookmark.host, mBookmark.port, mTimeout.load()))
-        return EngineError();
+        return false;
     SetStatus("Authenticating...");
-    if (!mEngine.Authenticate(mBookmark.username, mBookmark.password, mBookmark.account))
+    return mEngine.Authenticate(mBookmark.username, mBookmark.password, mBookmark.account);
+}
+
+RequestResult FTPThread::OnConnect(const sWorkerEvent& request) {
+    mBookmark = request.bookmark;
+    if (!LogIn())
         return EngineError();
     return EnterStartFolder(mBookmark);
+}
+
+// Dates are asked in groups. A server that loses or merges commands sent
+// together leaves the session out of step: a new one, in the same folder,
+// asks one name at a time from then on.
+RequestResult FTPThread::OnGetModTime(const sWorkerEvent& request) {
+    std::string folder;
+    const bool grouped = !mEngine.ModTimesOneByOne() && request.modTimeList.size() > 1;
+    if (grouped && !mEngine.SendGetWorkingDir(folder))
+        return EngineError();
+    RequestResult result = EngineWorker::OnGetModTime(request);
+    if (result.Succeeded() || !grouped || !mEngine.ModTimeGroupsFailed())
+        return result;
+    mEngine.AskModTimesOneByOne();
+    mEngine.Disconnect();
+    if (!LogIn() || !mEngine.ChangeDir(folder))
+        return EngineError();
+    return EngineWorker::OnGetModTime(request);
 }
 
 RequestResult FTPThread::OnDisconnect(const sWorkerEvent&) {
@@ -124,6 +146,9 @@ RequestResult FTPThread::OnGetServerInfo(const sWorkerEvent&) {
         mServerInfo = type;
     }
     SetStatus("Checking resume capabilities...");
+    // Binary first: some servers (pyftpdlib) refuse REST in ASCII mode, where
+    // a session starts. The engine keeps the type, so no transfer repeats it.
+    mEngine.UseType(false);
     if (mEngine.SendREST(0)) {
         Locker hold(mLock);
         mServerInfo |= kServerInfoResume;
@@ -202,7 +227,8 @@ bool FTPThread::FetchFile(const sFileInfo& item, const sDownloadInfo& info, std:
                            expected);
 }
 
-bool FTPThread::SendFile(const sFileInfo& item, const sUploadInfo& info, std::string& refusal) {
+bool FTPThread::SendFile(const sFileInfo& item, const sUploadInfo& info,
+                         const std::string& remoteName, std::string& refusal) {
     const std::string source = item.owner + "/" + item.name;
     struct stat found {};
     if (::stat(source.c_str(), &found) != 0) {
@@ -210,5 +236,5 @@ bool FTPThread::SendFile(const sFileInfo& item, const sUploadInfo& info, std::st
         return false;
     }
     mCurrentFile = item;
-    return mEngine.PutFile(item.name, source, ResumeOffset(item), info.ascii, mBookmark.passive);
+    return mEngine.PutFile(remoteName, source, ResumeOffset(item), info.ascii, mBookmark.passive);
 }

@@ -35,8 +35,11 @@ protected:
 
 private:
     bool Refused();
+    // Connects and logs in with mBookmark.
+    bool LogIn();
 
     RequestResult OnConnect(const sWorkerEvent& request) override;
+    RequestResult OnGetModTime(const sWorkerEvent& request) override;
     RequestResult OnDisconnect(const sWorkerEvent& request) override;
     RequestResult OnGetServerInfo(const sWorkerEvent& request) override;
     RequestResult OnCreateFileList(const sWorkerEvent& request) override;
@@ -47,7 +50,8 @@ private:
     void SendNOOP();
     bool ListFolder(const char* path, std::string& listing) override;
     bool FetchFile(const sFileInfo& item, const sDownloadInfo& info, std::string& refusal) override;
-    bool SendFile(const sFileInfo& item, const sUploadInfo& info, std::string& refusal) override;
+    bool SendFile(const sFileInfo& item, const sUploadInfo& info, const std::string& remoteName,
+                  std::string& refusal) override;
     const char* NoDestinationText() const override { return "Could not create local file"; }
 
     void DidProcess() override;

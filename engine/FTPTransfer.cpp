@@ -80,6 +80,20 @@ bool WriteAll(int fd, const char* data, size_t length) {
     return true;
 }
 
+// A listing that "succeeded" with a reply saying the folder could not be
+// opened (vsftpd: "226 Transfer done (but failed to open directory).") came
+// with no lines: it is no empty folder.
+bool SaysFolderUnread(const std::string& reply) {
+    std::string text = reply.size() > 4 ? reply.substr(4) : std::string();
+    for (char& c : text)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (const char* failure :
+         {"failed to open", "could not open", "cannot open", "can't open", "permission denied"})
+        if (text.find(failure) != std::string::npos)
+            return true;
+    return false;
+}
+
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos)
@@ -286,8 +300,12 @@ bool FTPEngine::GetDirList(const char* path, std::string& listing, bool passive)
         return false;
     }
     const int code = GetResponseCode();
-    if (code == 226 || code == 250)
+    if ((code == 226 || code == 250) && !SaysFolderUnread(mLastResponse))
         return true;
+    // Told as the refusal it is (vsftpd answers a missing folder the same way,
+    // which an upload's check of its target takes for an empty one).
+    if (code == 226 || code == 250)
+        mLastResponse = "550 The server could not read the folder: " + mLastResponse.substr(4);
     listing.clear();
     return false;
 }

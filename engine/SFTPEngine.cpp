@@ -100,6 +100,23 @@ bool SFTPEngine::Initialize() {
     return true;
 }
 
+// "The server's host key has changed (host, port n).", and where the old key
+// is kept when the tool said so ("file:line").
+std::string SFTPEngine::HostKeyChangedText(const std::string& host, int port,
+                                           const std::string& place) {
+    std::string text =
+        std::string(kHostKeyChangedText) + " (" + host + ", port " + std::to_string(port) + ").";
+    if (place.empty())
+        return text;
+    const size_t colon = place.rfind(':');
+    const bool numbered = colon != std::string::npos && colon + 1 < place.size() &&
+                          place.find_first_not_of("0123456789", colon + 1) == std::string::npos;
+    if (numbered)
+        return text + "\nThe old key is on line " + place.substr(colon + 1) + " of " +
+               place.substr(0, colon) + ".";
+    return text + "\nThe old key is kept in " + place + ".";
+}
+
 void SFTPEngine::BuildLastResponseFromError(SFTPErr error) {
     switch (error) {
     case kSFTPParamErr:
@@ -115,7 +132,10 @@ void SFTPEngine::BuildLastResponseFromError(SFTPErr error) {
         mLastResponse = "Unable to communicate with SSH subsystem";
         break;
     case kSFTPBadPassword:
-        mLastResponse = "Bad password";
+        mLastResponse = kBadPasswordText;
+        break;
+    case kSFTPHostKeyChanged:
+        mLastResponse = std::string(kHostKeyChangedText) + ".";
         break;
     case kSFTPClosed:
         mLastResponse = "Server closed connection";
@@ -160,6 +180,11 @@ bool SFTPEngine::Connect(const std::string& host, int port, const std::string& u
     mLocalDir.clear(); // a new tool starts in the program's folder
     const SFTPErr result =
         mTunnel.Connect(host.c_str(), user.c_str(), password.c_str(), static_cast<uint16_t>(port));
+    if (result == kSFTPHostKeyChanged) {
+        Failed(result);
+        mLastResponse = HostKeyChangedText(host, port, mTunnel.StoredKeyPlace());
+        return false;
+    }
     if (result != kSFTPNoErr)
         return Failed(result);
     mLoggedIn.store(true);
@@ -284,6 +309,13 @@ bool SFTPEngine::SendRename(const std::string& from, const std::string& to) {
     return WaitCompletion(false, false);
 }
 
+bool SFTPEngine::ReplaceFile(const std::string& from, const std::string& to) {
+    std::string a, b;
+    if (!Quote(from, a) || !Quote(to, b) || !Send("rename -f " + a + " " + b))
+        return false;
+    return WaitCompletion(false, false);
+}
+
 bool SFTPEngine::SendCreateFolder(const std::string& path) {
     std::string quoted;
     if (!Quote(path, quoted) || !Send("mkdir " + quoted))
@@ -344,7 +376,8 @@ void SFTPEngine::AbortTransfer() {
     mAbort.store(true);
     // Straight away rather than at the tool's next line: a stalled transfer
     // prints none. Outside a get or put the tool ignores it.
-    if (mInTransfer.load())
+    std::lock_guard hold(mTransferLock);
+    if (mInTransfer)
         mTunnel.AbortTransfer();
 }
 
@@ -425,9 +458,14 @@ bool SFTPEngine::RunTransfer(const std::string& command, const char* ignored) {
 
 namespace {
 struct TransferScope {
-    std::atomic<bool>& flag;
-    explicit TransferScope(std::atomic<bool>& f) : flag(f) { flag.store(true); }
-    ~TransferScope() { flag.store(false); }
+    std::mutex& lock;
+    bool& flag;
+    TransferScope(std::mutex& l, bool& f) : lock(l), flag(f) { Set(true); }
+    ~TransferScope() { Set(false); }
+    void Set(bool running) {
+        std::lock_guard hold(lock);
+        flag = running;
+    }
 };
 } // namespace
 
@@ -474,11 +512,17 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
         return false;
     bool ok;
     {
-        TransferScope running(mInTransfer);
+        TransferScope running(mTransferLock, mInTransfer);
         ok = RunTransfer("get " + remoteQuoted + " " + localQuoted, "Fetching");
     }
-    if (!ok || mAbort.load())
+    if (!ok || mAbort.load()) {
+        // A new file that received nothing is no start to resume from.
+        struct stat left {};
+        if (!exists && ::lstat(destination.c_str(), &left) == 0 && S_ISREG(left.st_mode) &&
+            left.st_size == 0)
+            ::unlink(destination.c_str());
         return ok;
+    }
     if (replacing && !replacement.Commit()) {
         mLastResponse = "Could not replace the destination file";
         return false;
@@ -486,7 +530,8 @@ bool SFTPEngine::GetFile(const std::string& remote, const std::string& localFold
     return true;
 }
 
-bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder, uint64_t offset) {
+bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder, uint64_t offset,
+                         const std::string& remoteName) {
     mAbort.store(false);
     StartTransfer();
 
@@ -499,13 +544,13 @@ bool SFTPEngine::PutFile(const std::string& name, const std::string& localFolder
         return true; // stopped before it began
     if (!EnterLocalDir(localFolder, folder))
         return false;
-    std::string quoted;
-    if (!Quote(name, quoted))
+    std::string quoted, remoteQuoted;
+    if (!Quote(name, quoted) || !Quote(remoteName.empty() ? name : remoteName, remoteQuoted))
         return false;
     if (offset > 0 && !SendREST(offset))
         return false;
-    TransferScope running(mInTransfer);
-    return RunTransfer("put " + quoted + " " + quoted, "Uploading");
+    TransferScope running(mTransferLock, mInTransfer);
+    return RunTransfer("put " + quoted + " " + remoteQuoted, "Uploading");
 }
 
 bool SFTPEngine::GetModTime(const std::string& path, DateTimeRec& date) {

@@ -13,12 +13,18 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
 class SFTPEngine {
 public:
+    // The texts of a refused password, and the start of the text of a host
+    // key that is not the one on record.
+    static constexpr const char* kBadPasswordText = "Bad password";
+    static constexpr const char* kHostKeyChangedText = "The server's host key has changed";
+
     SFTPEngine();
     virtual ~SFTPEngine();
     SFTPEngine(const SFTPEngine&) = delete;
@@ -41,6 +47,8 @@ public:
     virtual bool SendGetWorkingDir(std::string& path);
     virtual bool GetDirList(const char* path, std::string& listing);
     virtual bool SendRename(const std::string& from, const std::string& to);
+    // Renames `from` over the file `to`, which may exist.
+    virtual bool ReplaceFile(const std::string& from, const std::string& to);
     virtual bool SendCreateFolder(const std::string& path);
     virtual bool SetPerms(const std::string& path, const std::string& mode);
     virtual bool SetTimeout(int) { return true; }
@@ -49,8 +57,10 @@ public:
     // from offset > 0 the file there is continued.
     virtual bool GetFile(const std::string& remote, const std::string& localFolder,
                          const std::string& localName, uint64_t offset);
-    // Sends `name` (relative to `localFolder`) to the same relative remote path.
-    virtual bool PutFile(const std::string& name, const std::string& localFolder, uint64_t offset);
+    // Sends `name` (relative to `localFolder`) to the same relative remote
+    // path, or to `remoteName` when one is given.
+    virtual bool PutFile(const std::string& name, const std::string& localFolder, uint64_t offset,
+                         const std::string& remoteName = std::string());
     virtual bool DeleteFile(const std::string& path);
     virtual bool DeleteFolder(const std::string& path);
     // Any thread: the running get or put stops at once.
@@ -63,6 +73,8 @@ public:
     virtual const char* GetLastError() const { return mLastResponse.c_str(); }
     virtual bool IsConnected() const { return mLoggedIn.load(); }
     virtual void BuildLastResponseFromError(SFTPErr error);
+    static std::string HostKeyChangedText(const std::string& host, int port,
+                                          const std::string& place);
     virtual bool ChangeLocalDir(const char* folder);
     // Any thread: ends the tool at once (the worker is being let go).
     void Terminate() { mTunnel.Terminate(); }
@@ -93,7 +105,11 @@ private:
     int32_t mTimeout = 30;
     SFTPTunnel mTunnel;
     std::atomic<bool> mAbort{false};
-    std::atomic<bool> mInTransfer{false};
+    // Whether a get or put runs; the main thread's interrupt is sent under
+    // this lock, so none can reach the tool after the transfer has ended and
+    // stop the command that follows it.
+    std::mutex mTransferLock;
+    bool mInTransfer = false;
     TransferProgress* mParent = nullptr;
     std::atomic<bool> mLoggedIn{false};
     uint32_t mLastProgressTick = 0;

@@ -114,7 +114,8 @@ bool SFTPThread::FetchFile(const sFileInfo& item, const sDownloadInfo& info, std
     return mEngine.GetFile(item.name, folder, leaf, ResumeOffset(item));
 }
 
-bool SFTPThread::SendFile(const sFileInfo& item, const sUploadInfo&, std::string& refusal) {
+bool SFTPThread::SendFile(const sFileInfo& item, const sUploadInfo&, const std::string& remoteName,
+                          std::string& refusal) {
     if (!GetRefForUpload(item.owner)) {
         refusal = "Could locate source file";
         return false;
@@ -127,5 +128,5 @@ bool SFTPThread::SendFile(const sFileInfo& item, const sUploadInfo&, std::string
         return false;
     }
     mCurrentFile = item;
-    return mEngine.PutFile(item.name, item.owner, ResumeOffset(item));
+    return mEngine.PutFile(item.name, item.owner, ResumeOffset(item), remoteName);
 }

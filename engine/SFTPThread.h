@@ -41,7 +41,8 @@ private:
     RequestResult OnCreateFileList(const sWorkerEvent& request) override;
     bool ListFolder(const char* path, std::string& listing) override;
     bool FetchFile(const sFileInfo& item, const sDownloadInfo& info, std::string& refusal) override;
-    bool SendFile(const sFileInfo& item, const sUploadInfo& info, std::string& refusal) override;
+    bool SendFile(const sFileInfo& item, const sUploadInfo& info, const std::string& remoteName,
+                  std::string& refusal) override;
     const char* NoDestinationText() const override {
         return "Could not create destination directory";
     }

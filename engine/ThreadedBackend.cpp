@@ -165,9 +165,11 @@ OSStatus ThreadedBackend::HandleMessage(PPx::Event& event) {
             mThread->SetAnswer(goOn);
         break;
     }
-    case kMsgDeleteStatus:
-        mConnection->SetDeleteStatus(mThread->GetDeleteName());
+    case kMsgDeleteStatus: {
+        const std::string* name = event.FindString(PPx::kEventParamName);
+        mConnection->SetDeleteStatus(name ? *name : mThread->GetDeleteName());
         break;
+    }
     case kMsgStartTransfer:
     case kMsgUpdateTransfer:
     case kMsgEndTransfer:

@@ -130,5 +130,7 @@ void WorkerChannel::SetDeleteStatus(const std::string& name) {
         Locker hold(mLock);
         mDeleteName = name;
     }
-    PostMessage(kMsgDeleteStatus);
+    // The name travels in the event too: the next deletion overwrites the
+    // shared one before the main thread may have read it.
+    PostMessage(kMsgDeleteStatus, name, 0, 0);
 }

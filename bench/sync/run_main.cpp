@@ -113,7 +113,7 @@ protected:
     void ShowNotice(const std::string& message) override { alert = message; }
     uint32_t AskFirstTime(const std::string&, const std::string&) override { return 'No  '; }
     std::optional<SyncChoice> AskConflict(const SyncConflict&) override { return SyncChoice::Skip; }
-    bool AskRedial(const std::string& message) override {
+    bool AskRedial(const std::string& message, bool) override {
         alert = message;
         return false;
     }

@@ -52,9 +52,9 @@ PPx::OSStatus ActionSheet::DoCommandProcess(uint32_t command) {
             mEdit->SetFocus();
             return PPx::noErr;
         }
-        if (const char* problem = mCheck ? mCheck(text) : nullptr) {
-            if (*problem)
-                DisplayError(problem, "");
+        if (const std::optional<std::string> problem = mCheck ? mCheck(text) : std::nullopt) {
+            if (!problem->empty())
+                DisplayError(problem->c_str(), "");
             mEdit->SetFocus();
             return PPx::noErr;
         }
@@ -243,23 +243,36 @@ PPx::OSStatus PermissionsSheet::DoCommandProcess(uint32_t command) {
     }
 }
 
+namespace {
+
+// In the execute places a listing shows the special bits: lower case with
+// execute, upper case without ('s' for the owner and the group, 't' for the
+// others). The bit of place I (2, 5 or 8) when C shows it, else 0.
+unsigned long SpecialBitAt(int i, char c) {
+    const char special = i == 8 ? 't' : 's';
+    if (c != special && c != special - 'a' + 'A')
+        return 0;
+    return i == 2 ? 4u : i == 5 ? 2u : 1u;
+}
+
+} // namespace
+
+unsigned long PermissionsSheet::SpecialBitsOf(const std::string& text) {
+    unsigned long bits = 0;
+    for (int i = 2; i < 9 && i < static_cast<int>(text.size()); i += 3)
+        bits |= SpecialBitAt(i, text[static_cast<size_t>(i)]);
+    return bits;
+}
+
 void PermissionsSheet::PopulatePerms() {
     static const char kLetters[3] = {'r', 'w', 'x'};
-    mSpecial = 0;
+    mSpecial = SpecialBitsOf(mText);
     for (int i = 0; i < 9; ++i) {
         const char c = i < static_cast<int>(mText.size()) ? mText[i] : '-';
         const char letter = kLetters[i % 3];
         bool set = c == letter || c == letter - 'a' + 'A';
-        // In the execute places a listing shows the special bits: lower case
-        // with execute, upper case without ('s' for the owner and the group,
-        // 't' for the others).
-        if (i % 3 == 2) {
-            const char special = i == 8 ? 't' : 's';
-            if (c == special || c == special - 'a' + 'A') {
-                set = c == special;
-                mSpecial |= i == 2 ? 4u : i == 5 ? 2u : 1u;
-            }
-        }
+        if (i % 3 == 2 && SpecialBitAt(i, c))
+            set = c == (i == 8 ? 't' : 's');
         mBoxes[i]->SetValue(set ? 1 : 0);
     }
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 // False for a name that must never reach a server or a command line: one
@@ -32,9 +33,9 @@ public:
     virtual uint32_t DoModal(PPx::Window* parent);
     // The typed text (UTF-8); the initial text until OK.
     virtual void GetData(std::string& out) const { out = mText; }
-    // Checks the text on OK: null accepts it; a message refuses it and is
+    // Checks the text on OK: nothing accepts it; a message refuses it and is
     // told over the sheet, which stays open ("" refuses without a word).
-    using Check = std::function<const char*(const std::string& text)>;
+    using Check = std::function<std::optional<std::string>(const std::string& text)>;
     void SetCheck(Check check) { mCheck = std::move(check); }
 
     PPx::OSStatus DoCommandProcess(uint32_t command) override;
@@ -155,6 +156,9 @@ public:
     PPx::OSStatus DoCommandProcess(uint32_t command) override;
 
     virtual void PopulatePerms();
+    // The set-user-id (4), set-group-id (2) and sticky (1) bits a permission
+    // text shows.
+    static unsigned long SpecialBitsOf(const std::string& text);
     // The mode written in octal digits read as a decimal number: 755, 4755.
     virtual unsigned long GetPerms();
     // Names what the sheet is about: one item's name, or how many.

@@ -42,8 +42,15 @@ RedialSheet::RedialSheet(const std::string& message) : RedialSheet(message, Stor
 RedialSheet::RedialSheet(const std::string& message, int32_t delaySecs)
     : mMessage(message), mDelaySecs(delaySecs) {}
 
-RedialSheet* RedialSheet::Make(const std::string& message) {
-    return PPx::MakeNibWindow<RedialSheet>(PPx::SysNib(), "RedialSheet", message);
+RedialSheet* RedialSheet::Make(const std::string& message, bool countdown) {
+    RedialSheet* sheet = PPx::MakeNibWindow<RedialSheet>(PPx::SysNib(), "RedialSheet", message);
+    if (sheet && !countdown) {
+        sheet->mCountdown = false;
+        sheet->mSecondsField->Disable();
+        sheet->mApplyButton->Disable();
+        sheet->mStatusText->SetText("Not redialling by itself: press Redial to try again.");
+    }
+    return sheet;
 }
 
 void RedialSheet::FinishInit() {
@@ -64,8 +71,10 @@ void RedialSheet::FinishInit() {
 uint32_t RedialSheet::DoModal(PPx::Window* parent) {
     mStartTicks = PPx::TickCount();
     mShownTicks = mStartTicks;
-    UpdateStatus();
-    Install(0, 1.0);
+    if (mCountdown) {
+        UpdateStatus();
+        Install(0, 1.0);
+    }
     Show(parent);
     PPx::RunAppModalLoopForWindow(this);
     Remove();

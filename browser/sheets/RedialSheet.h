@@ -17,7 +17,9 @@ public:
     // The delay comes from the preferences (60 seconds without any).
     explicit RedialSheet(const std::string& message);
     RedialSheet(const std::string& message, int32_t delaySecs);
-    static RedialSheet* Make(const std::string& message);
+    // COUNTDOWN false: for a failure the same attempt would meet again (a
+    // refused login, a changed host key) the sheet only waits for the user.
+    static RedialSheet* Make(const std::string& message, bool countdown = true);
 
     void FinishInit() override;
     const char* ClassName() const override { return "RedialSheet"; }
@@ -31,6 +33,7 @@ public:
     void DoTimer() override;
 
     int32_t GetDelaySecs() const { return mDelaySecs; }
+    bool CountsDown() const { return mCountdown; }
 
 private:
     NibStaticText* mMessageText = nullptr;
@@ -44,4 +47,5 @@ private:
     int32_t mDelaySecs = 60;
     uint32_t mStartTicks = 0;
     uint32_t mShownTicks = 0; // when the sheet appeared
+    bool mCountdown = true;
 };

@@ -2,6 +2,7 @@
 
 #include "BrowseText.h"
 #include "BrowseWindow.h"
+#include "LocalFiles.h"
 
 #include "platform/core/LocalDates.h"
 
@@ -135,10 +136,28 @@ bool BrowseContent::CompareItems(ItemID a, ItemID b, PropertyID property) {
     }
 }
 
-// Dragging out would be a download into wherever the drop lands; only
-// dropping local items in (an upload) is offered.
-bool BrowseContent::AddItemToDrag(ItemID) {
-    return false;
+// Dragging items out downloads them into the folder they are dropped on,
+// once the drop target has said which (or deletes them, on the Trash).
+bool BrowseContent::AddItemToDrag(ItemID item) {
+    return mParent && mParent->mCanDownload && mParent->ItemForID(item);
+}
+
+std::string BrowseContent::DirectSaveName(const std::vector<ItemID>& items) {
+    for (ItemID item : items)
+        if (const sFileInfo* info = mParent ? mParent->ItemForID(item) : nullptr)
+            if (IsPlainName(info->name))
+                return info->name;
+    return "download";
+}
+
+void BrowseContent::PostProcessDragFromBrowser(bool dropped, const std::string& dropFolder) {
+    if (mParent && dropped && !dropFolder.empty())
+        mParent->ListDragComplete(dropFolder);
+}
+
+void BrowseContent::DropRefused(const std::string& message, const std::string& explanation) {
+    if (mParent)
+        mParent->ListDropRefused(message, explanation);
 }
 
 bool BrowseContent::DragIsAcceptable(const std::vector<std::string>& paths) {
@@ -176,8 +195,7 @@ void BrowseContent::SupplyContextualMenu(std::vector<PPx::MenuEntry>& entries) {
     add("Upload...", 'mUPL', w.mCanUpload);
     add("Create Folder...", 'mCRF', w.mCanCreateFolder);
     add("Go To Folder...", 'mGTF', w.mCanGoToFolder);
-    // Synchronisation bookmarks come with the synchronisation windows.
-    add("Create Synchronize Bookmark...", 'mCSB', false);
+    add("Create Synchronize Bookmark...", 'mCSB', w.mCanRefresh);
     add("Create Connection Bookmark...", 'mCCB', w.mCanRefresh);
     add("Refresh", 'mRFS', w.mCanRefresh);
 }

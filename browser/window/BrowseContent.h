@@ -27,6 +27,9 @@ public:
     bool CompareItems(PPx::DataBrowser::ItemID a, PPx::DataBrowser::ItemID b,
                       PPx::DataBrowser::PropertyID property) override;
     bool AddItemToDrag(PPx::DataBrowser::ItemID item) override;
+    std::string DirectSaveName(const std::vector<PPx::DataBrowser::ItemID>& items) override;
+    void PostProcessDragFromBrowser(bool dropped, const std::string& dropFolder) override;
+    void DropRefused(const std::string& message, const std::string& explanation) override;
     bool DragIsAcceptable(const std::vector<std::string>& paths) override;
     bool ReceiveDraggedItems(const std::vector<std::string>& paths) override;
     void SupplyContextualMenu(std::vector<PPx::MenuEntry>& entries) override;

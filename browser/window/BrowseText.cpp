@@ -5,19 +5,6 @@
 #include <cinttypes>
 #include <cstdio>
 
-std::string StripReplyCode(const std::string& text) {
-    if (text.size() <= 4)
-        return text;
-    auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    if (!digit(text[0]) || !digit(text[1]) || !digit(text[2]) || (text[3] != ' ' && text[3] != '-'))
-        return text;
-    const std::string code = text.substr(0, 4);
-    std::string out = text;
-    for (size_t at = out.find(code); at != std::string::npos; at = out.find(code))
-        out.erase(at, code.size());
-    return out;
-}
-
 namespace {
 
 // Length of the valid UTF-8 sequence starting at AT, 0 when there is none.

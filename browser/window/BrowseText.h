@@ -2,14 +2,12 @@
 // The texts and checks of the browser window that need no window: reply-code
 // stripping, server texts made fit to show, size texts, the path pop-up's
 // items and the checks of names before they reach a command.
+#include "ServerText.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-// Removes a leading FTP reply code ("550 " or "550-") together with every
-// later occurrence of the same four characters; other texts stay as they are.
-std::string StripReplyCode(const std::string& text);
 
 // A server's text as the user may see it: at most MAXCHARS characters (whole
 // UTF-8 sequences), line breaks kept, every other control character and every

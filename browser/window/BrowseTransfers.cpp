@@ -15,6 +15,8 @@
 #include "TransferSheet.h"
 #include "ViewFolder.h"
 
+#include "platform/core/Folders.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
@@ -26,16 +28,17 @@ namespace {
 const uint32_t kNoteFlags = 0x10; // note icon, OK
 
 // The names of a listing of folder PATH, relative to the current folder:
-// entries other than links, their names made path + "/" + name. A name that
-// is not one plain name goes to LEFTOUT instead.
+// entries other than links (unless KEEPLINKS), their names made path + "/" +
+// name. A name that is not one plain name goes to LEFTOUT instead.
 std::vector<sFileInfo> ListedEntries(const std::string& path, const std::string& listing,
-                                     int32_t serverType, std::vector<std::string>& leftOut) {
+                                     int32_t serverType, std::vector<std::string>& leftOut,
+                                     bool keepLinks = false) {
     std::vector<sFileInfo> entries;
     BuildFileList(listing, entries, serverType);
     const std::string prefix = path + "/";
     std::vector<sFileInfo> kept;
     for (sFileInfo& entry : entries) {
-        if (entry.isLink)
+        if (entry.isLink && !keepLinks)
             continue;
         std::string name = entry.name;
         if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
@@ -71,6 +74,20 @@ Local LocalKind(const std::string& path, uint64_t* size = nullptr) {
 std::string FolderPart(const std::string& name) {
     const size_t slash = name.rfind('/');
     return slash == std::string::npos ? std::string() : name.substr(0, slash);
+}
+
+// "a", "b" and "c" (at most ten names, then how many more).
+std::string NameList(const std::vector<std::string>& names) {
+    const size_t shown = std::min<size_t>(names.size(), 10);
+    std::string text;
+    for (size_t i = 0; i < shown; ++i) {
+        if (i > 0)
+            text += i + 1 == shown && shown == names.size() ? " and " : ", ";
+        text += "\"" + DisplayableText(names[i]) + "\"";
+    }
+    if (shown < names.size())
+        text += " and " + std::to_string(names.size() - shown) + " more";
+    return text;
 }
 
 } // namespace
@@ -167,27 +184,48 @@ void BrowseWindow::OnUpload() {
 }
 
 void BrowseWindow::ListDragComplete(const std::string& dropFolder) {
-    if (!dropFolder.empty())
-        DoDownload(dropFolder);
+    if (dropFolder.empty())
+        return;
+    PPx::Window::Busy busy(this);
+    if (!LocationIsSystemTrash(dropFolder))
+        DoDownload(dropFolder); // no chooser: the drop said where
+    else if (mCanDelete)
+        OnDelete(); // with its confirmation
+}
+
+bool BrowseWindow::LocationIsSystemTrash(const std::string& folder) {
+    return PPx::IsTrashFolder(folder);
+}
+
+void BrowseWindow::ListDropRefused(const std::string& message, const std::string& explanation) {
+    ShowStopAlert(message, explanation);
 }
 
 void BrowseWindow::ListDragReceived(const std::vector<std::string>& paths) {
     DoUpload(paths);
 }
 
-void BrowseWindow::TellLeftOut(const std::vector<std::string>& names) {
-    if (names.empty())
+void BrowseWindow::TellLeftOut() {
+    const size_t count = mLeftOut.size() + mLeftOutLinks.size();
+    if (count == 0)
         return;
-    std::string message =
-        names.size() == 1
-            ? "The item \"" + DisplayableText(names.front()) + "\" was left out of the transfer."
-            : std::to_string(names.size()) + " items were left out of the transfer, among them \"" +
-                  DisplayableText(names.front()) + "\".";
+    const std::string message =
+        count == 1 ? "The item " + NameList(mLeftOut.empty() ? mLeftOutLinks : mLeftOut) +
+                         " was left out of the transfer."
+                   : std::to_string(count) + " items were left out of the transfer.";
+    std::string explanation;
+    if (!mLeftOutLinks.empty())
+        explanation = "Symbolic links are not uploaded: " + NameList(mLeftOutLinks) + ".";
+    if (!mLeftOut.empty())
+        explanation += std::string(explanation.empty() ? "" : "\n") +
+                       "Left out, as the name is not a single item's name here or a link or "
+                       "other item stands where it would go: " +
+                       NameList(mLeftOut) + ".";
+    mLeftOut.clear();
+    mLeftOutLinks.clear();
     ModalSheetAlert alert;
     uint32_t answer = 'not!';
-    alert.DoModal(this, message, answer, kNoteFlags,
-                  "Its name is not a single item's name here, or a link or other item stands "
-                  "where it would go; nothing was written for it.");
+    alert.DoModal(this, message, answer, kNoteFlags, explanation);
 }
 
 // ---------------------------------------------------------------------------
@@ -211,8 +249,7 @@ void BrowseWindow::DoDownload(const std::string& destination) {
         mDownloadInfo.files.push_back(item);
     }
     if (mDownloadInfo.files.empty()) {
-        TellLeftOut(mLeftOut);
-        mLeftOut.clear();
+        TellLeftOut();
         return;
     }
     BuildFileListForDownload();
@@ -235,15 +272,15 @@ void BrowseWindow::BuildFileListForDownload() {
 void BrowseWindow::TransferListComplete(const std::string& path, const std::string& listing,
                                         int mode) {
     if (mode == kFileListDownload) {
+        // Appended: the list grows breadth first, each folder before its contents.
         std::vector<sFileInfo> entries = ListedEntries(path, listing, mServerType, mLeftOut);
-        // Right after the folder, so that folders precede their contents.
-        mDownloadInfo.files.insert(mDownloadInfo.files.begin() + mDownloadInfo.index,
-                                   entries.begin(), entries.end());
+        mDownloadInfo.files.insert(mDownloadInfo.files.end(), entries.begin(), entries.end());
         BuildFileListForDownload();
     } else if (mode == kFileListUploadCheck) {
         std::vector<std::string> ignored;
         mUploadCheckPath = path;
-        mUploadCheckList = ListedEntries(path, listing, mServerType, ignored);
+        // Links too: an upload onto one would write through it.
+        mUploadCheckList = ListedEntries(path, listing, mServerType, ignored, true);
         CheckUploadList();
     } else {
         EnableControls();
@@ -302,10 +339,10 @@ void BrowseWindow::CheckDownloadList() {
         destination.pop_back();
 
     // Unsafe names are told before anything is made on disk.
-    TellLeftOut(mLeftOut);
-    mLeftOut.clear();
+    TellLeftOut();
 
     std::vector<sFileInfo> kept;
+    mDownloadTargets.clear();
     std::vector<std::string> refusedFolders; // and everything below them
     auto below = [](const std::string& name, const std::string& folder) {
         return name.size() > folder.size() && name.compare(0, folder.size(), folder) == 0 &&
@@ -337,6 +374,7 @@ void BrowseWindow::CheckDownloadList() {
         }
         if (there == Local::kNothing) {
             kept.push_back(item);
+            mDownloadTargets.push_back({item.name, local, item.size});
             continue;
         }
         if (there != Local::kFile) {
@@ -354,11 +392,11 @@ void BrowseWindow::CheckDownloadList() {
             if (localSize >= item.size)
                 continue; // complete
             item.resumeOffset = std::to_string(localSize);
+            mDownloadTargets.push_back({item.name, local, item.size});
         }
         kept.push_back(item);
     }
-    TellLeftOut(mLeftOut);
-    mLeftOut.clear();
+    TellLeftOut();
     mDownloadInfo.files = kept;
 
     const bool anyFile =
@@ -382,6 +420,8 @@ void BrowseWindow::DoUpload(const std::vector<std::string>& paths) {
         return;
     mUploadInfo = sUploadInfo();
     mUploadInfo.ascii = TransferModeIsASCII();
+    mLeftOut.clear();
+    mLeftOutLinks.clear();
     for (std::string path : paths) {
         while (path.size() > 1 && path.back() == '/')
             path.pop_back();
@@ -389,8 +429,7 @@ void BrowseWindow::DoUpload(const std::vector<std::string>& paths) {
         if (slash == std::string::npos || slash + 1 >= path.size())
             continue;
         const std::string base = slash == 0 ? "/" : path.substr(0, slash);
-        // The chosen item itself is taken as what it leads to.
-        UploadAppendItem(base, path.substr(slash + 1), true);
+        UploadAppendItem(base, path.substr(slash + 1));
     }
     sPreferences prefs;
     BasicApp::CopyPreferences(prefs);
@@ -405,9 +444,9 @@ void BrowseWindow::DoUpload(const std::vector<std::string>& paths) {
 }
 
 // NAME (relative to BASE) into the upload list, a folder with its contents.
-// A chosen item is taken as what it leads to; inside folders, links to
-// folders are passed over so that no walk can loop.
-void BrowseWindow::UploadAppendItem(const std::string& base, const std::string& name, bool chosen) {
+// Symbolic links are left out, chosen or found: what they lead to may lie
+// anywhere outside the chosen tree.
+void BrowseWindow::UploadAppendItem(const std::string& base, const std::string& name) {
     const std::string leaf = name.substr(name.rfind('/') + 1);
     const size_t bad = leaf.find_first_of("\\/:");
     const bool folderOnDisk = [&] {
@@ -429,14 +468,13 @@ void BrowseWindow::UploadAppendItem(const std::string& base, const std::string& 
         return;
     }
     const std::string path = base + "/" + name;
-    struct stat link;
-    if (::lstat(path.c_str(), &link) != 0)
-        return;
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-        return; // a link that leads nowhere
-    if (S_ISLNK(link.st_mode) && S_ISDIR(st.st_mode) && !chosen)
+    if (::lstat(path.c_str(), &st) != 0)
         return;
+    if (S_ISLNK(st.st_mode)) {
+        mLeftOutLinks.push_back(name);
+        return;
+    }
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
         return;
     sFileInfo item;
@@ -462,7 +500,7 @@ void BrowseWindow::UploadAppendFolder(const std::string& base, const std::string
     ::closedir(dir);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names)
-        UploadAppendItem(base, remote + "/" + name, false);
+        UploadAppendItem(base, remote + "/" + name);
 }
 
 void BrowseWindow::CheckUploadList() {
@@ -481,9 +519,9 @@ void BrowseWindow::CheckUploadList() {
             return;
         }
         const std::vector<sFileInfo>& listed = folder.empty() ? mItems : mUploadCheckList;
-        auto found = std::find_if(listed.begin(), listed.end(), [&](const sFileInfo& entry) {
-            return entry.name == item.name && !entry.isLink;
-        });
+        // A link at the name is a collision too: writing would go through it.
+        auto found = std::find_if(listed.begin(), listed.end(),
+                                  [&](const sFileInfo& entry) { return entry.name == item.name; });
         if (found == listed.end())
             continue;
         if (found->isFolder) {
@@ -496,8 +534,9 @@ void BrowseWindow::CheckUploadList() {
             mUploadInfo.skipped.push_back(index); // already complete
             continue;
         }
-        // A longer remote file is no part of this one: asked about, never resumed.
-        const bool canResume = resumable && remoteSize < item.size;
+        // A longer remote file is no part of this one, nor is a link's size
+        // the size of a file: asked about, never resumed.
+        const bool canResume = resumable && !found->isLink && remoteSize < item.size;
         const int answer = DecideCollision(item.name, canResume, mUploadSkipAll, mUploadResumeAll,
                                            mUploadReplaceAll);
         item.resumeOffset.clear();
@@ -516,8 +555,7 @@ void BrowseWindow::CheckUploadList() {
     for (int32_t index : mUploadInfo.skipped)
         mUploadInfo.files.erase(mUploadInfo.files.begin() + index);
     mUploadInfo.skipped.clear();
-    TellLeftOut(mLeftOut);
-    mLeftOut.clear();
+    TellLeftOut();
     if (mUploadInfo.files.empty()) {
         EnableControls();
         return;
@@ -583,6 +621,39 @@ void BrowseWindow::AbortTransfer() {
         mConnection->AbortTransfer();
 }
 
+std::string BrowseWindow::IncompleteDownloads() {
+    std::vector<std::string> lines;
+    for (const DownloadTarget& target : mDownloadTargets) {
+        uint64_t held = 0;
+        if (LocalKind(target.path, &held) == Local::kFile && held < target.size)
+            lines.push_back("\"" + DisplayableText(target.name) + "\": " + std::to_string(held) +
+                            " of " + std::to_string(target.size) + " bytes");
+    }
+    mDownloadTargets.clear();
+    if (lines.empty())
+        return std::string();
+    std::string text = lines.size() == 1 ? "Left incomplete: " : "Left incomplete:";
+    const size_t shown = std::min<size_t>(lines.size(), 10);
+    for (size_t i = 0; i < shown; ++i)
+        text += (lines.size() == 1 ? "" : "\n") + lines[i];
+    if (shown < lines.size())
+        text += "\nand " + std::to_string(lines.size() - shown) + " more";
+    const std::string it = lines.size() == 1 ? "it" : "them";
+    sPreferences prefs;
+    BasicApp::CopyPreferences(prefs);
+    if (!mResumeSupported || mDownloadInfo.ascii)
+        text += "\nDownloading " + it + " again starts over.";
+    else if (prefs.downloadMode == kExistingResume)
+        text += "\nDownloading " + it + " again resumes " + it + ".";
+    else if (prefs.downloadMode == kExistingAsk)
+        text += "\nDownloading " + it + " again offers Resume, which completes " + it + ".";
+    else
+        text += "\nDownloading " + it +
+                " again with the preference for existing files set to Ask or Resume completes " +
+                it + ".";
+    return text;
+}
+
 void BrowseWindow::FinishTransfer(bool upload) {
     // Only a batch that went through whole is called complete.
     const bool complete = !mTransferAborted && !mTransferFailed;
@@ -607,6 +678,17 @@ void BrowseWindow::FinishTransfer(bool upload) {
     }
     if (mTransferAborted)
         SetStatus("Transfer cancelled");
+    // What arrived of a cut file stays for a resume; the user hears of it.
+    const std::string incomplete = upload || complete ? std::string() : IncompleteDownloads();
+    if (!incomplete.empty()) {
+        ModalSheetAlert alert;
+        uint32_t answer = 'not!';
+        alert.DoModal(this,
+                      mTransferAborted ? "The download was cancelled."
+                                       : "Some files of the download failed.",
+                      answer, kNoteFlags, incomplete);
+    }
+    mDownloadTargets.clear();
     mTransferAborted = mTransferFailed = false;
     if (upload) {
         mUploadInfo = sUploadInfo();

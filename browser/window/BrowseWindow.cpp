@@ -23,6 +23,7 @@
 #include "ppxui/Dialogs.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 using PPx::DataBrowser::ItemID;
 
@@ -138,19 +139,12 @@ void BrowseWindow::SetError(const std::string& text) {
     if (mViewing)
         EndViewing();
     CloseTransferSheet();
-    if (mClosing) {
-        // The disconnect failed or the server went: close all the same.
-        Close();
-        return;
-    }
-    std::string message = StripReplyCode(text);
+    const std::string message = StripReplyCode(text);
 
     if (mConnecting) {
-        if (message == "Server closed connection" || message == "Could not connect to server")
-            message = "Make sure you typed the address and port of the remote server correctly.\n"
-                      "If you continue to have problems connecting, please contact the server "
-                      "administrator.\n";
-        RedialSheet* sheet = RedialSheet::Make(DisplayableText(message, 1024));
+        const ConnectFailure failure = DescribeConnectFailure(text, mBookmark.username);
+        RedialSheet* sheet =
+            RedialSheet::Make(DisplayableText(failure.message, 1024), failure.redialByItself);
         uint32_t answer = 'not!';
         if (sheet) {
             answer = sheet->DoModal(this);
@@ -167,15 +161,19 @@ void BrowseWindow::SetError(const std::string& text) {
 
     CloseDeleteSheet();
     ++mAlertDepth;
+    // Downloads the failure cut short are told with it (asked once: it
+    // forgets them).
+    const std::string incomplete = IncompleteDownloads();
     auto lost = [this] { return mAlertDepth == 1 && !(mConnection && mConnection->IsConnected()); };
     if (lost()) {
         // One alert for one lost connection, with what the server said.
         PPx::StandardAlert(this, PPx::kAlertCautionAlert, kConnectionLost,
-                           std::string(kServerClosed) + "\n\n" + DisplayableText(message));
+                           std::string(kServerClosed) + "\n\n" + DisplayableText(message) +
+                               (incomplete.empty() ? "" : "\n\n" + incomplete));
         Close();
         return;
     }
-    PPx::StandardAlert(this, PPx::kAlertStopAlert, DisplayableText(message), "");
+    PPx::StandardAlert(this, PPx::kAlertStopAlert, DisplayableText(message), incomplete);
     if (lost()) {
         // Gone while the user read the first one.
         PPx::StandardAlert(this, PPx::kAlertCautionAlert, kConnectionLost, kServerClosed);
@@ -183,6 +181,11 @@ void BrowseWindow::SetError(const std::string& text) {
         return;
     }
     --mAlertDepth;
+    if (mClosing) {
+        // The user asked to close; the failure was told, the window goes.
+        Close();
+        return;
+    }
     EnableControls();
 }
 
@@ -379,6 +382,7 @@ void BrowseWindow::PopulateList() {
         ids[i] = static_cast<ItemID>(i + 1);
     mList->AddItems(ids);
     mList->Sort();
+    mList->AutoSizeColumns();
     const std::vector<ItemID> order = mList->GetItemsInOrder();
     if (!order.empty())
         mList->RevealItem(order.front());
@@ -627,6 +631,17 @@ bool BrowseWindow::CheckListedName(const std::string& name) {
     return false;
 }
 
+bool BrowseWindow::IsListedName(const std::string& name) const {
+    return std::any_of(mItems.begin(), mItems.end(),
+                       [&](const sFileInfo& item) { return item.name == name; });
+}
+
+std::string BrowseWindow::NameTakenText(const std::string& name) {
+    return "An item named \"" + DisplayableText(name) +
+           "\" already exists in this folder. Choose another name, or rename or delete that "
+           "item first.";
+}
+
 void BrowseWindow::ListDoubleClick(uint32_t item) {
     if (item == 0 || mOutstanding || mClosing)
         return;
@@ -677,14 +692,16 @@ bool BrowseWindow::AskName(const std::string& prompt, const std::string& initial
         return false;
     // A name that cannot be used is told over the sheet, which stays open
     // for another try.
-    sheet->SetCheck([differentFrom](const std::string& text) -> const char* {
+    sheet->SetCheck([this, differentFrom](const std::string& text) -> std::optional<std::string> {
         if (text.empty())
-            return kEmptyName;
+            return std::string(kEmptyName);
         if (text == "." || text == "..")
-            return kInvalidName;
+            return std::string(kInvalidName);
         if (differentFrom && text == *differentFrom)
-            return ""; // the old name: simply asked again
-        return nullptr;
+            return std::string(); // the old name: simply asked again
+        if (differentFrom && IsListedName(text))
+            return NameTakenText(text); // a rename onto another item
+        return std::nullopt;
     });
     const bool accepted = sheet->DoModal(this) == 'ok  ';
     if (accepted)
@@ -726,6 +743,11 @@ void BrowseWindow::RenameItem(uint32_t item, const std::string& newName) {
         return;
     if (HasLineBreakOrNul(newName)) {
         SetError(kLineBreakInName);
+        return;
+    }
+    // Some servers rename over an existing item without a word.
+    if (IsListedName(newName)) {
+        SetError(NameTakenText(newName));
         return;
     }
     DisableControls();
@@ -913,11 +935,23 @@ void BrowseWindow::OnPermissions() {
     mPermMode = mode;
     DisableControls();
     mPermQueue.clear();
-    for (uint32_t item : selected)
-        mPermQueue.push_back(ItemForID(item)->name);
+    // The sheet sets the nine bits; each item keeps its own set-user-id,
+    // set-group-id and sticky bits, which the sheet offers no way to change.
+    const unsigned long bits = std::strtoul(mode.c_str(), nullptr, 10) % 1000;
+    for (uint32_t item : selected) {
+        const sFileInfo& info = *ItemForID(item);
+        mPermQueue.push_back(
+            {info.name,
+             std::to_string(PermissionsSheet::SpecialBitsOf(info.permissions) * 1000 + bits)});
+    }
     if (selected.size() == 1)
-        mRevealName = mPermQueue.front();
-    Send([this](Connection& c) { c.SetPerms(mPermQueue.front(), mPermMode); });
+        mRevealName = mPermQueue.front().first;
+    SendPerms();
+}
+
+void BrowseWindow::SendPerms() {
+    Send(
+        [this](Connection& c) { c.SetPerms(mPermQueue.front().first, mPermQueue.front().second); });
 }
 
 void BrowseWindow::SetPermsComplete() {
@@ -927,7 +961,7 @@ void BrowseWindow::SetPermsComplete() {
     if (mPermQueue.empty())
         Send([](Connection& c) { c.GetDirList(); });
     else
-        Send([this](Connection& c) { c.SetPerms(mPermQueue.front(), mPermMode); });
+        SendPerms();
 }
 
 // ---------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class BrowseContent;
@@ -79,9 +80,12 @@ public:
     // files and folders (POSIX paths) into the current remote folder.
     virtual void DoDownload(const std::string& destination);
     virtual void DoUpload(const std::vector<std::string>& paths);
-    // Drags: the list's items dropped on a local folder; local items dropped
-    // on the list.
+    // Drags: the list's items dropped on a local folder (or the Trash, which
+    // deletes them); local items dropped on the list.
     virtual void ListDragComplete(const std::string& dropFolder);
+    virtual bool LocationIsSystemTrash(const std::string& folder);
+    // The drop target named a place where nothing may go: told, nothing done.
+    virtual void ListDropRefused(const std::string& message, const std::string& explanation);
     virtual void ListDragReceived(const std::vector<std::string>& paths);
     TransferSheet* GetTransferSheet() const { return mTransferSheet; }
 
@@ -132,6 +136,7 @@ private:
     void OnCreateConnBookmark();
     void OnCreateSyncBookmark();
     void BuildFileListForDelete();
+    void SendPerms();
 
     // Viewing and transfers (BrowseTransfers.cpp).
     void OnView();
@@ -142,7 +147,7 @@ private:
     void OnUpload();
     void BuildFileListForDownload();
     void CheckDownloadList();
-    void UploadAppendItem(const std::string& base, const std::string& name, bool chosen);
+    void UploadAppendItem(const std::string& base, const std::string& name);
     void UploadAppendFolder(const std::string& base, const std::string& remote);
     void CheckUploadList();
     void TransferListComplete(const std::string& path, const std::string& listing, int mode);
@@ -150,9 +155,13 @@ private:
     // answer, or skip.
     int DecideCollision(const std::string& name, bool canResume, bool& skipAll, bool& resumeAll,
                         bool& replaceAll);
-    void TellLeftOut(const std::vector<std::string>& names);
+    // Tells what mLeftOut and mLeftOutLinks hold, and empties them.
+    void TellLeftOut();
     void OpenTransferSheet(const std::vector<sFileInfo>& files);
     void FinishTransfer(bool upload);
+    // After a cut download: which of its files hold only a part (their text,
+    // empty when none); forgets the download's files.
+    std::string IncompleteDownloads();
     void CloseTransferSheet();
     bool TransferModeIsASCII() const;
 
@@ -161,6 +170,9 @@ private:
                  const std::string* differentFrom);
     // False (after telling the user) when a name cannot be used in a command.
     bool CheckListedName(const std::string& name);
+    // The current listing holds an item of exactly this name.
+    bool IsListedName(const std::string& name) const;
+    static std::string NameTakenText(const std::string& name);
     void ShowStopAlert(const std::string& message, const std::string& explanation);
     std::vector<uint32_t> SelectedItems() const;
 
@@ -194,7 +206,7 @@ private:
     int32_t mAlertDepth = 0;
 
     sDeleteInfo mDeleteInfo;
-    std::deque<std::string> mPermQueue;
+    std::deque<std::pair<std::string, std::string>> mPermQueue; // item name, mode
     std::string mPermMode;
 
     sDownloadInfo mDownloadInfo;
@@ -202,8 +214,16 @@ private:
     std::vector<sFileInfo> mUploadCheckList;
     std::string mUploadCheckPath;
     bool mUploadSkipAll = false, mUploadResumeAll = false, mUploadReplaceAll = false;
-    std::vector<std::string> mLeftOut; // unsafe names met while building a list
+    std::vector<std::string> mLeftOut;      // unsafe names met while building a list
+    std::vector<std::string> mLeftOutLinks; // local links an upload passed over
     TransferSheet* mTransferSheet = nullptr;
+    // The files of the running download that may be left holding a part:
+    // nothing stood in their place, or they are being resumed.
+    struct DownloadTarget {
+        std::string name, path;
+        uint64_t size = 0; // the whole file's
+    };
+    std::vector<DownloadTarget> mDownloadTargets;
     std::unique_ptr<FileSelect> mChooser;
     bool mTransferAborted = false; // the user cancelled the running transfer
     bool mTransferFailed = false;  // a file of it failed (and was passed over)

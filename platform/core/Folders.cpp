@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -109,6 +110,33 @@ std::string ResourcesFolder() {
 
 std::string LibexecFolder() {
     return ExecutableFolder() + "/../libexec/zarvel";
+}
+
+std::string TrashFolder() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    std::string data = xdg && xdg[0] == '/' ? std::string(xdg) : HomeFolder() + "/.local/share";
+    while (data.size() > 1 && data.back() == '/')
+        data.pop_back();
+    return data + "/Trash/files";
+}
+
+bool IsTrashFolder(const std::string& path) {
+    std::string trash;
+    try {
+        trash = TrashFolder();
+    } catch (const OSError&) {
+        return false;
+    }
+    std::string given = path;
+    while (given.size() > 1 && given.back() == '/')
+        given.pop_back();
+    const std::string parent = trash.substr(0, trash.rfind('/'));
+    // Named as it is (it need not exist yet), or another name for it.
+    std::error_code error;
+    for (const std::string& candidate : {trash, parent})
+        if (given == candidate || (std::filesystem::equivalent(given, candidate, error) && !error))
+            return true;
+    return false;
 }
 
 } // namespace PPx

@@ -21,4 +21,12 @@ std::string ResourcesFolder();
 // <exe dir>/../libexec/zarvel (the sftp tool lives there).
 std::string LibexecFolder();
 
+// The user's Trash, where trashed files go: $XDG_DATA_HOME/Trash/files, or
+// ~/.local/share/Trash/files, whether or not it exists yet. Not created.
+std::string TrashFolder();
+
+// Whether PATH is the user's Trash (its "files" folder or the Trash itself).
+// Never throws: without a home there is no Trash.
+bool IsTrashFolder(const std::string& path);
+
 } // namespace PPx

@@ -47,7 +47,7 @@ void SyncContent::SupplyItemData(ItemID item, PPx::DataBrowser::PropertyID prope
 
 SyncWindow::SyncWindow()
     : BookmarkListWindow({"synchronization bookmark", 'SYNC', kMiscRememberSyncWindow, "SyncState",
-                          "SyncWindowState", "sync-drag-", false}) {}
+                          "SyncWindowState", "sync-drag-", kSyncBookMarkExtension, false}) {}
 
 PPx::OSStatus SyncWindow::DoCommandProcess(uint32_t command) {
     if (command != 'SYNC')

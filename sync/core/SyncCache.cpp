@@ -97,14 +97,17 @@ std::string SyncFilesFolder() {
 }
 
 std::string SyncFileName(const std::string& bookmarkName) {
+    // Only "/" and NUL could lead out of the folder (no "." or ".." can stand
+    // alone behind the prefix). The leading "%" of an encoded name is itself
+    // encoded in a plain one, so no two bookmarks share a file.
     const bool needsEncoding = bookmarkName.find('/') != std::string::npos ||
-                               bookmarkName.find("..") != std::string::npos ||
-                               bookmarkName.find('\0') != std::string::npos;
+                               bookmarkName.find('\0') != std::string::npos ||
+                               bookmarkName.starts_with('%');
     if (!needsEncoding)
         return "zarvel." + bookmarkName + ".sync";
-    std::string encoded = "..";
+    std::string encoded = "%";
     for (char c : bookmarkName) {
-        if (c == '.' || c == '/' || c == '%' || c == '\0') {
+        if (c == '/' || c == '%' || c == '\0') {
             char hex[4];
             std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
             encoded += hex;

@@ -14,10 +14,10 @@
 // OSError when the Preferences folder cannot be found or made.
 std::string SyncFilesFolder();
 
-// "zarvel." + name + ".sync". A name that holds "/", ".." or NUL could point
-// out of the folder: it is written with each '.', '/', '%' and NUL as %XX
-// behind a leading "..", which no name kept as it stands can hold, so that two
-// bookmarks never share a file. Every other name goes in byte for byte.
+// "zarvel." + name + ".sync". A name that holds "/" or NUL could point out of
+// the folder: it is written with each '/', '%' and NUL as %XX behind a
+// leading "%", and so is a name that begins with "%", so that two bookmarks
+// never share a file. Every other name goes in byte for byte.
 std::string SyncFileName(const std::string& bookmarkName);
 
 // The stored form of two lists: folders and links are left out, and so is an

@@ -1,6 +1,7 @@
 #include "sync/core/SyncNames.h"
 
 #include "LocalFiles.h"
+#include "UploadPart.h"
 
 namespace {
 
@@ -69,6 +70,8 @@ SyncSkip SyncNameRule(std::string_view name) {
     if (name.size() > kCachePrefix.size() && name.starts_with(kCachePrefix) &&
         name.ends_with(kCacheSuffix))
         return SyncSkip::CacheFile;
+    if (IsUploadPartName(name))
+        return SyncSkip::UploadPart;
     if (name.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos)
         return SyncSkip::Unsafe;
     if (name.find_first_of("\\/:") != std::string_view::npos)
@@ -89,6 +92,7 @@ bool SyncSkipIsReported(SyncSkip reason) {
     case SyncSkip::Hidden:
     case SyncSkip::CacheFile:
     case SyncSkip::Link:
+    case SyncSkip::UploadPart:
         return false;
     default:
         return true;
@@ -116,6 +120,10 @@ std::string SyncIgnoredMessage(const SyncIgnoredItem& item) {
     case SyncSkip::CaseCollision:
         return kind + item.path + "' will be left alone because '" + item.other +
                "' has the same name in other letter case.";
+    case SyncSkip::UploadCut:
+        return kind + item.path +
+               "' will be left alone because an earlier upload of it did not end; a run that "
+               "uploads will finish it.";
     case SyncSkip::IgnoredOtherSide:
         return kind + item.path +
                "' will be left alone because the item of the same name on the other side "

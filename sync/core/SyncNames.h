@@ -14,15 +14,17 @@ std::string SyncUpperName(std::string_view name);
 // Why a walk leaves an item out.
 enum class SyncSkip {
     None,
-    Hidden,          // begins with "." ("." and ".." included)
-    CacheFile,       // "zarvel." + anything + ".sync"
-    Link,            // a symbolic link: never followed, never replaced
-    OtherKind,       // neither a plain file nor a folder (device, socket, pipe)
-    BadCharacter,    // holds '\', '/' or ':'
-    Unsafe,          // empty, or holds NUL, CR or LF: never a path component
-    NotUTF8,         // cannot be stored in the cache as it stands
-    CaseCollision,   // another item has the same name in other letters' case
-    IgnoredOtherSide // the other side holds an item of this name that its walk left out
+    Hidden,           // begins with "." ("." and ".." included)
+    CacheFile,        // "zarvel." + anything + ".sync"
+    Link,             // a symbolic link: never followed, never replaced
+    OtherKind,        // neither a plain file nor a folder (device, socket, pipe)
+    BadCharacter,     // holds '\', '/' or ':'
+    Unsafe,           // empty, or holds NUL, CR or LF: never a path component
+    NotUTF8,          // cannot be stored in the cache as it stands
+    CaseCollision,    // another item has the same name in other letters' case
+    IgnoredOtherSide, // the other side holds an item of this name that its walk left out
+    UploadPart,       // what an upload writes before it takes its target's place
+    UploadCut         // a remote upload part stands beside it: an upload of it did not end
 };
 
 // The rule of both walks for one directory entry. Links and other kinds are

@@ -1,5 +1,6 @@
 #include "sync/core/SyncPlan.h"
 
+#include "UploadPart.h"
 #include "sync/core/SyncDates.h"
 
 #include <algorithm>
@@ -193,6 +194,23 @@ std::string OnOtherSide(const std::string& name, const Side& other) {
     return name;
 }
 
+// The upload parts a remote walk met, by the upper-cased name of their target.
+class UploadParts {
+public:
+    explicit UploadParts(std::span<const SyncIgnoredItem> remoteIgnored) {
+        for (const SyncIgnoredItem& item : remoteIgnored)
+            if (item.reason == SyncSkip::UploadPart && !item.isFolder)
+                mParts.insert(SyncUpperName(item.path));
+    }
+    // Whether a part of an upload to `name` stands beside it.
+    bool Beside(const std::string& name) const {
+        return !mParts.empty() && mParts.contains(SyncUpperName(UploadPartName(name)));
+    }
+
+private:
+    KeySet mParts;
+};
+
 enum class Decision { Nothing, Upload, Download, Conflict };
 
 Decision Decide(const sFileInfo& r, const sFileInfo& l, const sFileInfo* rc, const sFileInfo* lc) {
@@ -221,7 +239,8 @@ Decision Decide(const sFileInfo& r, const sFileInfo& l, const sFileInfo* rc, con
 
 SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers) {
     SyncPlan plan;
-    if (!input.remoteComplete || !input.localComplete) {
+    // A damaged or foreign bookmark: no direction is assumed for it.
+    if (input.action < 1 || input.action > 3) {
         plan.refused = true;
         return plan;
     }
@@ -248,13 +267,32 @@ SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers
     Match(local, remote, false, localOnly, plan.leftAlone);
     Match(remote, local, true, remoteOnly, plan.leftAlone);
 
+    // A remote file beside a part of its upload may be the part of a cut
+    // upload or missing for good: it is neither fetched nor deleted, and the
+    // local file it came from is not deleted either.
+    const UploadParts parts(input.remoteIgnored);
+    auto leaveCut = [&](const sFileInfo& item, bool remoteSide) {
+        plan.leftAlone.push_back({item.name, {}, false, remoteSide, SyncSkip::UploadCut, {}});
+        plan.unsettled.push_back(item.name);
+    };
+    std::erase_if(remoteOnly, [&](uint32_t i) {
+        if (!parts.Beside(remote.items[i].name))
+            return false;
+        leaveCut(remote.items[i], true);
+        return true;
+    });
+
     // Deletions come only from what this run listed on one side alone.
     if (input.action == 1 && input.deleteRemote)
         for (uint32_t i : remoteOnly)
             plan.deletions.push_back(remote.items[i]);
     else if (input.action == 2 && input.deleteLocal)
-        for (uint32_t i : localOnly)
-            plan.deletions.push_back(local.items[i]);
+        for (uint32_t i : localOnly) {
+            if (parts.Beside(OnOtherSide(local.items[i].name, remote)))
+                leaveCut(local.items[i], false);
+            else
+                plan.deletions.push_back(local.items[i]);
+        }
 
     std::vector<sFileInfo> uploadList, downloadList;
     std::vector<std::string> uploadTargets, downloadTargets;
@@ -308,7 +346,15 @@ SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers
                 lc = &input.cachedLocal[foundLocal];
             }
         }
-        const Decision decision = Decide(remote.items[r], local.items[l], rc, lc);
+        Decision decision = Decide(remote.items[r], local.items[l], rc, lc);
+        // What stands remotely may be cut short: the local file goes up again.
+        if (parts.Beside(remote.items[r].name)) {
+            decision = Decision::Upload;
+            if (!uploads) {
+                leaveCut(remote.items[r], true);
+                continue;
+            }
+        }
         if (decision != Decision::Nothing)
             pairs.push_back({local.keys[l], r, l, rc, lc, decision});
     }

@@ -17,14 +17,14 @@ struct SyncInput {
     std::span<const sFileInfo> local;
     std::span<const sFileInfo> cachedRemote;
     std::span<const sFileInfo> cachedLocal;
-    int32_t action = 3; // 1 upload only, 2 download only, anything else both ways
+    int32_t action = 3; // 1 upload only, 2 download only, 3 both ways
     bool deleteLocal = false;
     bool deleteRemote = false;
-    // False when a listing or the walk of that side failed: nothing is planned.
-    bool remoteComplete = true;
-    bool localComplete = true;
     // What each walk left out by its kind (links, devices) or name: the same
-    // name on the other side, and everything below it, is left alone.
+    // name on the other side, and everything below it, is left alone. Upload
+    // parts among the remote ones mark uploads that did not end: their
+    // targets are never downloaded nor deleted on either side, and their
+    // uploads are done again where the action uploads.
     std::span<const SyncIgnoredItem> remoteIgnored;
     std::span<const SyncIgnoredItem> localIgnored;
 };
@@ -41,7 +41,7 @@ struct SyncConflict {
 enum class SyncChoice : int32_t { Skip = 0, Upload = 1, Download = 2 };
 
 struct SyncPlan {
-    // Nothing planned because a side was not listed completely.
+    // Nothing planned: the action is none of the three a bookmark can hold.
     bool refused = false;
     // Folders to create, each behind its parent, named as the side that has
     // them writes them below the folders both sides hold.

@@ -1,6 +1,7 @@
 #include "sync/window/SyncRun.h"
 
 #include "browser/core/Listing.h"
+#include "browser/core/ServerText.h"
 #include "platform/core/Errors.h"
 #include "sync/core/RemoteTree.h"
 #include "sync/core/SyncCache.h"
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -74,6 +76,16 @@ std::unique_ptr<Connection> SyncRun::MakeConnection() {
 void SyncRun::StartSession(const sSyncBookMarkData& bookmark) {
     mBookmark = bookmark;
     ShowTitle("Synchronizing with " + mBookmark.host);
+    // Only a damaged or foreign bookmark file holds another action: no
+    // direction is guessed for it.
+    if (mBookmark.action < 1 || mBookmark.action > 3) {
+        mStopped = true;
+        ShowStopAlert("The synchronization bookmark \"" + mBookmark.name + "\" is damaged.",
+                      "It does not say whether to upload, download or both. Edit it, choose a "
+                      "direction and synchronize again.");
+        CloseRun();
+        return;
+    }
     mConnecting = true;
     ShowStatus("Connecting...");
     mConnection = MakeConnection();
@@ -181,6 +193,12 @@ void SyncRun::GetModTimeComplete(const std::vector<sFileInfo>& files) {
         return;
 
     if (mSecondPass) {
+        // An abort that came in after the transfers (a Cancel posted as they
+        // ended) still leaves the cache as it was.
+        if (mAborted) {
+            FinishSync();
+            return;
+        }
         std::vector<sFileInfo> local = mLocalList, remote = mRemoteList;
         SettleSyncCache(local, remote, mCachedLocal, mCachedRemote, mUnsettled);
         SaveCache(local, remote);
@@ -355,8 +373,19 @@ void SyncRun::SyncFiles() {
         mPlan = PlanSync(Input(), answers);
     mUnsettled = mPlan.unsettled;
     mUploadInfo = sUploadInfo();
+    // Every upload goes beside its target and takes its place once whole, with
+    // the permissions the file it replaces had.
+    mUploadInfo.replaceWhole = true;
+    std::unordered_map<std::string_view, const sFileInfo*> remoteFiles;
+    for (const sFileInfo& item : mRemoteList)
+        if (!item.isFolder)
+            remoteFiles[item.name.view()] = &item;
     for (size_t i = 0; i < mPlan.uploads.size(); ++i) {
         sFileInfo file = mPlan.uploads[i];
+        file.permissions = std::string_view();
+        if (const auto replaced = remoteFiles.find(mPlan.uploadTargets[i]);
+            replaced != remoteFiles.end())
+            file.permissions = replaced->second->permissions;
         // The worker reads the file as owner + name and writes it as name: a
         // file paired across letter case is read through a link that bears
         // its partner's name.
@@ -410,10 +439,7 @@ void SyncRun::DoSync() {
         }
     } else if (mBookmark.action == 2) {
         if (downloads) {
-            if (!MakeStaging())
-                return;
-            BeginPhase(Phase::Downloading);
-            mConnection->Download(mDownloadInfo);
+            StartDownloads();
             return;
         }
         if (mBookmark.deleteLocal && deletions)
@@ -423,10 +449,7 @@ void SyncRun::DoSync() {
         BeginPhase(Phase::Uploading);
         mConnection->Upload(mUploadInfo);
     } else if (downloads) {
-        if (!MakeStaging())
-            return;
-        BeginPhase(Phase::Downloading);
-        mConnection->Download(mDownloadInfo);
+        StartDownloads();
     } else {
         SyncComplete();
     }
@@ -434,24 +457,7 @@ void SyncRun::DoSync() {
 
 void SyncRun::UploadComplete() {
     FinishPhase();
-    if (!CleanUpCutUploads(false))
-        AfterUploads();
-}
-
-// A file new on the server whose upload was cut off leaves part of itself
-// there; left in place it would look newer than the good local file next
-// time and be downloaded over it. Such parts are removed (the server held no
-// file of that name before this run).
-bool SyncRun::CleanUpCutUploads(bool thenDisconnect) {
-    if (mCutUploads.empty() || !mConnection || !mConnection->IsConnected())
-        return false;
-    mCleanup = sDeleteInfo();
-    mCleanup.files = std::move(mCutUploads);
-    mCutUploads.clear();
-    mDisconnectAfterCleanup = thenDisconnect;
-    mPhase = Phase::CleaningUp;
-    mConnection->Delete(mCleanup);
-    return true;
+    AfterUploads();
 }
 
 void SyncRun::AfterUploads() {
@@ -467,16 +473,68 @@ void SyncRun::AfterUploads() {
             SyncComplete();
         }
     } else if (mBookmark.action != 2) {
-        if (!MakeStaging())
-            return;
-        BeginPhase(Phase::Downloading);
-        mConnection->Download(mDownloadInfo); // also when empty
+        StartDownloads(); // also when empty
     }
+}
+
+// A local folder where a download would land stops that download as a failed
+// item of the request does: with several files the user may go on without it.
+void SyncRun::StartDownloads() {
+    size_t files = 0;
+    for (const sFileInfo& file : mDownloadInfo.files)
+        files += !file.isFolder;
+    for (size_t i = 0; i < mDownloadInfo.files.size(); ++i) {
+        const std::string target = WithSlash(mLocalRoot) + mDownloadTargets[i];
+        struct stat st {};
+        if (mDownloadInfo.files[i].isFolder || ::lstat(target.c_str(), &st) != 0 ||
+            S_ISREG(st.st_mode))
+            continue;
+        const std::string message = std::string(S_ISDIR(st.st_mode) ? "The folder " : "The item ") +
+                                    target +
+                                    " is preventing the download of a file with the same name.\n"
+                                    "Please resolve this problem and synchronize again.\n";
+        // Nothing from here on is fetched when the user stops; only this one otherwise.
+        const bool goOn = files >= 2 && AskGoOn(message, "Press OK to ignore, Cancel to stop.");
+        const size_t end = goOn ? i + 1 : mDownloadInfo.files.size();
+        for (size_t dropped = i; dropped < end; ++dropped) {
+            const sFileInfo& file = mDownloadInfo.files[dropped];
+            if (file.isFolder)
+                continue;
+            ++mCounts.failed;
+            mUnsettled.push_back(file.name);
+            --mTransferFiles;
+            mTransferBytes -= file.size;
+        }
+        mDownloadInfo.files.erase(mDownloadInfo.files.begin() + static_cast<std::ptrdiff_t>(i),
+                                  mDownloadInfo.files.begin() + static_cast<std::ptrdiff_t>(end));
+        mDownloadTargets.erase(mDownloadTargets.begin() + static_cast<std::ptrdiff_t>(i),
+                               mDownloadTargets.begin() + static_cast<std::ptrdiff_t>(end));
+        if (files < 2) {
+            SetError(message);
+            return;
+        }
+        if (!goOn)
+            break;
+        --i;
+    }
+    if (!MakeStaging())
+        return;
+    BeginPhase(Phase::Downloading);
+    mConnection->Download(mDownloadInfo);
 }
 
 void SyncRun::DownloadComplete() {
     FinishPhase();
     RemoveStaging();
+    if (!mNotPutInPlace.empty()) {
+        std::string message;
+        for (const std::string& path : mNotPutInPlace)
+            message += (message.empty() ? "" : "\n") + ("The download of " + path) +
+                       " was not put in place: the local item changed during the "
+                       "synchronization.";
+        mNotPutInPlace.clear();
+        ShowNotice(message);
+    }
     if (mAborted) {
         SyncComplete();
         return;
@@ -487,14 +545,6 @@ void SyncRun::DownloadComplete() {
 }
 
 void SyncRun::DeleteComplete() {
-    if (mPhase == Phase::CleaningUp) {
-        mPhase = Phase::None;
-        if (mDisconnectAfterCleanup)
-            mConnection->Disconnect();
-        else
-            AfterUploads();
-        return;
-    }
     FinishPhase();
     SyncComplete();
 }
@@ -610,13 +660,11 @@ void SyncRun::NextItem(const std::string& name) {
         for (size_t skipped = mCursor; skipped < i; ++skipped)
             if (!(*files)[skipped].isFolder) {
                 mCurrent = skipped;
-                mCurrentStarted = false;
                 FinishCurrent(false);
             }
         mCurrent = i;
         mCursor = i + 1;
         mCurrentFailed = false;
-        mCurrentStarted = true;
         return;
     }
     mCurrent = SIZE_MAX;
@@ -649,6 +697,8 @@ void SyncRun::FinishCurrent(bool done) {
         const std::string to = WithSlash(mLocalRoot) + mDownloadTargets[index];
         done = LocalStillAsListed(mDownloadTargets[index], to) &&
                ::rename(from.c_str(), to.c_str()) == 0;
+        if (!done)
+            mNotPutInPlace.push_back(to);
     }
     if (done) {
         if (mPhase == Phase::Uploading)
@@ -660,13 +710,6 @@ void SyncRun::FinishCurrent(bool done) {
     } else {
         ++mCounts.failed;
         mUnsettled.push_back(file.name);
-        if (mPhase == Phase::Uploading && mCurrentStarted) {
-            bool wasThere = false;
-            for (const sFileInfo& item : mRemoteList)
-                wasThere |= item.name == file.name;
-            if (!wasThere)
-                mCutUploads.push_back(file);
-        }
     }
 }
 
@@ -681,7 +724,6 @@ void SyncRun::FinishPhase() {
     for (size_t i = mCursor; i < files->size(); ++i)
         if (!(*files)[i].isFolder) {
             mCurrent = i;
-            mCurrentStarted = false;
             FinishCurrent(false);
         }
     mCursor = files->size();
@@ -745,24 +787,6 @@ void SyncRun::StopRun(const std::string& message) {
         CloseRun();
 }
 
-std::string SyncRun::StripReplyCode(const std::string& message) {
-    if (message.size() <= 4 || !std::isdigit(static_cast<unsigned char>(message[0])) ||
-        !std::isdigit(static_cast<unsigned char>(message[1])) ||
-        !std::isdigit(static_cast<unsigned char>(message[2])) ||
-        (message[3] != ' ' && message[3] != '-'))
-        return message;
-    const std::string code = message.substr(0, 4);
-    std::string stripped;
-    for (size_t at = 0; at < message.size();) {
-        if (message.compare(at, 4, code) == 0) {
-            at += 4;
-        } else {
-            stripped += message[at++];
-        }
-    }
-    return stripped;
-}
-
 void SyncRun::SetStatus(const std::string& text) {
     // The connection's own texts while it connects; after that the run
     // tells what it does ("Listing ...", "Uploading ... (2 of 5)").
@@ -778,21 +802,16 @@ void SyncRun::SetDeleteStatus(const std::string& name) {
 }
 
 void SyncRun::SetError(const std::string& text) {
-    std::string message = StripReplyCode(text);
+    const std::string message = StripReplyCode(text);
     if (mConnecting) {
-        if (message == "Server closed connection" || message == "Could not connect to server")
-            message = "Make sure you typed the address and port of the remote server "
-                      "correctly.\nIf you continue to have problems connecting, please contact "
-                      "the server administrator.\n";
-        if (AskRedial(message))
+        const ConnectFailure failure = DescribeConnectFailure(text, mBookmark.username);
+        if (AskRedial(failure.message, failure.redialByItself))
             PPx::PostEvent(mPoster.Ref(), PPx::MakeCommandEvent(kRedialCommand));
         else
             CloseRun();
         return;
     }
-    if (mPhase == Phase::CleaningUp) {
-        mPhase = Phase::None;
-    } else if (mPhase != Phase::None) {
+    if (mPhase != Phase::None) {
         mCurrentFailed = true;
         FinishPhase();
     }
@@ -811,8 +830,7 @@ void SyncRun::SetError(const std::string& text) {
     }
     ShowStopAlert(message.substr(0, 255), "");
     if (mConnection && mConnection->IsConnected()) {
-        if (!CleanUpCutUploads(true))
-            mConnection->Disconnect();
+        mConnection->Disconnect();
     } else {
         ShowCautionAlert("Connection Lost", lost);
         CloseRun();

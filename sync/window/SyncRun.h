@@ -67,10 +67,6 @@ public:
 
     const SyncCounts& Counts() const { return mCounts; }
 
-    // A reply code (three digits and a blank or hyphen) taken out of a
-    // server's message, from every line it starts.
-    static std::string StripReplyCode(const std::string& message);
-
 protected:
     // The run's steps.
     virtual void BuildRemoteList();
@@ -100,8 +96,9 @@ protected:
     virtual uint32_t AskFirstTime(const std::string& message, const std::string& explanation) = 0;
     // The conflict sheet; nothing when the user cancelled.
     virtual std::optional<SyncChoice> AskConflict(const SyncConflict& conflict) = 0;
-    // The redial sheet: true to try again.
-    virtual bool AskRedial(const std::string& message) = 0;
+    // The redial sheet: true to try again. BYITSELF: the sheet may count
+    // down and redial without the user.
+    virtual bool AskRedial(const std::string& message, bool byItself) = 0;
     // One item of a transfer failed: true goes on with the next.
     virtual bool AskGoOn(const std::string& message, const std::string& explanation) = 0;
     virtual void ShowTransferStart(const sFileProgress& progress, uint32_t files,
@@ -138,7 +135,7 @@ protected:
     bool mCacheLoaded = false;
 
 private:
-    enum class Phase { None, Uploading, Downloading, DeletingRemote, CleaningUp };
+    enum class Phase { None, Uploading, Downloading, DeletingRemote };
 
     void StopRun(const std::string& message);
     void SaveCache(const std::vector<sFileInfo>& local, const std::vector<sFileInfo>& remote);
@@ -146,7 +143,7 @@ private:
     void Report(const std::vector<SyncIgnoredItem>& items);
     void BeginPhase(Phase phase);
     void AfterUploads();
-    bool CleanUpCutUploads(bool thenDisconnect);
+    void StartDownloads();
     void FinishCurrent(bool done);
     void FinishPhase();
     void NextItem(const std::string& name);
@@ -174,14 +171,11 @@ private:
     size_t mCurrent = SIZE_MAX; // the phase's item being worked on
     size_t mCursor = 0;         // where the search for the next item starts
     bool mCurrentFailed = false;
-    bool mCurrentStarted = false; // the worker named it: it may have left a part
-    std::vector<sFileInfo> mCutUploads;
-    sDeleteInfo mCleanup;
-    bool mDisconnectAfterCleanup = false;
     std::string mStaging; // where downloads arrive before they are put in place
     std::vector<std::string> mDownloadTargets;           // local names, by download
     std::unordered_map<std::string, size_t> mLocalNames; // local files by name, in mLocalList
     std::string mUploadStaging;                          // links for uploads under another name
+    std::vector<std::string> mNotPutInPlace; // complete downloads the local side kept out
 
     PPx::EventTarget mPoster;
     PPx::EventHandler mRedialHandler;

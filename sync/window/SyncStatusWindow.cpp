@@ -87,9 +87,9 @@ std::optional<SyncChoice> SyncStatusWindow::AskConflict(const SyncConflict& conf
     return AskSyncConflict(this, conflict);
 }
 
-bool SyncStatusWindow::AskRedial(const std::string& message) {
+bool SyncStatusWindow::AskRedial(const std::string& message, bool byItself) {
     PPx::Window::Busy busy(this);
-    RedialSheet* sheet = RedialSheet::Make(DisplayableText(message, 1024));
+    RedialSheet* sheet = RedialSheet::Make(DisplayableText(message, 1024), byItself);
     if (!sheet)
         return false;
     const uint32_t answer = sheet->DoModal(this);

@@ -34,7 +34,7 @@ protected:
     void ShowNotice(const std::string& message) override;
     uint32_t AskFirstTime(const std::string& message, const std::string& explanation) override;
     std::optional<SyncChoice> AskConflict(const SyncConflict& conflict) override;
-    bool AskRedial(const std::string& message) override;
+    bool AskRedial(const std::string& message, bool byItself) override;
     bool AskGoOn(const std::string& message, const std::string& explanation) override;
     void ShowTransferStart(const sFileProgress& progress, uint32_t files, uint64_t bytes) override;
     void ShowTransferUpdate(const sFileProgress& progress) override;

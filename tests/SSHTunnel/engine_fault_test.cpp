@@ -87,6 +87,10 @@ TEST_F(EngineFault, ShortAndEmptyReads) {
     EXPECT_NE(std::string(engine.GetLastError()).find("no data"), std::string::npos)
         << engine.GetLastError();
     EXPECT_EQ(readFile(local + "/empty"), "kept");
+    // Where nothing stood, nothing is left.
+    EXPECT_FALSE(engine.GetFile(remote + "/empty-f", local, "new-empty", 0));
+    struct stat left {};
+    EXPECT_NE(::lstat((local + "/new-empty").c_str(), &left), 0);
     EXPECT_TRUE(engine.IsConnected());
 }
 

@@ -435,11 +435,22 @@ TEST_F(BookmarkWindows, DraggedFilesAreWrittenAndDroppedFilesImported) {
     EXPECT_EQ(junk->message, "This file is not a bookmark file.");
     EXPECT_EQ(window->GetBookmarks().size(), 4u);
 
-    // A drop on a folder exports the selection there.
+    // A drop on a folder exports the selection there, under the name a file
+    // manager is offered; a place refused by the window layer is told.
     Select({"three"});
     TempDir folder;
     window->ListDragComplete(folder.path());
     EXPECT_TRUE(ReadExportedBookmark(folder.file("three.zarvel"), read));
+    EXPECT_EQ(content->DirectSaveName({Item("three"), Item("one")}), "three.zarvel");
+    auto refused = std::make_shared<Testing::AlertInfo>();
+    Testing::Later([refused] {
+        *refused = Testing::CurrentAlert();
+        Testing::ClickAlertButton("OK");
+    });
+    content->DropRefused("Not there.", "Why not.");
+    Testing::ProcessEvents();
+    EXPECT_EQ(refused->message, "Not there.");
+    EXPECT_EQ(refused->explanation, "Why not.");
 }
 
 TEST_F(BookmarkWindows, OpenedFileConnectsWithoutChangingTheList) {

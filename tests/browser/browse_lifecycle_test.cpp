@@ -15,12 +15,14 @@
 
 #include "platform/core/EventLoop.h"
 #include "platform/core/Preferences.h"
+#include "ppxui/Dialogs.h"
 #include "ppxui/Testing.h"
 #include "ppxui/Views.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QIcon>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
@@ -47,6 +49,7 @@ struct Watch {
     int deleted = 0;
     int inCallback = 0;
     int disconnects = 0;
+    bool failDisconnect = false; // the server goes as the window closes
     std::string statusAtDisconnect;
     std::vector<std::string> faults;
 };
@@ -75,6 +78,14 @@ public:
     void GetDirListComplete(const std::string& path, const std::string& listing) override {
         Around("GetDirListComplete", [&] { Connection::GetDirListComplete(path, listing); });
     }
+    void Disconnect() override {
+        if (!gWatch.failDisconnect)
+            return Connection::Disconnect();
+        mGone = true;
+        PPx::PostToMainThread(
+            [this] { SetError("421 Service not available, closing control connection."); });
+    }
+    bool IsConnected() override { return !mGone && Connection::IsConnected(); }
 
 private:
     template <class F> void Around(const char* what, F call) {
@@ -87,6 +98,7 @@ private:
         --gWatch.inCallback;
     }
     BrowseWindow* mWindow;
+    bool mGone = false;
 };
 
 class WatchedWindow : public BrowseWindow {
@@ -245,6 +257,21 @@ TEST_F(BrowseLifecycle, ClosingAConnectedWindowDisconnectsFirst) {
     EXPECT_EQ(gWatch.disconnects, 1);
 }
 
+TEST_F(BrowseLifecycle, AFailureWhileClosingIsShownThenConnectionLost) {
+    gWatch.failDisconnect = true;
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    Responder responder;
+    responder.OnAlert();
+    window->Close();
+    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    // One alert: the connection is gone, with what the server said.
+    EXPECT_EQ(responder.alerts, std::vector<std::string>{"Connection Lost"});
+    ASSERT_EQ(responder.explanations.size(), 1u);
+    EXPECT_NE(responder.explanations[0].find("Service not available"), std::string::npos);
+}
+
 TEST_F(BrowseLifecycle, ClosingAgainDoesNotWaitForTheDisconnect) {
     WatchedWindow* window = Open(bookmark);
     ASSERT_NE(window, nullptr);
@@ -287,6 +314,21 @@ TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
         list->Sort();
         EXPECT_EQ(Names(window), (std::vector<std::string>{"dir", "B.txt", "c.txt", "a.txt"}));
     }
+    // A click on a column that does not order the list leaves order and
+    // indicator where they were; one that orders takes both.
+    QHeaderView* header =
+        qobject_cast<QTreeView*>(PPx::FindControl(window->GetSysWindow(), 'LIST'))->header();
+    list->SetSortProperty('name');
+    list->Sort();
+    for (int column : {3, 4, 5}) {
+        emit header->sectionClicked(column);
+        EXPECT_EQ(header->sortIndicatorSection(), 0) << column;
+        EXPECT_EQ(Names(window), (std::vector<std::string>{"a.txt", "B.txt", "c.txt", "dir"}));
+    }
+    emit header->sectionClicked(1);
+    EXPECT_EQ(header->sortIndicatorSection(), 1);
+    EXPECT_EQ(Names(window), (std::vector<std::string>{"dir", "B.txt", "c.txt", "a.txt"}));
+
     PPx::DataBrowser::ItemData size;
     list->GetContent()->SupplyItemData(ItemNamed(window, "a.txt"), 'size', size);
     EXPECT_EQ(size.GetText(), "1.95 KB");
@@ -321,7 +363,8 @@ TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
         EXPECT_FALSE(enabled(none, text)) << text;
     EXPECT_TRUE(none[5].separator);
     for (const char* text :
-         {"Create Folder...", "Go To Folder...", "Create Connection Bookmark...", "Refresh"})
+         {"Create Folder...", "Go To Folder...", "Create Synchronize Bookmark...",
+          "Create Connection Bookmark...", "Refresh"})
         EXPECT_TRUE(enabled(none, text)) << text;
 
     Select(window, {"dir"});
@@ -377,9 +420,38 @@ TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
     }
 
     // A chosen entry acts as the menu bar's command.
+    {
+        Responder responder;
+        bool asked = false;
+        responder.OnSheet("SyncSheet", [&](PPx::Window* sheet) {
+            asked = true;
+            Click(sheet, 'cncl');
+        });
+        list->GetContent()->ProcessContextualMenuSelection('mCSB');
+        EXPECT_TRUE(WaitFor([&] { return asked; }, 10s));
+    }
     list->GetContent()->ProcessContextualMenuSelection('mRFS');
     EXPECT_TRUE(window->RequestOutstanding());
     EXPECT_TRUE(WaitIdle(window));
+}
+
+// A wide window shows long names whole: the columns take their content's width.
+TEST_F(BrowseLifecycle, ColumnsFitTheirContent) {
+    const std::string name = "big-50MB-archive-of-the-quarterly-reports-2024.tar.gz";
+    MakeFile(here + "/" + name, 10);
+    GiveToServer(root, here);
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    PPx::Rect bounds = window->GetContentBounds();
+    bounds.right = bounds.left + 1100;
+    window->SetContentBounds(bounds);
+    window->ProcessCommand('mRFS');
+    ASSERT_TRUE(WaitIdle(window));
+    auto* tree = qobject_cast<QTreeView*>(PPx::FindControl(window->GetSysWindow(), 'LIST'));
+    EXPECT_GT(tree->header()->sectionSize(0),
+              tree->fontMetrics().horizontalAdvance(QString::fromStdString(name)));
+    EXPECT_GE(tree->header()->sectionSize(3), tree->fontMetrics().horizontalAdvance("rw-r--r--"));
 }
 
 // The keys a Linux desktop user tries in the list, and what the sheets say.

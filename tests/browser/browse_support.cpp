@@ -167,6 +167,7 @@ struct Responder::Impl {
                 if (!alert.shown)
                     continue;
                 owner->alerts.push_back(alert.message);
+                owner->explanations.push_back(alert.explanation);
                 const std::string button = it->button;
                 auto then = std::move(it->then);
                 handlers.erase(it);

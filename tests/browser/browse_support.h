@@ -55,7 +55,8 @@ public:
     void OnSheet(const std::string& className, std::function<void(PPx::Window*)> act);
     // Answers the next alert with BUTTON, records its message, then runs THEN.
     void OnAlert(const std::string& button = "OK", std::function<void()> then = nullptr);
-    std::vector<std::string> alerts; // messages of the alerts answered, in order
+    std::vector<std::string> alerts;       // messages of the alerts answered, in order
+    std::vector<std::string> explanations; // and their explanations
     int Pending() const;
 
 private:

@@ -11,6 +11,7 @@
 #include "ppxui/DisplayView.h"
 #include "ppxui/Testing.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,6 +21,7 @@
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace browsetest;
 
@@ -98,6 +100,32 @@ void SetPrefs(const std::function<void(sPreferences&)>& change) {
     master->SetPreferences(prefs);
 }
 
+// Records the files in the order the worker starts them; ACT runs once, at
+// the first progress report (to cancel, or to cut the file on the server).
+class TestWindow : public BrowseWindow {
+public:
+    void StartTransfer(const sFileProgress& progress) override {
+        started.push_back(progress.name);
+        BrowseWindow::StartTransfer(progress);
+    }
+    void UpdateTransfer(const sFileProgress& progress) override {
+        BrowseWindow::UpdateTransfer(progress);
+        if (act && GetTransferSheet())
+            std::exchange(act, nullptr)(this);
+    }
+    void Cancel() { PPx::Testing::ClickControl(GetTransferSheet()->GetSysWindow(), 'cncl'); }
+    std::vector<std::string> started;
+    std::function<void(TestWindow*)> act;
+};
+
+// A sparse file of 8 GB: its first progress report comes long before its end.
+void MakeHuge(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t(8) << 30), 0);
+    ::close(fd);
+}
+
 class BrowseTransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -129,8 +157,11 @@ protected:
     }
     void Open() {
         GiveToServer(root, here);
-        window = OpenBrowseWindow(bookmark, nullptr);
-        ASSERT_NE(window, nullptr);
+        tested = PPx::MakeNibWindow<TestWindow>(PPx::SysNib(), "BrowseWindow");
+        ASSERT_NE(tested, nullptr);
+        window = tested;
+        window->Show();
+        window->StartSession(bookmark);
         ASSERT_TRUE(WaitIdle(window)) << "no listing";
     }
     void Command(uint32_t command) {
@@ -141,6 +172,7 @@ protected:
     std::string folder, root, here, local, runtime;
     sBookMarkData bookmark;
     BrowseWindow* window = nullptr;
+    TestWindow* tested = nullptr;
 };
 
 } // namespace
@@ -253,9 +285,16 @@ TEST_F(BrowseTransferTest, FolderTreesGoBothWaysByteForByte) {
     expected.erase("to-sub");
     EXPECT_EQ(Tree(local + "/tree"), expected);
     EXPECT_EQ(window->GetTransferSheet(), nullptr);
+    // Sub-listings were appended: the files come level by level.
+    auto depth = [](const std::string& name) { return std::count(name.begin(), name.end(), '/'); };
+    EXPECT_TRUE(std::is_sorted(
+        tested->started.begin(), tested->started.end(),
+        [&](const std::string& a, const std::string& b) { return depth(a) < depth(b); }))
+        << ::testing::PrintToString(tested->started);
 
     // Upload the tree into a folder of the server, with what must stay home:
-    // a hidden file, and a link to a folder (a link to a file goes as the file).
+    // a hidden file, and links to a folder and to a file (both could lead
+    // anywhere outside the tree), which the user is told of.
     WriteFile(local + "/tree/.hidden", "secret");
     ASSERT_EQ(::symlink("sub", (local + "/tree/loop").c_str()), 0);
     ASSERT_EQ(::symlink("binary.dat", (local + "/tree/alias.dat").c_str()), 0);
@@ -280,11 +319,15 @@ TEST_F(BrowseTransferTest, FolderTreesGoBothWaysByteForByte) {
         }
     };
     closer.OnSheet("TransferSheet", closeWhenDone);
+    closer.OnAlert();
     window->DoUpload({local + "/tree"});
     ASSERT_TRUE(WaitIdle(window));
     EXPECT_TRUE(sawComplete);
     SetPrefs([](sPreferences& p) { p.misc[kMiscKeepTransferSheet] = false; });
-    expected["alias.dat"] = expected["binary.dat"];
+    ASSERT_EQ(closer.explanations.size(), 1u);
+    EXPECT_NE(closer.explanations[0].find("\"tree/alias.dat\""), std::string::npos)
+        << closer.explanations[0];
+    EXPECT_NE(closer.explanations[0].find("\"tree/loop\""), std::string::npos);
     EXPECT_EQ(Tree(here + "/up/tree"), expected);
     EXPECT_NE(ItemNamed(window, "tree"), 0u); // listed again
 }
@@ -491,24 +534,6 @@ TEST_F(BrowseTransferTest, AsciiModeTurnsLineEndsOnFtpOnly) {
     EXPECT_EQ(ReadFile(here + "/dos.txt"), "a\r\nb\r\n");
 }
 
-namespace {
-
-// Cancels its transfer at the first progress report, as the user pressing
-// Cancel on the sheet would.
-class CancellingWindow : public BrowseWindow {
-public:
-    void UpdateTransfer(const sFileProgress& progress) override {
-        BrowseWindow::UpdateTransfer(progress);
-        if (!mCancelled && GetTransferSheet()) {
-            mCancelled = true;
-            PPx::Testing::ClickControl(GetTransferSheet()->GetSysWindow(), 'cncl');
-        }
-    }
-    bool mCancelled = false;
-};
-
-} // namespace
-
 TEST_F(BrowseTransferTest, CancelLeavesTheEarlierLocalFileWhole) {
     // The keep-sheet preference would wait for the user after a complete
     // batch; a cancelled one never says it is complete.
@@ -516,30 +541,108 @@ TEST_F(BrowseTransferTest, CancelLeavesTheEarlierLocalFileWhole) {
         p.downloadMode = kExistingReplace;
         p.misc[kMiscKeepTransferSheet] = true;
     });
-    {
-        // Large enough that the first progress report comes long before its end.
-        const int fd = ::open((here + "/huge.bin").c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::ftruncate(fd, off_t(8) << 30), 0);
-        ::close(fd);
-    }
+    MakeHuge(here + "/huge.bin");
     WriteFile(local + "/huge.bin", "the earlier file");
-    GiveToServer(root, here);
-    auto* cancelling = PPx::MakeNibWindow<CancellingWindow>(PPx::SysNib(), "BrowseWindow");
-    ASSERT_NE(cancelling, nullptr);
-    window = cancelling;
-    window->Show();
-    window->StartSession(bookmark);
-    ASSERT_TRUE(WaitIdle(window));
+    Open();
+    bool cancelled = false;
+    tested->act = [&](TestWindow* w) {
+        cancelled = true;
+        w->Cancel();
+    };
     Responder responder;
     responder.OnAlert(); // a server may report the cut transfer as an error
     Select(window, {"huge.bin"});
     window->DoDownload(local);
     ASSERT_TRUE(WaitIdle(window, 120s));
-    EXPECT_TRUE(cancelling->mCancelled);
+    EXPECT_TRUE(cancelled);
     EXPECT_EQ(window->GetTransferSheet(), nullptr);
     EXPECT_EQ(ReadFile(local + "/huge.bin"), "the earlier file");
     EXPECT_EQ(Entries(local), std::vector<std::string>{"huge.bin"}); // no part left
+    // Nothing was left incomplete, so nothing is said of it.
+    for (const std::string& explanation : responder.explanations)
+        EXPECT_EQ(explanation.find("incomplete"), std::string::npos) << explanation;
+}
+
+TEST_F(BrowseTransferTest, ACutDownloadSaysWhatItLeftIncomplete) {
+    SetPrefs([](sPreferences& p) {
+        p.downloadMode = kExistingAsk;
+        p.misc[kMiscKeepTransferSheet] = false;
+    });
+    MakeHuge(here + "/huge.bin");
+    MakeHuge(here + "/cut.bin");
+    Open();
+    const std::string whole = " of " + std::to_string(off_t(8) << 30) + " bytes";
+    auto held = [&](const std::string& name) {
+        struct stat st {};
+        return ::stat((local + "/" + name).c_str(), &st) == 0 ? std::to_string(st.st_size) : "";
+    };
+
+    // Cancelled: what arrived stays under the file's name, and the user is
+    // told how much of it there is.
+    tested->act = [](TestWindow* w) { w->Cancel(); };
+    {
+        Responder responder;
+        responder.OnAlert();
+        Select(window, {"huge.bin"});
+        window->DoDownload(local);
+        ASSERT_TRUE(WaitIdle(window, 120s));
+        ASSERT_EQ(responder.alerts.size(), 1u);
+        EXPECT_EQ(responder.alerts[0], "The download was cancelled.");
+        EXPECT_NE(responder.explanations[0].find("\"huge.bin\": " + held("huge.bin") + whole),
+                  std::string::npos)
+            << responder.explanations[0];
+        EXPECT_NE(responder.explanations[0].find("Resume"), std::string::npos);
+    }
+
+    // Failed: the file shrinks on the server while it is sent; the error
+    // names the part left behind.
+    if (ServerName() != "vsftpd")
+        return; // the sftp tool's handling of a shrinking file is its own
+    tested->act = [&](TestWindow*) { ASSERT_EQ(::truncate((here + "/cut.bin").c_str(), 0), 0); };
+    Responder responder;
+    responder.OnAlert();
+    Select(window, {"cut.bin"});
+    window->DoDownload(local);
+    ASSERT_TRUE(WaitIdle(window, 120s));
+    ASSERT_EQ(responder.alerts.size(), 1u);
+    EXPECT_NE(responder.explanations[0].find("\"cut.bin\": " + held("cut.bin") + whole),
+              std::string::npos)
+        << responder.alerts[0] << " / " << responder.explanations[0];
+}
+
+TEST_F(BrowseTransferTest, ALinkStandingAtTheNameIsAskedAbout) {
+    SetPrefs([](sPreferences& p) {
+        p.uploadMode = kExistingAsk;
+        p.misc[kMiscKeepTransferSheet] = false;
+    });
+    MakeFolder(here + "/shared");
+    WriteFile(here + "/shared/notes.txt", "shared");
+    MakeLink("shared/notes.txt", here + "/notes.txt");
+    MakeFolder(here + "/sub");
+    MakeLink("../shared/notes.txt", here + "/sub/notes.txt");
+    Open();
+    WriteFile(local + "/notes.txt", "mine, and longer than the link's own size");
+    MakeFolder(local + "/sub");
+    WriteFile(local + "/sub/notes.txt", "mine too, and longer than the link's own size");
+
+    std::vector<std::string> asked;
+    bool resumeOffered = false;
+    Responder responder;
+    std::function<void(PPx::Window*)> skip = [&](PPx::Window* sheet) {
+        asked.push_back(
+            PPx::View::FromWidget(PPx::FindControl(sheet->GetSysWindow(), 'TEXT'))->GetText());
+        resumeOffered |=
+            PPx::View::FromWidget(PPx::FindControl(sheet->GetSysWindow(), 'RESU'))->IsEnabled();
+        Click(sheet, 'SKIP');
+    };
+    // In the current folder, and in a folder the upload lists first.
+    responder.OnSheet("CollisionSheet", skip);
+    responder.OnSheet("CollisionSheet", skip);
+    window->DoUpload({local + "/notes.txt", local + "/sub"});
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_EQ(asked, (std::vector<std::string>{"notes.txt", "sub/notes.txt"}));
+    EXPECT_FALSE(resumeOffered); // a link's size is no part of a file
+    EXPECT_EQ(ReadFile(here + "/shared/notes.txt"), "shared");
 }
 
 TEST_F(BrowseTransferTest, AFailedFileIsNeverCalledComplete) {
@@ -564,12 +667,7 @@ TEST_F(BrowseTransferTest, AFailedFileIsNeverCalledComplete) {
 }
 
 TEST_F(BrowseTransferTest, ClosingTheWindowDuringAViewLeavesNothingBehind) {
-    {
-        const int fd = ::open((here + "/huge.iso").c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::ftruncate(fd, off_t(8) << 30), 0);
-        ::close(fd);
-    }
+    MakeHuge(here + "/huge.iso");
     Open();
     Select(window, {"huge.iso"});
     ASSERT_EQ(window->ProcessCommand('mVIW'), PPx::noErr);

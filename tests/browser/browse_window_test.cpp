@@ -4,6 +4,7 @@
 #include "BrowseContent.h"
 #include "BrowseWindow.h"
 #include "BrowserFactory.h"
+#include "RedialSheet.h"
 #include "browse_support.h"
 
 #include "platform/core/EventLoop.h"
@@ -13,7 +14,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace browsetest;
@@ -28,6 +31,15 @@ std::string ServerName() {
 bool EndsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() &&
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+long SizeOf(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
+}
+
+std::string TextOf(PPx::Window* window, uint32_t control) {
+    return PPx::View::FromWidget(PPx::FindControl(window->GetSysWindow(), control))->GetText();
 }
 
 BrowseWindow* OnlyBrowseWindow() {
@@ -139,6 +151,7 @@ TEST_F(BrowseWindowTest, WorksTheServerFolderAsTheUserWould) {
         EXPECT_FALSE(shown.size() > 3 && isdigit(shown[0]) && isdigit(shown[1]) &&
                      isdigit(shown[2]))
             << shown;
+        EXPECT_NE(shown.find("\"" + start + "/no such folder\""), std::string::npos) << shown;
     }
     EXPECT_EQ(window->CurrentPath(), start);
     EXPECT_TRUE(window->GetConnection()->IsConnected());
@@ -265,4 +278,148 @@ TEST_F(BrowseWindowTest, WorksTheServerFolderAsTheUserWould) {
                    "Closing Connection...";
     }));
     EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+}
+
+TEST_F(BrowseWindowTest, ARenameNeverTakesTheNameOfAnotherItem) {
+    window = OpenBrowseWindow(bookmark, nullptr);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    const std::string taken = "An item named \"Beta.txt\" already exists in this folder.";
+
+    // From the menu: refused with the name, and the sheet comes again.
+    Select(window, {"alpha.txt"});
+    {
+        Responder responder;
+        responder.OnSheet("ActionSheet", [&](PPx::Window* sheet) {
+            responder.OnAlert("OK", [&] {
+                responder.OnSheet("ActionSheet", [](PPx::Window* again) { Click(again, 'cncl'); });
+            });
+            TypeAndClick(sheet, 'edit', "Beta.txt", 'okok');
+        });
+        Command('mRNM');
+        EXPECT_EQ(responder.Pending(), 0);
+        ASSERT_EQ(responder.alerts.size(), 1u);
+        EXPECT_EQ(responder.alerts[0].rfind(taken, 0), 0u) << responder.alerts[0];
+    }
+    // In place, onto a file and onto a link: nothing is sent.
+    BrowseContent* content = static_cast<BrowseContent*>(window->GetList()->GetContent());
+    for (const std::string onto : {"Beta.txt", "tolink"}) {
+        Responder responder;
+        responder.OnAlert();
+        PPx::DataBrowser::ItemData data;
+        data.SetText(onto);
+        content->ChangeItemData(ItemNamed(window, "alpha.txt"), 'name', data);
+        ASSERT_EQ(responder.alerts.size(), 1u) << onto;
+        EXPECT_NE(responder.alerts[0].find("\"" + onto + "\""), std::string::npos);
+        EXPECT_FALSE(window->RequestOutstanding());
+    }
+    EXPECT_EQ(SizeOf(here + "/alpha.txt"), 100);
+    EXPECT_EQ(SizeOf(here + "/Beta.txt"), 3000);
+    EXPECT_EQ(SizeOf(here + "/tolink"), 5); // still the link to "gamma"
+
+    // A name that came after the listing: the SFTP server refuses, and the
+    // refusal says why. (FTP servers rename over it; only the listing can
+    // stop them.)
+    if (!bookmark.secure)
+        return;
+    MakeFile(here + "/late.txt", 5);
+    GiveToServer(root, here);
+    Responder responder;
+    responder.OnAlert();
+    PPx::DataBrowser::ItemData data;
+    data.SetText("late.txt");
+    content->ChangeItemData(ItemNamed(window, "alpha.txt"), 'name', data);
+    ASSERT_TRUE(WaitIdle(window));
+    ASSERT_EQ(responder.alerts.size(), 1u);
+    EXPECT_NE(responder.alerts[0].find("\"late.txt\" already exists"), std::string::npos)
+        << responder.alerts[0];
+    EXPECT_EQ(SizeOf(here + "/late.txt"), 5);
+    EXPECT_EQ(SizeOf(here + "/alpha.txt"), 100);
+}
+
+TEST_F(BrowseWindowTest, SetPermissionsKeepsEachItemsOwnSpecialBits) {
+    if (ServerName() == "vsftpd")
+        GTEST_SKIP() << "vsftpd sets the nine permission bits only";
+    MakeFile(here + "/a.sh", 10);
+    MakeFile(here + "/run-me", 10);
+    MakeFolder(here + "/drop");
+    GiveToServer(root, here);
+    // After the change of owner, which clears them.
+    ::chmod((here + "/a.sh").c_str(), 0755);
+    ::chmod((here + "/run-me").c_str(), 04755);
+    ::chmod((here + "/drop").c_str(), 01777);
+    window = OpenBrowseWindow(bookmark, nullptr);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    // The sheet shows the first item (no special bit); others lose read.
+    Select(window, {"a.sh", "run-me", "drop"});
+    Responder responder;
+    responder.OnSheet("PermissionsSheet", [&](PPx::Window* sheet) {
+        PPx::Testing::ClickControl(sheet->GetSysWindow(), 'otrd');
+        Click(sheet, 'okok');
+    });
+    Command('mPRM');
+    EXPECT_EQ(ModeOf(here + "/a.sh"), 0751);
+    EXPECT_EQ(ModeOf(here + "/run-me"), 04751);
+    EXPECT_EQ(ModeOf(here + "/drop"), 01751);
+}
+
+// Connecting fails: a refused login and a changed host key would fail the
+// same way again, so the redial sheet says what happened and does not count
+// down; a start folder that is not there names the folder.
+TEST_F(BrowseWindowTest, FailuresWhileConnectingSayWhatHappened) {
+    struct Try {
+        std::string what;
+        sBookMarkData bookmark;
+        std::vector<std::string> says;
+        bool countsDown;
+    };
+    std::vector<Try> tries;
+    sBookMarkData wrong = bookmark;
+    wrong.password = "not-the-password";
+    tries.push_back(
+        {"password", wrong, {"refused the login as \"" + bookmark.username + "\""}, false});
+    sBookMarkData missing = bookmark;
+    missing.dir = folder + "/no-such-start";
+    tries.push_back({"folder", missing, {"\"" + missing.dir + "\""}, true});
+    const std::string knownHosts = std::string(std::getenv("HOME")) + "/.ssh/known_hosts";
+    if (bookmark.secure) {
+        // Another key on record for this host and port, on the second line.
+        ::mkdir((std::string(std::getenv("HOME")) + "/.ssh").c_str(), 0700);
+        tries.push_back({"host key",
+                         bookmark,
+                         {"host key has changed (" + bookmark.host + ", port " +
+                              std::to_string(bookmark.port) + ")",
+                          "line 2 of " + knownHosts},
+                         false});
+    }
+    for (const Try& t : tries) {
+        std::string kept;
+        if (t.what == "host key") {
+            std::ifstream in(knownHosts);
+            kept.assign(std::istreambuf_iterator<char>(in), {});
+            std::ofstream(knownHosts) << "# another host's key first\n"
+                                      << "[" << bookmark.host << "]:" << bookmark.port
+                                      << " ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIBdbSDuhZjg8nmkQCKnf"
+                                         "jM1RqaN4jvmr2SkIkm0dbJ+G\n";
+        }
+        Responder responder;
+        std::string text, status;
+        bool countsDown = !t.countsDown;
+        responder.OnSheet("RedialSheet", [&](PPx::Window* sheet) {
+            text = TextOf(sheet, 'TEXT');
+            status = TextOf(sheet, 'STAT');
+            countsDown = static_cast<RedialSheet*>(sheet)->CountsDown();
+            Click(sheet, 'cncl');
+        });
+        BrowseWindow* failing = OpenBrowseWindow(t.bookmark, nullptr);
+        ASSERT_NE(failing, nullptr);
+        EXPECT_TRUE(WaitFor([&] { return !WindowAlive(failing); })) << t.what;
+        for (const std::string& part : t.says)
+            EXPECT_NE(text.find(part), std::string::npos) << t.what << ": " << text;
+        EXPECT_EQ(countsDown, t.countsDown) << t.what;
+        EXPECT_EQ(status.rfind("Retrying in", 0) == 0, t.countsDown) << t.what << ": " << status;
+        if (t.what == "host key")
+            std::ofstream(knownHosts) << kept;
+    }
 }

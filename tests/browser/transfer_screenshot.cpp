@@ -101,6 +101,8 @@ int main(int argc, char** argv) {
             window->DoDownload(local);
             WaitIdle(window, std::chrono::seconds(60));
         }
+        Responder told; // what the cancel left incomplete
+        told.OnAlert();
         Select(window, {"holiday video.mkv"});
         window->DoDownload(local);
         WaitIdle(window, std::chrono::seconds(120));

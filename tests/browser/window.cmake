@@ -25,15 +25,19 @@ zarvel_test(browser_lifecycle_test SOURCES ${browse_dir}/browse_lifecycle_test.c
     ENV "ZARVEL_SFTP_TOOL=${ZARVEL_LIBEXEC_DIR}/sftp" ${browse_env} LABELS unit TIMEOUT 300)
 add_dependencies(browser_lifecycle_test sftp)
 
-# Pictures under a virtual display: build/screenshots/browser-window.png and
-# browser-context-menu.png.
+# Pictures under a virtual display: build/screenshots/browser-window.png,
+# browser-context-menu.png, browser-rename-refused.png, and the redial sheet
+# after a wrong password and a changed host key (browser-redial-password.png,
+# browser-redial-host-key.png).
 add_executable(browser_screenshot ${browse_dir}/browse_screenshot.cpp)
 target_link_libraries(browser_screenshot PRIVATE zarvel_browse_testsupport)
+add_dependencies(browser_screenshot sftp)
 add_test(NAME browser_screenshot_test
     COMMAND xvfb-run -a -s "-screen 0 900x600x24"
             $<TARGET_FILE:browser_screenshot> ${CMAKE_BINARY_DIR}/screenshots)
-set_tests_properties(browser_screenshot_test PROPERTIES TIMEOUT 180 FIXTURES_REQUIRED pyftpd
-    ENVIRONMENT "ZARVEL_SERVERS=${CMAKE_BINARY_DIR}/servers;QT_QPA_PLATFORM=xcb;ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
+set_tests_properties(browser_screenshot_test PROPERTIES TIMEOUT 180
+    FIXTURES_REQUIRED "pyftpd;sshd"
+    ENVIRONMENT "ZARVEL_SERVERS=${CMAKE_BINARY_DIR}/servers;QT_QPA_PLATFORM=xcb;ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources;ZARVEL_SFTP_TOOL=${ZARVEL_LIBEXEC_DIR}/sftp")
 
 # The real program opens an exported bookmark file: the browser window
 # appears on the server's folder (build/screenshots/program-browser.png).

@@ -283,3 +283,31 @@ TEST_F(ConnScriptedTest, QuitDuringAnAskStopsTheItemList) {
     RecordingFrontend::Drain(50ms);
     EXPECT_EQ(seen.size(), 2u);
 }
+
+// Deletions run ahead of the main thread: each 'dlst' still names its own item
+// when the window reads it late.
+TEST_F(ConnScriptedTest, EveryDeleteStatusNamesItsOwnItemHoweverLateItIsRead) {
+    const std::vector<std::string> names{"a", "b", "c", "d"};
+    ScriptedFtpServer server([&](ScriptedSession& s) {
+        s.Login();
+        for (const std::string& name : names) {
+            s.Expect("DELE " + name);
+            s.Reply("250 Deleted");
+        }
+    });
+    connection = Open(frontend, Scripted(server));
+    ASSERT_TRUE(connection);
+    sDeleteInfo info;
+    for (const std::string& name : names)
+        info.files.push_back(File(name));
+    connection->Delete(info);
+    // Every deletion was posted before the server saw the last DELE; none
+    // has been handled yet.
+    server.Finish();
+    RecordingFrontend::Drain(200ms);
+    std::vector<std::string> told;
+    for (const std::string& line : frontend.log)
+        if (line.rfind("dlst ", 0) == 0)
+            told.push_back(line.substr(5));
+    EXPECT_EQ(told, names);
+}

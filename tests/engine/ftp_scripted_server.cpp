@@ -70,8 +70,10 @@ std::string ScriptedSession::Read() {
             std::string line = mBuffer.substr(0, end);
             mBuffer.erase(0, end + 2);
             mCommands.push_back(line);
+            ++mTogether;
             return line;
         }
+        mTogether = static_cast<size_t>(-1);
         if (mFD < 0)
             return {};
         pollfd waiter{mFD, POLLIN, 0};
@@ -171,15 +173,17 @@ void ScriptedSession::CloseData(int fd, bool reset) {
     ::close(fd);
 }
 
-ScriptedFtpServer::ScriptedFtpServer(Script script) {
+ScriptedFtpServer::ScriptedFtpServer(Script script, int sessions) {
     mListener = ListenOn(mPort);
-    mThread = std::thread([this, script] {
-        const int fd = AcceptWithin(mListener, 20000);
-        if (fd < 0)
-            return;
-        ScriptedSession session(fd);
-        script(session);
-        mCommands = session.Commands();
+    mThread = std::thread([this, script, sessions] {
+        for (int i = 0; i < sessions; ++i) {
+            const int fd = AcceptWithin(mListener, 20000);
+            if (fd < 0)
+                return;
+            ScriptedSession session(fd);
+            script(session);
+            mCommands.insert(mCommands.end(), session.Commands().begin(), session.Commands().end());
+        }
     });
 }
 

@@ -20,6 +20,10 @@ public:
     void Reply(const std::string& line) { Send(line + "\r\n"); }
     // The next command line without its line end; "" once the client left.
     std::string Read();
+    // How many command lines came in the same receive as the last one read,
+    // before it (0: it came alone or first). A server that takes one command
+    // per receive loses the rest.
+    size_t SentTogether() const { return mTogether; }
     // Reads the next command, checks that it starts with `prefix`, and gives it.
     std::string Expect(const std::string& prefix);
     // 220, USER, 331, PASS, 230.
@@ -49,6 +53,7 @@ public:
 private:
     int mFD;
     std::string mBuffer;
+    size_t mTogether = 0;
     int mPasvListener = -1;
     int mPasvPort = 0;
     int mActivePort = 0;
@@ -58,7 +63,8 @@ private:
 class ScriptedFtpServer {
 public:
     using Script = std::function<void(ScriptedSession&)>;
-    explicit ScriptedFtpServer(Script script);
+    // Serves `sessions` connections one after the other, each with `script`.
+    explicit ScriptedFtpServer(Script script, int sessions = 1);
     ~ScriptedFtpServer();
     int Port() const { return mPort; }
     // Waits for the script to finish; gives every command it read.

@@ -435,6 +435,13 @@ TEST(FtpListing, BoundedAndNeverAnEmptyFolderOnFailure) {
         ScriptedSession::SendAll(data, "-rw-r--r-- partial");
         ScriptedSession::CloseData(data, true);
         s.Reply("426 Connection reset");
+        // A folder the server could enter but not read (vsftpd's words).
+        s.AnswerPasv();
+        s.Expect("LIST");
+        data = s.AcceptData();
+        s.Reply("150 Here comes the directory listing.");
+        ScriptedSession::CloseData(data);
+        s.Reply("226 Transfer done (but failed to open directory).");
         s.Expect("NOOP");
         s.Reply("200 OK");
     });
@@ -446,6 +453,10 @@ TEST(FtpListing, BoundedAndNeverAnEmptyFolderOnFailure) {
     EXPECT_TRUE(got.empty());
     EXPECT_FALSE(engine.GetDirList(nullptr, got, true));
     EXPECT_TRUE(got.empty());
+    EXPECT_FALSE(engine.GetDirList(nullptr, got, true));
+    EXPECT_EQ(std::string(engine.GetLastError()),
+              "550 The server could not read the folder: Transfer done (but failed to open "
+              "directory).");
     EXPECT_TRUE(engine.SendNOOP()) << engine.GetLastError();
 }
 
@@ -541,6 +552,13 @@ TEST(FtpTransfer, ResetThen426IsAFailureAndTheOldFileStays) {
         ScriptedSession::SendAll(data, Pattern(30000));
         ScriptedSession::CloseData(data, true);
         s.Reply("426 Connection reset by peer");
+        // A new file whose first byte never came.
+        s.AnswerPasv();
+        s.Expect("RETR new");
+        const int none = s.AcceptData();
+        s.Reply("150 Opening");
+        ScriptedSession::CloseData(none, true);
+        s.Reply("426 Connection reset by peer");
         s.Expect("NOOP");
         s.Reply("200 OK");
     });
@@ -550,7 +568,8 @@ TEST(FtpTransfer, ResetThen426IsAFailureAndTheOldFileStays) {
     ASSERT_TRUE(Login(engine, server));
     EXPECT_FALSE(engine.GetFile("f", dir.file("f"), 0, false, true));
     EXPECT_EQ(readFile(dir.file("f")), "the old, whole file");
-    EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
+    EXPECT_FALSE(engine.GetFile("new", dir.file("new"), 0, false, true));
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"f"});
     // The 426 was read with the failure: NOOP gets its own reply.
     EXPECT_TRUE(engine.SendNOOP()) << engine.GetLastError();
 }

@@ -318,76 +318,6 @@ INSTANTIATE_TEST_SUITE_P(Modes, FtpServerTest, ::testing::Values(true, false),
 
 namespace {
 
-// A server of the kind under test, private to one test so that it can be
-// killed: started by the fixture script into a folder of its own.
-class PrivateServer {
-public:
-    PrivateServer() {
-        // The server's own user (vsftpd) must reach the folders in here.
-        ::chmod(mBase.path().c_str(), 0755);
-        mScript = std::string(std::getenv("ZARVEL_SOURCE_DIR")) + "/tests/servers/server.sh";
-        mStarted = std::system(Command("start").c_str()) == 0;
-        const char* previous = std::getenv("ZARVEL_SERVERS");
-        const std::string saved = previous ? previous : "";
-        ::setenv("ZARVEL_SERVERS", mBase.path().c_str(), 1);
-        if (mStarted)
-            info = testsupport::testServer(ServerName());
-        ::setenv("ZARVEL_SERVERS", saved.c_str(), 1);
-    }
-    ~PrivateServer() { std::system(Command("stop").c_str()); }
-    bool Started() const { return mStarted; }
-
-    // SIGKILL to the server and every process below it: vsftpd runs each
-    // session in processes of their own.
-    void Kill() {
-        std::ifstream in(mBase.path() + "/" + ServerName() + "/pid");
-        pid_t root = 0;
-        if (!(in >> root) || root <= 0)
-            return;
-        std::vector<pid_t> doomed{root};
-        for (size_t at = 0; at < doomed.size(); ++at)
-            for (pid_t child : ChildrenOf(doomed[at]))
-                doomed.push_back(child);
-        for (pid_t pid : doomed)
-            ::kill(pid, SIGKILL);
-    }
-
-    testsupport::TestServer info;
-
-private:
-    std::string Command(const char* action) const {
-        return mScript + " " + action + " " + ServerName() + " " + mBase.path() + " >/dev/null";
-    }
-    static std::vector<pid_t> ChildrenOf(pid_t parent) {
-        std::vector<pid_t> children;
-        DIR* proc = ::opendir("/proc");
-        if (!proc)
-            return children;
-        while (const dirent* entry = ::readdir(proc)) {
-            const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-            if (pid <= 0)
-                continue;
-            std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-            std::string line;
-            std::getline(stat, line);
-            // pid (name) state ppid: the name may hold blanks, so read after ')'.
-            const size_t close = line.rfind(')');
-            char state = 0;
-            int ppid = 0;
-            if (close != std::string::npos &&
-                std::sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) == 2 &&
-                ppid == parent)
-                children.push_back(pid);
-        }
-        ::closedir(proc);
-        return children;
-    }
-
-    TempDir mBase;
-    std::string mScript;
-    bool mStarted = false;
-};
-
 // Calls its parent on every chunk, not only every tenth of a second.
 class EveryChunkEngine : public FTPEngine {
 protected:
@@ -398,7 +328,7 @@ private:
 };
 
 struct Killer : TransferProgress {
-    PrivateServer* server = nullptr;
+    testsupport::PrivateServer* server = nullptr;
     void StartTransfer() override {}
     void EndTransfer() override {}
     void UpdateProgress(unsigned long long) override {
@@ -417,7 +347,7 @@ TEST(FtpServerGone, MidTransferIsAFailure) {
     const off_t big = 2LL * 1024 * 1024 * 1024;
     for (const bool upload : {false, true}) {
         SCOPED_TRACE(upload ? "upload" : "download");
-        PrivateServer server;
+        testsupport::PrivateServer server(ServerName());
         ASSERT_TRUE(server.Started());
         TempDir local;
         const std::string file = upload ? local.file("big.bin") : server.info.root + "/big.bin";

@@ -130,9 +130,16 @@ TEST_F(WorkerTest, SystReplyGivesTheServerTypeAndRestGivesResume) {
     auto script = [&](ScriptedSession& s) {
         s.Login();
         bool resume = false;
+        bool binary = false;
         for (const Case& c : cases) {
             s.Expect("SYST");
             s.Reply(c.reply);
+            // Binary before REST, once: the engine keeps the type.
+            if (!binary) {
+                s.Expect("TYPE I");
+                s.Reply("200 Switching to Binary mode.");
+                binary = true;
+            }
             s.Expect("REST 0");
             s.Reply(resume ? "350 Restarting at 0" : "502 Not implemented");
             resume = !resume;

@@ -506,8 +506,10 @@ TEST_F(SyncWindows, RemembersItsPlaceAndListAndADropOnTheTrashRemovesWithTheCach
     ASSERT_EQ(window->GetBookmarks().size(), 1u);
     EXPECT_FALSE(Exists(CacheFile("b")));
 
-    // Another folder receives the exported files.
+    // Another folder receives the exported files, under the name a file
+    // manager is offered.
     Select({"a"});
     window->ListDragComplete(data.path());
     EXPECT_TRUE(Exists(data.file("a.sync.zarvel")));
+    EXPECT_EQ(window->GetList()->GetContent()->DirectSaveName({Item("a")}), "a.sync.zarvel");
 }

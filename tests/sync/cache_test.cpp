@@ -136,24 +136,36 @@ TEST_F(SyncCacheFile, LoadingNeverCreatesTheFolderAndMissingMeansNoCache) {
 }
 
 TEST_F(SyncCacheFile, BookmarkNamesCannotLeaveTheFolder) {
-    EXPECT_EQ(SyncFileName("My Site \xC3\xA9 100%"), "zarvel.My Site \xC3\xA9 100%.sync");
-    EXPECT_EQ(SyncFileName("a.b"), "zarvel.a.b.sync");
-    EXPECT_EQ(SyncFileName("../../x"), "zarvel...%2E%2E%2F%2E%2E%2Fx.sync");
-    EXPECT_EQ(SyncFileName("a/b"), "zarvel...a%2Fb.sync");
-    EXPECT_EQ(SyncFileName("a..b"), "zarvel...a%2E%2Eb.sync");
+    // Only what could lead out of the folder is encoded; dots stay dots.
+    const std::pair<const char*, const char*> names[] = {
+        {"My Site \xC3\xA9 100%", "zarvel.My Site \xC3\xA9 100%.sync"},
+        {"a.b", "zarvel.a.b.sync"},
+        {"Backup...", "zarvel.Backup....sync"},
+        {"..", "zarvel....sync"},
+        {"../../x", "zarvel.%..%2F..%2Fx.sync"},
+        {"a/b", "zarvel.%a%2Fb.sync"},
+        {"%a", "zarvel.%%25a.sync"},
+    };
+    for (const auto& [name, file] : names)
+        EXPECT_EQ(SyncFileName(name), file);
     // Encoded names cannot meet a name kept as it is, nor each other.
-    EXPECT_NE(SyncFileName("..a%2Fb"), SyncFileName("a/b"));
+    EXPECT_NE(SyncFileName("%a%2Fb"), SyncFileName("a/b"));
     EXPECT_NE(SyncFileName("a%2Fb/"), SyncFileName("a/%2Fb"));
 
     const std::vector<sFileInfo> files{File("f", 1, 1)};
     SaveSyncFile("../../escape", files, files);
     SaveSyncFile("sub/dir", files, files);
-    EXPECT_EQ(Listing(mFolder), (std::vector<std::string>{"zarvel...%2E%2E%2F%2E%2E%2Fescape.sync",
-                                                          "zarvel...sub%2Fdir.sync"}));
+    EXPECT_EQ(Listing(mFolder), (std::vector<std::string>{"zarvel.%..%2F..%2Fescape.sync",
+                                                          "zarvel.%sub%2Fdir.sync"}));
     EXPECT_EQ(Listing(mHome.path()), std::vector<std::string>{"Zarvel"});
     std::vector<sFileInfo> local, remote;
     EXPECT_EQ(LoadSyncFile("sub/dir", local, remote).status, SyncCacheLoad::Loaded);
     EXPECT_EQ(Names(local), std::vector<std::string>{"f"});
+
+    // A cache stored under the literal name is the bookmark's cache.
+    writeFile(mFolder + "/zarvel.Backup....sync", SyncCacheText(files, files));
+    EXPECT_EQ(LoadSyncFile("Backup...", local, remote).status, SyncCacheLoad::Loaded);
+    EXPECT_EQ(Names(remote), std::vector<std::string>{"f"});
 }
 
 TEST_F(SyncCacheFile, AnUnreadableCacheIsSetAsideAndCountsAsNone) {

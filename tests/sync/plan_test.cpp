@@ -1,3 +1,4 @@
+#include "UploadPart.h"
 #include "sync/core/SyncDates.h"
 #include "sync/core/SyncPlan.h"
 #include "sync_helpers.h"
@@ -371,24 +372,75 @@ TEST(SyncPlan, ChangesTheActionDoesNotCarryOutStayUnsettled) {
     EXPECT_EQ(plan.unsettled, S{"f"});
 }
 
-TEST(SyncPlan, NothingIsPlannedWhenASideWasNotListedWhole) {
+TEST(SyncPlan, NothingIsPlannedForAnActionNoBookmarkHolds) {
     std::vector<sFileInfo> remote{File("r", 1, 1), Folder("d")};
-    std::vector<sFileInfo> local{File("l", 1, 1)};
-    for (int side = 0; side < 2; ++side) {
+    std::vector<sFileInfo> local{File("l", 1, 1), Folder("e")};
+    for (int32_t action : {0, 4, -1}) {
         SyncInput input;
         input.remote = remote;
         input.local = local;
-        input.action = side == 0 ? 1 : 2;
-        input.deleteRemote = side == 0;
-        input.deleteLocal = side == 1;
-        (side == 0 ? input.localComplete : input.remoteComplete) = false;
+        input.action = action;
+        input.deleteRemote = input.deleteLocal = true;
         const SyncPlan plan = PlanSync(input);
-        EXPECT_TRUE(plan.refused);
-        EXPECT_TRUE(plan.deletions.empty());
-        EXPECT_TRUE(plan.uploads.empty());
-        EXPECT_TRUE(plan.downloads.empty());
-        EXPECT_TRUE(plan.localFolders.empty());
-        EXPECT_TRUE(plan.remoteFolders.empty());
+        EXPECT_TRUE(plan.refused) << action;
+        EXPECT_TRUE(plan.deletions.empty() && plan.uploads.empty() && plan.downloads.empty() &&
+                    plan.localFolders.empty() && plan.remoteFolders.empty())
+            << action;
+    }
+}
+
+// A part of a cut upload beside a name: that name is never fetched nor
+// deleted on either side, and where the action uploads, it goes up again.
+TEST(SyncPlan, ANameBesideACutUploadIsRedoneNeverFetchedNorDeleted) {
+    const std::string longName(250, 'n');
+    const sFileInfo f = File("f", 1, 5), g = File("g", 1, 1), mine = File("f", 9, 1);
+    struct Row {
+        const char* what;
+        int32_t action;
+        bool deleteOption;
+        std::vector<sFileInfo> remote, local;
+        std::string partOf; // the remote name a part stands beside
+        S uploads, downloads, deletions, leftAlone;
+    } rows[] = {
+        // clang-format off
+        {"remote newer, both ways: uploaded again", 3, false, {f}, {mine}, "f", {"f"}, {}, {}, {}},
+        {"remote newer, download only: left alone", 2, true, {f}, {mine}, "f", {}, {}, {}, {"f"}},
+        {"target gone before the rename, download only: the local file stays", 2, true, {},
+         {mine, g}, "f", {}, {}, {"g"}, {"f"}},
+        {"remote only, upload only: not deleted", 1, true, {f, g}, {}, "f", {}, {}, {"g"}, {"f"}},
+        {"remote only, both ways: not fetched", 3, false, {f, g}, {}, "f", {}, {"g"}, {}, {"f"}},
+        {"letter case: the part of the remote name counts", 3, false,
+         {Folder("Docs"), File("Docs/Report", 1, 5)}, {Folder("docs"), File("docs/report", 9, 1)},
+         "DOCS/REPORT", {"docs/report"}, {}, {}, {}},
+        {"a long name's part", 3, false, {File(longName, 1, 1)}, {}, longName, {}, {}, {},
+         {longName}},
+        // clang-format on
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::vector<SyncIgnoredItem> ignored{
+            {UploadPartName(row.partOf), {}, false, true, SyncSkip::UploadPart, {}}};
+        SyncInput input;
+        input.remote = row.remote;
+        input.local = row.local;
+        input.action = row.action;
+        input.deleteLocal = row.deleteOption && row.action == 2;
+        input.deleteRemote = row.deleteOption && row.action == 1;
+        input.remoteIgnored = ignored;
+        const SyncPlan plan = PlanSync(input);
+        EXPECT_EQ(Names(plan.uploads), row.uploads);
+        EXPECT_EQ(Names(plan.downloads), row.downloads);
+        EXPECT_EQ(Names(plan.deletions), row.deletions);
+        EXPECT_TRUE(plan.conflicts.empty());
+        S leftAlone;
+        for (const SyncIgnoredItem& item : plan.leftAlone) {
+            EXPECT_EQ(item.reason, SyncSkip::UploadCut);
+            leftAlone.push_back(item.path);
+        }
+        EXPECT_EQ(leftAlone, row.leftAlone);
+        for (const std::string& name : row.leftAlone)
+            EXPECT_NE(std::find(plan.unsettled.begin(), plan.unsettled.end(), name),
+                      plan.unsettled.end());
     }
 }
 

@@ -214,8 +214,9 @@ TEST(RemoteListing, AListingOfTheFolderItselfIsAFailedListing) {
 }
 
 TEST(BothWalks, LeaveOutTheSameNames) {
-    const S names{"plain",       ".dot",    "zarvel.x.sync", "a:b",
-                  "back\\slash", "bad\xFE", "ok \xC3\xA9",   "zarvel.sync"};
+    const S names{"plain",       ".dot",        "zarvel.x.sync",
+                  "a:b",         "back\\slash", "bad\xFE",
+                  "ok \xC3\xA9", "zarvel.sync", "plain.zarvel-upload"};
     TempDir dir;
     ::mkdir(dir.file("sub").c_str(), 0755);
     std::vector<sFileInfo> listing;
@@ -232,4 +233,11 @@ TEST(BothWalks, LeaveOutTheSameNames) {
     EXPECT_EQ(Sorted(Names(local.items)), Sorted(Names(remote)));
     EXPECT_EQ(IgnoredPaths(local.ignored), IgnoredPaths(ignored));
     EXPECT_EQ(Sorted(Names(remote)), (S{"sub", "sub/ok \xC3\xA9", "sub/plain"}));
+    // The part of an upload is known for what it is, and nobody is told of it.
+    const auto part = std::find_if(ignored.begin(), ignored.end(), [](const SyncIgnoredItem& i) {
+        return i.path == "sub/plain.zarvel-upload";
+    });
+    ASSERT_NE(part, ignored.end());
+    EXPECT_EQ(part->reason, SyncSkip::UploadPart);
+    EXPECT_FALSE(SyncSkipIsReported(part->reason));
 }

@@ -247,9 +247,13 @@ def main():
             elif kind == 15:  # RMDIR
                 os.rmdir(full(r.str()))
                 status(rid, 0)
-            elif kind == 18:  # RENAME
+            elif kind == 18:  # RENAME: as version 3 has it, never onto an existing name
                 a = full(r.str())
-                os.rename(a, full(r.str()))
+                b = full(r.str())
+                if os.path.lexists(b):
+                    status(rid, 4, b"Failure")
+                    continue
+                os.rename(a, b)
                 status(rid, 0)
             else:
                 status(rid, 8, b"Operation unsupported")

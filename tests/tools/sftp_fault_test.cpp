@@ -268,3 +268,16 @@ TEST_F(SftpFault, ServerTextsCannotForgeLinesAndLongOwnersKeepTheLineWhole) {
 }
 
 } // namespace
+
+TEST_F(SftpFault, RenameOverAFileWithoutTheServersHelpStillReplacesIt) {
+    writeFile(remote + "/new", "whole new copy");
+    writeFile(remote + "/target", "old copy");
+    auto t = open();
+    EXPECT_NE(t->command("rename new target").find("Couldn't rename file"), std::string::npos);
+    EXPECT_EQ(t->command("rename -f new target"), "");
+    EXPECT_EQ(readFile(remote + "/target"), "whole new copy");
+    EXPECT_FALSE(exists(remote + "/new"));
+    // Nothing at the old path: the file at the new one stays.
+    EXPECT_NE(t->command("rename -f new target").find("Couldn't rename file"), std::string::npos);
+    EXPECT_EQ(readFile(remote + "/target"), "whole new copy");
+}

@@ -144,6 +144,10 @@ TEST_F(SftpTool, RefusesAChangedHostKeyBeforeAskingThePassword) {
     ToolSession t(home.path(), server.port, server.user);
     const std::string out = t.rest();
     EXPECT_NE(out.find("HOST IDENTIFICATION HAS CHANGED"), std::string::npos) << out;
+    // The line that holds the old key, so that the user can remove it.
+    EXPECT_NE(out.find("Offending ED25519 key in " + home.file(".ssh/known_hosts") + ":3"),
+              std::string::npos)
+        << out;
     EXPECT_EQ(out.find("password"), std::string::npos) << out;
     EXPECT_EQ(out.find("(yes/no)?"), std::string::npos) << out;
     const int status = t.wait();
@@ -214,6 +218,12 @@ TEST_F(SftpTool, EveryCommandTakesAwkwardNames) {
         const std::string renamed = name + " renamed";
         EXPECT_EQ(t->command("rename " + toolQuoted(name) + " " + toolQuoted(renamed)), "");
         EXPECT_TRUE(exists(remote + "/" + renamed));
+        // Onto an existing name only when asked to replace it.
+        writeFile(remote + "/" + name, "in the way");
+        EXPECT_NE(t->command("rename " + toolQuoted(renamed) + " " + toolQuoted(name)), "");
+        EXPECT_EQ(t->command("rename -f " + toolQuoted(renamed) + " " + toolQuoted(name)), "");
+        EXPECT_EQ(readFile(remote + "/" + name), "content of " + name);
+        EXPECT_EQ(t->command("rename " + toolQuoted(name) + " " + toolQuoted(renamed)), "");
 
         unlink((local + "/" + name).c_str());
         EXPECT_EQ(

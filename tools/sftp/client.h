@@ -29,6 +29,9 @@ public:
 
 private:
     void checkHostKey();
+    // The line number (from 1) of PATH whose entry for LABEL holds another
+    // key of KEY's type; 0 when none does.
+    static int storedKeyLine(const std::string& path, const std::string& label, ssh_key key);
     void authenticate();
     void startSftp();
     void execute(const std::string& command);
@@ -124,6 +127,7 @@ private:
     size_t mInStart = 0, mInEnd = 0;
     uint32_t mNextId = 1;
     std::string mCwd;
+    bool mPosixRename = false; // the server renames over an existing file
     bool mHaveRest = false;
     uint64_t mRest = 0;
     long long mNextProgress = 0;

@@ -86,7 +86,7 @@ void Client::execute(const std::string& command) {
             "put local [remote]        Upload a file",
             "pwd                       Show the remote folder",
             "quit                      Leave",
-            "rename old new            Rename a remote file",
+            "rename [-f] old new       Rename a remote file; -f replaces a file at new",
             "rest offset               Start the next get or put at this byte offset",
             "rm path                   Delete a remote file",
             "rmdir path                Delete a remote folder",
@@ -325,14 +325,40 @@ void Client::doSimple(const std::string& verb, const std::vector<Word>& w) {
             ok = simple(p, error);
         }
     } else if (verb == "rename") {
-        if (args != 2) {
-            mTerm.line("Usage: rename old-path new-path");
+        // -f: over a file that stands at the new path, where the server can.
+        const bool replace = args == 3 && !w[1].quoted && w[1].text == "-f";
+        if (args != 2 && !replace) {
+            mTerm.line("Usage: rename [-f] old-path new-path");
             return;
         }
         what = "Couldn't rename file: ";
-        Packet p(Rename, nextId());
-        p.str(remotePath(mCwd, w[1].text)).str(remotePath(mCwd, w[2].text));
-        ok = simple(p, error);
+        const std::string from = remotePath(mCwd, w[replace ? 2 : 1].text);
+        const std::string to = remotePath(mCwd, w[replace ? 3 : 2].text);
+        if (replace && mPosixRename) {
+            Packet p(Extended, nextId());
+            p.str(kPosixRename).str(from).str(to);
+            ok = simple(p, error);
+        } else {
+            Packet p(Rename, nextId());
+            p.str(from).str(to);
+            ok = simple(p, error);
+            Attributes there;
+            std::string ignored;
+            // A server that renames only onto a free name: the file at the new
+            // path goes first, once the old path is known to be there. A link
+            // dropped in between leaves the file under its old path.
+            if (!ok && replace && stat(from, there, Lstat, ignored)) {
+                Packet remove(Remove, nextId());
+                remove.str(to);
+                Packet again(Rename, nextId());
+                again.str(from).str(to);
+                ok = simple(remove, ignored) && simple(again, error);
+            }
+            // Servers refuse a rename onto an existing name with a bare
+            // "Failure"; say what stands in the way.
+            if (!ok && error == statusText(Failure) && stat(to, there, Lstat, ignored))
+                error = "\"" + w[replace ? 3 : 2].text + "\" already exists";
+        }
     } else { // chmod
         unsigned mode = 0;
         if (args != 2 || !parseMode(w[1].text, mode)) {

@@ -108,6 +108,20 @@ Attributes Reader::attrs() {
     return a;
 }
 
+bool offersExtension(std::string_view body, std::string_view name) {
+    Reader r(body);
+    if (r.u8() != Version)
+        return false;
+    r.u32();
+    while (r.ok()) {
+        const std::string_view offered = r.str();
+        r.str();
+        if (r.ok() && offered == name)
+            return true;
+    }
+    return false;
+}
+
 size_t packetSize(std::string_view stream) {
     if (stream.size() < 4)
         return 0;

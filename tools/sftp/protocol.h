@@ -26,6 +26,7 @@ enum Type : uint8_t {
     Realpath = 16,
     Stat = 17,
     Rename = 18,
+    Extended = 200,
     Status = 101,
     Handle = 102,
     Data = 103,
@@ -97,6 +98,14 @@ private:
 // included), 0 while it is incomplete, or npos when the length field is not
 // sane (a broken stream).
 size_t packetSize(std::string_view stream);
+
+// Whether a VERSION packet (`body`, from its type byte on) names the
+// extension `name` among those the server offers.
+bool offersExtension(std::string_view body, std::string_view name);
+
+// The extension that renames over an existing file (SSH_FXP_RENAME of
+// version 3 refuses to).
+constexpr std::string_view kPosixRename = "posix-rename@openssh.com";
 
 // The largest packet the tool accepts from a server.
 constexpr size_t kMaxPacket = 256 * 1024 + 1024;

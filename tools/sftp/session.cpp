@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -267,6 +268,7 @@ void Client::startSftp() {
         mTerm.line("The server refused to start its SFTP service");
         connectionClosed();
     }
+    mPosixRename = offersExtension(body, kPosixRename);
 }
 
 bool Client::realPath(const std::string& path, std::string& out, std::string& error) {
@@ -465,6 +467,9 @@ void Client::checkHostKey() {
         mTerm.line("WARNING: REMOTE HOST IDENTIFICATION HAS CHANGED!");
         mTerm.line("The " + typeName + " host key of " + label + " is now " + fingerprint +
                    ", which differs from the key stored in " + path + ".");
+        // Where the old key stands, so that the user can remove it.
+        if (const int line = storedKeyLine(path, label, key))
+            mTerm.line("Offending " + typeName + " key in " + path + ":" + std::to_string(line));
         mTerm.line("Host key verification failed.");
         finish(1);
     }
@@ -512,6 +517,23 @@ void Client::checkHostKey() {
                    ") to the list of known hosts.");
     else
         mTerm.line("Failed to add the host to the list of known hosts (" + path + ").");
+}
+
+int Client::storedKeyLine(const std::string& path, const std::string& label, ssh_key key) {
+    std::ifstream in(path);
+    std::string text;
+    for (int number = 1; std::getline(in, text); ++number) {
+        // Lines of other hosts, comments and lines it cannot read do not parse.
+        struct ssh_knownhosts_entry* entry = nullptr;
+        const int parsed = ssh_known_hosts_parse_line(label.c_str(), text.c_str(), &entry);
+        const bool other = parsed == SSH_OK && entry && entry->publickey &&
+                           ssh_key_type(entry->publickey) == ssh_key_type(key) &&
+                           ssh_key_cmp(entry->publickey, key, SSH_KEY_CMP_PUBLIC) != 0;
+        ssh_knownhosts_entry_free(entry);
+        if (other)
+            return number;
+    }
+    return 0;
 }
 
 void Client::authenticate() {
@@ -578,6 +600,11 @@ void Client::run() {
         const bool got = mTerm.readLine(command, true, mSock, onSocketReadable);
         if (!got)
             finish(0);
+        // An interrupt still pending was meant for the transfer before this
+        // command (the command came in before the signal was let through):
+        // it must not stop this one.
+        takeSignals();
+        gInterrupted = 0;
         mTerm.line(echoText(command));
         execute(command);
     }

@@ -1,11 +1,11 @@
 #include "ppxui/DataBrowser.h"
+#include "ListDrag.h"
 #include "Nesting.h"
 #include "TreeView.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileIconProvider>
@@ -148,8 +148,6 @@ QIcon ToQIcon(const Icon& icon) {
     painter.drawPixmap(0, 8, badge.pixmap(8, 8));
     return QIcon(pixmap);
 }
-
-const char* const kItemsMime = "application/x-zarvel-list-items";
 
 std::vector<DataBrowser::PropertyID> ParseProperties(const QWidget* widget) {
     std::vector<DataBrowser::PropertyID> properties;
@@ -313,48 +311,9 @@ ListWidget* List(QWidget* widget) {
 
 // Drags out of the list and drops of local files into it go through the content.
 void InstallDragHandlers(View* view, ListWidget* list) {
-    list->onStartDrag = [view](Qt::DropActions) {
-        if (!view->GetContent())
-            return;
-        QByteArray ids;
-        std::vector<ItemID> dragged;
-        for (ItemID item : view->GetSelectedItems())
-            if (view->GetContent()->AddItemToDrag(item)) {
-                ids += QByteArray::number(item) + ' ';
-                dragged.push_back(item);
-            }
-        if (ids.isEmpty())
-            return;
-        std::vector<std::string> files;
-        try {
-            files = view->GetContent()->FilesForDrag(dragged);
-        } catch (...) {
-        }
-        auto* mime = new QMimeData;
-        mime->setData(kItemsMime, ids);
-        if (!files.empty()) {
-            QList<QUrl> urls;
-            for (const std::string& file : files)
-                urls.append(QUrl::fromLocalFile(QString::fromStdString(file)));
-            mime->setUrls(urls);
-        }
-        auto* drag = new QDrag(view->GetWidget());
-        drag->setMimeData(mime);
-        Qt::DropAction action;
-        {
-            NestedLoop nested;
-            action = drag->exec(Qt::CopyAction);
-        }
-        // Only our own windows could tell where the items went; a drop
-        // elsewhere reports no folder.
-        try {
-            view->GetContent()->PostProcessDragFromBrowser(action != Qt::IgnoreAction,
-                                                           std::string());
-        } catch (...) {
-        }
-    };
+    list->onStartDrag = [view](Qt::DropActions) { StartListDrag(view); };
     list->onDragEnter = [view](QDragEnterEvent* event) {
-        if (!view->GetContent() || event->mimeData()->hasFormat(kItemsMime))
+        if (!view->GetContent() || event->mimeData()->hasFormat(kListItemsMime))
             return false;
         return view->GetContent()->DragIsAcceptable(LocalPaths(event->mimeData()));
     };
@@ -468,8 +427,10 @@ void View::Connect() {
                                                                         : Qt::DescendingOrder);
             notify(0, kUserStateChanged);
         });
-    QObject::connect(header, &QHeaderView::sectionResized, mWidget,
-                     [notify] { notify(0, kUserStateChanged); });
+    QObject::connect(header, &QHeaderView::sectionResized, mWidget, [this, notify] {
+        if (!mAutoSizing)
+            notify(0, kUserStateChanged);
+    });
     QObject::connect(header, &QHeaderView::sectionMoved, mWidget,
                      [notify] { notify(0, kUserStateChanged); });
 
@@ -563,6 +524,33 @@ void View::SetSortOrderAscending(bool ascending) {
 void View::Sort() {
     if (mModel)
         mModel->Resort();
+}
+
+void View::AutoSizeColumns() {
+    if (!mModel)
+        return;
+    ListWidget* list = List(mWidget);
+    QHeaderView* header = list->header();
+    const int count = mModel->columnCount({});
+    if (count == 0)
+        return;
+    // Sizing to the content is no change the user made.
+    mAutoSizing = true;
+    std::vector<int> widths(static_cast<size_t>(count));
+    int others = 0;
+    for (int i = 0; i < count; ++i) {
+        widths[static_cast<size_t>(i)] =
+            std::max(list->ContentWidth(i), header->sectionSizeHint(i));
+        if (i > 0 && !header->isSectionHidden(i))
+            others += widths[static_cast<size_t>(i)];
+    }
+    // The first column takes what the others leave of the view, or its
+    // content's width when less; never less than its title.
+    const int room = std::max(list->viewport()->width() - others, 2 * header->sectionSizeHint(0));
+    widths[0] = std::min(widths[0], room);
+    for (int i = 0; i < count; ++i)
+        header->resizeSection(i, widths[static_cast<size_t>(i)]);
+    mAutoSizing = false;
 }
 
 void View::SetSelection(const std::vector<ItemID>& items) {

@@ -11,6 +11,8 @@ namespace PPx {
 class ListWidget : public QTreeView {
 public:
     explicit ListWidget(QWidget* parent) : QTreeView(parent) {}
+    // The width the cells of COLUMN want.
+    int ContentWidth(int column) const { return sizeHintForColumn(column); }
 
     std::function<void(Qt::DropActions)> onStartDrag;
     std::function<bool(QDragEnterEvent*)> onDragEnter;

@@ -160,6 +160,20 @@ TEST(Folders, FollowTheEnvironment) {
     RemoveAppValue("QuickConnectWindowState");
     EXPECT_FALSE(CopyAppValue("QuickConnectWindowState"));
 
+    // The Trash need not exist to be named; another name for it counts too.
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(TrashFolder(), dir.file("home/.local/share/Trash/files"));
+    ::setenv("XDG_DATA_HOME", dir.file("data/").c_str(), 1);
+    EXPECT_EQ(TrashFolder(), dir.file("data/Trash/files"));
+    EXPECT_TRUE(IsTrashFolder(dir.file("data/Trash/files/")));
+    EXPECT_TRUE(IsTrashFolder(dir.file("data/Trash")));
+    EXPECT_FALSE(IsTrashFolder(dir.file("data")));
+    ::mkdir(dir.file("data").c_str(), 0700);
+    ::mkdir(dir.file("data/Trash").c_str(), 0700);
+    ASSERT_EQ(::symlink(dir.file("data/Trash").c_str(), dir.file("bin").c_str()), 0);
+    EXPECT_TRUE(IsTrashFolder(dir.file("bin")));
+    ::unsetenv("XDG_DATA_HOME");
+
     ::setenv("TMPDIR", dir.path().c_str(), 1);
     std::string temp = TemporaryItemsFolder();
     EXPECT_EQ(temp.rfind(dir.path() + "/zarvel-", 0), 0u);

@@ -95,12 +95,20 @@ public:
 
     // Drags out of the list: true to let ITEM take part.
     virtual bool AddItemToDrag(ItemID) { return false; }
-    // Files standing for the dragged items, written before the drag starts
-    // and offered to the drop target as file URLs; none by default.
+    // The file name proposed to a drop target that saves the dragged items
+    // itself (a file manager's folder or Trash, on X11), which then says
+    // where they go; empty when they cannot be saved that way.
+    virtual std::string DirectSaveName(const std::vector<ItemID>&) { return {}; }
+    // Otherwise: files standing for the dragged items, written before the
+    // drag starts and offered to the drop target as file URLs; none by default.
     virtual std::vector<std::string> FilesForDrag(const std::vector<ItemID>&) { return {}; }
-    // After a drag out ended; DROPFOLDER is the folder it was dropped on, or
-    // empty when the drop was refused or went elsewhere.
+    // After a drag out ended; DROPFOLDER is the local folder a direct-save
+    // target named (the Trash is TrashFolder()), or empty when the drop was
+    // refused or went elsewhere. Called once per drag, back in the event loop.
     virtual void PostProcessDragFromBrowser(bool, const std::string&) {}
+    // A direct-save target named a place nothing may be written to (the
+    // texts say why); nothing was written. Comes just before the above.
+    virtual void DropRefused(const std::string&, const std::string&) {}
     // Drags of local files into the list.
     virtual bool DragIsAcceptable(const std::vector<std::string>&) { return false; }
     virtual bool ReceiveDraggedItems(const std::vector<std::string>&) { return false; }
@@ -141,6 +149,9 @@ public:
     PropertyID GetSortProperty() const;
     void SetSortOrderAscending(bool ascending);
     void Sort();
+    // Sizes every column to its content; the first one takes at most what
+    // the others leave of the view's width.
+    void AutoSizeColumns();
 
     void SetSelection(const std::vector<ItemID>& items);
     std::vector<ItemID> GetSelectedItems() const; // in the list's order
@@ -160,6 +171,7 @@ private:
     friend class Model;
     std::unique_ptr<Content> mContent;
     Model* mModel = nullptr; // owned by the widget
+    bool mAutoSizing = false;
 };
 
 } // namespace DataBrowser
