@@ -25,8 +25,6 @@ std::string MismatchSizeText(uint64_t size) {
 }
 
 std::string MismatchDateText(const DateTimeRec& date) {
-    if (date.day < 1 || date.day > 31)
-        return {};
     return PPx::FormatLocalDateTime(date.year, date.month, date.day, date.hour, date.minute,
                                     date.second, true);
 }

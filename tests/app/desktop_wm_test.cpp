@@ -34,7 +34,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -120,21 +119,15 @@ void WatchMainThread() {
     }).detach();
 }
 
-// Real key presses through the X server, WIDGET's window given the focus
-// first; later keys go wherever the focus has gone meanwhile.
-void Keys(QWidget* widget, const std::string& keys) {
-    const std::string command = "xdotool windowfocus --sync " +
-                                std::to_string(widget->window()->winId()) + " key --delay 15 " +
-                                keys + " >/dev/null 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-}
-
-// Brings WIDGET's window to the front as the user's click on it would (the
-// window manager refuses a program's own request now and then).
-void Activate(QWidget* widget) {
+// The user through the X server on WIDGET's window: "windowactivate" (a
+// click on it, which the window manager never refuses as it may refuse a
+// program's own request) or "windowfocus --sync ... key Return" (real key
+// presses; later ones go wherever the focus has gone meanwhile).
+bool Xdotool(const char* what, QWidget* widget, const std::string& keys = "") {
     const std::string command =
-        "xdotool windowactivate " + std::to_string(widget->window()->winId()) + " >/dev/null 2>&1";
-    std::system(command.c_str());
+        std::string("xdotool ") + what + " " + std::to_string(widget->window()->winId()) +
+        (keys.empty() ? "" : " key --delay 15 " + keys) + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
 }
 
 class DesktopWM : public ::testing::Test {
@@ -282,12 +275,8 @@ TEST_F(DesktopWM, WindowsSheetsAndAlertsOpenOverTheirParentsOnScreen) {
     ASSERT_TRUE(syncs->IsVisible());
     Settle(syncs);
     sSyncBookMarkData sync;
+    CopyServerFields(bookmark, sync);
     sync.name = "desktop run";
-    sync.host = bookmark.host;
-    sync.port = bookmark.port;
-    sync.username = bookmark.username;
-    sync.password = bookmark.password;
-    sync.passive = true;
     sync.remoteDir = folder;
     sync.localDir = local;
     sync.action = 3;
@@ -383,7 +372,7 @@ TEST_F(DesktopWM, RepeatedReturnOnAClosingSheetUnderAWindowManager) {
             QWidget* wanted = alert ? ShownAlert() : action ? action->GetSysWindow() : nullptr;
             if (wanted && QApplication::activeWindow() != wanted && step < 3) {
                 if (++waited % 25 == 1)
-                    Activate(wanted);
+                    Xdotool("windowactivate", wanted);
                 return;
             }
             waited = 0;
@@ -392,18 +381,19 @@ TEST_F(DesktopWM, RepeatedReturnOnAClosingSheetUnderAWindowManager) {
                 step = 1;
                 // Empty: refused with its message over the sheet; the
                 // second Return answers the message.
-                Keys(action->GetSysWindow(), "Return");
+                EXPECT_TRUE(Xdotool("windowfocus --sync", action->GetSysWindow(), "Return"));
             } else if (step == 1 && alert) {
                 refusedSeen = PPx::Testing::CurrentAlert().message == "The name cannot be empty.";
                 step = 2;
-                Keys(ShownAlert(), "Return");
+                EXPECT_TRUE(Xdotool("windowfocus --sync", ShownAlert(), "Return"));
             } else if (step == 2 && !alert && action) {
                 // A name, then four quick Returns: the first answers, the
                 // others reach a sheet that is going, or the window.
                 PPx::View::FromWidget(PPx::FindControl(action->GetSysWindow(), 'edit'))
                     ->SetText(name);
                 step = 3;
-                Keys(action->GetSysWindow(), "Return Return Return Return");
+                EXPECT_TRUE(Xdotool("windowfocus --sync", action->GetSysWindow(),
+                                    "Return Return Return Return"));
             } else if (step == 3 && !action) {
                 done = true;
             }
