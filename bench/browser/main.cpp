@@ -1,11 +1,21 @@
-// A folder of many entries listed in the real browser window (offscreen):
-// from the listing request to the list filled and sorted, the longest stall
-// of the main event loop (largest gap between 10 ms timer ticks) and the
-// process's peak memory. Login is not timed: the window connects and lists
-// once before the timed refreshes.
-//   bench_browser SERVER FOLDER RUNS   (ZARVEL_SERVERS names the servers' folder)
+// A folder of many entries listed in the real browser window (offscreen),
+// against `lftp cls -l` of the same folder on the same server. One set: a new
+// window connects and shows the folder (its first listing), then REFRESHES
+// times the window lists the folder again, each next to one lftp listing
+// (alternating which goes first). Measured on the main thread: the longest
+// stall of its event loop (largest gap between ticks of a 1 ms timer), from
+// the window's opening (first listing) or the refresh command until the list
+// is filled and 300 ms after, so that the drawing that follows counts too;
+// and the time from the refresh command until the list is filled. lftp's
+// time is its own, between two stamps of its script, after its login.
+// lftp runs twice: `cls -l` (parsed and printed as a list) and `ls` (the
+// server's listing as it comes). Prints one line per run: "run KIND STALL_MS
+// LIST_MS CLS_MS LS_MS STALL_CPU_MS", KIND first (no times: its time
+// includes the login) or refresh.
+//   bench_browser SERVER FOLDER REFRESHES   (ZARVEL_SERVERS names the servers' folder)
 #include "BrowseWindow.h"
 #include "browse_support.h"
+#include "servers.h"
 
 #include "ppxui/Testing.h"
 
@@ -17,83 +27,153 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <time.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace browsetest;
 
 namespace {
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+// The longest gap between ticks of a 1 ms timer while it runs.
+class StallProbe {
+public:
+    StallProbe() {
+        mTicker.setInterval(1);
+        mTicker.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&mTicker, &QTimer::timeout, [this] { Tick(); });
+        mClock.start();
+        mLast = 0;
+        mTicker.start();
+    }
+    double ElapsedMs() const { return mClock.nsecsElapsed() / 1e6; }
+    // Runs the event loop 300 ms more, then the longest gap in ms.
+    // CpuMs() is then the main thread's processor time within that gap: far
+    // below the gap, the thread was waiting for a processor, not working.
+    double Finish() {
+        const qint64 end = mClock.nsecsElapsed() + 300'000'000;
+        WaitFor([this, end] { return mClock.nsecsElapsed() >= end; }, std::chrono::seconds(5));
+        Tick();
+        mTicker.stop();
+        return mLongest / 1e6;
+    }
+    double CpuMs() const { return mLongestCpu / 1e6; }
 
-long PeakKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
+private:
+    void Tick() {
+        const qint64 now = mClock.nsecsElapsed();
+        const qint64 cpu = ThreadCpu();
+        if (now - mLast > mLongest) {
+            mLongest = now - mLast;
+            mLongestCpu = cpu - mLastCpu;
+        }
+        mLast = now;
+        mLastCpu = cpu;
+    }
+    static qint64 ThreadCpu() {
+        timespec now{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    }
+    QTimer mTicker;
+    QElapsedTimer mClock;
+    qint64 mLast = 0, mLongest = 0, mLastCpu = ThreadCpu(), mLongestCpu = 0;
+};
 
-void Print(const char* what, const std::vector<double>& samples, const char* unit) {
-    std::printf("%-14s", what);
-    for (double sample : samples)
-        std::printf(" %.1f", sample);
-    std::printf("   median %.1f %s\n", Median(samples), unit);
+// lftp logs in and changes to FOLDER untimed, then lists it between two
+// stamps of its own; seconds.
+double LftpListing(const std::string& server, const std::string& folder, const std::string& script,
+                   const std::string& command) {
+    {
+        std::ofstream out(script);
+        const testsupport::TestServer s = testsupport::testServer(server);
+        out << "set cmd:fail-exit yes\nset net:max-retries 1\n";
+        if (server == "sshd")
+            out << "set sftp:connect-program \"ssh -a -x -o StrictHostKeyChecking=no -o "
+                   "UserKnownHostsFile=/dev/null\"\n"
+                << "open -u " << s.user << "," << s.password << " sftp://" << s.host << ":"
+                << s.port << "\n";
+        else
+            out << "set ftp:passive-mode on\n"
+                << "open -u " << s.user << "," << s.password << " ftp://" << s.host << ":" << s.port
+                << "\n";
+        out << "cd " << folder << "\n"
+            << "!echo T $(date +%s.%N)\n"
+            << command << " >/dev/null\n"
+            << "!echo T $(date +%s.%N)\n";
+    }
+    const std::string line = "lftp -f '" + script + "' 2>&1";
+    FILE* out = ::popen(line.c_str(), "r");
+    std::vector<double> stamps;
+    std::string text;
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, out)) {
+        text += buffer;
+        if (buffer[0] == 'T' && buffer[1] == ' ')
+            stamps.push_back(std::strtod(buffer + 2, nullptr));
+    }
+    if (::pclose(out) != 0 || stamps.size() != 2) {
+        std::fprintf(stderr, "lftp failed:\n%s", text.c_str());
+        std::exit(1);
+    }
+    return stamps[1] - stamps[0];
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: %s SERVER FOLDER RUNS\n", argv[0]);
+        std::fprintf(stderr, "usage: %s SERVER FOLDER REFRESHES\n", argv[0]);
         return 2;
     }
     const std::string server = argv[1];
     const std::string folder = argv[2];
-    const int runs = std::max(5, std::atoi(argv[3]));
+    const int refreshes = std::max(1, std::atoi(argv[3]));
     SetUpApplication();
     std::string root;
     const sBookMarkData bookmark = ServerBookmark(server, folder, root);
+    const std::string script = "/tmp/zarvel-bench-browser-lftp-" + std::to_string(::getpid());
 
     BrowseWindow* window = OpenBrowseWindow(bookmark, nullptr);
-    if (!window || !WaitIdle(window, std::chrono::seconds(300))) {
-        std::fprintf(stderr, "the first listing did not arrive\n");
+    if (!window) {
+        std::fprintf(stderr, "no window\n");
         return 1;
     }
-    std::printf("%s: %zu entries listed\n", server.c_str(), window->Items().size());
-
-    std::vector<double> times, stalls;
-    for (int run = 0; run < runs; ++run) {
-        QElapsedTimer clock;
-        qint64 lastTick = 0, longest = 0;
-        QTimer ticker;
-        ticker.setInterval(10);
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            const qint64 now = clock.nsecsElapsed();
-            longest = std::max(longest, now - lastTick);
-            lastTick = now;
-        });
-        clock.start();
-        ticker.start();
+    {
+        StallProbe probe;
+        if (!WaitIdle(window, std::chrono::seconds(300))) {
+            std::fprintf(stderr, "the first listing did not arrive\n");
+            return 1;
+        }
+        const double stall = probe.Finish();
+        if (window->Items().empty()) {
+            std::fprintf(stderr, "the folder was listed empty\n");
+            return 1;
+        }
+        std::printf("run first %.1f -1 -1 -1 %.1f\n", stall, probe.CpuMs());
+    }
+    for (int run = 0; run < refreshes; ++run) {
+        const bool lftpFirst = (::getpid() + run) % 2;
+        auto anchors = [&] {
+            return std::make_pair(LftpListing(server, folder, script, "cls -l"),
+                                  LftpListing(server, folder, script, "ls"));
+        };
+        std::pair<double, double> lftp = lftpFirst ? anchors() : std::make_pair(0.0, 0.0);
+        StallProbe probe;
         window->ProcessCommand('mRFS');
         if (!WaitIdle(window, std::chrono::seconds(300))) {
             std::fprintf(stderr, "a listing did not finish\n");
             return 1;
         }
-        const qint64 done = clock.nsecsElapsed();
-        // The stall that ends the run counts too.
-        longest = std::max(longest, done - lastTick);
-        ticker.stop();
-        times.push_back(done / 1e6);
-        stalls.push_back(longest / 1e6);
+        const double listed = probe.ElapsedMs();
+        const double stall = probe.Finish();
+        if (!lftpFirst)
+            lftp = anchors();
+        std::printf("run refresh %.1f %.1f %.1f %.1f %.1f\n", stall, listed, lftp.first * 1000,
+                    lftp.second * 1000, probe.CpuMs());
+        std::fflush(stdout);
     }
-    Print("listed+sorted", times, "ms");
-    Print("longest stall", stalls, "ms");
-    std::printf("peak memory    %.1f MiB (whole process)\n", PeakKiB() / 1024.0);
+    ::unlink(script.c_str());
     window->Close();
     WaitFor([window] { return !WindowAlive(window); }, std::chrono::seconds(30));
     return 0;

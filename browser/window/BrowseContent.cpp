@@ -122,15 +122,17 @@ void BrowseContent::NotifyAboutItem(ItemID item, ItemMessage message) {
 bool BrowseContent::CompareItems(ItemID a, ItemID b, PropertyID property) {
     const sFileInfo* first = mParent ? mParent->ItemForID(a) : nullptr;
     const sFileInfo* second = mParent ? mParent->ItemForID(b) : nullptr;
-    if (!first || !second)
-        return false;
+    return first && second && ItemLess(*first, *second, property);
+}
+
+bool BrowseContent::ItemLess(const sFileInfo& a, const sFileInfo& b, PropertyID property) {
     switch (property) {
     case 'name':
-        return ::strcasecmp(first->name.c_str(), second->name.c_str()) < 0;
+        return ::strcasecmp(a.name.c_str(), b.name.c_str()) < 0;
     case 'size':
-        return first->size < second->size;
+        return a.size < b.size;
     case 'date':
-        return DateKey(first->modDate) < DateKey(second->modDate);
+        return DateKey(a.modDate) < DateKey(b.modDate);
     default:
         return false;
     }

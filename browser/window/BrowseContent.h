@@ -2,6 +2,7 @@
 // The browser window's list: cells, sorting, in-place rename and the
 // contextual menu, all looked up in the window's items. The list view owns
 // it; the window detaches it when it goes.
+#include "ConnectionRecords.h"
 #include "ppxui/DataBrowser.h"
 
 #include <cstdint>
@@ -35,6 +36,9 @@ public:
     void SupplyContextualMenu(std::vector<PPx::MenuEntry>& entries) override;
     void ProcessContextualMenuSelection(uint32_t command) override;
 
+    // True when A sorts before B in the column PROPERTY.
+    static bool ItemLess(const sFileInfo& a, const sFileInfo& b,
+                         PPx::DataBrowser::PropertyID property);
     PPx::Icon GetIconForFile(const std::string& name, bool isFolder, bool isLink) const;
     static std::string GetSizeForFile(uint64_t size);
 

@@ -23,9 +23,13 @@
 #include "ppxui/Dialogs.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <numeric>
 
 using PPx::DataBrowser::ItemID;
+using PPx::DataBrowser::PropertyID;
 
 namespace {
 
@@ -43,6 +47,9 @@ BrowseWindow::BrowseWindow() = default;
 
 BrowseWindow::~BrowseWindow() {
     *mAlive = false;
+    // Its result, posted for later, finds the window gone.
+    if (mListingJob.joinable())
+        mListingJob.join();
     if (mContent)
         mContent->SetParent(nullptr);
     // A window destroyed without its close (by its owner) still stops its worker.
@@ -284,12 +291,70 @@ void BrowseWindow::GetDirListComplete(const std::string& path, const std::string
     RequestEnded();
     mCurrentPath = path;
     BuildPathPopup(path);
-    // The list keeps showing the old items until the new ones are complete.
-    BuildFileList(listing, mListedItems, mServerType);
-    if (ResolveLinks())
-        return;
-    PopulateList();
-    EnableControls();
+    DisableControls();
+    ParseListing(listing);
+}
+
+// A folder of many thousand items takes tens of milliseconds to parse and
+// order: that is done on a thread of its own, so that the window goes on
+// drawing and answering meanwhile. Its controls stay disabled until the
+// list is filled, and the list keeps showing the old items until then.
+void BrowseWindow::ParseListing(const std::string& listing) {
+    if (mListingJob.joinable())
+        mListingJob.join();
+    struct Parsed {
+        std::vector<sFileInfo> items;
+        std::vector<ItemID> order;
+        int32_t serverType = kServerUnix;
+        std::exception_ptr error;
+    };
+    auto parsed = std::make_shared<Parsed>();
+    parsed->serverType = mServerType;
+    const uint32_t generation = ++mListingGeneration;
+    const PropertyID property = mList ? mList->GetSortProperty() : 0;
+    const bool ascending = !mList || mList->GetSortOrderAscending();
+    std::weak_ptr<bool> alive = mAlive;
+    mListingJob = std::thread([this, alive, generation, parsed, listing, property, ascending] {
+        try {
+            BuildFileList(listing, parsed->items, parsed->serverType);
+            parsed->order = SortedOrder(parsed->items, property, ascending);
+        } catch (...) {
+            parsed->error = std::current_exception();
+        }
+        PPx::PostToMainThread([this, alive, generation, parsed] {
+            // A window on its way out shows nothing more.
+            if (alive.expired() || generation != mListingGeneration || mClosing || IsClosePending())
+                return;
+            // The job has nothing left to do but end; joining it is also what
+            // orders its writes before the reads here.
+            mListingJob.join();
+            // Out of memory, say: the old list stays, and the user may try again.
+            if (parsed->error) {
+                std::fprintf(stderr, "zarvel: the listing could not be shown\n");
+                EnableControls();
+                return;
+            }
+            mServerType = parsed->serverType;
+            mListedItems = std::move(parsed->items);
+            mListedOrder = std::move(parsed->order);
+            if (ResolveLinks())
+                return;
+            PopulateList();
+            EnableControls();
+        });
+    });
+}
+
+// The list's ids (index + 1) in the order the list sorts them by PROPERTY.
+std::vector<ItemID> BrowseWindow::SortedOrder(const std::vector<sFileInfo>& items,
+                                              PropertyID property, bool ascending) {
+    std::vector<ItemID> order(items.size());
+    std::iota(order.begin(), order.end(), ItemID(1));
+    std::stable_sort(order.begin(), order.end(), [&](ItemID a, ItemID b) {
+        return ascending ? BrowseContent::ItemLess(items[a - 1], items[b - 1], property)
+                         : BrowseContent::ItemLess(items[b - 1], items[a - 1], property);
+    });
+    return order;
 }
 
 bool BrowseWindow::ResolveLinks() {
@@ -377,9 +442,13 @@ void BrowseWindow::PopulateList() {
     mList->RemoveAllItems();
     mItems.swap(mListedItems);
     mListedItems.clear();
-    std::vector<ItemID> ids(mItems.size());
-    for (size_t i = 0; i < ids.size(); ++i)
-        ids[i] = static_cast<ItemID>(i + 1);
+    // Added in the order they sort in, the sort below leaves them as they are.
+    std::vector<ItemID> ids;
+    ids.swap(mListedOrder);
+    if (ids.size() != mItems.size()) {
+        ids.resize(mItems.size());
+        std::iota(ids.begin(), ids.end(), ItemID(1));
+    }
     mList->AddItems(ids);
     mList->Sort();
     mList->AutoSizeColumns();

@@ -13,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -116,6 +117,9 @@ protected:
 
 private:
     void BuildPathPopup(const std::string& path);
+    void ParseListing(const std::string& listing);
+    static std::vector<uint32_t> SortedOrder(const std::vector<sFileInfo>& items, uint32_t property,
+                                             bool ascending);
     void PopulateList();
     bool ResolveLinks();
     void UpdateMenus();
@@ -193,6 +197,9 @@ private:
     sBookMarkData mBookmark;
     std::vector<sFileInfo> mItems;
     std::vector<sFileInfo> mListedItems; // a new listing until it is shown
+    std::vector<uint32_t> mListedOrder;  // its list ids in the list's order
+    std::thread mListingJob;             // parses and orders a listing
+    uint32_t mListingGeneration = 0;     // of the listing parsed last
     std::vector<int32_t> mLinkIndexes;
     Connection* mConnection = nullptr;
     int32_t mServerType = kServerUnix;

@@ -21,8 +21,8 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QIcon>
 #include <QHeaderView>
+#include <QIcon>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
@@ -571,6 +571,7 @@ TEST_F(BrowseLifecycle, ListedNamesThatAreNoSingleItemAreRefused) {
     window->GetDirListComplete(path, "-rw-r--r--   1 zarvel zarvel   3 Jan 01  2020 ../good\r\n"
                                      "drwxr-xr-x   2 zarvel zarvel   0 Jan 01  2020 sub/dir\r\n"
                                      "-rw-r--r--   1 zarvel zarvel   3 Jan 01  2020 good\r\n");
+    ASSERT_TRUE(WaitIdle(window));
     ASSERT_NE(ItemNamed(window, "../good"), 0u) << ::testing::PrintToString(Names(window));
     ASSERT_NE(ItemNamed(window, "sub/dir"), 0u);
     const std::vector<std::pair<uint32_t, std::vector<std::string>>> tries = {

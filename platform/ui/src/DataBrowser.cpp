@@ -264,9 +264,7 @@ public:
         Content* content = mView->GetContent();
         if (!content || mSortColumn < 0)
             return;
-        std::vector<ItemID> selected = mView->GetSelectedItems();
         PropertyID property = mProperties[static_cast<size_t>(mSortColumn)];
-        emit layoutAboutToBeChanged();
         auto less = [&](ItemID a, ItemID b) {
             try {
                 return mAscending ? content->CompareItems(a, b, property)
@@ -275,6 +273,12 @@ public:
                 return false;
             }
         };
+        // Items added in order (a listing sorted before it was shown) stay
+        // as they are: one pass instead of a sort and a relayout.
+        if (std::is_sorted(mItems.begin(), mItems.end(), less))
+            return;
+        std::vector<ItemID> selected = mView->GetSelectedItems();
+        emit layoutAboutToBeChanged();
         std::stable_sort(mItems.begin(), mItems.end(), less);
         emit layoutChanged();
         mView->SetSelection(selected);
@@ -304,6 +308,9 @@ bool View::Accepts(const QWidget* widget) const {
 }
 
 namespace {
+
+// How many rows sizing a column to its content measures.
+constexpr int kSizingRows = 100;
 
 ListWidget* List(QWidget* widget) {
     return static_cast<ListWidget*>(widget);
@@ -387,6 +394,9 @@ void View::Connect() {
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
     header->setSectionsMovable(true);
+    // Columns sized to their content look at the rows in view and a few
+    // around them, not at every row of a long list.
+    header->setResizeContentsPrecision(kSizingRows);
 
     auto notify = [this](ItemID item, ItemMessage message) {
         if (!mContent)
@@ -521,6 +531,10 @@ void View::SetSortOrderAscending(bool ascending) {
         mModel->mAscending = ascending;
 }
 
+bool View::GetSortOrderAscending() const {
+    return !mModel || mModel->mAscending;
+}
+
 void View::Sort() {
     if (mModel)
         mModel->Resort();
@@ -574,9 +588,17 @@ std::vector<ItemID> View::GetSelectedItems() const {
     std::vector<ItemID> items;
     if (!mModel)
         return items;
+    // Only the rows the selection's ranges touch are looked at: a long list
+    // with few selected costs little.
     QItemSelectionModel* selection = List(mWidget)->selectionModel();
-    for (int row = 0; row < mModel->rowCount({}); ++row)
-        if (selection->isRowSelected(row, {}))
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : selection->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (int row : rows)
+        if (row >= 0 && row < mModel->rowCount({}) && selection->isRowSelected(row, {}))
             items.push_back(mModel->mItems[static_cast<size_t>(row)]);
     return items;
 }

@@ -148,9 +148,12 @@ public:
     void SetSortProperty(PropertyID property);
     PropertyID GetSortProperty() const;
     void SetSortOrderAscending(bool ascending);
+    bool GetSortOrderAscending() const;
+    // Items already in order are left as they are.
     void Sort();
-    // Sizes every column to its content; the first one takes at most what
-    // the others leave of the view's width.
+    // Sizes every column to its content (the rows in view and some around
+    // them); the first one takes at most what the others leave of the view's
+    // width.
     void AutoSizeColumns();
 
     void SetSelection(const std::vector<ItemID>& items);
