@@ -10,8 +10,10 @@
 // time is its own, between two stamps of its script, after its login.
 // lftp runs twice: `cls -l` (parsed and printed as a list) and `ls` (the
 // server's listing as it comes). Prints one line per run: "run KIND STALL_MS
-// LIST_MS CLS_MS LS_MS STALL_CPU_MS", KIND first (no times: its time
-// includes the login) or refresh.
+// LIST_MS CLS_MS LS_MS STALL_CPU_MS STALL_END_MS WAITS PREEMPTIONS", KIND
+// first (no times: its time includes the login) or refresh; the last three
+// say where the longest stall ended (ms from the start) and how often the
+// main thread blocked or was preempted within it.
 //   bench_browser SERVER FOLDER REFRESHES   (ZARVEL_SERVERS names the servers' folder)
 #include "BrowseWindow.h"
 #include "browse_support.h"
@@ -27,6 +29,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
@@ -58,17 +61,29 @@ public:
         return mLongest / 1e6;
     }
     double CpuMs() const { return mLongestCpu / 1e6; }
+    // Where the longest gap ended (ms from the start), and how often the
+    // thread waited of its own (a blocking call) or was preempted within it.
+    std::string Where() const {
+        return std::to_string(mLongestEnd / 1'000'000) + " " + std::to_string(mLongestWaits) + " " +
+               std::to_string(mLongestPreempted);
+    }
 
 private:
     void Tick() {
         const qint64 now = mClock.nsecsElapsed();
         const qint64 cpu = ThreadCpu();
+        rusage usage{};
+        ::getrusage(RUSAGE_THREAD, &usage);
         if (now - mLast > mLongest) {
             mLongest = now - mLast;
             mLongestCpu = cpu - mLastCpu;
+            mLongestEnd = now;
+            mLongestWaits = usage.ru_nvcsw - mLastUsage.ru_nvcsw;
+            mLongestPreempted = usage.ru_nivcsw - mLastUsage.ru_nivcsw;
         }
         mLast = now;
         mLastCpu = cpu;
+        mLastUsage = usage;
     }
     static qint64 ThreadCpu() {
         timespec now{};
@@ -77,7 +92,9 @@ private:
     }
     QTimer mTicker;
     QElapsedTimer mClock;
-    qint64 mLast = 0, mLongest = 0, mLastCpu = ThreadCpu(), mLongestCpu = 0;
+    qint64 mLast = 0, mLongest = 0, mLastCpu = ThreadCpu(), mLongestCpu = 0, mLongestEnd = 0;
+    long mLongestWaits = 0, mLongestPreempted = 0;
+    rusage mLastUsage{};
 };
 
 // lftp logs in and changes to FOLDER untimed, then lists it between two
@@ -150,7 +167,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "the folder was listed empty\n");
             return 1;
         }
-        std::printf("run first %.1f -1 -1 -1 %.1f\n", stall, probe.CpuMs());
+        std::printf("run first %.1f -1 -1 -1 %.1f %s\n", stall, probe.CpuMs(),
+                    probe.Where().c_str());
     }
     for (int run = 0; run < refreshes; ++run) {
         const bool lftpFirst = (::getpid() + run) % 2;
@@ -169,8 +187,8 @@ int main(int argc, char** argv) {
         const double stall = probe.Finish();
         if (!lftpFirst)
             lftp = anchors();
-        std::printf("run refresh %.1f %.1f %.1f %.1f %.1f\n", stall, listed, lftp.first * 1000,
-                    lftp.second * 1000, probe.CpuMs());
+        std::printf("run refresh %.1f %.1f %.1f %.1f %.1f %s\n", stall, listed, lftp.first * 1000,
+                    lftp.second * 1000, probe.CpuMs(), probe.Where().c_str());
         std::fflush(stdout);
     }
     ::unlink(script.c_str());

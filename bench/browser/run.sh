@@ -72,11 +72,15 @@ for server in ${ZARVEL_BENCH_SERVERS:-vsftpd sshd}; do
         awk '{s = s " " $3} END {print "all-stalls-ms" s}' "$out"
         awk '$2 == "refresh" {s = s " " $4} END {print "ours-refresh-ms" s}' "$out"
         awk '{s = s " " $7} END {print "stall-on-cpu-ms" s}' "$out"
+        awk '{s = s " " $8} END {print "stall-ended-at-ms" s}' "$out"
         awk '$2 == "refresh" {s = s " " $5} END {print "lftp-cls-l-ms" s}' "$out"
         awk '$2 == "refresh" {s = s " " $6} END {print "lftp-ls-ms" s}' "$out"
         awk '$2 == "refresh" {s = s sprintf(" %.2f", $4 / $5)} END {print "ours/cls-l" s}' "$out"
         awk '$2 == "refresh" {s = s sprintf(" %.2f", $4 / $6)} END {print "ours/ls" s}' "$out"
         awk '$2 == "refresh" {s = s sprintf(" %.3f", $3 / $6)} END {print "stall/ls" s}' "$out"
     } | summary
+    # Within each longest stall: how often the main thread blocked of its own
+    # and how often it was preempted (no figures to take a median of).
+    awk '{s = s " " $9 "/" $10} END {print "stall-blocked/preempted" s}' "$out"
 done
 echo "load at end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -591,6 +591,28 @@ TEST_F(BrowseLifecycle, ListedNamesThatAreNoSingleItemAreRefused) {
     EXPECT_TRUE(Exists(here + "/good"));
 }
 
+// Listings are parsed and ordered away from the window: of two that arrive
+// back to back only the later one shows, in the order the list is sorted by
+// (here by size, largest first; equal sizes keep the listing's order).
+TEST_F(BrowseLifecycle, OfTwoListingsInFlightTheLaterShowsInTheListsOrder) {
+    WatchedWindow* window = Open(bookmark);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitIdle(window));
+    auto* list = window->GetList();
+    list->SetSortProperty('size');
+    list->SetSortOrderAscending(false);
+    list->Sort();
+    const std::string path = window->CurrentPath();
+    window->GetDirListComplete(path, "-rw-r--r--   1 zarvel zarvel   9 Jan 01  2020 old\r\n");
+    window->GetDirListComplete(path, "-rw-r--r--   1 zarvel zarvel   5 Jan 01  2020 b\r\n"
+                                     "-rw-r--r--   1 zarvel zarvel 700 Jan 01  2020 a\r\n"
+                                     "-rw-r--r--   1 zarvel zarvel   5 Jan 01  2020 c\r\n"
+                                     "-rw-r--r--   1 zarvel zarvel  20 Jan 01  2020 d\r\n");
+    ASSERT_TRUE(WaitIdle(window));
+    EXPECT_EQ(Names(window), (std::vector<std::string>{"a", "d", "b", "c"}));
+    EXPECT_EQ(window->Items().size(), 4u);
+}
+
 TEST_F(BrowseLifecycle, TypedNamesWithLineBreaksAreRefusedBeforeSending) {
     WatchedWindow* window = Open(bookmark);
     ASSERT_NE(window, nullptr);
