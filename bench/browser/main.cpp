@@ -17,7 +17,7 @@
 //   bench_browser SERVER FOLDER REFRESHES   (ZARVEL_SERVERS names the servers' folder)
 #include "BrowseWindow.h"
 #include "browse_support.h"
-#include "servers.h"
+#include "lftp_timed.h"
 
 #include "ppxui/Testing.h"
 
@@ -97,43 +97,18 @@ private:
     rusage mLastUsage{};
 };
 
-// lftp logs in and changes to FOLDER untimed, then lists it between two
-// stamps of its own; seconds.
+// lftp logs in and changes to FOLDER untimed, then runs COMMAND (a listing
+// sent to /dev/null) between two stamps of its own; seconds.
 double LftpListing(const std::string& server, const std::string& folder, const std::string& script,
                    const std::string& command) {
-    {
-        std::ofstream out(script);
-        const testsupport::TestServer s = testsupport::testServer(server);
-        out << "set cmd:fail-exit yes\nset net:max-retries 1\n";
-        if (server == "sshd")
-            out << "set sftp:connect-program \"ssh -a -x -o StrictHostKeyChecking=no -o "
-                   "UserKnownHostsFile=/dev/null\"\n"
-                << "open -u " << s.user << "," << s.password << " sftp://" << s.host << ":"
-                << s.port << "\n";
-        else
-            out << "set ftp:passive-mode on\n"
-                << "open -u " << s.user << "," << s.password << " ftp://" << s.host << ":" << s.port
-                << "\n";
-        out << "cd " << folder << "\n"
-            << "!echo T $(date +%s.%N)\n"
-            << command << " >/dev/null\n"
-            << "!echo T $(date +%s.%N)\n";
-    }
-    const std::string line = "lftp -f '" + script + "' 2>&1";
-    FILE* out = ::popen(line.c_str(), "r");
-    std::vector<double> stamps;
-    std::string text;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, out)) {
-        text += buffer;
-        if (buffer[0] == 'T' && buffer[1] == ' ')
-            stamps.push_back(std::strtod(buffer + 2, nullptr));
-    }
-    if (::pclose(out) != 0 || stamps.size() != 2) {
-        std::fprintf(stderr, "lftp failed:\n%s", text.c_str());
+    benchlftp::WriteScript(script, server, "", folder, command + " >/dev/null");
+    std::string output;
+    const double seconds = benchlftp::Run(script, output);
+    if (seconds < 0) {
+        std::fprintf(stderr, "lftp failed:\n%s", output.c_str());
         std::exit(1);
     }
-    return stamps[1] - stamps[0];
+    return seconds;
 }
 
 } // namespace

@@ -20,6 +20,7 @@
 #include "Connection.h"
 #include "ProtocolBackend.h"
 #include "browse_support.h"
+#include "lftp_timed.h"
 #include "recording_frontend.h"
 #include "servers.h"
 
@@ -306,40 +307,17 @@ double ConnectionUpload(Bench& b) {
 // times). Over SFTP lftp still sends one FSETSTAT (the time) per file
 // uploaded, in the same round trip as the file's close: no option stops it.
 double Lftp(Bench& b, const std::string& dir, const std::string& command) {
-    {
-        std::ofstream script(b.lftpScript);
-        const testsupport::TestServer s = testsupport::testServer(b.server);
-        script << "set cmd:fail-exit yes\nset net:max-retries 1\nset xfer:clobber on\n";
-        if (b.server == "sshd") {
-            script << "set sftp:connect-program \"ssh -a -x -o StrictHostKeyChecking=no -o "
-                      "UserKnownHostsFile=/dev/null\"\n"
-                   << "open -u " << s.user << "," << s.password << " sftp://" << s.host << ":"
-                   << s.port << "\n";
-        } else {
-            script << "set ftp:passive-mode on\nset ftp:use-mdtm off\n"
-                   << "set ftp:use-site-utime off\nset ftp:use-site-utime2 off\n"
-                   << "open -u " << s.user << "," << s.password << " ftp://" << s.host << ":"
-                   << s.port << "\n";
-        }
-        script << "cd " << b.folder << "/" << dir << "\n"
-               << "!echo T $(date +%s.%N)\n"
-               << command << "\n"
-               << "!echo T $(date +%s.%N)\n";
-    }
+    std::string settings = "set xfer:clobber on\n";
+    if (b.server != "sshd")
+        settings +=
+            "set ftp:use-mdtm off\nset ftp:use-site-utime off\nset ftp:use-site-utime2 off\n";
+    benchlftp::WriteScript(b.lftpScript, b.server, settings, b.folder + "/" + dir, command);
     ::sync();
-    const std::string line = "lftp -f '" + b.lftpScript + "' 2>&1";
-    FILE* out = ::popen(line.c_str(), "r");
-    std::vector<double> stamps;
-    std::string text;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, out)) {
-        text += buffer;
-        if (buffer[0] == 'T' && buffer[1] == ' ')
-            stamps.push_back(std::strtod(buffer + 2, nullptr));
-    }
-    if (::pclose(out) != 0 || stamps.size() != 2)
-        Fail("lftp " + command + ":\n" + text);
-    return stamps[1] - stamps[0];
+    std::string output;
+    const double seconds = benchlftp::Run(b.lftpScript, output);
+    if (seconds < 0)
+        Fail("lftp " + command + ":\n" + output);
+    return seconds;
 }
 
 struct Samples {
