@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <exception>
 #include <numeric>
+#include <system_error>
 
 using PPx::DataBrowser::ItemID;
 using PPx::DataBrowser::PropertyID;
@@ -317,9 +318,10 @@ void BrowseWindow::ParseListing(const std::string& listing) {
     const PropertyID property = mList ? mList->GetSortProperty() : 0;
     const bool ascending = !mList || mList->GetSortOrderAscending();
     std::weak_ptr<bool> alive = mAlive;
-    mListingJob = std::thread([this, alive, generation, parsed, listing, property, ascending] {
+    auto text = std::make_shared<const std::string>(listing);
+    auto job = [this, alive, generation, parsed, text, property, ascending] {
         try {
-            BuildFileList(listing, parsed->items, parsed->serverType);
+            BuildFileList(*text, parsed->items, parsed->serverType);
             parsed->order = SortedOrder(parsed->items, property, ascending);
         } catch (...) {
             parsed->error = std::current_exception();
@@ -330,7 +332,8 @@ void BrowseWindow::ParseListing(const std::string& listing) {
                 return;
             // The job has nothing left to do but end; joining it is also what
             // orders its writes before the reads here.
-            mListingJob.join();
+            if (mListingJob.joinable())
+                mListingJob.join();
             // Out of memory, say: the old list stays, and the user may try again.
             if (parsed->error) {
                 std::fprintf(stderr, "zarvel: the listing could not be shown\n");
@@ -345,7 +348,12 @@ void BrowseWindow::ParseListing(const std::string& listing) {
             PopulateList();
             EnableControls();
         });
-    });
+    };
+    try {
+        mListingJob = std::thread(job);
+    } catch (const std::system_error&) {
+        job(); // no thread to be had: here, then
+    }
 }
 
 // The list's ids (index + 1) in the order the list sorts them by PROPERTY.
