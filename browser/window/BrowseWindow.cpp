@@ -40,6 +40,10 @@ const char* const kLineBreakInName = "The text cannot contain line breaks or NUL
 const char* const kConnectionLost = "Connection Lost";
 const char* const kServerClosed = "The remote server has closed the connection.";
 
+// A listing job's end, and which listing it was.
+constexpr PPx::FourCharCode kListingParsed = 'LSTp';
+constexpr PPx::FourCharCode kParamGeneration = 'GENR';
+
 SyncBookmarkCreator& Creator() {
     static SyncBookmarkCreator creator;
     return creator;
@@ -51,7 +55,7 @@ BrowseWindow::BrowseWindow() = default;
 
 BrowseWindow::~BrowseWindow() {
     *mAlive = false;
-    // Its result, posted for later, finds the window gone.
+    // Its end, posted for later, finds the window gone.
     if (mListingJob.joinable())
         mListingJob.join();
     if (mContent)
@@ -303,57 +307,78 @@ void BrowseWindow::GetDirListComplete(const std::string& path, const std::string
 // order: that is done on a thread of its own, so that the window goes on
 // drawing and answering meanwhile. Its controls stay disabled until the
 // list is filled, and the list keeps showing the old items until then.
+struct BrowseWindow::ParsedListing {
+    std::vector<sFileInfo> items;
+    std::vector<ItemID> order;
+    int32_t serverType = kServerUnix;
+    std::exception_ptr error;
+};
+
 void BrowseWindow::ParseListing(const std::string& listing) {
     if (mListingJob.joinable())
         mListingJob.join();
-    struct Parsed {
-        std::vector<sFileInfo> items;
-        std::vector<ItemID> order;
-        int32_t serverType = kServerUnix;
-        std::exception_ptr error;
-    };
-    auto parsed = std::make_shared<Parsed>();
+    if (!mListingHandler.IsInstalled())
+        mListingHandler =
+            mListingTarget.InstallCommandHandler(kListingParsed, [this](PPx::Event& event) {
+                int64_t generation = 0;
+                // One that a later listing overtook is dropped.
+                if (event.GetInteger(kParamGeneration, generation) &&
+                    generation == mListingGeneration)
+                    ListingParsed();
+                return PPx::noErr;
+            });
+    auto parsed = std::make_shared<ParsedListing>();
     parsed->serverType = mServerType;
+    mParsed = parsed;
     const uint32_t generation = ++mListingGeneration;
     const PropertyID property = mList ? mList->GetSortProperty() : 0;
     const bool ascending = !mList || mList->GetSortOrderAscending();
-    std::weak_ptr<bool> alive = mAlive;
     auto text = std::make_shared<const std::string>(listing);
-    auto job = [this, alive, generation, parsed, text, property, ascending] {
+    // The window's events go by a weak reference: once the window is gone,
+    // the job's end is dropped.
+    const PPx::EventTargetRef target = mListingTarget.Ref();
+    auto job = [parsed, text, property, ascending, generation, target] {
         try {
             BuildFileList(*text, parsed->items, parsed->serverType);
             parsed->order = SortedOrder(parsed->items, property, ascending);
         } catch (...) {
             parsed->error = std::current_exception();
         }
-        PPx::PostToMainThread([this, alive, generation, parsed] {
-            // A window on its way out shows nothing more.
-            if (alive.expired() || generation != mListingGeneration || mClosing || IsClosePending())
-                return;
-            // The job has nothing left to do but end; joining it is also what
-            // orders its writes before the reads here.
-            if (mListingJob.joinable())
-                mListingJob.join();
-            // Out of memory, say: the old list stays, and the user may try again.
-            if (parsed->error) {
-                std::fprintf(stderr, "zarvel: the listing could not be shown\n");
-                EnableControls();
-                return;
-            }
-            mServerType = parsed->serverType;
-            mListedItems = std::move(parsed->items);
-            mListedOrder = std::move(parsed->order);
-            if (ResolveLinks())
-                return;
-            PopulateList();
-            EnableControls();
-        });
+        PPx::Event done = PPx::MakeCommandEvent(kListingParsed);
+        done.SetInteger(kParamGeneration, generation);
+        PPx::PostEvent(target, std::move(done));
     };
     try {
         mListingJob = std::thread(job);
     } catch (const std::system_error&) {
         job(); // no thread to be had: here, then
     }
+}
+
+void BrowseWindow::ListingParsed() {
+    // A window on its way out shows nothing more.
+    if (mClosing || IsClosePending())
+        return;
+    // The job has nothing left to do but end; joining it also orders its
+    // writes before the reads here.
+    if (mListingJob.joinable())
+        mListingJob.join();
+    const std::shared_ptr<ParsedListing> parsed = std::move(mParsed);
+    if (!parsed)
+        return;
+    // Out of memory, say: the old list stays, and the user may try again.
+    if (parsed->error) {
+        std::fprintf(stderr, "zarvel: the listing could not be shown\n");
+        EnableControls();
+        return;
+    }
+    mServerType = parsed->serverType;
+    mListedItems = std::move(parsed->items);
+    mListedOrder = std::move(parsed->order);
+    if (ResolveLinks())
+        return;
+    PopulateList();
+    EnableControls();
 }
 
 // The list's ids (index + 1) in the order the list sorts them by PROPERTY.

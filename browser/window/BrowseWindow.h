@@ -8,6 +8,7 @@
 #include "ConnectionFrontend.h"
 #include "ConnectionRecords.h"
 #include "NibWindow.h"
+#include "platform/core/Events.h"
 
 #include <cstdint>
 #include <deque>
@@ -118,7 +119,9 @@ protected:
 
 private:
     void BuildPathPopup(const std::string& path);
+    struct ParsedListing;
     void ParseListing(const std::string& listing);
+    void ListingParsed();
     static std::vector<uint32_t> SortedOrder(const std::vector<sFileInfo>& items, uint32_t property,
                                              bool ascending);
     void PopulateList();
@@ -197,10 +200,13 @@ private:
 
     sBookMarkData mBookmark;
     std::vector<sFileInfo> mItems;
-    std::vector<sFileInfo> mListedItems; // a new listing until it is shown
-    std::vector<uint32_t> mListedOrder;  // its list ids in the list's order
-    std::thread mListingJob;             // parses and orders a listing
-    uint32_t mListingGeneration = 0;     // of the listing parsed last
+    std::vector<sFileInfo> mListedItems;    // a new listing until it is shown
+    std::vector<uint32_t> mListedOrder;     // its list ids in the list's order
+    std::thread mListingJob;                // parses and orders a listing
+    uint32_t mListingGeneration = 0;        // of the listing parsed last
+    std::shared_ptr<ParsedListing> mParsed; // what the job fills
+    PPx::EventTarget mListingTarget;        // told by the job that it ended
+    PPx::EventHandler mListingHandler;
     std::vector<int32_t> mLinkIndexes;
     Connection* mConnection = nullptr;
     int32_t mServerType = kServerUnix;
