@@ -79,6 +79,8 @@ int main(int argc, char** argv) {
         }
         // Connecting opens browser windows from here on.
         InstallBrowserOpener();
+        // Its "Create Synchronize Bookmark..." goes to the synchronisation.
+        SetSyncBookmarkCreator(CreateSyncBookmark);
         // And synchronising opens the window of a run.
         SetSyncRunOpener([](const sSyncBookMarkData& bookmark) {
             SyncStatusWindow* window = OpenSyncStatusWindow(bookmark);

@@ -133,6 +133,26 @@ std::tm LocalTm(std::time_t now) {
 
 } // namespace
 
+bool ReadListingTime(std::string_view text, int& hour, int& minute) {
+    const size_t colon = text.find(':');
+    if (colon == 0 || colon > 2 || text.size() != colon + 3)
+        return false;
+    int values[2] = {0, 0};
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i == colon)
+            continue;
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        int& v = values[i < colon ? 0 : 1];
+        v = v * 10 + (text[i] - '0');
+    }
+    if (values[0] > 23 || values[1] > 59)
+        return false;
+    hour = values[0];
+    minute = values[1];
+    return true;
+}
+
 FTPDateManager::FTPDateManager(unsigned long localSeconds) {
     static_assert(sizeof(unsigned long) >= 8, "local seconds need 64 bits");
     const uint64_t seconds = localSeconds;
@@ -228,7 +248,12 @@ bool FTPDateManager::FromUnixFormat(const std::string& day, const std::string& m
             return false;
     } else {
         // A time of day stands for a date within the last year: a date still
-        // ahead of today belongs to last year. The time itself is not kept.
+        // ahead of today belongs to last year.
+        int hour = 0, minute = 0;
+        if (ReadListingTime(yearOrTime, hour, minute)) {
+            mDateTime.hour = static_cast<int16_t>(hour);
+            mDateTime.minute = static_cast<int16_t>(minute);
+        }
         const int currentMonth = now.tm_mon + 1;
         yearValue = static_cast<int16_t>(now.tm_year + 1900);
         if (monthValue > currentMonth || (monthValue == currentMonth && dayValue > now.tm_mday))

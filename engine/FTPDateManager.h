@@ -6,6 +6,11 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
+
+// "HH:MM" of a Unix listing line's third date field: the time of day a
+// recent file was changed. False for anything else.
+bool ReadListingTime(std::string_view text, int& hour, int& minute);
 
 class FTPDateManager {
 public:

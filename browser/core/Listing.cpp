@@ -494,6 +494,7 @@ private:
         if (month == 0)
             return false;
         int64_t year = 0;
+        int hour = 0, minute = 0;
         if (std::find(thirdText.begin(), thirdText.end(), ':') == thirdText.end()) {
             // Like atoi, refusing what a 16-bit year cannot hold.
             const char* p = thirdText.data();
@@ -516,11 +517,15 @@ private:
             year = mNow.tm_year + 1900;
             if (month > currentMonth || (month == currentMonth && day > mNow.tm_mday))
                 --year;
+            if (!ReadListingTime(thirdText, hour, minute))
+                hour = minute = 0;
         }
         date = DateTimeRec{};
         date.year = static_cast<int16_t>(year);
         date.month = static_cast<int16_t>(month);
         date.day = static_cast<int16_t>(day);
+        date.hour = static_cast<int16_t>(hour);
+        date.minute = static_cast<int16_t>(minute);
         return true;
     }
 

@@ -17,8 +17,12 @@ using PPx::DataBrowser::PropertyID;
 
 namespace {
 
-// In the user's locale, with the time: two changes on one day differ.
+// In the user's locale, with the time: two changes on one day differ. A
+// listing gives only the date of a file older than about half a year, so
+// midnight exactly is shown as the date alone rather than a made-up time.
 std::string DateText(const DateTimeRec& date) {
+    if (date.hour == 0 && date.minute == 0 && date.second == 0)
+        return PPx::FormatLocalDate(date.year, date.month, date.day);
     return PPx::FormatLocalDateTime(date.year, date.month, date.day, date.hour, date.minute,
                                     date.second, false);
 }

@@ -13,8 +13,6 @@
 #include "Preferences.h"
 #include "RedialSheet.h"
 #include "SoundTools.h"
-#include "SyncSheet.h"
-#include "SyncWindow.h"
 #include "TransferSheet.h"
 #include "ViewFolder.h"
 #include "WindowState.h"
@@ -36,6 +34,11 @@ const char* const kInvalidName = "Please specify a valid name.";
 const char* const kLineBreakInName = "The text cannot contain line breaks or NUL characters.";
 const char* const kConnectionLost = "Connection Lost";
 const char* const kServerClosed = "The remote server has closed the connection.";
+
+SyncBookmarkCreator& Creator() {
+    static SyncBookmarkCreator creator;
+    return creator;
+}
 
 } // namespace
 
@@ -791,16 +794,8 @@ void BrowseWindow::OnCreateSyncBookmark() {
                                                                     : mCurrentPath) +
                 item->name;
     bookmark.action = 3;
-    SyncSheet* sheet = PPx::MakeNibWindow<SyncSheet>(PPx::SysNib(), "SyncSheet", bookmark, false);
-    if (!sheet)
-        return;
-    if (sheet->DoModal(this) == 'ok  ') {
-        sheet->GetData(bookmark);
-        BasicApp* app = BasicApp::mApp;
-        if (SyncWindow* bookmarks = app ? app->GetSyncWindow() : nullptr)
-            bookmarks->AddBookmark(bookmark);
-    }
-    sheet->Close();
+    if (SyncBookmarkCreator& creator = Creator())
+        creator(bookmark, this);
 }
 
 void BrowseWindow::OnCreateConnBookmark() {
@@ -986,6 +981,10 @@ BrowseWindow* OpenBrowseWindow(const sBookMarkData& bookmark, PPx::Window* origi
     window->Show();
     window->StartSession(bookmark);
     return window;
+}
+
+void SetSyncBookmarkCreator(SyncBookmarkCreator creator) {
+    Creator() = std::move(creator);
 }
 
 void InstallBrowserOpener() {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -241,6 +242,13 @@ private:
 
 // Opens browser windows for the bookmark and quick-connect windows.
 void InstallBrowserOpener();
+// What "Create Synchronize Bookmark..." hands its draft (the server and the
+// folder browsed) to, with the browser window as the parent of any sheet. The
+// synchronisation sits above the browser, so the program installs it at
+// start-up; until then the command does nothing.
+using SyncBookmarkCreator =
+    std::function<void(const sSyncBookMarkData& draft, PPx::Window* parent)>;
+void SetSyncBookmarkCreator(SyncBookmarkCreator creator);
 // Makes, places and shows a browser window and starts its session; null
 // when the interface file has no "BrowseWindow". It opens cascaded from the
 // browser window in front, or else centred over ORIGIN (the window the

@@ -26,4 +26,10 @@ std::string FormatLocalDateTime(int year, int month, int day, int hour, int minu
         .toStdString();
 }
 
+std::string FormatLocalDate(int year, int month, int day) {
+    const QDate date(year, month, day);
+    return date.isValid() ? QLocale::system().toString(date, QLocale::ShortFormat).toStdString()
+                          : std::string();
+}
+
 } // namespace PPx

@@ -10,5 +10,8 @@ namespace PPx {
 // "09.12.26 15:04:05"); empty for a date that does not exist.
 std::string FormatLocalDateTime(int year, int month, int day, int hour, int minute, int second,
                                 bool seconds);
+// The date alone, in the locale's short date form; empty for a date that does
+// not exist.
+std::string FormatLocalDate(int year, int month, int day);
 
 } // namespace PPx

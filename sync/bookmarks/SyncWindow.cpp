@@ -190,3 +190,17 @@ void InstallSyncWindow() {
     hooks.open = [](SyncWindow* window, const std::string& path) { window->OpenBookmark(path); };
     SetSyncWindowHooks(std::move(hooks));
 }
+
+void CreateSyncBookmark(const sSyncBookMarkData& draft, PPx::Window* parent) {
+    sSyncBookMarkData bookmark = draft;
+    SyncSheet* sheet = PPx::MakeNibWindow<SyncSheet>(PPx::SysNib(), "SyncSheet", bookmark, false);
+    if (!sheet)
+        return;
+    if (sheet->DoModal(parent) == 'ok  ') {
+        sheet->GetData(bookmark);
+        BasicApp* app = BasicApp::mApp;
+        if (SyncWindow* bookmarks = app ? app->GetSyncWindow() : nullptr)
+            bookmarks->AddBookmark(bookmark);
+    }
+    sheet->Close();
+}

@@ -63,5 +63,8 @@ private:
 // Lets the application object make this window at start-up and hand it the
 // ".sync.zarvel" files it is asked to open.
 void InstallSyncWindow();
+// Shows DRAFT in the bookmark sheet over PARENT and adds what the user keeps
+// to the synchronisation bookmark window.
+void CreateSyncBookmark(const sSyncBookMarkData& draft, PPx::Window* parent);
 
 extern const char* const kSelectLocalFolderMessage;

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <random>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -22,14 +21,6 @@ using testsupport::writeFile;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string randomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = char(gen());
-    return s;
-}
 
 class EngineFault : public ::testing::Test {
 protected:
@@ -76,7 +67,7 @@ protected:
 };
 
 TEST_F(EngineFault, ShortAndEmptyReads) {
-    const std::string data = randomBytes(1024 * 1024 + 3, 11);
+    const std::string data = testsupport::randomBytes(1024 * 1024 + 3, 11);
     writeFile(remote + "/cap-8192-f", data);
     ASSERT_TRUE(engine.GetFile(remote + "/cap-8192-f", local, "short", 0)) << engine.GetLastError();
     EXPECT_TRUE(readFile(local + "/short") == data);
@@ -95,12 +86,12 @@ TEST_F(EngineFault, ShortAndEmptyReads) {
 }
 
 TEST_F(EngineFault, AbortComesBackFromAStalledServer) {
-    writeFile(remote + "/stall-f", randomBytes(1024 * 1024, 12));
+    writeFile(remote + "/stall-f", testsupport::randomBytes(1024 * 1024, 12));
     writeFile(local + "/stalled", "kept");
     aborted([&] { return engine.GetFile(remote + "/stall-f", local, "stalled", 0); });
     EXPECT_EQ(readFile(local + "/stalled"), "kept");
 
-    writeFile(local + "/stall-up", randomBytes(8 * 1024 * 1024, 13));
+    writeFile(local + "/stall-up", testsupport::randomBytes(8 * 1024 * 1024, 13));
     // A new session: the server of the first one stays silent for good.
     engine.Disconnect();
     ASSERT_TRUE(engine.Connect(server.host, server.port, server.user, server.password, 30))
@@ -110,7 +101,7 @@ TEST_F(EngineFault, AbortComesBackFromAStalledServer) {
 }
 
 TEST_F(EngineFault, AbortEndsAPacketCutShortThenSilence) {
-    writeFile(remote + "/truncated-f", randomBytes(100000, 14));
+    writeFile(remote + "/truncated-f", testsupport::randomBytes(100000, 14));
     EXPECT_FALSE(aborted([&] { return engine.GetFile(remote + "/truncated-f", local, "cut", 0); }));
     EXPECT_FALSE(engine.IsConnected());
 }

@@ -3,7 +3,7 @@
 # screen, and the road of answering a closing sheet many times.
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 add_executable(app_desktop_wm_test ${CMAKE_CURRENT_LIST_DIR}/desktop_wm_test.cpp)
-target_link_libraries(app_desktop_wm_test PRIVATE zarvel_sync_status zarvel_browse_testsupport
+target_link_libraries(app_desktop_wm_test PRIVATE zarvel_sync_status zarvel_sync_bookmarks zarvel_browse_testsupport
                                                   GTest::gtest_main Qt6::Widgets)
 add_test(NAME app_desktop_wm_test
     COMMAND xvfb-run -a -s "-screen 0 1024x768x24"

@@ -138,6 +138,7 @@ protected:
         InstallSyncWindow();
         app = new BasicApp;
         InstallBrowserOpener();
+        SetSyncBookmarkCreator(CreateSyncBookmark);
         SetSyncRunOpener([](const sSyncBookMarkData& bookmark) {
             return OpenSyncStatusWindow(bookmark) != nullptr;
         });

@@ -5,6 +5,7 @@
 # connect-window-menu.png with the File menu open) and quits the program.
 # Fails when the window does not appear.
 set -eu
+here=$(cd "$(dirname "$0")" && pwd)
 
 if [ $# -ne 1 ]; then
     echo "usage: $0 BUILD_DIR" >&2
@@ -64,46 +65,11 @@ cat > "$work/config/Zarvel/Zarvel Bookmarks" <<'PLIST'
 </plist>
 PLIST
 
-cat > "$work/run.sh" <<'INNER'
-#!/bin/sh
-# Runs inside the virtual display.
-program=$1 out=$2 work=$3
-"$program" > "$work/program.log" 2>&1 &
-pid=$!
-shown=no
-i=0
-while [ $i -lt 150 ]; do
-    if xwininfo -root -tree 2>/dev/null | grep -q '"Bookmarks"'; then
-        shown=yes
-        break
-    fi
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.2
-    i=$((i + 1))
-done
-status=1
-if [ $shown = yes ]; then
-    sleep 1 # let it finish drawing
-    import -window root "$out" && status=0
-    # The same window with its first menu open (F10), when xdotool is there.
-    if [ $status -eq 0 ] && command -v xdotool >/dev/null; then
-        id=$(xdotool search --name '^Bookmarks$' | head -n 1)
-        xdotool windowfocus --sync "$id" key F10
-        sleep 1
-        import -window root "${out%.png}-menu.png" || status=1
-        xdotool key Escape
-    fi
-fi
-kill "$pid" 2>/dev/null || true
-wait "$pid" 2>/dev/null || true
-exit $status
-INNER
-chmod +x "$work/run.sh"
 
 status=0
 env XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" HOME="$work" QT_QPA_PLATFORM=xcb \
-    xvfb-run -a -s "-screen 0 800x500x24" "$work/run.sh" "$program" \
-    "$build/screenshots/connect-window.png" "$work" || status=$?
+    SHOOT_MENU=1 xvfb-run -a -s "-screen 0 800x500x24" "$here/../support/shoot_program.sh" \
+    Bookmarks "$build/screenshots/connect-window.png" "$work" 1 "$program" || status=$?
 if [ $status -ne 0 ]; then
     echo "the bookmark window did not appear" >&2
     cat "$work/program.log" >&2 2>/dev/null || true

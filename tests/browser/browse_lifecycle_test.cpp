@@ -10,6 +10,7 @@
 #include "ConnectSheet.h"
 #include "FTPThread.h"
 #include "SFTPThread.h"
+#include "SyncWindow.h"
 #include "browse_support.h"
 #include "tempdir.h"
 
@@ -21,8 +22,8 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QIcon>
 #include <QHeaderView>
+#include <QIcon>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
@@ -132,6 +133,7 @@ class BrowseLifecycle : public ::testing::Test {
 protected:
     void SetUp() override {
         SetUpApplication();
+        SetSyncBookmarkCreator(CreateSyncBookmark);
         gWatch = Watch();
         folder = "life-" + std::to_string(::getpid());
         bookmark = ServerBookmark("pyftpd", folder, root);
@@ -390,7 +392,7 @@ TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {
     Select(window, {});
     EXPECT_FALSE(bar.IsItemEnabled(kDeleteItemID));
     EXPECT_TRUE(bar.IsItemEnabled(kRefreshItemID));
-    EXPECT_FALSE(bar.IsItemEnabled(kDownloadItemID)); // transfers come later
+    EXPECT_FALSE(bar.IsItemEnabled(kDownloadItemID)); // nothing selected to fetch
     window->UpdateStatus('mDEL', status);
     EXPECT_FALSE(status.enabled);
     Select(window, {"a.txt"});

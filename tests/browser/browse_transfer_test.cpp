@@ -7,6 +7,7 @@
 #include "TransferSheet.h"
 #include "ViewSheet.h"
 #include "browse_support.h"
+#include "servers.h"
 
 #include "ppxui/DisplayView.h"
 #include "ppxui/Testing.h"
@@ -18,7 +19,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -28,8 +28,7 @@ using namespace browsetest;
 namespace {
 
 std::string ServerName() {
-    const char* name = std::getenv("ZARVEL_BROWSE_SERVER");
-    return name ? name : "vsftpd";
+    return testsupport::serverFromEnv("ZARVEL_BROWSE_SERVER", "vsftpd");
 }
 
 std::string ReadFile(const std::string& path) {
@@ -73,14 +72,6 @@ std::map<std::string, std::string> Tree(const std::string& root, const std::stri
         }
     }
     return tree;
-}
-
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random() & 0xFF);
-    return bytes;
 }
 
 // Changes the preferences the window reads, kept by an application object
@@ -259,15 +250,15 @@ TEST_F(BrowseTransferTest, FolderTreesGoBothWaysByteForByte) {
     MakeFolder(tree);
     MakeFolder(tree + "/sub");
     MakeFolder(tree + "/sub/deeper");
-    WriteFile(tree + "/binary.dat", RandomBytes(300000, 1));
+    WriteFile(tree + "/binary.dat", testsupport::randomBytes(300000, 1));
     WriteFile(tree + "/empty.txt", "");
-    WriteFile(tree + "/large.bin", RandomBytes(3 << 20, 2));
+    WriteFile(tree + "/large.bin", testsupport::randomBytes(3 << 20, 2));
     WriteFile(tree + "/name with blanks.txt", "blanks\n");
     WriteFile(tree + "/sub/\xC3\x9C"
                      "bergr\xC3\xB6\xC3\x9F"
                      "e.txt",
               "non-ASCII\n");
-    WriteFile(tree + "/sub/deeper/last.bin", RandomBytes(4096, 3));
+    WriteFile(tree + "/sub/deeper/last.bin", testsupport::randomBytes(4096, 3));
     MakeLink("sub", tree + "/to-sub"); // links are never downloaded
     Open();
 

@@ -6,6 +6,7 @@
 #include "BrowserFactory.h"
 #include "RedialSheet.h"
 #include "browse_support.h"
+#include "servers.h"
 
 #include "platform/core/EventLoop.h"
 #include "ppxui/Testing.h"
@@ -24,8 +25,7 @@ using namespace browsetest;
 namespace {
 
 std::string ServerName() {
-    const char* name = std::getenv("ZARVEL_BROWSE_SERVER");
-    return name ? name : "pyftpd";
+    return testsupport::serverFromEnv("ZARVEL_BROWSE_SERVER");
 }
 
 bool EndsWith(const std::string& text, const std::string& tail) {

@@ -26,8 +26,7 @@ using testsupport::writeFile;
 namespace {
 
 std::string ServerName() {
-    const char* name = std::getenv("ZARVEL_LISTING_SERVER");
-    return name ? name : "pyftpd";
+    return testsupport::serverFromEnv("ZARVEL_LISTING_SERVER");
 }
 
 // Local noon of a day, so that a server showing its dates in universal time

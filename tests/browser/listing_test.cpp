@@ -89,6 +89,13 @@ TEST(ListingUnix, LinksFoldersAndDots) {
     EXPECT_TRUE(items[0].isLink);
     EXPECT_FALSE(items[0].isFolder);
     EXPECT_EQ(items[0].name, "bin");
+    // A recent file's time of day is kept; an older one's date has none.
+    BuildFileList("-rw-r--r-- 1 u g 5 Jan 31 12:05 new\n-rw-r--r-- 1 u g 5 Jan 31 2001 old\n",
+                  items, type);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(std::make_pair(items[0].modDate.hour, items[0].modDate.minute),
+              std::make_pair(int16_t{12}, int16_t{5}));
+    EXPECT_EQ(items[1].modDate, (DateTimeRec{2001, 1, 31, 0, 0, 0, 0}));
 }
 
 TEST(ListingUnix, BlanksTabsAndNamesKeptByteForByte) {

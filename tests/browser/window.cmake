@@ -21,7 +21,7 @@ endforeach()
 add_dependencies(browser_window_sshd_test sftp)
 
 zarvel_test(browser_lifecycle_test SOURCES ${browse_dir}/browse_lifecycle_test.cpp
-    LIBS zarvel_browse_testsupport FIXTURES pyftpd
+    LIBS zarvel_browse_testsupport zarvel_sync_bookmarks FIXTURES pyftpd
     ENV "ZARVEL_SFTP_TOOL=${ZARVEL_LIBEXEC_DIR}/sftp" ${browse_env} LABELS unit TIMEOUT 300)
 add_dependencies(browser_lifecycle_test sftp)
 

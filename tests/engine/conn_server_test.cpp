@@ -7,6 +7,7 @@
 #include "FTPThread.h"
 #include "conn_frontend.h"
 #include "platform/core/Events.h"
+#include "servers.h"
 #include "tempdir.h"
 
 #include <algorithm>
@@ -26,8 +27,7 @@ using testsupport::writeFile;
 namespace {
 
 std::string ServerName() {
-    const char* name = std::getenv("ZARVEL_FTP_SERVER");
-    return name ? name : "pyftpd";
+    return testsupport::serverFromEnv("ZARVEL_FTP_SERVER");
 }
 
 bool Exists(const std::string& path) {

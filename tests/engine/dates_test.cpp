@@ -102,31 +102,37 @@ TEST(FTPDateManager, UnixFormatTimeOfDayTakesYearFromLocalToday) {
         Zone zone("America/New_York");
         FixedNowDate march(Utc(2005, 3, 10, 17));
         EXPECT_TRUE(march.FromUnixFormat("5", "Jan", "14:30"));
-        EXPECT_EQ(march.Rec(), Rec(2005, 1, 5)); // time of day not kept
+        EXPECT_EQ(march.Rec(), Rec(2005, 1, 5, 14, 30));
         FixedNowDate january(Utc(2005, 1, 3, 17));
         EXPECT_TRUE(january.FromUnixFormat("5", "Jan", "14:30"));
-        EXPECT_EQ(january.Rec(), Rec(2004, 1, 5));
+        EXPECT_EQ(january.Rec(), Rec(2004, 1, 5, 14, 30));
         EXPECT_TRUE(january.FromUnixFormat("3", "Jan", "14:30"));
-        EXPECT_EQ(january.Rec(), Rec(2005, 1, 3));
+        EXPECT_EQ(january.Rec(), Rec(2005, 1, 3, 14, 30));
 
         // 23:30 on New Year's Eve in New York is already 1 January in UTC:
         // the local calendar decides.
         FixedNowDate eve(Utc(2005, 1, 1, 4, 30));
         EXPECT_TRUE(eve.FromUnixFormat("1", "Jan", "12:00"));
-        EXPECT_EQ(eve.Rec(), Rec(2004, 1, 1));
+        EXPECT_EQ(eve.Rec(), Rec(2004, 1, 1, 12));
         EXPECT_TRUE(eve.FromUnixFormat("31", "Dec", "12:00"));
-        EXPECT_EQ(eve.Rec(), Rec(2004, 12, 31));
+        EXPECT_EQ(eve.Rec(), Rec(2004, 12, 31, 12));
     }
     {
         Zone zone("Europe/Berlin");
         // 00:30 on 1 January in Berlin is still New Year's Eve in UTC.
         FixedNowDate newYear(Utc(2004, 12, 31, 23, 30));
         EXPECT_TRUE(newYear.FromUnixFormat("1", "Jan", "00:10"));
-        EXPECT_EQ(newYear.Rec(), Rec(2005, 1, 1));
+        EXPECT_EQ(newYear.Rec(), Rec(2005, 1, 1, 0, 10));
         EXPECT_TRUE(newYear.FromUnixFormat("31", "Dec", "23:00"));
-        EXPECT_EQ(newYear.Rec(), Rec(2004, 12, 31));
+        EXPECT_EQ(newYear.Rec(), Rec(2004, 12, 31, 23));
         EXPECT_TRUE(newYear.FromUnixFormat("2", "Jan", "10:00"));
-        EXPECT_EQ(newYear.Rec(), Rec(2004, 1, 2));
+        EXPECT_EQ(newYear.Rec(), Rec(2004, 1, 2, 10));
+    }
+    // Only a whole time of day is read; anything else leaves midnight.
+    FixedNowDate now(Utc(2005, 6, 1, 12));
+    for (const char* odd : {"1:5", "24:00", "12:60", "12:3x", ":30", "123:00"}) {
+        EXPECT_TRUE(now.FromUnixFormat("5", "Jan", odd)) << odd;
+        EXPECT_EQ(now.Rec(), Rec(2005, 1, 5)) << odd;
     }
 }
 

@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -27,16 +26,7 @@ using testsupport::writeFile;
 namespace {
 
 std::string ServerName() {
-    const char* name = std::getenv("ZARVEL_FTP_SERVER");
-    return name ? name : "pyftpd";
-}
-
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (auto& b : bytes)
-        b = static_cast<char>(generator());
-    return bytes;
+    return testsupport::serverFromEnv("ZARVEL_FTP_SERVER");
 }
 
 off_t SizeOf(const std::string& path) {
@@ -115,7 +105,7 @@ TEST(FtpServerLogin, GoodAndBadPasswords) {
 }
 
 TEST_P(FtpServerTest, ListingDownloadUploadAndResumeAreByteExact) {
-    const std::string data = RandomBytes(3 * 1024 * 1024 + 123, 7);
+    const std::string data = testsupport::randomBytes(3 * 1024 * 1024 + 123, 7);
     writeFile(remote + "/down.bin", data);
     std::string listing;
     ASSERT_TRUE(engine.GetDirList(nullptr, listing, Passive())) << engine.GetLastError();

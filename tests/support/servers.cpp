@@ -18,6 +18,11 @@ std::string serverDir(const std::string& name) {
     return std::string(base) + "/" + name;
 }
 
+std::string serverFromEnv(const char* variable, const char* fallback) {
+    const char* name = std::getenv(variable);
+    return name ? name : fallback;
+}
+
 TestServer testServer(const std::string& name) {
     TestServer s;
     const std::string dir = serverDir(name);

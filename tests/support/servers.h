@@ -18,6 +18,10 @@ struct TestServer {
 // server is not running.
 TestServer testServer(const std::string& name);
 
+// The fixture server a test file runs against: the one the environment
+// variable VARIABLE names, or FALLBACK.
+std::string serverFromEnv(const char* variable, const char* fallback = "pyftpd");
+
 // The folder the fixture server of `name` keeps its state in.
 std::string serverDir(const std::string& name);
 

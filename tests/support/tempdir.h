@@ -1,5 +1,6 @@
 #pragma once
 // A private folder for one test, removed with everything in it at the end.
+#include <cstddef>
 #include <string>
 
 namespace testsupport {
@@ -21,5 +22,7 @@ private:
 // Whole-file helpers for tests.
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+// SIZE bytes of a seeded generator: the same seed gives the same bytes.
+std::string randomBytes(size_t size, unsigned seed);
 
 } // namespace testsupport

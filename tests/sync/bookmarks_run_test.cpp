@@ -169,6 +169,7 @@ TEST(SyncBookmarkRun, TheBrowserProposesThePlaceBrowsed) {
     ASSERT_NE(syncWindow, nullptr);
     const size_t before = syncWindow->GetBookmarks().size();
     InstallBrowserOpener();
+    SetSyncBookmarkCreator(CreateSyncBookmark);
     ASSERT_TRUE(OpenBrowserWindow(server, nullptr));
     SetBrowserOpener(nullptr);
     BrowseWindow* window = nullptr;

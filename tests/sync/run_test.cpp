@@ -30,8 +30,7 @@ using namespace std::chrono_literals;
 namespace {
 
 std::string ServerName() {
-    const char* name = std::getenv("ZARVEL_SYNC_SERVER");
-    return name ? name : "pyftpd";
+    return testsupport::serverFromEnv("ZARVEL_SYNC_SERVER");
 }
 
 bool Exists(const std::string& path) {

@@ -4,6 +4,7 @@
 #include "browse_support.h"
 #include "ppxui/Testing.h"
 #include "ppxui/Views.h"
+#include "servers.h"
 #include "sync/core/SyncCache.h"
 #include "sync/window/SyncStatusWindow.h"
 #include "sync_helpers.h"
@@ -28,8 +29,7 @@ using testsupport::writeFile;
 namespace {
 
 std::string ServerName() {
-    const char* name = std::getenv("ZARVEL_SYNC_SERVER");
-    return name ? name : "pyftpd";
+    return testsupport::serverFromEnv("ZARVEL_SYNC_SERVER");
 }
 
 std::string TextOf(PPx::Window* window, uint32_t signature) {

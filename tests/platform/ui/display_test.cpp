@@ -3,12 +3,12 @@
 #include "ppxui/DisplayView.h"
 #include "ppxui/Window.h"
 #include "tempdir.h"
+#include "tests/support/pdf_file.h"
 
 #include <gtest/gtest.h>
 
 #include <QWidget>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,22 +27,7 @@ std::string MakePdf(int pages) {
                       " >>");
     for (int i = 0; i < pages; ++i)
         objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] >>");
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t offset : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return pdf;
+    return testsupport::pdfOf(objects);
 }
 
 class DisplayTest : public ::testing::Test {
