@@ -201,7 +201,7 @@ void Client::doGet(const std::vector<Word>& w) {
     pumpForLargeTransfer(hint == UINT64_MAX ? hint : hint - std::min(hint, offset));
     // A large file is written on another thread, straight from the receive
     // buffer; the first failed write stops the download as a failed read does.
-    FileWriter writer(out.fd, hint - std::min(hint, offset) >= kWriterFrom);
+    FileWriter writer(out.fd, hint - std::min(hint, offset) >= kWriterFrom, mSpareIn);
     mWriter = &writer;
     struct Detach {
         FileWriter*& writer;

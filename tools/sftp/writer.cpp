@@ -10,9 +10,9 @@ namespace sftptool {
 
 namespace {
 
-// The reader's buffer and this many more: each holds megabytes, so the disk
-// may fall that far behind before the network waits.
-constexpr size_t kMaxBuffers = 3;
+// The reader's buffer and the spares: each holds megabytes, so the disk may
+// fall that far behind before the network waits.
+constexpr size_t kMaxBuffers = 2;
 
 // Queued bytes that wake the thread.
 constexpr size_t kWakeBytes = 1024 * 1024;
@@ -51,7 +51,8 @@ bool writeAllAt(int fd, struct iovec* pieces, size_t count, uint64_t offset) {
 
 } // namespace
 
-FileWriter::FileWriter(int fd, bool threaded) : mFd(fd) {
+FileWriter::FileWriter(int fd, bool threaded, std::vector<std::vector<char>>& spares)
+    : mFd(fd), mLent(spares) {
     // The thread inherits the tool's blocked signals: they reach only the
     // main thread. Without one (none could be made either) writes are done
     // at once.
@@ -61,17 +62,22 @@ FileWriter::FileWriter(int fd, bool threaded) : mFd(fd) {
         } catch (...) {
         }
     }
+    mSpare.swap(mLent);
+    mBuffers += mSpare.size();
 }
 
 FileWriter::~FileWriter() {
-    if (!mThread.joinable())
-        return;
-    {
-        const std::lock_guard<std::mutex> hold(mLock);
-        mStop = true;
+    if (mThread.joinable()) {
+        {
+            const std::lock_guard<std::mutex> hold(mLock);
+            mStop = true;
+        }
+        mWork.notify_one();
+        mThread.join();
     }
-    mWork.notify_one();
-    mThread.join();
+    // Fresh memory costs page faults, and on a virtual machine that gave it
+    // back to its host far more: the next download reuses these.
+    mLent.swap(mSpare);
 }
 
 void FileWriter::write(const std::vector<char>& buffer, const char* data, size_t size,

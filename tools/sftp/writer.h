@@ -20,7 +20,9 @@ namespace sftptool {
 class FileWriter {
 public:
     // Without `threaded` every write is done at once, on the caller's thread.
-    FileWriter(int fd, bool threaded);
+    // `spares` lends buffers kept from an earlier download, which are used
+    // before new ones are made; all spares are handed back to it at the end.
+    FileWriter(int fd, bool threaded, std::vector<std::vector<char>>& spares);
     ~FileWriter(); // waits for the writes queued
     FileWriter(const FileWriter&) = delete;
     FileWriter& operator=(const FileWriter&) = delete;
@@ -53,6 +55,7 @@ private:
     void wake(); // with the lock held: when idle, the thread starts on the queue
 
     const int mFd;
+    std::vector<std::vector<char>>& mLent;
     std::mutex mLock;
     std::condition_variable mWork, mDone;
     std::deque<Job> mJobs;
