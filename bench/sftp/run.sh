@@ -14,56 +14,26 @@
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$src/build}" && pwd)
-tool=${SFTP_BENCH_TOOL:-$build/libexec/zarvel/sftp}
-drive=$build/bin/sftp_drive
-proxy=$build/bin/sftp_delay_proxy
 mb=${SFTP_BENCH_MB:-1024}
 rounds=${SFTP_BENCH_ROUNDS:-5}
-cipher=${SFTP_BENCH_CIPHER:-aes128-gcm@openssh.com}
-mac=${SFTP_BENCH_MAC:-hmac-sha2-256-etm@openssh.com}
 [ "$rounds" -ge 5 ] || { echo "at least 5 rounds" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/zarvel-sftp-bench.XXXXXX)
-server_pid= proxy_pid=
+. "$src/bench/sftp/common.sh"
+proxy_pid=
 cleanup() {
     [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null
-        wait "$server_pid" 2>/dev/null
-    fi
+    stop_servers
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-mkdir -p "$work/sshd" "$work/home" "$work/local"
-ZARVEL_SSHD_CIPHERS=$cipher ZARVEL_SSHD_MACS=$mac \
-    setsid "$src/tests/servers/start-sshd.sh" "$work/sshd" >"$work/sshd.log" 2>&1 &
-server_pid=$!
-for _ in $(seq 200); do [ -s "$work/sshd/port" ] && break; sleep 0.05; done
-[ -s "$work/sshd/port" ] || { cat "$work/sshd.log"; exit 1; }
-port=$(cat "$work/sshd/port")
-read -r user password <"$work/sshd/credentials"
-remote=$(readlink "$work/sshd/root")
-
-ssh-keygen -q -t ed25519 -N '' -f "$work/key"
-cat "$work/key.pub" >>"$work/sshd/authorized_keys"
+mkdir -p "$work/home" "$work/local"
+start_server "$work/sshd"
 
 head -c "${mb}M" /dev/urandom >"$remote/big"
 chown "$user" "$remote/big"
 cp "$remote/big" "$work/local/up-source"
-
-# ours PORT COMMAND / openssh PORT COMMAND: "SECONDS CPU-SECONDS" of one
-# session's command, login excluded.
-ours() {
-    (cd "$work/local" && HOME=$work/home "$drive" "$password" "$2" -- "$tool" \
-        -oCheckHostIP=no -oProtocol=2,1 "-oPort=$1" "$user@127.0.0.1")
-}
-openssh() {
-    (cd "$work/local" && "$drive" - "$2" -- /usr/bin/sftp -i "$work/key" -P "$1" \
-        -c "$cipher" -o "MACs=$mac" -o StrictHostKeyChecking=no \
-        -o UserKnownHostsFile=/dev/null -o BatchMode=yes "$user@127.0.0.1")
-}
-median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 
 # one CLIENT PORT KIND: runs one transfer, checks the result, and appends its
 # time and processor time to the samples of CLIENT and KIND.
@@ -71,11 +41,11 @@ one() {
     local client=$1 p=$2 kind=$3 t
     if [ "$kind" = get ]; then
         rm -f "$work/local/big"
-        t=$("$client" "$p" "get big")
+        t=$(cd "$work/local" && "$client" "$p" "get big")
         cmp -s "$work/local/big" "$remote/big" || { echo "$client: download differs" >&2; exit 1; }
     else
         rm -f "$remote/up"
-        t=$("$client" "$p" "put up-source up")
+        t=$(cd "$work/local" && "$client" "$p" "put up-source up")
         cmp -s "$work/local/up-source" "$remote/up" || { echo "$client: upload differs" >&2; exit 1; }
     fi
     eval "${client}_${kind}+=(\"${t% *}\"); ${client}_${kind}_cpu+=(\"${t#* }\")"

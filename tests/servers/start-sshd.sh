@@ -11,7 +11,10 @@
 # ZARVEL_SFTP_SERVER, when set, names a program of ours to serve SFTP instead
 # of OpenSSH's own (it is copied beside the user's files and run by Python).
 # ZARVEL_SSHD_CIPHERS and ZARVEL_SSHD_MACS, when set, are all the server
-# offers (a benchmark compares clients on one cipher).
+# offers (a benchmark compares clients on one cipher). ZARVEL_SSHD_SUBSYSTEM
+# "sftp-server" serves SFTP by OpenSSH's separate program rather than sshd's
+# built-in one; ZARVEL_SSHD_FILES is the folder the user's files are made in
+# (default /tmp; a benchmark puts them on tmpfs or on disk).
 set -euo pipefail
 dir=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,13 +28,18 @@ echo "$user:$password" | chpasswd
 mkdir -p /run/sshd
 chmod 0755 /run/sshd
 
-files=$(mktemp -d /tmp/zarvel-sshd.XXXXXX)
+files=$(mktemp -d "${ZARVEL_SSHD_FILES:-/tmp}/zarvel-sshd.XXXXXX")
 chmod 0755 "$files"
 mkdir -m 0755 "$files/home" "$files/keys"
 chown "$user:" "$files/home"
 touch "$files/keys/authorized_keys"
 chmod 0644 "$files/keys/authorized_keys"
 sftp="internal-sftp -d $files/home"
+case ${ZARVEL_SSHD_SUBSYSTEM:-internal-sftp} in
+internal-sftp) ;;
+sftp-server) sftp="/usr/lib/openssh/sftp-server -d $files/home" ;;
+*) echo "unknown ZARVEL_SSHD_SUBSYSTEM" >&2; exit 2 ;;
+esac
 if [ -n "${ZARVEL_SFTP_SERVER:-}" ]; then
     cp "$ZARVEL_SFTP_SERVER" "$files/keys/sftp-server.py"
     chmod 0644 "$files/keys/sftp-server.py"

@@ -16,6 +16,7 @@
 #include <pwd.h>
 #include <random>
 #include <set>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -464,6 +465,37 @@ TEST_F(SftpTool, TheFirstLargeTransferPutsThePumpInMidSession) {
     EXPECT_EQ(threads(), before + 2);
     t->type("quit\n");
     EXPECT_EQ(t->wait(), 0);
+}
+
+// A local disk that fills up while the file is written on its own thread:
+// the failure is told and the transfer stops, never reported done; a new file
+// keeps a clean start of the data, one that was to be replaced stays as it was.
+TEST_F(SftpTool, ALocalDiskThatFillsUpStopsTheDownload) {
+    const std::string small = home.file("small-disk");
+    ASSERT_EQ(mkdir(small.c_str(), 0755), 0);
+    if (mount("zarvel-test", small.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "a small file system needs root";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{small};
+    const std::string data = randomBytes(4 * 1024 * 1024, 9);
+    writeFile(remote + "/big.bin", data);
+    writeFile(small + "/old.bin", "old contents");
+    auto t = open();
+    EXPECT_EQ(t->command("lcd " + toolQuoted(small)), "");
+    for (const std::string name : {"old.bin", "new.bin"}) {
+        const std::string out = t->command("get big.bin " + name);
+        EXPECT_NE(out.find("Couldn't write local file: No space left on device"), std::string::npos)
+            << name << ": " << out;
+        EXPECT_EQ(out.find(std::to_string(data.size()) + " bytes transferred"), std::string::npos)
+            << name << ": " << out;
+    }
+    EXPECT_EQ(readFile(small + "/old.bin"), "old contents");
+    const std::string got = readFile(small + "/new.bin");
+    EXPECT_LT(got.size(), data.size());
+    EXPECT_TRUE(got == data.substr(0, got.size()));
+    EXPECT_NE(t->command("pwd").find("Remote working directory"), std::string::npos);
 }
 
 // Waits for the first progress line of a running transfer.

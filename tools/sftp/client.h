@@ -15,6 +15,8 @@
 
 namespace sftptool {
 
+class FileWriter;
+
 class Client {
 public:
     Client(Terminal& term, Destination dest) : mTerm(term), mDest(std::move(dest)) {}
@@ -122,6 +124,8 @@ private:
     ssh_session mSession = nullptr;
     ssh_channel mChannel = nullptr;
     std::vector<char> mIn;
+    FileWriter* mWriter = nullptr;           // a download's, whose writes point into mIn
+    std::vector<std::vector<char>> mSpareIn; // receive buffers kept for the next download
     std::unique_ptr<char[]> mWrite;
     size_t mWriteSize = 0;
     size_t mInStart = 0, mInEnd = 0;

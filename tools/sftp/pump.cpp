@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/types.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -14,27 +15,77 @@ namespace {
 constexpr size_t kPiece = 256 * 1024;
 constexpr int kPairBuffer = 4 * 1024 * 1024;
 
-// Copies from `from` to `to` until either ends, then passes the end on.
-void carry(int from, int to) {
-    std::vector<char> buf(kPiece);
+// Passes on what `from` sent to `to`; false when `to` takes no more.
+bool sendAll(int to, const char* data, size_t size) {
+    while (size) {
+        const ssize_t m = send(to, data, size, MSG_NOSIGNAL);
+        if (m < 0 && errno == EINTR)
+            continue;
+        if (m <= 0)
+            return false;
+        data += m;
+        size -= size_t(m);
+    }
+    return true;
+}
+
+// Moves the bytes through a pipe, where the kernel hands on the pages
+// themselves rather than copying them twice through this thread. False when
+// the kernel cannot splice between these descriptors: nothing was moved then.
+// Otherwise true once either end is reached; `toFailed` says which.
+bool splice(int from, int to, bool& toFailed) {
+    int pipe[2];
+    if (pipe2(pipe, O_CLOEXEC) != 0)
+        return false;
+    fcntl(pipe[1], F_SETPIPE_SZ, int(kPiece));
+    bool moved = false;
+    toFailed = false;
     for (;;) {
-        const ssize_t n = recv(from, buf.data(), buf.size(), 0);
+        ssize_t n = ::splice(from, nullptr, pipe[1], nullptr, kPiece, SPLICE_F_MOVE);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && !moved && errno == EINVAL)
+            break;
+        moved = true;
         if (n <= 0)
             break;
-        for (ssize_t sent = 0; sent < n;) {
-            const ssize_t m = send(to, buf.data() + sent, size_t(n - sent), MSG_NOSIGNAL);
+        while (n > 0) {
+            const ssize_t m = ::splice(pipe[0], nullptr, to, nullptr, size_t(n), SPLICE_F_MOVE);
             if (m < 0 && errno == EINTR)
                 continue;
             if (m <= 0) {
-                shutdown(from, SHUT_RD);
-                shutdown(to, SHUT_WR);
-                return;
+                toFailed = true;
+                break;
             }
-            sent += m;
+            n -= m;
+        }
+        if (toFailed)
+            break;
+    }
+    close(pipe[0]);
+    close(pipe[1]);
+    return moved;
+}
+
+// Carries what `from` sends to `to` until either ends, then passes the end on.
+void carry(int from, int to) {
+    bool toFailed = false;
+    if (!splice(from, to, toFailed)) {
+        std::vector<char> buf(kPiece);
+        for (;;) {
+            const ssize_t n = recv(from, buf.data(), buf.size(), 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            if (!sendAll(to, buf.data(), size_t(n))) {
+                toFailed = true;
+                break;
+            }
         }
     }
+    if (toFailed)
+        shutdown(from, SHUT_RD);
     shutdown(to, SHUT_WR);
 }
 

@@ -2,6 +2,7 @@
 
 #include "client_internal.h"
 #include "pump.h"
+#include "writer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -112,12 +113,18 @@ void Client::send(const char* data, size_t size) {
 
 bool Client::receive(int timeoutMs) {
     lookAround();
-    if (mInStart == mInEnd)
+    // Bytes the download's writer has yet to write stay where they are.
+    const bool held = mWriter && mWriter->holds(mIn);
+    if (mInStart == mInEnd && !held)
         mInStart = mInEnd = 0;
     if (mIn.size() - mInEnd < kReceiveAsk) {
-        std::memmove(mIn.data(), mIn.data() + mInStart, mInEnd - mInStart);
-        mInEnd -= mInStart;
-        mInStart = 0;
+        if (held) {
+            mWriter->exchange(mIn, mInStart, mInEnd);
+        } else {
+            std::memmove(mIn.data(), mIn.data() + mInStart, mInEnd - mInStart);
+            mInEnd -= mInStart;
+            mInStart = 0;
+        }
     }
     const int n = ssh_channel_read_timeout(mChannel, mIn.data() + mInEnd,
                                            uint32_t(mIn.size() - mInEnd), 0, timeoutMs);

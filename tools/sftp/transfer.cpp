@@ -1,6 +1,7 @@
 #include "client.h"
 
 #include "client_internal.h"
+#include "writer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,21 +30,9 @@ constexpr long long kProgressMs = 500;
 constexpr uint64_t kMinPiece = 4096;
 // Empty answers to one read before the server is taken to be broken.
 constexpr uint32_t kEmptyAnswers = 4;
-
-// Writes all of `size` bytes at `offset`; false with errno set on failure.
-bool writeAllAt(int fd, const char* data, size_t size, uint64_t offset) {
-    while (size) {
-        const ssize_t n = ::pwrite(fd, data, size, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-        offset += uint64_t(n);
-    }
-    return true;
-}
+// The size of a download from which a thread of its own writing the file pays
+// for starting it.
+constexpr uint64_t kWriterFrom = 1024 * 1024;
 
 } // namespace
 
@@ -210,6 +199,20 @@ void Client::doGet(const std::vector<Word>& w) {
         error = "Couldn't read remote file: " + why;
     };
     pumpForLargeTransfer(hint == UINT64_MAX ? hint : hint - std::min(hint, offset));
+    // A large file is written on another thread, straight from the receive
+    // buffer; the first failed write stops the download as a failed read does.
+    FileWriter writer(out.fd, hint - std::min(hint, offset) >= kWriterFrom, mSpareIn);
+    mWriter = &writer;
+    struct Detach {
+        FileWriter*& writer;
+        ~Detach() { writer = nullptr; }
+    } detach{mWriter};
+    auto writeFailed = [&] {
+        if (const int e = writer.error(); e && !stopped()) {
+            error = std::string("Couldn't write local file: ") + std::strerror(e);
+            complete = lowest();
+        }
+    };
     startProgress();
     for (;;) {
         if (!interrupted && interruptRequested()) {
@@ -217,6 +220,7 @@ void Client::doGet(const std::vector<Word>& w) {
             complete = lowest();
             giveUpAt = nowMs() + kDrainMs;
         }
+        writeFailed();
         // Asked for in groups: fewer, fuller packets for both ends.
         const size_t room = inFlight.size() + kReadBatch <= kInFlight ? kInFlight : 0;
         while (!stopped() && next < end && next <= hint && inFlight.size() < room) {
@@ -263,10 +267,8 @@ void Client::doGet(const std::vector<Word>& w) {
                         fail(a, "the server sends no data");
                     else
                         ask(a.offset, a.length, a.empties + 1);
-                } else if (!writeAllAt(out.fd, data.data(), data.size(), a.offset)) {
-                    error = std::string("Couldn't write local file: ") + std::strerror(errno);
-                    complete = std::min(lowest(), a.offset);
                 } else {
+                    writer.write(mIn, data.data(), data.size(), a.offset);
                     if (a.offset >= hint)
                         hint = UINT64_MAX; // the file grew: read on
                     done += data.size();
@@ -290,6 +292,9 @@ void Client::doGet(const std::vector<Word>& w) {
         }
         awaitReplies(any, stopped(), done);
     }
+    writer.drain();
+    writeFailed();
+    complete = std::min(complete, writer.unwrittenFrom());
     if (stopped()) {
         closeHandle(handle);
     } else {
