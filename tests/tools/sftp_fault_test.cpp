@@ -1,9 +1,9 @@
 // The sftp tool against a server that misbehaves on purpose (the
 // "sftpfault" fixture: sshd whose SFTP service is fault_sftp_server.py; the
 // name of a file or folder picks the fault).
-#include "servers.h"
-#include "sftp_session.h"
-#include "tempdir.h"
+#include "tests/support/servers.h"
+#include "tests/support/tempdir.h"
+#include "tests/tools/sftp_session.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,8 +1,8 @@
 // The sftp tool driven through a pseudo-terminal, as the program drives it,
 // against the sshd test server.
-#include "servers.h"
-#include "sftp_session.h"
-#include "tempdir.h"
+#include "tests/support/servers.h"
+#include "tests/support/tempdir.h"
+#include "tests/tools/sftp_session.h"
 
 #include <algorithm>
 #include <csignal>
