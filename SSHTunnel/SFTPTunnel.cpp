@@ -1,4 +1,4 @@
-#include "SFTPTunnel.h"
+#include "SSHTunnel/SFTPTunnel.h"
 
 #include <algorithm>
 #include <cerrno>

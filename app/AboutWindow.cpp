@@ -1,4 +1,4 @@
-#include "AboutWindow.h"
+#include "app/AboutWindow.h"
 
 #include "platform/media/Desktop.h"
 

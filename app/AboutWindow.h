@@ -1,7 +1,7 @@
 #pragma once
 // The About window: the program's name and version, and a logo that opens
 // the project's web page.
-#include "NibWindow.h"
+#include "app/NibWindow.h"
 
 #include <string>
 

@@ -1,16 +1,15 @@
-#include "BasicApp.h"
-#include "AboutWindow.h"
-#include "ConnectWindow.h"
-#include "PreferencesWindow.h"
-#include "QuickConnectWindow.h"
-
+#include "app/BasicApp.h"
+#include "app/AboutWindow.h"
+#include "app/ConnectWindow.h"
+#include "app/PreferencesWindow.h"
+#include "app/QuickConnectWindow.h"
 #include "platform/core/EventLoop.h"
-#include "ppxui/Dialogs.h"
+#include "platform/ui/Dialogs.h"
 
 #include <shared_mutex>
 
-#include "Connection.h"
-#include "EnginePreferences.h"
+#include "engine/Connection.h"
+#include "engine/EnginePreferences.h"
 #include <sys/stat.h>
 
 std::atomic<BasicApp*> BasicApp::mApp{nullptr};

@@ -2,10 +2,9 @@
 // The application object: owns the long-lived windows, answers the
 // application's menu commands and opened documents, and is where every
 // other part reaches the preferences and the bookmark windows.
-#include "Preferences.h"
-
+#include "app/Preferences.h"
 #include "platform/core/Events.h"
-#include "ppxui/Window.h"
+#include "platform/ui/Window.h"
 
 #include <atomic>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "BookmarkForm.h"
+#include "app/BookmarkForm.h"
 
-#include "BookmarkStore.h"
+#include "app/BookmarkStore.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -4,8 +4,8 @@
 // password, account, a folder, passive and SFTP. Binds them, reads them into
 // a bookmark with the host and port checks, fills them from one, and keeps
 // the SFTP rule.
-#include "ConnectionRecords.h"
-#include "NibWindow.h"
+#include "app/NibWindow.h"
+#include "engine/ConnectionRecords.h"
 
 #include <string>
 

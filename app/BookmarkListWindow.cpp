@@ -1,12 +1,11 @@
-#include "BookmarkListWindow.h"
+#include "app/BookmarkListWindow.h"
 
-#include "BasicApp.h"
-#include "CDESCrypto.h"
-#include "ModalSheetAlert.h"
-#include "WindowState.h"
-
+#include "app/BasicApp.h"
+#include "app/CDESCrypto.h"
+#include "app/ModalSheetAlert.h"
+#include "app/WindowState.h"
 #include "platform/core/Folders.h"
-#include "ppxui/Dialogs.h"
+#include "platform/ui/Dialogs.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -4,10 +4,10 @@
 // removed through a sheet, exported by dragging out of the list (or removed
 // by dragging into the trash), and a default button that runs the selected
 // one. The windows say what differs through the settings and the hooks.
-#include "BookmarkSheet.h"
-#include "BookmarkStore.h"
-#include "ConnectionRecords.h"
-#include "NibWindow.h"
+#include "app/BookmarkSheet.h"
+#include "app/BookmarkStore.h"
+#include "app/NibWindow.h"
+#include "engine/ConnectionRecords.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,9 +1,8 @@
-#include "BookmarkSheet.h"
+#include "app/BookmarkSheet.h"
 
-#include "SheetModal.h"
-#include "WindowState.h"
-
-#include "ppxui/Dialogs.h"
+#include "app/SheetModal.h"
+#include "app/WindowState.h"
+#include "platform/ui/Dialogs.h"
 
 const char* const kCompleteNameMessage = "Please complete the Name field.";
 const char* const kNameInUseMessage =

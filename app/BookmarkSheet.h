@@ -3,9 +3,9 @@
 // field, the connection form, OK and Cancel, the name and form checks and
 // the modal loop. A sheet adds its own fields through the hooks. Run it with
 // DoModal; on 'ok  ' take the bookmark with GetData.
-#include "BookmarkForm.h"
-#include "ConnectionRecords.h"
-#include "NibWindow.h"
+#include "app/BookmarkForm.h"
+#include "app/NibWindow.h"
+#include "engine/ConnectionRecords.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,6 @@
-#include "BookmarkStore.h"
+#include "app/BookmarkStore.h"
 
-#include "CDESCrypto.h"
-
+#include "app/CDESCrypto.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/Errors.h"
 #include "platform/core/Folders.h"

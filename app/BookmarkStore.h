@@ -3,8 +3,7 @@
 // Preferences folder and exported ".zarvel" files, both XML property lists
 // enciphered with the bookmark cipher. Also the reading of the host and port
 // fields, shared by the bookmark windows.
-#include "ConnectionRecords.h"
-
+#include "engine/ConnectionRecords.h"
 #include "platform/core/PropertyList.h"
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "BrowserFactory.h"
+#include "app/BrowserFactory.h"
 
 #include <utility>
 

@@ -2,7 +2,7 @@
 // Where a connection from a bookmark opens: the browser window. The browser
 // registers its opener at start-up; until it does, opening shows nothing and
 // the request is only remembered (for tests).
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "CDESCrypto.h"
+#include "app/CDESCrypto.h"
 
 #include "platform/core/Errors.h"
 

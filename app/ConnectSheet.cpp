@@ -1,7 +1,7 @@
-#include "ConnectSheet.h"
+#include "app/ConnectSheet.h"
 
-#include "BasicApp.h"
-#include "ConnectWindow.h"
+#include "app/BasicApp.h"
+#include "app/ConnectWindow.h"
 
 ConnectSheet::ConnectSheet() : ConnectSheet(sBookMarkData(), false) {}
 

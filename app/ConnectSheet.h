@@ -1,7 +1,7 @@
 #pragma once
 // The sheet in which one connection bookmark is filled in or changed. Run
 // it with DoModal; on 'ok  ' take the bookmark with GetData.
-#include "BookmarkSheet.h"
+#include "app/BookmarkSheet.h"
 
 #include <string>
 

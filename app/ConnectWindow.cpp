@@ -1,9 +1,9 @@
-#include "ConnectWindow.h"
+#include "app/ConnectWindow.h"
 
-#include "BasicApp.h"
-#include "BookmarkStore.h"
-#include "BrowserFactory.h"
-#include "ConnectSheet.h"
+#include "app/BasicApp.h"
+#include "app/BookmarkStore.h"
+#include "app/BrowserFactory.h"
+#include "app/ConnectSheet.h"
 
 #include <algorithm>
 

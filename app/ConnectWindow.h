@@ -2,7 +2,7 @@
 // The connection bookmark window: the list of bookmarks, where they are
 // added, edited, removed, exported, imported and connected to. It is made
 // once at start-up and only hidden when closed.
-#include "BookmarkListWindow.h"
+#include "app/BookmarkListWindow.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
-#include "FileSelect.h"
+#include "app/FileSelect.h"
 
-#include "ppxui/Dialogs.h"
+#include "platform/ui/Dialogs.h"
 
 #include <sys/stat.h>
 

@@ -2,7 +2,7 @@
 // Choosers for files, folders, or both, and for a file to save; the chosen
 // items come back as paths, at once (no callback) or through the callback
 // (as a sheet on the window).
-#include "ppxui/Window.h"
+#include "platform/ui/Window.h"
 
 #include <memory>
 #include <string>

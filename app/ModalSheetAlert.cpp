@@ -1,6 +1,6 @@
-#include "ModalSheetAlert.h"
+#include "app/ModalSheetAlert.h"
 
-#include "ppxui/Dialogs.h"
+#include "platform/ui/Dialogs.h"
 
 PPx::OSStatus ModalSheetAlert::DoCommandProcess(uint32_t command) {
     switch (command) {

@@ -1,7 +1,7 @@
 #pragma once
 // A standard alert shown as a sheet on a window and run until a button is
 // pressed; icon and buttons come from a flag word.
-#include "ppxui/Window.h"
+#include "platform/ui/Window.h"
 
 #include <cstdint>
 #include <string>

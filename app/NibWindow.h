@@ -1,9 +1,9 @@
 #pragma once
 // The nib-bound window, sheet and control classes every window of the
 // program is built from (the window layer provides them).
-#include "ppxui/DataBrowser.h"
-#include "ppxui/Views.h"
-#include "ppxui/Window.h"
+#include "platform/ui/DataBrowser.h"
+#include "platform/ui/Views.h"
+#include "platform/ui/Window.h"
 
 using PPx::NibBevelButton;
 using PPx::NibCheckBox;

@@ -1,4 +1,4 @@
-#include "Preferences.h"
+#include "app/Preferences.h"
 
 #include "platform/core/AtomicFile.h"
 #include "platform/core/EventLoop.h"

@@ -1,10 +1,9 @@
-#include "PreferencesWindow.h"
+#include "app/PreferencesWindow.h"
 
-#include "ModalSheetAlert.h"
-#include "WindowState.h"
-
+#include "app/ModalSheetAlert.h"
+#include "app/WindowState.h"
 #include "platform/core/Events.h"
-#include "ppxui/Dialogs.h"
+#include "platform/ui/Dialogs.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -2,9 +2,9 @@
 // The window in which the user edits the preferences. It also keeps the
 // master preferences record that every other part of the program copies
 // from, and the preferences file.
-#include "NibWindow.h"
-#include "Preferences.h"
-#include "SoundTools.h"
+#include "app/NibWindow.h"
+#include "app/Preferences.h"
+#include "app/SoundTools.h"
 
 #include <memory>
 #include <string>

@@ -1,10 +1,10 @@
-#include "QuickConnectWindow.h"
+#include "app/QuickConnectWindow.h"
 
-#include "BasicApp.h"
-#include "BookmarkStore.h"
-#include "BrowserFactory.h"
-#include "ModalSheetAlert.h"
-#include "WindowState.h"
+#include "app/BasicApp.h"
+#include "app/BookmarkStore.h"
+#include "app/BrowserFactory.h"
+#include "app/ModalSheetAlert.h"
+#include "app/WindowState.h"
 
 void QuickConnectWindow::FinishInit() {
     PPx::SysWindow window = GetSysWindow();

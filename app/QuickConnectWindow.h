@@ -1,9 +1,9 @@
 #pragma once
 // A one-off connection without a bookmark: host, port and the rest typed
 // in, OK opens the browser window and this window goes away.
-#include "BookmarkForm.h"
-#include "ConnectionRecords.h"
-#include "NibWindow.h"
+#include "app/BookmarkForm.h"
+#include "app/NibWindow.h"
+#include "engine/ConnectionRecords.h"
 
 class QuickConnectWindow : public NibWindow,
                            public PPx::CommandProcessDoer,

@@ -1,4 +1,4 @@
-#include "SheetModal.h"
+#include "app/SheetModal.h"
 
 uint32_t RunSheetModal(PPx::SheetWindow& sheet, PPx::Window* parent, const uint32_t& result) {
     sheet.Show(parent);

@@ -1,7 +1,7 @@
 #pragma once
 // The modal loop every sheet runs: shown on its parent until one of its
 // commands ends the loop with an answer ('ok  ', 'not!', ...).
-#include "NibWindow.h"
+#include "app/NibWindow.h"
 
 #include <cstdint>
 

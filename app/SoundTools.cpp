@@ -1,8 +1,8 @@
-#include "SoundTools.h"
+#include "app/SoundTools.h"
 
 #include "platform/core/EventLoop.h"
-#include "ppxui/Dialogs.h"
-#include "ppxui/Window.h"
+#include "platform/ui/Dialogs.h"
+#include "platform/ui/Window.h"
 
 #include <algorithm>
 #include <dirent.h>

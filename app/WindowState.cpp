@@ -1,9 +1,9 @@
-#include "WindowState.h"
+#include "app/WindowState.h"
 
 #include "platform/core/Preferences.h"
-#include "ppxui/DataBrowser.h"
-#include "ppxui/Dialogs.h"
-#include "ppxui/Views.h"
+#include "platform/ui/DataBrowser.h"
+#include "platform/ui/Dialogs.h"
+#include "platform/ui/Views.h"
 
 std::vector<uint8_t> EncodeWindowState(const PPx::Rect& bounds) {
     std::vector<uint8_t> value;

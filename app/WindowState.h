@@ -1,7 +1,7 @@
 #pragma once
 // Where windows were left, kept as per-application preference values, and
 // the cursor rule of the bookmark windows and sheets.
-#include "ppxui/Window.h"
+#include "platform/ui/Window.h"
 
 #include <cstdint>
 #include <string>

@@ -1,17 +1,16 @@
 // Start-up: the interface, the application object, the event loop.
-#include "BasicApp.h"
-#include "BrowseWindow.h"
-#include "SyncRunFactory.h"
-#include "SyncWindow.h"
-#include "WindowState.h"
-#include "sync/window/SyncStatusWindow.h"
-
+#include "app/BasicApp.h"
+#include "app/WindowState.h"
+#include "browser/window/BrowseWindow.h"
 #include "platform/core/EventLoop.h"
 #include "platform/core/Events.h"
 #include "platform/core/Preferences.h"
-#include "ppxui/Application.h"
-#include "ppxui/Dialogs.h"
-#include "ppxui/Window.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Dialogs.h"
+#include "platform/ui/Window.h"
+#include "sync/bookmarks/SyncRunFactory.h"
+#include "sync/bookmarks/SyncWindow.h"
+#include "sync/window/SyncStatusWindow.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "ASCIIConvert.h"
+#include "engine/ASCIIConvert.h"
 
-#include "LocalFiles.h"
+#include "engine/LocalFiles.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "CUnixThread.h"
+#include "engine/CUnixThread.h"
 
 #include <algorithm>
 #include <cerrno>

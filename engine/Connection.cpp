@@ -1,10 +1,10 @@
-#include "Connection.h"
+#include "engine/Connection.h"
 
-#include "FTPBackend.h"
-#include "FTPThread.h"
-#include "SFTPBackend.h"
-#include "SFTPEngine.h"
-#include "SFTPThread.h"
+#include "engine/FTPBackend.h"
+#include "engine/FTPThread.h"
+#include "engine/SFTPBackend.h"
+#include "engine/SFTPEngine.h"
+#include "engine/SFTPThread.h"
 
 #include <new>
 

@@ -4,9 +4,9 @@
 // sends requests, one outstanding at a time, the next from the callback of
 // the previous. Every request ends in exactly one completion callback or one
 // SetError. All calls, both ways, are made on the main thread.
-#include "ConnectionFrontend.h"
-#include "ConnectionRecords.h"
-#include "ProtocolBackend.h"
+#include "engine/ConnectionFrontend.h"
+#include "engine/ConnectionRecords.h"
+#include "engine/ProtocolBackend.h"
 
 #include <chrono>
 #include <memory>

@@ -2,7 +2,7 @@
 // What a window implements to hear from its Connection: status texts, errors,
 // transfer progress and one completion per request. Every call comes on the
 // main thread.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <string>
 #include <vector>

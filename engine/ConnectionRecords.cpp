@@ -1,4 +1,4 @@
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <cctype>
 #include <limits>

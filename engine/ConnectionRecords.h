@@ -1,7 +1,7 @@
 #pragma once
 // The plain records that travel between windows, the connection, its backend
 // and the worker threads. All are value types: every holder keeps its own copy.
-#include "InlineText.h"
+#include "engine/InlineText.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "EnginePreferences.h"
+#include "engine/EnginePreferences.h"
 
-#include "FTPEngine.h"
+#include "engine/FTPEngine.h"
 
 #include <mutex>
 #include <shared_mutex>

@@ -8,10 +8,10 @@
 // Life: made on the main thread, fully set up before its thread starts; ends
 // by itself after Quit (it deletes itself on its own thread). Nothing may
 // touch it after Quit.
-#include "FTPEngine.h"
-#include "ProtocolBackend.h"
-#include "UploadPart.h"
-#include "WorkerSlot.h"
+#include "engine/FTPEngine.h"
+#include "engine/ProtocolBackend.h"
+#include "engine/UploadPart.h"
+#include "engine/WorkerSlot.h"
 
 #include <sys/stat.h>
 

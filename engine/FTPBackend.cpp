@@ -1,6 +1,6 @@
-#include "FTPBackend.h"
+#include "engine/FTPBackend.h"
 
-#include "EnginePreferences.h"
+#include "engine/EnginePreferences.h"
 
 FTPBackend::FTPBackend()
     : mKeepAliveTimer([this] {

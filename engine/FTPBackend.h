@@ -3,8 +3,8 @@
 // plus the keep-alive timer and the preferences it reads. It listens for the
 // application's 'prfU' (preferences saved) and applies the new time-out and
 // keep-alive; it passes the notice on so that every open FTP backend hears it.
-#include "FTPThread.h"
-#include "ThreadedBackend.h"
+#include "engine/FTPThread.h"
+#include "engine/ThreadedBackend.h"
 #include "platform/core/Timer.h"
 
 class FTPBackend : public ThreadedBackend {

@@ -1,4 +1,4 @@
-#include "FTPDataConnection.h"
+#include "engine/FTPDataConnection.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>

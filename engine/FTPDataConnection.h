@@ -4,7 +4,7 @@
 //
 // Interrupt() may be called from any thread: it shuts the sockets down so that
 // a transfer blocked in connect, accept, receive or send wakes at once.
-#include "CUnixSocket.h"
+#include "engine/CUnixSocket.h"
 
 #include <atomic>
 #include <cerrno>

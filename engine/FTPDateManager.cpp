@@ -1,4 +1,4 @@
-#include "FTPDateManager.h"
+#include "engine/FTPDateManager.h"
 
 #include <cctype>
 #include <cstdio>

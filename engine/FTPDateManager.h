@@ -1,7 +1,7 @@
 #pragma once
 // A calendar date and time of day, parsed from the date forms of directory
 // listings and server replies; printable and comparable field by field.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <cstdint>
 #include <ctime>

@@ -1,6 +1,6 @@
-#include "FTPEngine.h"
+#include "engine/FTPEngine.h"
 
-#include "FTPEngineTexts.h"
+#include "engine/FTPEngineTexts.h"
 #include "platform/core/Timer.h"
 
 #include <algorithm>

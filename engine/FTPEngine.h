@@ -7,10 +7,10 @@
 //
 // From another thread only AbortTransfer, Disconnect (to wake a running
 // transfer), SetTimeout and IsConnected may be called.
-#include "CUnixSocket.h"
-#include "ConnectionRecords.h"
-#include "FTPDataConnection.h"
-#include "TransferProgress.h"
+#include "engine/CUnixSocket.h"
+#include "engine/ConnectionRecords.h"
+#include "engine/FTPDataConnection.h"
+#include "engine/TransferProgress.h"
 
 #include <atomic>
 #include <cstddef>

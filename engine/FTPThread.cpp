@@ -1,7 +1,7 @@
-#include "FTPThread.h"
+#include "engine/FTPThread.h"
 
-#include "EnginePreferences.h"
-#include "LocalFiles.h"
+#include "engine/EnginePreferences.h"
+#include "engine/LocalFiles.h"
 #include "platform/core/Timer.h"
 
 #include <algorithm>

@@ -4,8 +4,8 @@
 // thread never waits on the network. While the connection is idle, the worker
 // sends a keep-alive NOOP once the keep-alive interval has passed (the
 // backend's timer wakes it to decide).
-#include "EngineWorker.h"
-#include "FTPEngine.h"
+#include "engine/EngineWorker.h"
+#include "engine/FTPEngine.h"
 
 #include <atomic>
 #include <cstdint>

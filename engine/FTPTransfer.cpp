@@ -1,10 +1,9 @@
 // The data side of the FTP engine: PASV and PORT, the data connections, and
 // the listing and file transfers that run over them.
-#include "FTPEngine.h"
-
-#include "ASCIIConvert.h"
-#include "FTPEngineTexts.h"
-#include "LocalFiles.h"
+#include "engine/ASCIIConvert.h"
+#include "engine/FTPEngine.h"
+#include "engine/FTPEngineTexts.h"
+#include "engine/LocalFiles.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

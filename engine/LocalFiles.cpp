@@ -1,6 +1,6 @@
-#include "LocalFiles.h"
+#include "engine/LocalFiles.h"
 
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <atomic>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // The protocol side of a Connection: FTPBackend or SFTPBackend. A backend
 // lives on the main thread, runs the requests on its worker thread and calls
 // its Connection back (on the main thread) with the results.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 #include "platform/core/Errors.h"
 
 #include <string>

@@ -1,6 +1,6 @@
-#include "SFTPBackend.h"
+#include "engine/SFTPBackend.h"
 
-#include "SFTPThread.h"
+#include "engine/SFTPThread.h"
 
 #include <atomic>
 

@@ -6,7 +6,7 @@
 // The worker is an SFTPThread unless another factory is installed through
 // SetWorkerFactory; with none (null), an SFTP connection cannot start
 // (Initialize answers -108).
-#include "ThreadedBackend.h"
+#include "engine/ThreadedBackend.h"
 
 class SFTPBackend : public ThreadedBackend {
 public:

@@ -1,7 +1,7 @@
-#include "SFTPEngine.h"
+#include "engine/SFTPEngine.h"
 
-#include "FTPDateManager.h"
-#include "LocalFiles.h"
+#include "engine/FTPDateManager.h"
+#include "engine/LocalFiles.h"
 #include "platform/core/Folders.h"
 #include "platform/core/Timer.h"
 

@@ -7,9 +7,9 @@
 // Every name goes to the tool in double quotes with backslash escapes; a name
 // holding CR, LF or NUL is refused. Only the tool's lines in the forms it
 // prints (keywords at the start of a line) count as success or progress.
-#include "ConnectionRecords.h"
-#include "SFTPTunnel.h"
-#include "TransferProgress.h"
+#include "SSHTunnel/SFTPTunnel.h"
+#include "engine/ConnectionRecords.h"
+#include "engine/TransferProgress.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "SFTPThread.h"
+#include "engine/SFTPThread.h"
 
-#include "LocalFiles.h"
+#include "engine/LocalFiles.h"
 
 #include <new>
 #include <sys/stat.h>

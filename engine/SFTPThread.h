@@ -5,8 +5,8 @@
 //
 // Quit also ends the tool at once, so that a worker let go in the middle of
 // a transfer or a hung command never stays behind.
-#include "EngineWorker.h"
-#include "SFTPEngine.h"
+#include "engine/EngineWorker.h"
+#include "engine/SFTPEngine.h"
 
 #include <cstdint>
 #include <string>

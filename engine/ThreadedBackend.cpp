@@ -1,6 +1,6 @@
-#include "ThreadedBackend.h"
+#include "engine/ThreadedBackend.h"
 
-#include "Connection.h"
+#include "engine/Connection.h"
 
 ThreadedBackend::ThreadedBackend() = default;
 

@@ -4,8 +4,8 @@
 // request into the worker's slot, and turns the worker's messages (command
 // events on its own event target, delivered in order on the main thread)
 // into calls on its Connection.
-#include "ProtocolBackend.h"
-#include "WorkerInterface.h"
+#include "engine/ProtocolBackend.h"
+#include "engine/WorkerInterface.h"
 #include "platform/core/Events.h"
 
 #include <vector>

@@ -1,4 +1,4 @@
-#include "UploadPart.h"
+#include "engine/UploadPart.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "WorkerChannel.h"
+#include "engine/WorkerChannel.h"
 
 #include <utility>
 

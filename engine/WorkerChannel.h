@@ -2,8 +2,8 @@
 // What a worker thread shares with the main thread, the same for the FTP and
 // the SFTP worker: its lock and condition, the receiver of its messages, the
 // texts and results it leaves for the getters, and the answer to an ask.
-#include "CUnixThread.h"
-#include "WorkerInterface.h"
+#include "engine/CUnixThread.h"
+#include "engine/WorkerInterface.h"
 
 #include <atomic>
 #include <chrono>

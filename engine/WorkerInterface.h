@@ -3,7 +3,7 @@
 // the request slot, the control calls and the result getters. All of these
 // are called on the main thread; the worker answers by posting the messages
 // below to the receiver it was given.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 #include "platform/core/Events.h"
 #include "platform/core/FourCharCode.h"
 

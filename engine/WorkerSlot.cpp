@@ -1,4 +1,4 @@
-#include "WorkerSlot.h"
+#include "engine/WorkerSlot.h"
 
 // ---- run loop ----------------------------------------------------------------
 

@@ -3,8 +3,8 @@
 // thread writes, and the run loop that takes a request, hands it to the
 // protocol's handler and posts exactly one completion or one 'err ' for it.
 // Handlers only say how their request ended; none posts its own end.
-#include "CUnixThread.h"
-#include "WorkerChannel.h"
+#include "engine/CUnixThread.h"
+#include "engine/WorkerChannel.h"
 
 #include <atomic>
 #include <cstdint>

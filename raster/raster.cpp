@@ -1,4 +1,4 @@
-#include "raster.h"
+#include "raster/raster.h"
 
 #include <climits>
 #include <cmath>

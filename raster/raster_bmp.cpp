@@ -1,7 +1,7 @@
 // BMP and ICO decoders. Every size read from the file is checked against
 // what was allocated: run-length data, deltas and pixel reads stay inside the
 // bitmap whatever the file claims.
-#include "raster_codecs.h"
+#include "raster/raster_codecs.h"
 
 #include <bit>
 #include <climits>

@@ -2,7 +2,7 @@
 // its own bitmap and is handed over by the dispatch in CRaster::Decode.
 #pragma once
 
-#include "raster.h"
+#include "raster/raster.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
 // Decoding by format code, or by trying every decoder in a fixed order when
 // the format is not known. A decode replaces this image only on success.
-#include "raster_codecs.h"
+#include "raster/raster_codecs.h"
 
 #include <cstring>
 #include <memory>

@@ -1,7 +1,7 @@
 // Encoders for BMP, ICO, JPEG and PNG. Each works on a ghost of the caller's
 // image and reads its bitmap only: colour order and palette changes go into
 // rows and tables of the encoder's own.
-#include "raster_codecs.h"
+#include "raster/raster_codecs.h"
 
 #include <climits>
 #include <cmath>

@@ -1,7 +1,7 @@
 // GIF decoder: frames are counted by walking the block structure, then
 // decoded in order up to the one asked for. The LZW decoder keeps its tables
 // in the codec object and never writes past its line buffer or its stack.
-#include "raster_codecs.h"
+#include "raster/raster_codecs.h"
 
 #include <cstring>
 #include <memory>

@@ -3,7 +3,7 @@
 // Three codings of the pixels, all read by any GIF LZW decoder: plain LZW,
 // one code per pixel, and run-length coding that rides on the decoder's
 // string building.
-#include "raster_codecs.h"
+#include "raster/raster_codecs.h"
 
 #include <algorithm>
 #include <cstring>

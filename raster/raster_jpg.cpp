@@ -1,7 +1,7 @@
 // JPEG decoder over libjpeg, and the reader of the EXIF data in front of the
 // picture. Rows are decoded straight into the bitmap, already in blue, green,
 // red order.
-#include "raster_codecs.h"
+#include "raster/raster_codecs.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,8 +1,8 @@
 // Depth change and reorientation. Each builds its result in a temporary image
 // and moves it into place only when complete, so a failure never leaves a
 // half-written bitmap. The whole-image loops work on bytes and bits directly.
-#include "raster.h"
-#include "raster_pixels.h"
+#include "raster/raster.h"
+#include "raster/raster_pixels.h"
 
 #include <cstring>
 

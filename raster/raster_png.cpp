@@ -1,6 +1,6 @@
 // PNG decoder over libpng. Rows are read straight into the bitmap; alpha is
 // composited onto a background colour or dropped.
-#include "raster_codecs.h"
+#include "raster/raster_codecs.h"
 
 #include <cmath>
 #include <csetjmp>

@@ -1,7 +1,7 @@
 // TIFF decoder over libtiff, reading through our stream. Colour pages come
 // through libtiff's RGBA interface; grey, bilevel and palette pages strip by
 // strip or tile by tile, every copy bounded by the row it fills.
-#include "raster_codecs.h"
+#include "raster/raster_codecs.h"
 
 #include <algorithm>
 #include <cmath>

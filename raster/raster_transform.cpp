@@ -3,8 +3,8 @@
 // temporary image and moves it into place only when complete; sizes are
 // checked before anything is allocated, and coordinates computed in floating
 // point are clamped before they become integers.
-#include "raster.h"
-#include "raster_pixels.h"
+#include "raster/raster.h"
+#include "raster/raster_pixels.h"
 
 #include <algorithm>
 #include <climits>

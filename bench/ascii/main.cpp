@@ -1,7 +1,7 @@
 // bench_ascii make LF CRLF MIB        writes the same text (MIB MiB) with LF and CR LF ends
 // bench_ascii download FILE           converts FILE in place to LF line ends
 // bench_ascii upload FILE             writes a CR LF copy of FILE to $TMPDIR, then removes it
-#include "ASCIIConvert.h"
+#include "engine/ASCIIConvert.h"
 
 #include <cstdio>
 #include <cstdlib>

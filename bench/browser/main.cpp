@@ -15,11 +15,10 @@
 // say where the longest stall ended (ms from the start) and how often the
 // main thread blocked or was preempted within it.
 //   bench_browser SERVER FOLDER REFRESHES   (ZARVEL_SERVERS names the servers' folder)
-#include "BrowseWindow.h"
-#include "browse_support.h"
-#include "lftp_timed.h"
-
-#include "ppxui/Testing.h"
+#include "bench/common/lftp_timed.h"
+#include "browser/window/BrowseWindow.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/browser/browse_support.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "delay_relay.h"
+#include "bench/common/delay_relay.h"
 
 #include <arpa/inet.h>
 #include <condition_variable>

@@ -1,7 +1,7 @@
 #pragma once
 // lftp timed by its own clock: a script logs in to a test server (untimed),
 // changes to a folder, then runs one command between two time stamps.
-#include "servers.h"
+#include "tests/support/servers.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "recording_frontend.h"
+#include "bench/common/recording_frontend.h"
 
 namespace benchfront {
 

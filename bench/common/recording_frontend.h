@@ -2,7 +2,7 @@
 // benchmarks wait on `done` in their own ways.
 #pragma once
 
-#include "Connection.h"
+#include "engine/Connection.h"
 
 #include <string>
 #include <vector>

@@ -4,10 +4,10 @@
 // this thread and once through a Connection driven from the main event loop,
 // ROUNDS times each, interleaved. Prints the best time of each way and how
 // many progress messages reached the main thread per second.
-#include "Connection.h"
-#include "FTPEngine.h"
+#include "bench/common/recording_frontend.h"
+#include "engine/Connection.h"
+#include "engine/FTPEngine.h"
 #include "platform/core/EventLoop.h"
-#include "recording_frontend.h"
 
 #include <algorithm>
 #include <chrono>

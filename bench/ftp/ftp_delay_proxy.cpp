@@ -5,7 +5,7 @@
 // server's 227 and 229 replies to name a data listener of its own. (Opening
 // a data connection completes at the proxy without the delay, for every
 // client alike.) Prints the port it listens on, then serves until killed.
-#include "delay_relay.h"
+#include "bench/common/delay_relay.h"
 
 #include <chrono>
 #include <cstdio>

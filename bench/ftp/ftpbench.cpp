@@ -3,7 +3,7 @@
 // ftpbench HOST PORT USER PASSWORD many FOLDER LOCALDIR  (gets FOLDER/f0000 ... f0999)
 // ftpbench HOST PORT USER PASSWORD putmany LOCALDIR FOLDER  (puts f0000 ... f0999)
 // One FTP session of the engine, passive mode, binary; exits 0 on success.
-#include "FTPEngine.h"
+#include "engine/FTPEngine.h"
 
 #include <cstdio>
 #include <cstdlib>

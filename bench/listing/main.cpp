@@ -1,7 +1,7 @@
 // bench_listing make unix|nt FILE LINES   writes a listing of LINES lines
 // bench_listing parse unix|nt FILE        parses FILE into items, prints their count
-#include "Listing.h"
-#include "ProtocolBackend.h"
+#include "browser/core/Listing.h"
+#include "engine/ProtocolBackend.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // raster_bench TYPE FILE RUNS [FRAME]: decodes FILE from memory RUNS times
 // and prints the fastest run in seconds.
-#include "raster.h"
+#include "raster/raster.h"
 
 #include <chrono>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // a transformation) RUNS times on it and prints the fastest run in seconds.
 // OP: jpeg png bmp gif tiff-lzw tiff-packbits rotate30 rotate180 resample-box
 //     resample-bicubic resample-bilinear decrease8 dither grey deskew
-#include "raster.h"
+#include "raster/raster.h"
 
 #include <chrono>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // every byte DELAY_MS before passing it on, in each direction, so that a
 // loopback connection behaves like one with a round trip of twice the delay.
 // Prints the port it listens on, then serves until killed.
-#include "delay_relay.h"
+#include "bench/common/delay_relay.h"
 
 #include <chrono>
 #include <cstddef>

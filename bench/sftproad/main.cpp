@@ -3,9 +3,9 @@
 // Logs in once through a Connection whose bookmark asks for SFTP, then
 // downloads REMOTE_FILE into WORK_DIR and uploads it back as "up-conn",
 // ROUNDS times. Prints "down SECONDS" and "up SECONDS" per round.
-#include "Connection.h"
+#include "bench/common/recording_frontend.h"
+#include "engine/Connection.h"
 #include "platform/core/EventLoop.h"
-#include "recording_frontend.h"
 
 #include <algorithm>
 #include <chrono>

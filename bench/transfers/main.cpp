@@ -16,17 +16,16 @@
 // SERVER is vsftpd or sshd (ZARVEL_SERVERS names the servers' folder);
 // FOLDER holds src/tree (the small files), src/big.bin and an empty up/,
 // relative to the login folder; LOCAL holds the same tree and big.bin in src/.
-#include "BrowseWindow.h"
-#include "Connection.h"
-#include "ProtocolBackend.h"
-#include "browse_support.h"
-#include "lftp_timed.h"
-#include "recording_frontend.h"
-#include "servers.h"
-
+#include "bench/common/lftp_timed.h"
+#include "bench/common/recording_frontend.h"
+#include "browser/window/BrowseWindow.h"
+#include "engine/Connection.h"
+#include "engine/ProtocolBackend.h"
 #include "platform/core/EventLoop.h"
-#include "ppxui/DataBrowser.h"
-#include "ppxui/Testing.h"
+#include "platform/ui/DataBrowser.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/browser/browse_support.h"
+#include "tests/support/servers.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,7 +1,7 @@
-#include "Listing.h"
+#include "browser/core/Listing.h"
 
-#include "FTPDateManager.h"
-#include "ProtocolBackend.h"
+#include "engine/FTPDateManager.h"
+#include "engine/ProtocolBackend.h"
 
 #include <algorithm>
 #include <array>

@@ -6,7 +6,7 @@
 //
 // Names are kept byte for byte and are not checked here: callers must check
 // a name before it becomes a local path or part of a command.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "ServerText.h"
+#include "browser/core/ServerText.h"
 
-#include "Connection.h"
+#include "engine/Connection.h"
 
 std::string StripReplyCode(const std::string& text) {
     if (text.size() <= 4)

@@ -1,6 +1,6 @@
-#include "BrowseToolBar.h"
+#include "browser/sheets/BrowseToolBar.h"
 
-#include "ppxui/Nib.h"
+#include "platform/ui/Nib.h"
 
 #include <sys/stat.h>
 

@@ -2,7 +2,7 @@
 // The browser window's toolbar: Download, Upload, Delete, Permissions |
 // Refresh, Create Folder, Go To Folder ... About. Clicks send the items'
 // commands through the window's command path, like the menu items.
-#include "ppxui/Toolbar.h"
+#include "platform/ui/Toolbar.h"
 
 #include <cstdint>
 #include <string>

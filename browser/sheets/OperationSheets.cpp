@@ -1,10 +1,9 @@
-#include "OperationSheets.h"
+#include "browser/sheets/OperationSheets.h"
 
-#include "ConnectionRecords.h"
-#include "SheetModal.h"
-#include "WindowState.h"
-
-#include "ppxui/Dialogs.h"
+#include "app/SheetModal.h"
+#include "app/WindowState.h"
+#include "engine/ConnectionRecords.h"
+#include "platform/ui/Dialogs.h"
 
 #include <cstdio>
 

@@ -6,7 +6,7 @@
 // (null when the file is missing). The modal ones run with DoModal on the
 // owner window and answer 'ok  ' or 'not!'; the owner reads GetData after
 // 'ok  ' and then closes the sheet with Close().
-#include "NibWindow.h"
+#include "app/NibWindow.h"
 
 #include <cstdint>
 #include <functional>

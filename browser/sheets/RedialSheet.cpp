@@ -1,7 +1,7 @@
-#include "RedialSheet.h"
+#include "browser/sheets/RedialSheet.h"
 
-#include "BasicApp.h"
-#include "WindowState.h"
+#include "app/BasicApp.h"
+#include "app/WindowState.h"
 
 #include <cerrno>
 #include <climits>

@@ -2,8 +2,7 @@
 // Shown when connecting failed: the failure, and a countdown after which the
 // sheet redials by itself. DoModal answers 'ok  ' (redial) or 'not!' (give
 // up); the owner then closes the sheet.
-#include "NibWindow.h"
-
+#include "app/NibWindow.h"
 #include "platform/core/Timer.h"
 
 #include <cstdint>

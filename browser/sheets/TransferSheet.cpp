@@ -1,4 +1,4 @@
-#include "TransferSheet.h"
+#include "browser/sheets/TransferSheet.h"
 
 #include <cstdio>
 #include <limits>

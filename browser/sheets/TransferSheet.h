@@ -3,9 +3,8 @@
 // whole batch, with sizes, times and rates. The owner shows it with
 // Show(owner), feeds it the progress reports, and closes it (after Wait when
 // the user is to see the end). Cancel posts 'ABRT' to the owner window.
-#include "ConnectionRecords.h"
-#include "NibWindow.h"
-
+#include "app/NibWindow.h"
+#include "engine/ConnectionRecords.h"
 #include "platform/core/Timer.h"
 
 #include <cstdint>

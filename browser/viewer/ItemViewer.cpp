@@ -1,9 +1,9 @@
-#include "ItemViewer.h"
+#include "browser/viewer/ItemViewer.h"
 
-#include "LocalFiles.h"
-#include "ModalSheetAlert.h"
-#include "ViewSheet.h"
-#include "raster.h"
+#include "app/ModalSheetAlert.h"
+#include "browser/viewer/ViewSheet.h"
+#include "engine/LocalFiles.h"
+#include "raster/raster.h"
 
 #include <cerrno>
 #include <cstring>

@@ -2,7 +2,7 @@
 // Shows a downloaded file in a ViewSheet on the browser window, then deletes
 // it: an image when the image library decodes it, a PDF document when it
 // starts with "%PDF", else its bytes as text.
-#include "ppxui/Window.h"
+#include "platform/ui/Window.h"
 
 #include <cstdint>
 #include <string>

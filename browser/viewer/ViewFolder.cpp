@@ -1,4 +1,4 @@
-#include "ViewFolder.h"
+#include "browser/viewer/ViewFolder.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,9 +1,8 @@
-#include "ViewSheet.h"
+#include "browser/viewer/ViewSheet.h"
 
-#include "WindowState.h"
-#include "raster.h"
-
+#include "app/WindowState.h"
 #include "platform/core/Preferences.h"
+#include "raster/raster.h"
 
 namespace {
 

@@ -2,9 +2,8 @@
 // The sheet that shows one viewed file: an image or a PDF page in a display
 // view (scaled down to fit, centred; page buttons for PDF), or a text in a
 // read-only scrolling view. Its size is remembered as "ViewWindowState".
-#include "NibWindow.h"
-
-#include "ppxui/DisplayView.h"
+#include "app/NibWindow.h"
+#include "platform/ui/DisplayView.h"
 
 #include <cstdint>
 #include <string>

@@ -1,9 +1,8 @@
-#include "BrowseContent.h"
+#include "browser/window/BrowseContent.h"
 
-#include "BrowseText.h"
-#include "BrowseWindow.h"
-#include "LocalFiles.h"
-
+#include "browser/window/BrowseText.h"
+#include "browser/window/BrowseWindow.h"
+#include "engine/LocalFiles.h"
 #include "platform/core/LocalDates.h"
 
 #include <cstdio>

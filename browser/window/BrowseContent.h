@@ -2,8 +2,8 @@
 // The browser window's list: cells, sorting, in-place rename and the
 // contextual menu, all looked up in the window's items. The list view owns
 // it; the window detaches it when it goes.
-#include "ConnectionRecords.h"
-#include "ppxui/DataBrowser.h"
+#include "engine/ConnectionRecords.h"
+#include "platform/ui/DataBrowser.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "BrowseText.h"
+#include "browser/window/BrowseText.h"
 
-#include "LocalFiles.h"
+#include "engine/LocalFiles.h"
 
 #include <cinttypes>
 #include <cstdio>

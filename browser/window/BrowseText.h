@@ -2,7 +2,7 @@
 // The texts and checks of the browser window that need no window: reply-code
 // stripping, server texts made fit to show, size texts, the path pop-up's
 // items and the checks of names before they reach a command.
-#include "ServerText.h"
+#include "browser/core/ServerText.h"
 
 #include <cstdint>
 #include <string>

@@ -1,20 +1,18 @@
 // The browser window's transfers: viewing a remote file, downloads and
 // uploads of files and folder trees.
-#include "BrowseWindow.h"
-
-#include "BasicApp.h"
-#include "BrowseText.h"
-#include "FileSelect.h"
-#include "ItemViewer.h"
-#include "Listing.h"
-#include "LocalFiles.h"
-#include "ModalSheetAlert.h"
-#include "OperationSheets.h"
-#include "Preferences.h"
-#include "SoundTools.h"
-#include "TransferSheet.h"
-#include "ViewFolder.h"
-
+#include "app/BasicApp.h"
+#include "app/FileSelect.h"
+#include "app/ModalSheetAlert.h"
+#include "app/Preferences.h"
+#include "app/SoundTools.h"
+#include "browser/core/Listing.h"
+#include "browser/sheets/OperationSheets.h"
+#include "browser/sheets/TransferSheet.h"
+#include "browser/viewer/ItemViewer.h"
+#include "browser/viewer/ViewFolder.h"
+#include "browser/window/BrowseText.h"
+#include "browser/window/BrowseWindow.h"
+#include "engine/LocalFiles.h"
 #include "platform/core/Folders.h"
 
 #include <algorithm>

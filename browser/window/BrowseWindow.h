@@ -3,11 +3,11 @@
 // remote folder as a list, its path as a pop-up, an up button, the transfer
 // mode, a status line and a toolbar. It owns its Connection and is its front
 // end: one request at a time, each continued in the callback of the last.
-#include "BrowseToolBar.h"
-#include "Connection.h"
-#include "ConnectionFrontend.h"
-#include "ConnectionRecords.h"
-#include "NibWindow.h"
+#include "app/NibWindow.h"
+#include "browser/sheets/BrowseToolBar.h"
+#include "engine/Connection.h"
+#include "engine/ConnectionFrontend.h"
+#include "engine/ConnectionRecords.h"
 #include "platform/core/Events.h"
 
 #include <cstdint>

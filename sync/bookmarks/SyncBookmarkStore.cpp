@@ -1,4 +1,4 @@
-#include "SyncBookmarkStore.h"
+#include "sync/bookmarks/SyncBookmarkStore.h"
 
 #include "platform/core/Folders.h"
 

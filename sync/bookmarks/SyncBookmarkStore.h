@@ -3,9 +3,8 @@
 // Preferences folder and exported ".sync.zarvel" files, kept like the
 // connection bookmarks (enciphered XML property lists, written whole and
 // atomically, an unreadable store set aside).
-#include "BookmarkStore.h"
-#include "ConnectionRecords.h"
-
+#include "app/BookmarkStore.h"
+#include "engine/ConnectionRecords.h"
 #include "platform/core/PropertyList.h"
 
 #include <string>

@@ -1,7 +1,7 @@
-#include "SyncOpenSheet.h"
+#include "sync/bookmarks/SyncOpenSheet.h"
 
-#include "BookmarkStore.h"
-#include "SheetModal.h"
+#include "app/BookmarkStore.h"
+#include "app/SheetModal.h"
 
 SyncOpenSheet::SyncOpenSheet(const sSyncBookMarkData& bookmark) : mBookmark(bookmark) {}
 

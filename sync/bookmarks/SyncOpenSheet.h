@@ -2,8 +2,8 @@
 // Asks before an opened ".sync.zarvel" file runs: the file may come from
 // anyone, and a run writes and may delete on both sides. Shows the server,
 // both folders, the direction and, in bold, what the run may delete.
-#include "ConnectionRecords.h"
-#include "NibWindow.h"
+#include "app/NibWindow.h"
+#include "engine/ConnectionRecords.h"
 
 #include <string>
 

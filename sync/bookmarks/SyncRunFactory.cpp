@@ -1,4 +1,4 @@
-#include "SyncRunFactory.h"
+#include "sync/bookmarks/SyncRunFactory.h"
 
 #include <utility>
 

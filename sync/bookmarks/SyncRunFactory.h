@@ -2,7 +2,7 @@
 // Where a synchronisation run starts: the synchronisation-status window. The
 // run's window registers its opener at start-up; until it does, starting a
 // run shows nothing and the request is only remembered (for tests).
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <functional>
 

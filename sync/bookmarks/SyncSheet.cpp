@@ -1,8 +1,8 @@
-#include "SyncSheet.h"
+#include "sync/bookmarks/SyncSheet.h"
 
-#include "BasicApp.h"
-#include "FileSelect.h"
-#include "SyncWindow.h"
+#include "app/BasicApp.h"
+#include "app/FileSelect.h"
+#include "sync/bookmarks/SyncWindow.h"
 
 #include <sys/stat.h>
 #include <vector>

@@ -3,7 +3,7 @@
 // the connection fields, the remote and local folders, the direction and
 // the two delete options. Run it with DoModal; on 'ok  ' take the bookmark
 // with GetData.
-#include "BookmarkSheet.h"
+#include "app/BookmarkSheet.h"
 
 #include <string>
 

@@ -1,11 +1,10 @@
-#include "SyncWindow.h"
+#include "sync/bookmarks/SyncWindow.h"
 
-#include "BasicApp.h"
-#include "ModalSheetAlert.h"
-#include "SyncOpenSheet.h"
-#include "SyncRunFactory.h"
-#include "SyncSheet.h"
-
+#include "app/BasicApp.h"
+#include "app/ModalSheetAlert.h"
+#include "sync/bookmarks/SyncOpenSheet.h"
+#include "sync/bookmarks/SyncRunFactory.h"
+#include "sync/bookmarks/SyncSheet.h"
 #include "sync/core/SyncCache.h"
 
 using PPx::DataBrowser::ItemID;

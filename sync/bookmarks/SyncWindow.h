@@ -2,8 +2,8 @@
 // The synchronisation bookmark window: the list of synchronisation bookmarks,
 // where they are added, edited, removed, exported and synchronised. It is
 // made once at start-up and only hidden when closed.
-#include "BookmarkListWindow.h"
-#include "SyncBookmarkStore.h"
+#include "app/BookmarkListWindow.h"
+#include "sync/bookmarks/SyncBookmarkStore.h"
 
 #include <string>
 #include <vector>

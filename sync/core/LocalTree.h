@@ -1,6 +1,6 @@
 #pragma once
 // The walk of the local synchronised folder.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 #include "sync/core/SyncNames.h"
 
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 // How the remote walk takes the entries of one listing into its tree.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 #include "sync/core/SyncNames.h"
 
 #include <string>

@@ -3,7 +3,7 @@
 // (relative path, size, date) as it stood after the last completed run, in
 // "Zarvel Sync Files"/"zarvel.<name>.sync" in the Preferences folder, a plain
 // XML property list {"Local": [...], "Remote": [...]} of {"Name", "Size", "Date"}.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <functional>
 #include <string>

@@ -2,7 +2,7 @@
 // Dates as synchronisation keeps them: every date of a tree and of the cache
 // is a local (wall-clock) date record, so that a remote date and a local date
 // can be compared field by field.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <cstdint>
 

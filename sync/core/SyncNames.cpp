@@ -1,7 +1,7 @@
 #include "sync/core/SyncNames.h"
 
-#include "LocalFiles.h"
-#include "UploadPart.h"
+#include "engine/LocalFiles.h"
+#include "engine/UploadPart.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // Names as synchronisation sees them: the one upper-casing both sides are
 // matched by, and the one rule both tree walks use to leave items out, so that
 // nothing is "on one side only" because only one walk hid it.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <string>
 #include <string_view>

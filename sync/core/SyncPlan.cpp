@@ -1,6 +1,6 @@
 #include "sync/core/SyncPlan.h"
 
-#include "UploadPart.h"
+#include "engine/UploadPart.h"
 #include "sync/core/SyncDates.h"
 
 #include <algorithm>

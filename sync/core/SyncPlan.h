@@ -3,7 +3,7 @@
 // cached lists in, the folders to create, the transfers, the deletions and the
 // conflicts out. No window, connection or file system: the run feeds it what
 // it listed and carries out what it returns.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 #include "sync/core/SyncNames.h"
 
 #include <cstdint>

@@ -1,7 +1,6 @@
 #include "sync/sheets/MismatchSheet.h"
 
-#include "SheetModal.h"
-
+#include "app/SheetModal.h"
 #include "platform/core/LocalDates.h"
 
 #include <cstdio>

@@ -3,8 +3,8 @@
 // the synchronisation cache recorded it, locally and remotely. The user
 // uploads the local file, downloads the remote one, skips it or cancels the
 // run.
-#include "ConnectionRecords.h"
-#include "NibWindow.h"
+#include "app/NibWindow.h"
+#include "engine/ConnectionRecords.h"
 #include "sync/core/SyncPlan.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "sync/sheets/SyncCompleteSheet.h"
 
-#include "SheetModal.h"
+#include "app/SheetModal.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The summary at the end of a synchronisation run: what was uploaded,
 // downloaded and deleted, and what failed.
-#include "NibWindow.h"
+#include "app/NibWindow.h"
 
 #include <cstdint>
 #include <string>

@@ -5,9 +5,9 @@
 // is the connection's front end and keeps one request outstanding at a time.
 // What the user sees and answers goes through the virtual operations at the
 // end, which the status window gives sheets and alerts.
-#include "Connection.h"
-#include "ConnectionFrontend.h"
-#include "ConnectionRecords.h"
+#include "engine/Connection.h"
+#include "engine/ConnectionFrontend.h"
+#include "engine/ConnectionRecords.h"
 #include "platform/core/Events.h"
 #include "sync/core/LocalTree.h"
 #include "sync/core/SyncNames.h"

@@ -1,10 +1,10 @@
 #include "sync/window/SyncStatusWindow.h"
 
-#include "BrowseText.h"
-#include "ModalSheetAlert.h"
-#include "RedialSheet.h"
-#include "TransferSheet.h"
-#include "ppxui/Dialogs.h"
+#include "app/ModalSheetAlert.h"
+#include "browser/sheets/RedialSheet.h"
+#include "browser/sheets/TransferSheet.h"
+#include "browser/window/BrowseText.h"
+#include "platform/ui/Dialogs.h"
 #include "sync/sheets/MismatchSheet.h"
 #include "sync/sheets/SyncCompleteSheet.h"
 

@@ -3,7 +3,7 @@
 // sheet while files move, the conflict, redial and summary sheets and the
 // alerts of the run. Made per run and destroyed when it closes; it owns the
 // run's connection.
-#include "NibWindow.h"
+#include "app/NibWindow.h"
 #include "sync/window/SyncRun.h"
 
 class TransferSheet;

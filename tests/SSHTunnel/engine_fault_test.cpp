@@ -1,9 +1,9 @@
 // The SFTP road of the program (SFTPEngine over the driver and the real
 // tool) against the fault-injecting server of the "sftpfault" fixture: a
 // damaged download is never a success, and an abort always comes back.
-#include "SFTPEngine.h"
-#include "servers.h"
-#include "tempdir.h"
+#include "engine/SFTPEngine.h"
+#include "tests/support/servers.h"
+#include "tests/support/tempdir.h"
 
 #include <chrono>
 #include <cstdlib>

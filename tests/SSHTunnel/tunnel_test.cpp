@@ -1,5 +1,5 @@
-#include "SFTPTunnel.h"
-#include "tempdir.h"
+#include "SSHTunnel/SFTPTunnel.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

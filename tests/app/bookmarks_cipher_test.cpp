@@ -1,7 +1,7 @@
 // The bookmark cipher against published DES test vectors, through the
 // bit-reversed frame it works in, and the whole-buffer transform.
-#include "BookmarkStore.h"
-#include "CDESCrypto.h"
+#include "app/BookmarkStore.h"
+#include "app/CDESCrypto.h"
 
 #include <gtest/gtest.h>
 

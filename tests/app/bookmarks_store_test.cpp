@@ -1,11 +1,10 @@
 // The bookmark store and exported files: what is written, what is read back,
 // and what happens to files that cannot be read. Also the host URL and port
 // readings the bookmark windows share.
-#include "BookmarkStore.h"
-#include "CDESCrypto.h"
-
+#include "app/BookmarkStore.h"
+#include "app/CDESCrypto.h"
 #include "platform/core/Errors.h"
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,19 +1,18 @@
 // The bookmark window, the editing sheet and the quick-connect window,
 // driven as the user drives them (offscreen).
-#include "BasicApp.h"
-#include "BookmarkStore.h"
-#include "BrowserFactory.h"
-#include "ConnectSheet.h"
-#include "ConnectWindow.h"
-#include "QuickConnectWindow.h"
-#include "WindowState.h"
-
+#include "app/BasicApp.h"
+#include "app/BookmarkStore.h"
+#include "app/BrowserFactory.h"
+#include "app/ConnectSheet.h"
+#include "app/ConnectWindow.h"
+#include "app/QuickConnectWindow.h"
+#include "app/WindowState.h"
 #include "platform/core/EventLoop.h"
 #include "platform/core/Preferences.h"
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
-#include "tempdir.h"
-#include "window_driving.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/window_driving.h"
 
 #include <gtest/gtest.h>
 

@@ -3,22 +3,21 @@
 // quits, menus sit where Linux users look and open with F10, Return and
 // Escape answer every form and alert, a second start never runs as a
 // second program, and documents handed over open after the hand-over.
-#include "BasicApp.h"
-#include "BookmarkStore.h"
-#include "BrowserFactory.h"
-#include "ConnectSheet.h"
-#include "ConnectWindow.h"
-#include "ModalSheetAlert.h"
-#include "PreferencesWindow.h"
-#include "QuickConnectWindow.h"
-#include "WindowState.h"
-
+#include "app/BasicApp.h"
+#include "app/BookmarkStore.h"
+#include "app/BrowserFactory.h"
+#include "app/ConnectSheet.h"
+#include "app/ConnectWindow.h"
+#include "app/ModalSheetAlert.h"
+#include "app/PreferencesWindow.h"
+#include "app/QuickConnectWindow.h"
+#include "app/WindowState.h"
 #include "platform/core/EventLoop.h"
 #include "platform/core/Folders.h"
 #include "platform/core/Preferences.h"
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
-#include "tempdir.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/support/tempdir.h"
 
 #include <QAction>
 #include <QApplication>

@@ -3,20 +3,19 @@
 // sheets open against their parents and the screen, with pictures of each;
 // and the road of a sheet answered with Return again and again while other
 // windows run sheets of their own, driven with real key presses.
-#include "BasicApp.h"
-#include "BrowseWindow.h"
-#include "ConnectWindow.h"
-#include "OperationSheets.h"
-#include "QuickConnectWindow.h"
-#include "SyncRunFactory.h"
-#include "SyncWindow.h"
-#include "browse_support.h"
+#include "app/BasicApp.h"
+#include "app/ConnectWindow.h"
+#include "app/QuickConnectWindow.h"
+#include "browser/sheets/OperationSheets.h"
+#include "browser/window/BrowseWindow.h"
+#include "platform/ui/Views.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/testing/Testing.h"
+#include "sync/bookmarks/SyncRunFactory.h"
+#include "sync/bookmarks/SyncWindow.h"
 #include "sync/window/SyncStatusWindow.h"
-#include "tempdir.h"
-
-#include "ppxui/Testing.h"
-#include "ppxui/Views.h"
-#include "ppxui/Window.h"
+#include "tests/browser/browse_support.h"
+#include "tests/support/tempdir.h"
 
 #include <QApplication>
 #include <QMainWindow>

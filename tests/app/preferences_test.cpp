@@ -1,10 +1,9 @@
 // The preferences file: its five resources byte for byte, short and missing
 // resources, unreadable files, and the master copy.
-#include "Preferences.h"
-
+#include "app/Preferences.h"
 #include "platform/core/ResourceFile.h"
-#include "ppxui/Application.h"
-#include "tempdir.h"
+#include "platform/ui/Application.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,9 @@
 // Worker threads copy the preferences while the main thread loads, gathers
 // and saves them: every copy is whole, and nothing waits on a file or alert.
-#include "BasicApp.h"
-#include "Preferences.h"
-
-#include "ppxui/Application.h"
-#include "tempdir.h"
+#include "app/BasicApp.h"
+#include "app/Preferences.h"
+#include "platform/ui/Application.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

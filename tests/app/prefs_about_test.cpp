@@ -1,15 +1,14 @@
 // The About window, and the two long-lived windows at start-up: the title
 // with the version, the logo with and without a browser, closing, and the
 // application's 'pref', 'abou' and 'clos'.
-#include "AboutWindow.h"
-#include "BasicApp.h"
-#include "PreferencesWindow.h"
-
+#include "app/AboutWindow.h"
+#include "app/BasicApp.h"
+#include "app/PreferencesWindow.h"
 #include "platform/core/Events.h"
 #include "platform/media/Desktop.h"
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
-#include "tempdir.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

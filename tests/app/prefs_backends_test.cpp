@@ -1,16 +1,15 @@
 // The notice 'prfU' that OK in the preferences window posts reaches every
 // open FTP connection, which then runs its keep-alive at the new interval.
-#include "EnginePreferences.h"
-#include "FTPBackend.h"
-#include "FTPThread.h"
-#include "PreferencesWindow.h"
-#include "conn_frontend.h"
-#include "prefs_fakes.h"
-
+#include "app/PreferencesWindow.h"
+#include "engine/EnginePreferences.h"
+#include "engine/FTPBackend.h"
+#include "engine/FTPThread.h"
 #include "platform/core/EventLoop.h"
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
-#include "tempdir.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/app/prefs_fakes.h"
+#include "tests/engine/conn_frontend.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

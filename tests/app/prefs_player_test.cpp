@@ -1,12 +1,11 @@
 // The desktop's sound player on real files: the system sounds can be
 // played, a text file or a picture cannot, and a short sound plays to its
 // end (or fails) without hanging when the machine has no audio device.
-#include "SoundTools.h"
-
+#include "app/SoundTools.h"
 #include "platform/core/EventLoop.h"
 #include "platform/media/Sound.h"
-#include "ppxui/Application.h"
-#include "tempdir.h"
+#include "platform/ui/Application.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,10 @@
 // Sound playback with a fake player and clock: the whole-second limit,
 // replacing a playing sound, the system sounds list, refusing a folder.
-#include "SoundTools.h"
-#include "prefs_fakes.h"
-
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
-#include "tempdir.h"
+#include "app/SoundTools.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/app/prefs_fakes.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,11 @@
 // The preferences window on the offscreen platform: controls to and from the
 // record, OK and Cancel, refused numbers, the sound pop-ups and the picker.
-#include "PreferencesWindow.h"
-#include "prefs_fakes.h"
-
+#include "app/PreferencesWindow.h"
 #include "platform/core/Events.h"
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
-#include "tempdir.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/app/prefs_fakes.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,16 +1,15 @@
 // The application shell: window state values, the sheet alert's flag words,
 // the choosers, and the application object's commands and documents.
-#include "BasicApp.h"
-#include "FileSelect.h"
-#include "ModalSheetAlert.h"
-#include "NibWindow.h"
-#include "WindowState.h"
-
+#include "app/BasicApp.h"
+#include "app/FileSelect.h"
+#include "app/ModalSheetAlert.h"
+#include "app/NibWindow.h"
+#include "app/WindowState.h"
 #include "platform/core/EventLoop.h"
 #include "platform/core/Preferences.h"
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
-#include "tempdir.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

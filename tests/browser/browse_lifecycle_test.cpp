@@ -4,21 +4,20 @@
 // a command. The window's connections are watched: none may be deleted while
 // one of its own callbacks runs, and no callback of a connection the window
 // has let go may reach it.
-#include "BasicApp.h"
-#include "BrowseContent.h"
-#include "BrowseWindow.h"
-#include "ConnectSheet.h"
-#include "FTPThread.h"
-#include "SFTPThread.h"
-#include "SyncWindow.h"
-#include "browse_support.h"
-#include "tempdir.h"
-
+#include "app/BasicApp.h"
+#include "app/ConnectSheet.h"
+#include "browser/window/BrowseContent.h"
+#include "browser/window/BrowseWindow.h"
+#include "engine/FTPThread.h"
+#include "engine/SFTPThread.h"
 #include "platform/core/EventLoop.h"
 #include "platform/core/Preferences.h"
-#include "ppxui/Dialogs.h"
-#include "ppxui/Testing.h"
-#include "ppxui/Views.h"
+#include "platform/ui/Dialogs.h"
+#include "platform/ui/Views.h"
+#include "platform/ui/testing/Testing.h"
+#include "sync/bookmarks/SyncWindow.h"
+#include "tests/browser/browse_support.h"
+#include "tests/support/tempdir.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
 // Writes an exported connection bookmark file (".zarvel") for the program
 // test: NAME HOST PORT USER PASSWORD DIR FOLDER; prints the file's path.
-#include "BookmarkStore.h"
+#include "app/BookmarkStore.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -4,10 +4,9 @@
 // rename onto an existing name, and the redial sheet after a wrong password
 // (pyftpdlib) and after a changed host key (sshd). Saves the pictures to the
 // folder given as the first argument; fails when one does not appear.
-#include "BrowseWindow.h"
-#include "browse_support.h"
-
-#include "ppxui/Testing.h"
+#include "browser/window/BrowseWindow.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/browser/browse_support.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

@@ -1,13 +1,12 @@
-#include "browse_support.h"
-
-#include "servers.h"
-#include "tempdir.h"
+#include "tests/browser/browse_support.h"
 
 #include "platform/core/EventLoop.h"
-#include "ppxui/Application.h"
-#include "ppxui/DataBrowser.h"
-#include "ppxui/Testing.h"
-#include "ppxui/Views.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/DataBrowser.h"
+#include "platform/ui/Views.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/support/servers.h"
+#include "tests/support/tempdir.h"
 
 #include <QTimer>
 

@@ -2,8 +2,8 @@
 // What the browser window tests share: a private configuration, a folder on
 // a test server's disk, waiting for the window to be idle and answering the
 // sheets and alerts it brings up as a user would.
-#include "BrowseWindow.h"
-#include "ConnectionRecords.h"
+#include "browser/window/BrowseWindow.h"
+#include "engine/ConnectionRecords.h"
 
 #include <chrono>
 #include <functional>

@@ -1,6 +1,6 @@
 // The window's texts and name checks that need no window.
-#include "BrowseText.h"
-#include "ConnectionRecords.h"
+#include "browser/window/BrowseText.h"
+#include "engine/ConnectionRecords.h"
 
 #include <gtest/gtest.h>
 

@@ -1,16 +1,15 @@
 // Viewing, downloads and uploads through the real browser window against a
 // real server (ZARVEL_BROWSE_SERVER: vsftpd or sshd), answered as a user
 // would; both sides are checked on disk, byte for byte.
-#include "BasicApp.h"
-#include "BrowseWindow.h"
-#include "Preferences.h"
-#include "TransferSheet.h"
-#include "ViewSheet.h"
-#include "browse_support.h"
-#include "servers.h"
-
-#include "ppxui/DisplayView.h"
-#include "ppxui/Testing.h"
+#include "app/BasicApp.h"
+#include "app/Preferences.h"
+#include "browser/sheets/TransferSheet.h"
+#include "browser/viewer/ViewSheet.h"
+#include "browser/window/BrowseWindow.h"
+#include "platform/ui/DisplayView.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/browser/browse_support.h"
+#include "tests/support/servers.h"
 
 #include <algorithm>
 #include <cstdlib>

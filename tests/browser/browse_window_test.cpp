@@ -1,16 +1,15 @@
 // The browser window against a real server (ZARVEL_BROWSE_SERVER: pyftpd,
 // vsftpd or sshd), driven as the user drives it, offscreen. After every step
 // the server's own folder on disk is checked, not only the window.
-#include "BrowseContent.h"
-#include "BrowseWindow.h"
-#include "BrowserFactory.h"
-#include "RedialSheet.h"
-#include "browse_support.h"
-#include "servers.h"
-
+#include "app/BrowserFactory.h"
+#include "browser/sheets/RedialSheet.h"
+#include "browser/window/BrowseContent.h"
+#include "browser/window/BrowseWindow.h"
 #include "platform/core/EventLoop.h"
-#include "ppxui/Testing.h"
-#include "ppxui/Views.h"
+#include "platform/ui/Views.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/browser/browse_support.h"
+#include "tests/support/servers.h"
 
 #include <algorithm>
 #include <cctype>

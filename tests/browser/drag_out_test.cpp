@@ -4,14 +4,13 @@
 // bookmark dropped there is exported; a file dropped on the Trash view is
 // deleted on the server once the confirmation is answered. Run by
 // drag_out.sh, which starts the file manager and says where its windows are.
-#include "BasicApp.h"
-#include "BookmarkStore.h"
-#include "BrowseWindow.h"
-#include "ConnectWindow.h"
-#include "browse_support.h"
-#include "tempdir.h"
-
-#include "ppxui/Testing.h"
+#include "app/BasicApp.h"
+#include "app/BookmarkStore.h"
+#include "app/ConnectWindow.h"
+#include "browser/window/BrowseWindow.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/browser/browse_support.h"
+#include "tests/support/tempdir.h"
 
 #include <QAbstractItemView>
 #include <QGuiApplication>

@@ -9,7 +9,7 @@ foreach(server pyftpd vsftpd sshd)
                 ${CMAKE_SOURCE_DIR}/tests/tools/sftp_session.cpp
         LIBS zarvel_browser_core util FIXTURES ${server} TIMEOUT 300
         ENV "ZARVEL_LISTING_SERVER=${server}" "ZARVEL_SFTP_TOOL=$<TARGET_FILE:sftp>")
-    target_include_directories(listing_${server}_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/tools)
+    target_include_directories(listing_${server}_test PRIVATE ${CMAKE_SOURCE_DIR})
     add_dependencies(listing_${server}_test sftp)
 endforeach()
 
@@ -19,8 +19,7 @@ if(ZARVEL_FUZZ)
     set(fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
     add_executable(listing_fuzz ${listing_dir}/listing_fuzz.cpp
         ${CMAKE_SOURCE_DIR}/browser/core/Listing.cpp ${CMAKE_SOURCE_DIR}/engine/FTPDateManager.cpp)
-    target_include_directories(listing_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/browser/core
-        ${CMAKE_SOURCE_DIR}/engine ${CMAKE_SOURCE_DIR})
+    target_include_directories(listing_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
     target_compile_options(listing_fuzz PRIVATE ${fuzz_flags})
     target_link_options(listing_fuzz PRIVATE ${fuzz_flags})
     set(work ${CMAKE_CURRENT_BINARY_DIR}/fuzz-listing)

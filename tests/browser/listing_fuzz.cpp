@@ -2,9 +2,9 @@
 // Besides crashes and leaks it checks what callers rely on: every record's
 // name is a non-empty run of the listing's bytes, the NT parser switches only
 // to Unix, and the conversion's dates agree with FTPDateManager.
-#include "FTPDateManager.h"
-#include "Listing.h"
-#include "ProtocolBackend.h"
+#include "browser/core/Listing.h"
+#include "engine/FTPDateManager.h"
+#include "engine/ProtocolBackend.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,13 +1,13 @@
 // The listing parsers over listings that real servers send: pyftpdlib and
 // vsftpd through the FTP engine, sshd through our sftp tool's "ls -l". The
 // files are made on the server's side first, so the expected items are known.
-#include "FTPDateManager.h"
-#include "FTPEngine.h"
-#include "Listing.h"
-#include "ProtocolBackend.h"
-#include "servers.h"
-#include "sftp_session.h"
-#include "tempdir.h"
+#include "browser/core/Listing.h"
+#include "engine/FTPDateManager.h"
+#include "engine/FTPEngine.h"
+#include "engine/ProtocolBackend.h"
+#include "tests/support/servers.h"
+#include "tests/support/tempdir.h"
+#include "tests/tools/sftp_session.h"
 
 #include <cstdlib>
 #include <ctime>

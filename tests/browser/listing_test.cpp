@@ -1,8 +1,8 @@
 // The listing parsers over hand-written listings: the Unix, Windows NT and
 // classic MacOS forms, line splitting, and lines that must not yield records.
-#include "FTPDateManager.h"
-#include "Listing.h"
-#include "ProtocolBackend.h"
+#include "browser/core/Listing.h"
+#include "engine/FTPDateManager.h"
+#include "engine/ProtocolBackend.h"
 
 #include <gtest/gtest.h>
 

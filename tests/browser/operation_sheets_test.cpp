@@ -1,9 +1,8 @@
 // The operation sheets over real widgets: what they show, which buttons
 // are on, what each button answers.
-#include "OperationSheets.h"
-#include "sheets_testing.h"
-
-#include "ppxui/Testing.h"
+#include "browser/sheets/OperationSheets.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/browser/sheets_testing.h"
 
 #include <memory>
 

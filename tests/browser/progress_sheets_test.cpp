@@ -1,8 +1,8 @@
 // The transfer and redial sheets with a clock the tests move: figures,
 // texts, rates, the countdown and the answers.
-#include "RedialSheet.h"
-#include "TransferSheet.h"
-#include "sheets_testing.h"
+#include "browser/sheets/RedialSheet.h"
+#include "browser/sheets/TransferSheet.h"
+#include "tests/browser/sheets_testing.h"
 
 #include <chrono>
 #include <memory>

@@ -15,7 +15,7 @@ zarvel_test(browser_sheets_test
 # go to screenshots/ in the build folder.
 add_executable(browser_sheets_screenshot sheets_screenshot.cpp
                                          ${CMAKE_SOURCE_DIR}/tests/support/sheet_shots.cpp)
-target_include_directories(browser_sheets_screenshot PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+target_include_directories(browser_sheets_screenshot PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(browser_sheets_screenshot PRIVATE zarvel_sheets zarvel_platform_ui_testing)
 add_test(NAME browser_sheets_screenshot
     COMMAND sh ${CMAKE_SOURCE_DIR}/tests/support/sheet_shots.sh

@@ -1,10 +1,9 @@
 // What the window layer gained for the toolbar and the sheets: icons that
 // are missing or broken, display modes, texts cut in the middle, progress
 // bars that come back to their range, commands changed at run time.
-#include "NibWindow.h"
-#include "sheets_testing.h"
-
-#include "ppxui/Toolbar.h"
+#include "app/NibWindow.h"
+#include "platform/ui/Toolbar.h"
+#include "tests/browser/sheets_testing.h"
 
 #include <QAction>
 #include <QLabel>

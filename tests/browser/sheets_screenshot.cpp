@@ -1,13 +1,12 @@
 // Shows the browser toolbar and every sheet over a window on a real X
 // display, one at a time, and saves a picture of the screen for each to
 // OUTDIR/NAME.png. Fails when a sheet does not appear on the display.
-#include "BrowseToolBar.h"
-#include "OperationSheets.h"
-#include "RedialSheet.h"
-#include "TransferSheet.h"
-
-#include "ppxui/Application.h"
-#include "sheet_shots.h"
+#include "browser/sheets/BrowseToolBar.h"
+#include "browser/sheets/OperationSheets.h"
+#include "browser/sheets/RedialSheet.h"
+#include "browser/sheets/TransferSheet.h"
+#include "platform/ui/Application.h"
+#include "tests/support/sheet_shots.h"
 
 #include <cstdio>
 #include <string>

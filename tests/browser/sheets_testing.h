@@ -1,12 +1,11 @@
 #pragma once
 // What the sheet and toolbar tests share: the application, an owner window,
 // the controls of a sheet by signature and a clock the tests move.
-#include "NibWindow.h"
-
+#include "app/NibWindow.h"
 #include "platform/core/Timer.h"
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
-#include "ppxui/Views.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Views.h"
+#include "platform/ui/testing/Testing.h"
 
 #include <gtest/gtest.h>
 

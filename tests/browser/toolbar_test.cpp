@@ -1,7 +1,7 @@
 // The browser toolbar on a real window: its items in order, their texts
 // and commands, enabling, and icons that are missing.
-#include "BrowseToolBar.h"
-#include "sheets_testing.h"
+#include "browser/sheets/BrowseToolBar.h"
+#include "tests/browser/sheets_testing.h"
 
 #include <functional>
 #include <vector>

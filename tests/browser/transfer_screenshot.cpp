@@ -2,11 +2,10 @@
 // the test FTP server (cancelled once the picture is taken), and the
 // collision sheet asking about a file that exists. Saves both pictures to the
 // folder given as the first argument; fails when a sheet does not appear.
-#include "BrowseWindow.h"
-#include "TransferSheet.h"
-#include "browse_support.h"
-
-#include "ppxui/Testing.h"
+#include "browser/sheets/TransferSheet.h"
+#include "browser/window/BrowseWindow.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/browser/browse_support.h"
 
 #include <QGuiApplication>
 #include <QPixmap>

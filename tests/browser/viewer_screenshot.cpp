@@ -1,13 +1,12 @@
 // Under a virtual X display: the viewer's sheet on a window, showing an
 // image, the first page of a PDF document and a text. Saves the pictures to
 // the folder given as the first argument; fails when the sheet does not appear.
-#include "ItemViewer.h"
-#include "ViewSheet.h"
-#include "viewer_samples.h"
-
-#include "NibWindow.h"
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
+#include "app/NibWindow.h"
+#include "browser/viewer/ItemViewer.h"
+#include "browser/viewer/ViewSheet.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/browser/viewer_samples.h"
 
 #include <QGuiApplication>
 #include <QPixmap>

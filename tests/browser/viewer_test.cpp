@@ -1,16 +1,15 @@
 // The viewer's sheet filled from real files made here (images by ImageMagick,
 // a PDF written by hand): what it would draw, where, and at what scale; files
 // it cannot decode; and the private folder, which never outlives its use.
-#include "ItemViewer.h"
-#include "ViewFolder.h"
-#include "ViewSheet.h"
-#include "viewer_samples.h"
-
-#include "NibWindow.h"
-#include "WindowState.h"
+#include "app/NibWindow.h"
+#include "app/WindowState.h"
+#include "browser/viewer/ItemViewer.h"
+#include "browser/viewer/ViewFolder.h"
+#include "browser/viewer/ViewSheet.h"
 #include "platform/core/Preferences.h"
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/browser/viewer_samples.h"
 
 #include <gtest/gtest.h>
 

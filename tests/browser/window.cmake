@@ -5,7 +5,7 @@ set(browse_dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(zarvel_browse_testsupport STATIC ${browse_dir}/browse_support.cpp)
 target_link_libraries(zarvel_browse_testsupport PUBLIC zarvel_browser zarvel_testsupport zarvel_platform_ui_testing
                                                        GTest::gtest Qt6::Widgets)
-target_include_directories(zarvel_browse_testsupport PUBLIC ${browse_dir})
+target_include_directories(zarvel_browse_testsupport PUBLIC ${CMAKE_SOURCE_DIR})
 set(browse_env "ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")
 
 zarvel_test(browser_text_test SOURCES ${browse_dir}/browse_text_test.cpp

@@ -1,6 +1,5 @@
-#include "ASCIIConvert.h"
-
-#include "tempdir.h"
+#include "engine/ASCIIConvert.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // Connection and the backends' message handling, over a stand-in worker: what
 // reaches the front end for each worker message, and what does not.
-#include "Connection.h"
-#include "EnginePreferences.h"
-#include "FTPThread.h"
-#include "LocalFiles.h"
-#include "SFTPBackend.h"
-#include "conn_frontend.h"
+#include "engine/Connection.h"
+#include "engine/EnginePreferences.h"
+#include "engine/FTPThread.h"
+#include "engine/LocalFiles.h"
+#include "engine/SFTPBackend.h"
 #include "platform/core/Events.h"
+#include "tests/engine/conn_frontend.h"
 
 #include <gtest/gtest.h>
 

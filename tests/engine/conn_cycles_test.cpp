@@ -1,10 +1,10 @@
 // A thousand connections made and dropped: every worker ends, and no thread
 // or descriptor is left behind. The test runs a pyftpdlib server of its own,
 // so that no other test's traffic shares it.
-#include "EnginePreferences.h"
-#include "FTPThread.h"
-#include "conn_frontend.h"
-#include "tempdir.h"
+#include "engine/EnginePreferences.h"
+#include "engine/FTPThread.h"
+#include "tests/engine/conn_frontend.h"
+#include "tests/support/tempdir.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "conn_frontend.h"
+#include "tests/engine/conn_frontend.h"
 
-#include "servers.h"
+#include "tests/support/servers.h"
 
 #include <dirent.h>
 #include <map>

@@ -3,7 +3,7 @@
 // checks the rules a window relies on: each request ends with exactly one
 // completion or one error, nothing completes without a request, and per
 // file 'strt' < 'updt'* < 'endt'.
-#include "Connection.h"
+#include "engine/Connection.h"
 #include "platform/core/EventLoop.h"
 
 #include <chrono>

@@ -1,12 +1,12 @@
 // The FTP worker against a scripted server: the faults real servers do not
 // produce on demand (a lost control connection, a failing keep-alive, a
 // refused listing) and the timing of the request slot.
-#include "EnginePreferences.h"
-#include "FTPBackend.h"
-#include "FTPThread.h"
-#include "conn_frontend.h"
-#include "ftp_scripted_server.h"
-#include "tempdir.h"
+#include "engine/EnginePreferences.h"
+#include "engine/FTPBackend.h"
+#include "engine/FTPThread.h"
+#include "tests/engine/conn_frontend.h"
+#include "tests/engine/ftp_scripted_server.h"
+#include "tests/support/tempdir.h"
 
 #include <algorithm>
 #include <atomic>

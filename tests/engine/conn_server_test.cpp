@@ -2,13 +2,13 @@
 // vsftpd, from ZARVEL_FTP_SERVER): every request end to end through the
 // worker thread, the ask handshake, keep-alive, preferences, two connections
 // at once and disposal during a transfer.
-#include "EnginePreferences.h"
-#include "FTPBackend.h"
-#include "FTPThread.h"
-#include "conn_frontend.h"
+#include "engine/EnginePreferences.h"
+#include "engine/FTPBackend.h"
+#include "engine/FTPThread.h"
 #include "platform/core/Events.h"
-#include "servers.h"
-#include "tempdir.h"
+#include "tests/engine/conn_frontend.h"
+#include "tests/support/servers.h"
+#include "tests/support/tempdir.h"
 
 #include <algorithm>
 #include <cstdlib>

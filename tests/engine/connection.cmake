@@ -3,7 +3,7 @@
 set(conn_dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(zarvel_conn_testsupport STATIC ${conn_dir}/conn_frontend.cpp)
 target_link_libraries(zarvel_conn_testsupport PUBLIC zarvel_engine zarvel_testsupport GTest::gtest)
-target_include_directories(zarvel_conn_testsupport PUBLIC ${conn_dir})
+target_include_directories(zarvel_conn_testsupport PUBLIC ${CMAKE_SOURCE_DIR})
 set(conn_libs zarvel_conn_testsupport zarvel_core_test_main zarvel_engine)
 # Qt's event queue is invisible to ThreadSanitizer (see conn_tsan.supp).
 set(conn_tsan "TSAN_OPTIONS=halt_on_error=1 suppressions=${conn_dir}/conn_tsan.supp")

@@ -1,4 +1,4 @@
-#include "ftp_scripted_server.h"
+#include "tests/engine/ftp_scripted_server.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,8 +1,8 @@
 // The FTP engine against a scripted server: replies and data connections that
 // real servers rarely produce, and the faults the engine must survive.
-#include "FTPEngine.h"
-#include "ftp_scripted_server.h"
-#include "tempdir.h"
+#include "engine/FTPEngine.h"
+#include "tests/engine/ftp_scripted_server.h"
+#include "tests/support/tempdir.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,9 +1,9 @@
 // The FTP engine against a real server (pyftpdlib or vsftpd, chosen by the
 // environment variable ZARVEL_FTP_SERVER), in passive and in active mode.
-#include "FTPEngine.h"
-#include "modtimes_checks.h"
-#include "servers.h"
-#include "tempdir.h"
+#include "engine/FTPEngine.h"
+#include "tests/engine/modtimes_checks.h"
+#include "tests/support/servers.h"
+#include "tests/support/tempdir.h"
 
 #include <csignal>
 #include <cstdio>

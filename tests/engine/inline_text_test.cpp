@@ -1,5 +1,5 @@
-#include "ConnectionRecords.h"
-#include "InlineText.h"
+#include "engine/ConnectionRecords.h"
+#include "engine/InlineText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-#include "LocalFiles.h"
-
-#include "tempdir.h"
+#include "engine/LocalFiles.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

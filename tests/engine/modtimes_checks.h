@@ -2,7 +2,7 @@
 // The dates of many files asked at once, checked against the same names asked
 // one by one: shared by the FTP and the SFTP engine's tests, whose engines
 // answer alike.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <cstddef>
 #include <gtest/gtest.h>

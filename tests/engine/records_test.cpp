@@ -1,4 +1,4 @@
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The SFTP command layer against a scripted stand-in for the tool: what it
 // types (quoting), and how it reads lines that only look like success.
-#include "SFTPEngine.h"
+#include "engine/SFTPEngine.h"
 #include "platform/core/Timer.h"
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 #include <algorithm>
 #include <cstdlib>

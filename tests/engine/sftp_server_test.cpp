@@ -3,11 +3,11 @@
 // resume, the ask handshake, abort, failed logins, a tool that goes away and
 // disposal during a transfer. Each test gives the tool a fresh HOME, so the
 // host-key question is asked and answered every time.
-#include "SFTPEngine.h"
-#include "SFTPThread.h"
-#include "conn_frontend.h"
-#include "modtimes_checks.h"
-#include "tempdir.h"
+#include "engine/SFTPEngine.h"
+#include "engine/SFTPThread.h"
+#include "tests/engine/conn_frontend.h"
+#include "tests/engine/modtimes_checks.h"
+#include "tests/support/tempdir.h"
 
 #include <algorithm>
 #include <cerrno>

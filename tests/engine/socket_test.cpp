@@ -1,4 +1,4 @@
-#include "CUnixSocket.h"
+#include "engine/CUnixSocket.h"
 
 #include <gtest/gtest.h>
 

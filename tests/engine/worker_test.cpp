@@ -1,11 +1,11 @@
 // The FTP worker's own decisions against a scripted server: the server type
 // from SYST, the keep-alive's timing on a fake clock, the time-outs that mean
 // "off", and requests whose lists are empty.
-#include "EnginePreferences.h"
-#include "FTPThread.h"
-#include "conn_frontend.h"
-#include "ftp_scripted_server.h"
+#include "engine/EnginePreferences.h"
+#include "engine/FTPThread.h"
 #include "platform/core/Timer.h"
+#include "tests/engine/conn_frontend.h"
+#include "tests/engine/ftp_scripted_server.h"
 
 #include <algorithm>
 #include <atomic>

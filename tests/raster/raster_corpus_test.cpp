@@ -1,8 +1,8 @@
 // Replays the fuzz seed corpus, cut short and with bytes changed, through
 // every decoder: nothing may crash, hang or touch memory it does not own
 // (the sanitizer build runs this too).
-#include "raster_codecs.h"
-#include "raster_test_util.h"
+#include "raster/raster_codecs.h"
+#include "tests/raster/raster_test_util.h"
 
 #include <gtest/gtest.h>
 

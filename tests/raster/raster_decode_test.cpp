@@ -1,7 +1,7 @@
 // Decoders against pictures made at test time by Debian's tools, compared
 // with independent decoders, and against files written byte by byte.
-#include "raster_codecs.h"
-#include "raster_test_util.h"
+#include "raster/raster_codecs.h"
+#include "tests/raster/raster_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The encoders: every file written is read back by PIL (an independent
 // decoder) and by our own decoders, and compared with the picture encoded.
-#include "raster_codecs.h"
-#include "raster_test_util.h"
-#include "tempdir.h"
+#include "raster/raster_codecs.h"
+#include "tests/raster/raster_test_util.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // libFuzzer target: one decoder (or the dispatch, format 0) per binary,
 // chosen by ZARVEL_FUZZ_TYPE at build time (100: the EXIF reader).
-#include "raster_codecs.h"
+#include "raster/raster_codecs.h"
 
 #include <cstddef>
 #include <cstdint>

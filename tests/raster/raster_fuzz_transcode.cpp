@@ -1,6 +1,6 @@
 // libFuzzer target: decode whatever the input holds, transform it as the
 // input's last bytes say, and encode the result in every format.
-#include "raster_codecs.h"
+#include "raster/raster_codecs.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The image object, its streams, depth change and reorientation.
-#include "raster.h"
+#include "raster/raster.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Helpers shared by the image library's tests.
 #pragma once
 
-#include "raster.h"
+#include "raster/raster.h"
 
 #include <cstdlib>
 #include <fstream>

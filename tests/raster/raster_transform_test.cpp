@@ -1,6 +1,6 @@
 // Transformations, against PIL's results of the same operations where PIL
 // has them and against small hand-computed pictures where it has not.
-#include "raster_test_util.h"
+#include "tests/raster/raster_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The server fixtures themselves: each one answers on the port it announced.
-#include "servers.h"
+#include "tests/support/servers.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "servers.h"
+#include "tests/support/servers.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #pragma once
 // Where the test servers started by tests/servers listen, and who may log in.
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
 
 #include <string>
 

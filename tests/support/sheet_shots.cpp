@@ -1,4 +1,4 @@
-#include "sheet_shots.h"
+#include "tests/support/sheet_shots.h"
 
 #include "platform/core/EventLoop.h"
 

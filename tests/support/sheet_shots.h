@@ -1,8 +1,8 @@
 #pragma once
 // Showing a window or sheet on a real X display and saving a picture of the
 // screen, shared by the picture programs so they check and name alike.
-#include "ppxui/Testing.h"
-#include "ppxui/Window.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/testing/Testing.h"
 
 #include <cstdint>
 #include <cstdio>

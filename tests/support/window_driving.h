@@ -1,10 +1,10 @@
 #pragma once
 // Driving windows and sheets offscreen as the user does, and what the
 // bookmark list window fixtures have in common.
-#include "ppxui/Testing.h"
-#include "ppxui/Views.h"
-#include "ppxui/Window.h"
-#include "tempdir.h"
+#include "platform/ui/Views.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -32,7 +32,7 @@ zarvel_test(sync_sheets_test
 # pictures go to screenshots/ in the build folder.
 add_executable(sync_bookmarks_screenshot ${CMAKE_CURRENT_LIST_DIR}/bookmarks_screenshot.cpp
                                          ${CMAKE_SOURCE_DIR}/tests/support/sheet_shots.cpp)
-target_include_directories(sync_bookmarks_screenshot PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+target_include_directories(sync_bookmarks_screenshot PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(sync_bookmarks_screenshot PRIVATE zarvel_sync_bookmarks zarvel_sync_sheets
                                                         zarvel_platform_ui_testing)
 add_test(NAME sync_bookmarks_screenshot

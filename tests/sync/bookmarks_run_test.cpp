@@ -2,17 +2,17 @@
 // through our sftp tool, offscreen: the bookmark made in the sheet, the run
 // started from the list, a conflict answered in the conflict sheet and the
 // summary read from the summary sheet.
-#include "BasicApp.h"
-#include "BrowserFactory.h"
-#include "SyncRunFactory.h"
-#include "SyncSheet.h"
-#include "SyncWindow.h"
-#include "browse_support.h"
-#include "ppxui/Testing.h"
-#include "ppxui/Views.h"
+#include "app/BasicApp.h"
+#include "app/BrowserFactory.h"
+#include "platform/ui/Views.h"
+#include "platform/ui/testing/Testing.h"
+#include "sync/bookmarks/SyncRunFactory.h"
+#include "sync/bookmarks/SyncSheet.h"
+#include "sync/bookmarks/SyncWindow.h"
 #include "sync/core/SyncCache.h"
 #include "sync/window/SyncStatusWindow.h"
-#include "tempdir.h"
+#include "tests/browser/browse_support.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

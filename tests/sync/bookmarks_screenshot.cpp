@@ -2,17 +2,16 @@
 // an opened file runs, the conflict sheet and the summary sheet on a real X
 // display, one at a time, and saves a picture of the screen for each to
 // OUTDIR/NAME.png. Fails when one does not appear on the display.
-#include "BasicApp.h"
-#include "SyncBookmarkStore.h"
-#include "SyncOpenSheet.h"
-#include "SyncSheet.h"
-#include "SyncWindow.h"
+#include "app/BasicApp.h"
+#include "platform/core/Folders.h"
+#include "platform/ui/Application.h"
+#include "sync/bookmarks/SyncBookmarkStore.h"
+#include "sync/bookmarks/SyncOpenSheet.h"
+#include "sync/bookmarks/SyncSheet.h"
+#include "sync/bookmarks/SyncWindow.h"
 #include "sync/sheets/MismatchSheet.h"
 #include "sync/sheets/SyncCompleteSheet.h"
-
-#include "platform/core/Folders.h"
-#include "ppxui/Application.h"
-#include "sheet_shots.h"
+#include "tests/support/sheet_shots.h"
 
 #include <cstdio>
 #include <memory>

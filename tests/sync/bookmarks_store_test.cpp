@@ -1,10 +1,9 @@
 // The synchronisation bookmark store and exported files on disk.
-#include "SyncBookmarkStore.h"
-
-#include "CDESCrypto.h"
+#include "app/CDESCrypto.h"
 #include "platform/core/Errors.h"
 #include "platform/core/PropertyList.h"
-#include "tempdir.h"
+#include "sync/bookmarks/SyncBookmarkStore.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

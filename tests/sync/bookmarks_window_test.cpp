@@ -1,23 +1,22 @@
 // The synchronisation bookmark window and its sheet, driven as the user
 // drives them (offscreen), with the application object that makes them.
-#include "BasicApp.h"
-#include "BookmarkForm.h"
-#include "BookmarkStore.h"
-#include "ConnectSheet.h"
-#include "ConnectWindow.h"
-#include "SyncBookmarkStore.h"
-#include "SyncOpenSheet.h"
-#include "SyncRunFactory.h"
-#include "SyncSheet.h"
-#include "SyncWindow.h"
-
+#include "app/BasicApp.h"
+#include "app/BookmarkForm.h"
+#include "app/BookmarkStore.h"
+#include "app/ConnectSheet.h"
+#include "app/ConnectWindow.h"
 #include "platform/core/EventLoop.h"
 #include "platform/core/Preferences.h"
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/testing/Testing.h"
+#include "sync/bookmarks/SyncBookmarkStore.h"
+#include "sync/bookmarks/SyncOpenSheet.h"
+#include "sync/bookmarks/SyncRunFactory.h"
+#include "sync/bookmarks/SyncSheet.h"
+#include "sync/bookmarks/SyncWindow.h"
 #include "sync/core/SyncCache.h"
-#include "tempdir.h"
-#include "window_driving.h"
+#include "tests/support/tempdir.h"
+#include "tests/support/window_driving.h"
 
 #include <QWidget>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "platform/core/Errors.h"
 #include "sync/core/SyncCache.h"
-#include "sync_helpers.h"
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
+#include "tests/sync/sync_helpers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Properties of the plan over random trees and caches (fixed seeds).
-#include "UploadPart.h"
+#include "engine/UploadPart.h"
 #include "sync/core/SyncPlan.h"
-#include "sync_helpers.h"
+#include "tests/sync/sync_helpers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "UploadPart.h"
+#include "engine/UploadPart.h"
 #include "sync/core/SyncDates.h"
 #include "sync/core/SyncPlan.h"
-#include "sync_helpers.h"
+#include "tests/sync/sync_helpers.h"
 
 #include <gtest/gtest.h>
 

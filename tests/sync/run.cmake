@@ -18,5 +18,5 @@ if(TARGET zarvel_sync_window)
                 ${CMAKE_SOURCE_DIR}/tests/engine/ftp_scripted_server.cpp
         LIBS zarvel_sync_window zarvel_core_test_main LABELS unit tsan TIMEOUT 120
         ENV "TSAN_OPTIONS=halt_on_error=1 suppressions=${CMAKE_SOURCE_DIR}/tests/engine/conn_tsan.supp")
-    target_include_directories(sync_run_scripted_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/engine)
+    target_include_directories(sync_run_scripted_test PRIVATE ${CMAKE_SOURCE_DIR})
 endif()

@@ -1,11 +1,11 @@
 // A whole run against the scripted FTP server, for what real servers do not
 // do on demand: a download whose data connection breaks half way.
-#include "EnginePreferences.h"
-#include "ftp_scripted_server.h"
+#include "engine/EnginePreferences.h"
 #include "platform/core/EventLoop.h"
 #include "sync/core/SyncCache.h"
 #include "sync/window/SyncRun.h"
-#include "tempdir.h"
+#include "tests/engine/ftp_scripted_server.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // Whole runs of SyncRun against a real server (ZARVEL_SYNC_SERVER: pyftpd,
 // vsftpd or sshd): both trees on disk, the real connection, the sheets
 // replaced by scripted answers.
-#include "EnginePreferences.h"
+#include "engine/EnginePreferences.h"
 #include "platform/core/EventLoop.h"
-#include "servers.h"
 #include "sync/core/SyncCache.h"
 #include "sync/window/SyncRun.h"
-#include "sync_helpers.h"
-#include "tempdir.h"
+#include "tests/support/servers.h"
+#include "tests/support/tempdir.h"
+#include "tests/sync/sync_helpers.h"
 
 #include <gtest/gtest.h>
 

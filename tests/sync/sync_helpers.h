@@ -1,6 +1,6 @@
 #pragma once
 // Small builders for synchronisation tests.
-#include "ConnectionRecords.h"
+#include "engine/ConnectionRecords.h"
 
 #include <algorithm>
 #include <linux/capability.h>

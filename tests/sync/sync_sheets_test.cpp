@@ -1,10 +1,9 @@
 // The conflict and summary sheets of a synchronisation run (offscreen).
+#include "platform/ui/Application.h"
+#include "platform/ui/testing/Testing.h"
 #include "sync/sheets/MismatchSheet.h"
 #include "sync/sheets/SyncCompleteSheet.h"
-
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
-#include "window_driving.h"
+#include "tests/support/window_driving.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "sync/core/LocalTree.h"
 #include "sync/core/RemoteTree.h"
 #include "sync/core/SyncDates.h"
-#include "sync_helpers.h"
-#include "tempdir.h"
+#include "tests/support/tempdir.h"
+#include "tests/sync/sync_helpers.h"
 
 #include <gtest/gtest.h>
 

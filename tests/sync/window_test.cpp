@@ -1,14 +1,14 @@
 // The synchronisation-status window on a real server (ZARVEL_SYNC_SERVER),
 // offscreen: the run from the first status text to the summary sheet, its
 // conflict sheet, and the runs that must stop before anything is planned.
-#include "browse_support.h"
-#include "ppxui/Testing.h"
-#include "ppxui/Views.h"
-#include "servers.h"
+#include "platform/ui/Views.h"
+#include "platform/ui/testing/Testing.h"
 #include "sync/core/SyncCache.h"
 #include "sync/window/SyncStatusWindow.h"
-#include "sync_helpers.h"
-#include "tempdir.h"
+#include "tests/browser/browse_support.h"
+#include "tests/support/servers.h"
+#include "tests/support/tempdir.h"
+#include "tests/sync/sync_helpers.h"
 
 #include <QMenuBar>
 #include <gtest/gtest.h>

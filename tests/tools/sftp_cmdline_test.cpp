@@ -1,5 +1,5 @@
 // The tool's command grammar and the texts it prints.
-#include "cmdline.h"
+#include "tools/sftp/cmdline.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The sftp tool against a server that misbehaves on purpose (the
 // "sftpfault" fixture: sshd whose SFTP service is fault_sftp_server.py; the
 // name of a file or folder picks the fault).
-#include "servers.h"
-#include "sftp_session.h"
-#include "tempdir.h"
+#include "tests/support/servers.h"
+#include "tests/support/tempdir.h"
+#include "tests/tools/sftp_session.h"
 
 #include <atomic>
 #include <chrono>
@@ -13,13 +13,13 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <pwd.h>
-#include <random>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 using sftptest::toolQuoted;
 using sftptest::ToolSession;
+using testsupport::randomBytes;
 using testsupport::readFile;
 using testsupport::TempDir;
 using testsupport::writeFile;
@@ -31,14 +31,6 @@ using Clock = std::chrono::steady_clock;
 // Far beyond the few seconds the tool grants a silent server after an
 // interrupt, and far below "never".
 constexpr auto kBackWithin = std::chrono::seconds(30);
-
-std::string randomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = char(gen());
-    return s;
-}
 
 bool exists(const std::string& path) {
     struct stat st;

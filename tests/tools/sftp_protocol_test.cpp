@@ -1,6 +1,6 @@
 // The tool's SFTP packets: what it sends and how it reads replies, including
 // broken ones.
-#include "protocol.h"
+#include "tools/sftp/protocol.h"
 
 #include <gtest/gtest.h>
 

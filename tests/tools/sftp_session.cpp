@@ -1,4 +1,4 @@
-#include "sftp_session.h"
+#include "tests/tools/sftp_session.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,8 +1,8 @@
 // The sftp tool driven through a pseudo-terminal, as the program drives it,
 // against the sshd test server.
-#include "servers.h"
-#include "sftp_session.h"
-#include "tempdir.h"
+#include "tests/support/servers.h"
+#include "tests/support/tempdir.h"
+#include "tests/tools/sftp_session.h"
 
 #include <algorithm>
 #include <csignal>
@@ -14,7 +14,6 @@
 #include <memory>
 #include <netinet/in.h>
 #include <pwd.h>
-#include <random>
 #include <set>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -26,19 +25,12 @@
 using sftptest::Proxy;
 using sftptest::toolQuoted;
 using sftptest::ToolSession;
+using testsupport::randomBytes;
 using testsupport::readFile;
 using testsupport::TempDir;
 using testsupport::writeFile;
 
 namespace {
-
-std::string randomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = char(gen());
-    return s;
-}
 
 bool exists(const std::string& path) {
     struct stat st;

@@ -2,9 +2,9 @@
 // One SFTP session: login over libssh with host-key check, then the commands
 // typed at the "sftp> " prompt, carried by our own SFTP packets over the
 // session's "sftp" channel.
-#include "cmdline.h"
-#include "protocol.h"
-#include "terminal.h"
+#include "tools/sftp/cmdline.h"
+#include "tools/sftp/protocol.h"
+#include "tools/sftp/terminal.h"
 
 #include <libssh/libssh.h>
 

@@ -1,4 +1,4 @@
-#include "cmdline.h"
+#include "tools/sftp/cmdline.h"
 
 #include <cstdio>
 #include <cstring>

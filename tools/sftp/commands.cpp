@@ -1,6 +1,5 @@
-#include "client.h"
-
-#include "client_internal.h"
+#include "tools/sftp/client.h"
+#include "tools/sftp/client_internal.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -4,7 +4,7 @@
 //
 // It asks about unknown host keys, refuses changed ones, asks for the
 // password, then reads commands at the "sftp> " prompt.
-#include "client.h"
+#include "tools/sftp/client.h"
 
 #include <cstdio>
 

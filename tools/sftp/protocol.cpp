@@ -1,4 +1,4 @@
-#include "protocol.h"
+#include "tools/sftp/protocol.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "pump.h"
+#include "tools/sftp/pump.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,8 +1,7 @@
-#include "client.h"
-
-#include "client_internal.h"
-#include "pump.h"
-#include "writer.h"
+#include "tools/sftp/client.h"
+#include "tools/sftp/client_internal.h"
+#include "tools/sftp/pump.h"
+#include "tools/sftp/writer.h"
 
 #include <algorithm>
 #include <cerrno>

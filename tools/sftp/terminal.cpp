@@ -1,6 +1,6 @@
-#include "terminal.h"
+#include "tools/sftp/terminal.h"
 
-#include "cmdline.h"
+#include "tools/sftp/cmdline.h"
 
 #include <cerrno>
 #include <cstdlib>

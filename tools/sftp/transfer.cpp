@@ -1,7 +1,6 @@
-#include "client.h"
-
-#include "client_internal.h"
-#include "writer.h"
+#include "tools/sftp/client.h"
+#include "tools/sftp/client_internal.h"
+#include "tools/sftp/writer.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "writer.h"
+#include "tools/sftp/writer.h"
 
 #include <algorithm>
 #include <cerrno>

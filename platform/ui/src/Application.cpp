@@ -1,4 +1,4 @@
-#include "ppxui/Application.h"
+#include "platform/ui/Application.h"
 
 #include "platform/core/Folders.h"
 

@@ -1,7 +1,7 @@
-#include "ppxui/DataBrowser.h"
-#include "ListDrag.h"
-#include "Nesting.h"
-#include "TreeView.h"
+#include "platform/ui/DataBrowser.h"
+#include "platform/ui/src/ListDrag.h"
+#include "platform/ui/src/Nesting.h"
+#include "platform/ui/src/TreeView.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>

@@ -1,7 +1,7 @@
-#include "ppxui/Dialogs.h"
-#include "Nesting.h"
-#include "Placement.h"
-#include "ppxui/Window.h"
+#include "platform/ui/Dialogs.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/src/Nesting.h"
+#include "platform/ui/src/Placement.h"
 
 #include <QAbstractButton>
 #include <QApplication>

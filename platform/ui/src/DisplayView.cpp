@@ -1,4 +1,4 @@
-#include "ppxui/DisplayView.h"
+#include "platform/ui/DisplayView.h"
 
 #include <QBoxLayout>
 #include <QImage>

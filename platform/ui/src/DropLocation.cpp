@@ -1,4 +1,4 @@
-#include "ppxui/DropLocation.h"
+#include "platform/ui/DropLocation.h"
 
 #include "platform/core/Folders.h"
 #include "platform/core/PercentEscapes.h"

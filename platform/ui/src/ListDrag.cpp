@@ -1,8 +1,8 @@
-#include "ListDrag.h"
+#include "platform/ui/src/ListDrag.h"
 
-#include "Nesting.h"
-#include "ppxui/DataBrowser.h"
-#include "ppxui/DropLocation.h"
+#include "platform/ui/DataBrowser.h"
+#include "platform/ui/DropLocation.h"
+#include "platform/ui/src/Nesting.h"
 
 #include <QAbstractItemView>
 #include <QDrag>

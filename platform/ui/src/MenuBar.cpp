@@ -1,5 +1,5 @@
-#include "MenuBar.h"
-#include "ppxui/Window.h"
+#include "platform/ui/src/MenuBar.h"
+#include "platform/ui/Window.h"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -1,6 +1,6 @@
-#include "ppxui/Nib.h"
-#include "TreeView.h"
+#include "platform/ui/Nib.h"
 #include "platform/core/Folders.h"
+#include "platform/ui/src/TreeView.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "Placement.h"
+#include "platform/ui/src/Placement.h"
 
 #include <QApplication>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "ppxui/Toolbar.h"
+#include "platform/ui/Toolbar.h"
 
 #include <QAction>
 #include <QBoxLayout>

@@ -1,4 +1,4 @@
-#include "ppxui/Views.h"
+#include "platform/ui/Views.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -1,9 +1,9 @@
-#include "ppxui/Window.h"
-#include "MenuBar.h"
-#include "Nesting.h"
-#include "Placement.h"
+#include "platform/ui/Window.h"
 #include "platform/core/EventLoop.h"
-#include "ppxui/Views.h"
+#include "platform/ui/Views.h"
+#include "platform/ui/src/MenuBar.h"
+#include "platform/ui/src/Nesting.h"
+#include "platform/ui/src/Placement.h"
 
 #include <QAbstractButton>
 #include <QAction>

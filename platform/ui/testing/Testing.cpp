@@ -1,6 +1,6 @@
-#include "ppxui/Testing.h"
-#include "ppxui/Dialogs.h"
-#include "ppxui/Views.h"
+#include "platform/ui/testing/Testing.h"
+#include "platform/ui/Dialogs.h"
+#include "platform/ui/Views.h"
 
 #include <QAbstractButton>
 #include <QApplication>

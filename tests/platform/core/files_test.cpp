@@ -2,7 +2,6 @@
 #include "platform/core/Errors.h"
 #include "platform/core/Folders.h"
 #include "platform/core/Preferences.h"
-
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
 #include "platform/core/Errors.h"
 #include "platform/core/ResourceFile.h"
-
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 // A second start hands its documents to the running program; toolbars send
 // their commands through the window.
 #include "platform/core/EventLoop.h"
-#include "ppxui/Application.h"
-#include "ppxui/Testing.h"
-#include "ppxui/Toolbar.h"
-#include "ppxui/Window.h"
-#include "tempdir.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Toolbar.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/testing/Testing.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

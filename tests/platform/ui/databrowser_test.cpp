@@ -1,8 +1,8 @@
 // The list view over its content: cells, sorting, selection walk, user state.
-#include "ppxui/Application.h"
-#include "ppxui/DataBrowser.h"
-#include "ppxui/Testing.h"
-#include "ppxui/Window.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/DataBrowser.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/testing/Testing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The display view: bitmaps in their stored layout, fitting, PDF pages.
-#include "ppxui/Application.h"
-#include "ppxui/DisplayView.h"
-#include "ppxui/Window.h"
-#include "tempdir.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/DisplayView.h"
+#include "platform/ui/Window.h"
 #include "tests/support/pdf_file.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

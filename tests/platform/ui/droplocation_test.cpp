@@ -1,9 +1,8 @@
 // What a direct-save drop target hands back is read before anything is
 // written: only a local folder the user can write in, or the Trash.
 #include "platform/core/Folders.h"
-#include "ppxui/DropLocation.h"
-
-#include "tempdir.h"
+#include "platform/ui/DropLocation.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 

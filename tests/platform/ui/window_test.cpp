@@ -1,10 +1,10 @@
 // Nib windows, controls, sheets and the command path on the offscreen platform.
 #include "platform/core/EventLoop.h"
-#include "ppxui/Application.h"
-#include "ppxui/Dialogs.h"
-#include "ppxui/Testing.h"
-#include "ppxui/Views.h"
-#include "ppxui/Window.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Dialogs.h"
+#include "platform/ui/Views.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/testing/Testing.h"
 
 #include <gtest/gtest.h>
 

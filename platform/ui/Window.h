@@ -3,7 +3,7 @@
 // -> application, posted closes, sheets with their modal loop and the menu
 // bar. Toolbars: ppxui/Toolbar.h.
 #include "platform/core/Events.h"
-#include "ppxui/Nib.h"
+#include "platform/ui/Nib.h"
 
 #include <cstdint>
 #include <functional>

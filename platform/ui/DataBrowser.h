@@ -2,7 +2,7 @@
 // A list of items shown in columns. The list holds only item IDs; a Content
 // object supplies each cell, compares items for sorting and hears about
 // what the user does with them.
-#include "ppxui/Views.h"
+#include "platform/ui/Views.h"
 
 #include <cstdint>
 #include <map>

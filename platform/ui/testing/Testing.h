@@ -1,7 +1,7 @@
 #pragma once
 // What widget tests need to play the user: find the alert or chooser on
 // screen, press its buttons, choose files. Works on the offscreen platform.
-#include "ppxui/Nib.h"
+#include "platform/ui/Nib.h"
 
 #include <cstdint>
 #include <functional>

@@ -2,7 +2,7 @@
 // A window toolbar over QToolBar. Items send their commands through the
 // window's command path; the only other kinds of item are the separator and
 // the flexible space.
-#include "ppxui/Window.h"
+#include "platform/ui/Window.h"
 
 #include <cstdint>
 #include <memory>

@@ -2,7 +2,7 @@
 // Views made in code over a placeholder of a nib window: the display of an
 // image or a PDF page (scaled down to fit, never enlarged, centred on white),
 // and a read-only scrolling text.
-#include "ppxui/Views.h"
+#include "platform/ui/Views.h"
 
 #include <cstdint>
 #include <memory>

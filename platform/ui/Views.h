@@ -2,8 +2,8 @@
 // Wrappers of the controls of a nib-made window. Each wraps the widget whose
 // objectName is the control's signature; the wrappers live as long as their
 // widget (they are owned by it) and are found again from it.
-#include "ppxui/Nib.h"
-#include "ppxui/Window.h"
+#include "platform/ui/Nib.h"
+#include "platform/ui/Window.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 // Standard alerts (application-modal or as a sheet on a window) and the file
 // and folder choosers.
-#include "ppxui/Nib.h"
+#include "platform/ui/Nib.h"
 
 #include <cstdint>
 #include <functional>
