@@ -10,6 +10,8 @@
 // thread more on its way, which a session of small requests pays for in each
 // round trip: the pump is put in only when a large transfer begins.
 
+#include <cstdint>
+
 namespace sftptool {
 
 // Puts a pump between the connection that `fd` holds and whoever uses `fd`:
@@ -19,5 +21,10 @@ namespace sftptool {
 // the connection on either side is passed on to the other. False (and
 // nothing changed) when no pump could be set up.
 bool pumpInPlace(int fd);
+
+// Tells the pump how many bytes the session awaits from the network before
+// it must answer or ask anything: while that is a stream, the pump wakes for
+// large pieces only. 0 once the stream has ended, however it ended.
+void pumpExpect(uint64_t bytes);
 
 } // namespace sftptool

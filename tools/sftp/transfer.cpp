@@ -1,5 +1,6 @@
 #include "tools/sftp/client.h"
 #include "tools/sftp/client_internal.h"
+#include "tools/sftp/pump.h"
 #include "tools/sftp/writer.h"
 
 #include <algorithm>
@@ -172,6 +173,7 @@ void Client::doGet(const std::vector<Word>& w) {
         uint32_t empties; // empty answers to this range so far
     };
     std::map<uint32_t, Ask> inFlight;
+    uint64_t awaited = 0; // bytes asked for and not yet answered
     uint64_t next = offset, done = 0, complete = offset;
     uint64_t end = UINT64_MAX, reached = offset;
     uint64_t hint = (info.flags & HasSize) ? info.size : UINT64_MAX;
@@ -183,6 +185,7 @@ void Client::doGet(const std::vector<Word>& w) {
         Packet p(Read, id);
         batch += p.str(handle).u64(at).u32(length).finish();
         inFlight[id] = Ask{at, length, empties};
+        awaited += length;
     };
     auto stopped = [&] { return interrupted || !error.empty(); };
     auto lowest = [&] {
@@ -212,6 +215,9 @@ void Client::doGet(const std::vector<Word>& w) {
             complete = lowest();
         }
     };
+    struct EndStream {
+        ~EndStream() { pumpExpect(0); }
+    } endStream;
     startProgress();
     for (;;) {
         if (!interrupted && interruptRequested()) {
@@ -252,6 +258,7 @@ void Client::doGet(const std::vector<Word>& w) {
             if (abandonedReply(id))
                 continue;
             const Ask a = takeAsked(inFlight, id);
+            awaited -= std::min<uint64_t>(awaited, a.length);
             if (type == Data) {
                 const std::string_view data = r.str();
                 if (!r.ok() || data.size() > a.length) {
@@ -289,6 +296,7 @@ void Client::doGet(const std::vector<Word>& w) {
                 fail(a, type == Status ? statusText(r.u32()) : "Bad message");
             }
         }
+        pumpExpect(stopped() ? 0 : awaited);
         awaitReplies(any, stopped(), done);
     }
     writer.drain();
@@ -405,6 +413,9 @@ void Client::doPut(const std::vector<Word>& w) {
     long long giveUpAt = 0;
     auto stopped = [&] { return interrupted || !error.empty(); };
     pumpForLargeTransfer(uint64_t(st.st_size) - std::min(uint64_t(st.st_size), offset));
+    struct EndStream {
+        ~EndStream() { pumpExpect(0); }
+    } endStream;
     startProgress();
     for (;;) {
         if (!interrupted && interruptRequested()) {
