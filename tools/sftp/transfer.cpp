@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -18,7 +19,7 @@ using namespace sftp;
 namespace {
 
 // Transfers keep many requests in flight so that the link never idles on a
-// round trip: 32 KiB each (what every server accepts), 4 MiB in all.
+// round trip: 32 KiB each (what every server accepts), up to 4 MiB in all.
 constexpr uint32_t kChunk = 32 * 1024;
 constexpr size_t kInFlight = 128;
 // Downloads ask for at least this many chunks at a time.
@@ -33,6 +34,16 @@ constexpr uint32_t kEmptyAnswers = 4;
 // The size of a download from which a thread of its own writing the file pays
 // for starting it.
 constexpr uint64_t kWriterFrom = 1024 * 1024;
+
+// Uploads keep enough in flight to cover the round trip (the open's) at
+// about 1 GiB/s. No more than that: on a fast link what the server has yet
+// to write piles up in its buffers, and OpenSSH's server then spends more on
+// its memory than on the bytes.
+size_t uploadsInFlight(std::chrono::steady_clock::duration roundTrip) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(roundTrip).count();
+    const uint64_t bytes = uint64_t(std::max<long long>(us, 0)) * (1024 * 1024 * 1024 / 1000000);
+    return std::clamp<size_t>(bytes / kChunk, kInFlight / 4, kInFlight);
+}
 
 } // namespace
 
@@ -365,11 +376,13 @@ void Client::doPut(const std::vector<Word>& w) {
     mode.flags = HasPermissions;
     mode.permissions = st.st_mode & 0777;
     std::string handle, error;
+    const auto asked = std::chrono::steady_clock::now();
     if (!open(remote, Open, OpenWrite | (offset > 0 ? 0 : OpenCreate | OpenTruncate), mode, handle,
               error)) {
         mTerm.line("Couldn't open remote file: " + error);
         return;
     }
+    const size_t maxInFlight = uploadsInFlight(std::chrono::steady_clock::now() - asked);
     if (offset > 0) {
         // Resuming: the remote file must hold at least the offset (no hole), and
         // anything beyond it is cut off so the result is exactly the local file.
@@ -413,9 +426,6 @@ void Client::doPut(const std::vector<Word>& w) {
     long long giveUpAt = 0;
     auto stopped = [&] { return interrupted || !error.empty(); };
     pumpForLargeTransfer(uint64_t(st.st_size) - std::min(uint64_t(st.st_size), offset));
-    struct EndStream {
-        ~EndStream() { pumpExpect(0); }
-    } endStream;
     startProgress();
     for (;;) {
         if (!interrupted && interruptRequested()) {
@@ -427,11 +437,11 @@ void Client::doPut(const std::vector<Word>& w) {
             // waits inside the library and keeps showing progress on a slow
             // link. One request may always go, whatever the window.
             const size_t window = ssh_channel_window_size(mChannel);
-            if (stopped() || eof || inFlight.size() >= kInFlight ||
+            if (stopped() || eof || inFlight.size() >= maxInFlight ||
                 (window < header + kChunk && !inFlight.empty()))
                 break;
             size_t used = 0;
-            for (size_t k = 0; k < kWriteBatch && !eof && inFlight.size() < kInFlight &&
+            for (size_t k = 0; k < kWriteBatch && !eof && inFlight.size() < maxInFlight &&
                                (used == 0 || used + header + kChunk <= window);
                  ++k) {
                 char* at = batch + used;
