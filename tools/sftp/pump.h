@@ -8,7 +8,7 @@
 // handing them over through a local socket pair leaves that thread cheaper
 // reads and nothing of the network stack's work. Every message then wakes one
 // thread more on its way, which a session of small requests pays for in each
-// round trip: the pump is put in only when a large transfer begins.
+// round trip: the pump is put in only when a large download begins.
 
 #include <cstdint>
 
