@@ -38,8 +38,17 @@ std::atomic<bool> gStreaming{false};
 // with a low-water mark while the session expects a stream.
 class Batching {
 public:
-    explicit Batching(int fd) : mFd(fd) {}
+    explicit Batching(int fd) : mFd(fd) {
+        // TCP wakes a reader at the mark and takes a shorter read; a local
+        // socket would hold a read until the mark is reached.
+        int domain = 0;
+        socklen_t size = sizeof domain;
+        mMarkable = getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) == 0 &&
+                    (domain == AF_INET || domain == AF_INET6);
+    }
     void wait() {
+        if (!mMarkable)
+            return;
         for (;;) {
             if (!gStreaming.load(std::memory_order_relaxed))
                 setMark(1);
@@ -77,6 +86,7 @@ private:
             mMark = mark;
     }
     int mFd;
+    bool mMarkable = false;
     int mMark = 1;
 };
 
