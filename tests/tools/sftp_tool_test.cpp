@@ -417,10 +417,11 @@ TEST_F(SftpTool, TransfersAreByteExactWithAndWithoutRest) {
     EXPECT_NE(t->command("rest x").find("Usage"), std::string::npos);
 }
 
-// Small requests and uploads go to the connection straight; the first large
-// download puts the pump's two threads in between, in the middle of the
-// session, without a byte lost or reordered either way.
-TEST_F(SftpTool, TheFirstLargeDownloadPutsThePumpInMidSession) {
+// Small requests and uploads go to the connection straight; a large download
+// puts the pump's two threads in between, in the middle of the session, and a
+// large upload takes them out again, without a byte lost or reordered either
+// way.
+TEST_F(SftpTool, ALargeDownloadPutsThePumpInAndALargeUploadTakesItOut) {
     const std::string small = randomBytes(4096, 7);
     const std::string big = randomBytes(3 * 1024 * 1024 + 3, 8);
     writeFile(remote + "/small", small);
@@ -458,6 +459,11 @@ TEST_F(SftpTool, TheFirstLargeDownloadPutsThePumpInMidSession) {
     EXPECT_NE(out.find(std::to_string(big.size()) + " bytes transferred\r\n"), std::string::npos)
         << out;
     EXPECT_EQ(readFile(remote + "/big-up"), big);
+    EXPECT_EQ(threads(), before);
+    EXPECT_EQ(t->command("get small small-again"), "4096 bytes transferred\r\n");
+    EXPECT_EQ(readFile(local + "/small-again"), small);
+    EXPECT_EQ(t->command("get big big-last").find("Couldn't"), std::string::npos);
+    EXPECT_EQ(readFile(local + "/big-last"), big);
     EXPECT_EQ(threads(), before + 2);
     t->type("quit\n");
     EXPECT_EQ(t->wait(), 0);

@@ -74,6 +74,7 @@ private:
     // Puts the pump (pump.h) in place before a transfer of `bytes`, when it
     // is large enough to gain from it.
     void pumpForLargeTransfer(uint64_t bytes);
+    void noPumpForLargeUpload(uint64_t bytes);
     // Closes `handle` without waiting for the answer, which changes nothing
     // and is dropped when it comes.
     void closeUnanswered(const std::string& handle);
@@ -120,7 +121,8 @@ private:
     Terminal& mTerm;
     Destination mDest;
     int mSock = -1;
-    bool mPumpTried = false; // mSock is the local end of a pump, or cannot be
+    bool mPumped = false;     // mSock is the local end of a pump
+    bool mPumpFailed = false; // and one is not tried again
     ssh_session mSession = nullptr;
     ssh_channel mChannel = nullptr;
     std::vector<char> mIn;

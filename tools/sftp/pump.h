@@ -11,6 +11,7 @@
 // round trip: the pump is put in only when a large download begins.
 
 #include <cstdint>
+#include <functional>
 
 namespace sftptool {
 
@@ -21,6 +22,12 @@ namespace sftptool {
 // the connection on either side is passed on to the other. False (and
 // nothing changed) when no pump could be set up.
 bool pumpInPlace(int fd);
+
+// Takes the pump out again (if one is in place): `fd` holds the connection
+// itself once more, and every byte the pump took from either side has been
+// passed on. Only between commands. `readSome(timeoutMs)` has the library
+// read from `fd`: the bytes the pump passed on wait there for it.
+void pumpOut(int fd, const std::function<void(int timeoutMs)>& readSome);
 
 // Tells the pump how many bytes the session awaits from the network before
 // it must answer or ask anything: while that is a stream, the pump wakes for

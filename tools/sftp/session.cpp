@@ -337,11 +337,20 @@ void Client::closeHandle(const std::string& handle, std::string* error) {
 }
 
 void Client::pumpForLargeTransfer(uint64_t bytes) {
-    // Once in place the pump stays; one that could not be set up is not
-    // tried again.
-    if (!mPumpTried && bytes >= kPumpFrom) {
-        mPumpTried = true;
-        pumpInPlace(mSock);
+    // One that could not be set up is not tried again.
+    if (!mPumped && !mPumpFailed && bytes >= kPumpFrom) {
+        mPumped = pumpInPlace(mSock);
+        mPumpFailed = !mPumped;
+    }
+}
+
+void Client::noPumpForLargeUpload(uint64_t bytes) {
+    // An upload's bytes would take one more hop through the pump, which costs
+    // more than the library's own writes to the connection. Small requests
+    // leave it in place: taking it out and in again costs them more.
+    if (mPumped && bytes >= kPumpFrom) {
+        mPumped = false;
+        pumpOut(mSock, [this](int timeoutMs) { receive(timeoutMs); });
     }
 }
 

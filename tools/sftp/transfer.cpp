@@ -425,8 +425,7 @@ void Client::doPut(const std::vector<Word>& w) {
     std::string closeError;
     long long giveUpAt = 0;
     auto stopped = [&] { return interrupted || !error.empty(); };
-    // No pump for an upload: its bytes would take one more hop through it,
-    // which costs more than the library's own writes to the connection.
+    noPumpForLargeUpload(uint64_t(st.st_size) - std::min(uint64_t(st.st_size), offset));
     startProgress();
     for (;;) {
         if (!interrupted && interruptRequested()) {
