@@ -33,8 +33,8 @@ constexpr int kLeastMark = 32 * 1024;
 // that slowed down or stopped.
 constexpr int kMarkWaitMs = 1;
 
-// The pump in place, if any. Never freed: its threads may outlive it at the
-// tool's exit.
+// The pump in place, if any. Freed only once taken out: at the tool's exit
+// its threads may still be using it.
 struct Pump {
     int connection = -1; // the connection, for the threads
     int local = -1;      // the pump's end of the pair; the library has the other
