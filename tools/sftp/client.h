@@ -71,8 +71,8 @@ private:
               const sftp::Attributes& attrs, std::string& handle, std::string& error);
     bool simple(sftp::Packet& p, std::string& error);
     void closeHandle(const std::string& handle, std::string* error = nullptr);
-    // Puts the pump (pump.h) in place before a transfer of `bytes`, when it
-    // is large enough to gain from it.
+    // Puts the pump (pump.h) in place before a download of `bytes`, when it
+    // is large enough to gain from it; takes it out before a large upload.
     void pumpForLargeTransfer(uint64_t bytes);
     void noPumpForLargeUpload(uint64_t bytes);
     // Closes `handle` without waiting for the answer, which changes nothing

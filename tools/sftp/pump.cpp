@@ -33,8 +33,9 @@ constexpr int kLeastMark = 32 * 1024;
 // that slowed down or stopped.
 constexpr int kMarkWaitMs = 1;
 
-// The pump in place, if any. Freed only once taken out: at the tool's exit
-// its threads may still be using it.
+// The pump in place, if any; the main thread's alone (its threads are handed
+// theirs). Freed only once taken out: at the tool's exit its threads may
+// still be using it.
 struct Pump {
     int connection = -1; // the connection, for the threads
     int local = -1;      // the pump's end of the pair; the library has the other
@@ -45,7 +46,6 @@ struct Pump {
     std::atomic<bool> inDone{false};
 };
 Pump* gPump = nullptr;
-std::atomic<int> gNetwork{-1};
 std::atomic<bool> gStreaming{false};
 
 // Waits, on the network's side of the pump, until there is something to read,
@@ -260,8 +260,6 @@ bool pumpInPlace(int fd) {
         // From here on the library's reads and writes go through the pump;
         // what the connection already holds is read by the pump, in order.
         placed = dup3(pair[0], fd, O_CLOEXEC) == fd;
-        if (placed)
-            gNetwork = connection;
     } catch (...) {
     }
     close(pair[0]);
@@ -276,7 +274,6 @@ void pumpOut(int fd, const std::function<void(int timeoutMs)>& readSome) {
     Pump* const pump = gPump;
     if (!pump)
         return;
-    pumpExpect(0);
     // The network's side stops between two pieces: what it passed on waits
     // on `fd` for the library, the rest stays in the connection. Reading on
     // meanwhile keeps it from waiting for room in the pair.
@@ -294,7 +291,6 @@ void pumpOut(int fd, const std::function<void(int timeoutMs)>& readSome) {
     shutdown(fd, SHUT_WR);
     if (pump->out.joinable())
         pump->out.join();
-    gNetwork = -1;
     gPump = nullptr;
     // A mark the network's side set as it stopped must not hold the
     // library's reads.
@@ -315,10 +311,9 @@ void pumpExpect(uint64_t bytes) {
     gStreaming = streaming;
     // The end of the stream must not wait below a mark: dropping it wakes
     // the pump at once for what has arrived.
-    const int fd = gNetwork.load();
     const int one = 1;
-    if (!streaming && fd >= 0)
-        setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &one, sizeof one);
+    if (!streaming && gPump)
+        setsockopt(gPump->connection, SOL_SOCKET, SO_RCVLOWAT, &one, sizeof one);
 }
 
 } // namespace sftptool
