@@ -45,6 +45,8 @@ OSStatus Connection::Start() {
     const OSStatus status = mBackend->Initialize(this);
     if (status != PPx::noErr)
         return status;
+    if (mListHidden)
+        mBackend->SetListHidden(true);
     return mBackend->Connect(mBookmark);
 }
 

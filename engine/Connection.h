@@ -80,6 +80,9 @@ public:
     virtual bool IsConnected();
 
     const sBookMarkData& Bookmark() const { return mBookmark; }
+    // Before Initialize: every listing shows hidden items too, whatever the
+    // preferences say (a synchronisation must see its own temporary files).
+    void SetListHidden(bool hidden) { mListHidden = hidden; }
     // The backend, for tests and diagnostics; none before Initialize.
     ProtocolBackend* Backend() const { return mBackend.get(); }
 
@@ -94,4 +97,5 @@ private:
     std::unique_ptr<ProtocolBackend> mBackend;
     ConnectionFrontend* mFrontend;
     int mFileListMode = 0;
+    bool mListHidden = false;
 };

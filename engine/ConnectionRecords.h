@@ -110,8 +110,12 @@ struct sUploadInfo {
     bool ascii = false;
     std::vector<int32_t> skipped; // items the collision check dropped; for the window only
     // Each file is written beside its target and renamed over it once whole
-    // (no resume); its `permissions`, when set, are given to it first.
+    // (no resume); its `permissions`, when set, are given to it first, and a
+    // target whose permissions deny its owner writing is not replaced.
     bool replaceWhole = false;
+    // With replaceWhole: the temporary files that earlier replaces left
+    // (remote paths); those of a file go once it has been replaced.
+    std::vector<std::string> leftovers;
 
     bool operator==(const sUploadInfo&) const = default;
 };

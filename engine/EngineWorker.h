@@ -350,9 +350,16 @@ private:
     }
 
     // Sends ITEM beside its target and renames it into place once complete;
-    // what a cut or failed send left is removed while the connection lasts.
-    // An abort leaves the target as it was. False with FAILURE set when it failed.
+    // what a cut or failed send or rename left is removed while the
+    // connection lasts. An abort leaves the target as it was. False with
+    // FAILURE set when it failed.
     bool ReplaceWhole(const sFileInfo& item, const sUploadInfo& info, std::string& failure) {
+        // A rename would replace what a write may not change.
+        if (PermissionsDenyOwnerWrite(item.permissions.view())) {
+            failure =
+                "Could not replace \"" + item.name.str() + "\": the remote file is read-only.";
+            return false;
+        }
         const std::string part = UploadPartName(item.name.view());
         sFileInfo whole = item;
         whole.resumeOffset = std::string_view(); // the part is written from its start
@@ -375,8 +382,15 @@ private:
             mEngine.SetPerms(part, mode);
         if (!mEngine.ReplaceFile(part, item.name)) {
             failure = mEngine.GetLastError();
+            if (mEngine.IsConnected())
+                mEngine.DeleteFile(part);
             return false;
         }
+        const std::string stem = UploadPartStem(item.name.view());
+        for (const std::string& leftover : info.leftovers)
+            if (UploadPartOwner(leftover) == stem && !mEngine.DeleteFile(leftover) &&
+                !mEngine.IsConnected())
+                break;
         return true;
     }
 

@@ -1,6 +1,7 @@
 #include "engine/FTPEngine.h"
 
 #include "engine/FTPEngineTexts.h"
+#include "engine/UploadPart.h"
 #include "platform/core/Timer.h"
 
 #include <algorithm>
@@ -530,7 +531,8 @@ bool FTPEngine::SendGetWorkingDir(std::string& path) {
 
 bool FTPEngine::SendLIST(const char* path) {
     std::string command = "LIST";
-    if (gHiddenFilesSource && gHiddenFilesSource())
+    mHiddenSent = !mHiddenRefused && (mListHidden || (gHiddenFilesSource && gHiddenFilesSource()));
+    if (mHiddenSent)
         command += " -a";
     if (path && *path)
         command += std::string(" ") + path;
@@ -552,16 +554,27 @@ bool FTPEngine::ReplaceFile(const std::string& from, const std::string& to) {
         return false;
     if (Expect("RNTO " + to, {250}))
         return true;
-    // A server that will not rename over a file: the target goes first. A
-    // link dropped in between leaves the whole copy under `from`.
+    // Servers that rename only onto a free name give no code of their own
+    // for it. The file at `to` goes aside, never away, until `from` stands
+    // in its place: any other refusal leaves it where it was. A link dropped
+    // in between leaves both under temporary names of their own.
     if (!IsConnected())
         return false;
     const std::string refusal = mLastResponse;
-    if (!DeleteFile(to)) {
+    const std::string aside = UploadPartName(to);
+    auto refused = [&] {
         mLastResponse = refusal;
         return false;
+    };
+    if (!SendRename(to, aside))
+        return refused();
+    if (SendRename(from, to)) {
+        DeleteFile(aside);
+        return true;
     }
-    return SendRename(from, to);
+    if (IsConnected())
+        SendRename(aside, to);
+    return refused();
 }
 
 bool FTPEngine::SendCreateFolder(const std::string& path) {

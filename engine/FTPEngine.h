@@ -114,6 +114,11 @@ public:
     // The listing command adds " -a" when this says so; the application
     // installs a source that reads its preferences afresh on every call.
     static void SetHiddenFilesSource(bool (*source)());
+    // Whether this engine's listings ask for hidden items whatever the
+    // preferences say (the synchronisation's: it must see its own
+    // temporary files). A server that refuses the option as a syntax error
+    // is then asked without it for the rest of the session.
+    void SetListHidden(bool hidden) { mListHidden = hidden; }
 
     // The most a listing may hold before it is refused (default kMaxListing).
     void SetListingLimit(size_t bytes) { mListingLimit = bytes; }
@@ -142,6 +147,8 @@ private:
     static constexpr size_t kModTimeGroupBytes = 8 * 1024;
 
     bool Fail(const char* text);
+    // One LIST over its own data connection.
+    bool ListOnce(const char* path, std::string& listing, bool passive);
     // A transfer that could not go on: an abort when the user asked for one
     // (true, with the abort's text), else a failure (false).
     bool AbortedOrFailed();
@@ -196,6 +203,9 @@ private:
     size_t mListingLimit = kMaxListing;
     bool mGroupsFailed = false;
     bool mOneByOne = false;
+    bool mListHidden = false;
+    bool mHiddenSent = false;    // the last LIST asked for hidden items
+    bool mHiddenRefused = false; // the server knows no " -a"
 
     // Bytes read from the control connection beyond the reply in hand.
     std::string mInput;

@@ -158,6 +158,7 @@ RequestResult FTPThread::OnGetServerInfo(const sWorkerEvent&) {
 }
 
 bool FTPThread::ListFolder(const char* path, std::string& listing) {
+    mEngine.SetListHidden(mListHidden.load());
     return mEngine.GetDirList(path, listing, mBookmark.passive);
 }
 
@@ -171,35 +172,47 @@ RequestResult FTPThread::OnCreateFileList(const sWorkerEvent& request) {
     bool listed = false;
     bool refused = false;
     std::string failure;
-    if (path.find(' ') != std::string::npos) {
-        // LIST takes no quoting: a path with a blank is listed from inside.
+    auto failed = [&] {
+        refused = Refused();
+        failure = mEngine.GetLastError();
+    };
+    // Lists PATH from inside it; false when the connection cannot go back
+    // to where the front end believes it stands.
+    auto listInside = [&] {
         SetStatus(kGettingDirectory);
         std::string saved;
         if (!mEngine.SendGetWorkingDir(saved))
-            return EngineError();
+            return false;
         SetStatus(kChangingDirectory);
         if (!mEngine.ChangeDir(path)) {
-            refused = Refused();
-            failure = mEngine.GetLastError();
-        } else {
-            SetStatus("Getting file list...");
-            listed = ListFolder(nullptr, listing);
-            if (!listed) {
-                refused = Refused();
-                failure = mEngine.GetLastError();
-            }
-            // Back where the front end believes the connection stands, listed
-            // or not; a connection that cannot go back is not to be trusted.
-            SetStatus(kChangingDirectory);
-            if (!mEngine.ChangeDir(saved))
-                return EngineError();
+            failed();
+            return true;
         }
+        SetStatus("Getting file list...");
+        listed = ListFolder(nullptr, listing);
+        if (!listed)
+            failed();
+        SetStatus(kChangingDirectory);
+        return mEngine.ChangeDir(saved);
+    };
+    // LIST takes no quoting: a path with a blank is listed from inside.
+    if (path.find(' ') != std::string::npos || mHiddenFromInside) {
+        if (!listInside())
+            return EngineError();
     } else {
         SetStatus("Getting file list...");
         listed = ListFolder(path.c_str(), listing);
         if (!listed) {
-            refused = Refused();
-            failure = mEngine.GetLastError();
+            failed();
+            // Some servers take "-a" only without a path.
+            if (mListHidden.load() && refused && mEngine.GetResponseCode() == 550) {
+                const std::string direct = failure;
+                if (!listInside())
+                    return EngineError();
+                mHiddenFromInside = listed;
+                if (!listed)
+                    failure = direct;
+            }
         }
     }
     if (!listed) {

@@ -281,7 +281,18 @@ bool FTPEngine::AbandonTransfer(const std::string& reason, bool reset) {
 }
 
 bool FTPEngine::GetDirList(const char* path, std::string& listing, bool passive) {
+    if (ListOnce(path, listing, passive))
+        return true;
+    const int code = GetResponseCode();
+    if (!mHiddenSent || !IsConnected() || (code != 500 && code != 501))
+        return false;
+    mHiddenRefused = true;
+    return ListOnce(path, listing, passive);
+}
+
+bool FTPEngine::ListOnce(const char* path, std::string& listing, bool passive) {
     listing.clear();
+    mHiddenSent = false;
     mData.ClearInterrupt();
     uint64_t offset = 0;
     if (!OpenDataConnection(Kind::kList, path ? path : "", passive, offset, nullptr))

@@ -44,4 +44,6 @@ public:
     virtual void Upload(const sUploadInfo& info) = 0;
     virtual void AbortTransfer() = 0;
     virtual void GetModTime(const std::vector<sFileInfo>& files) = 0;
+    // Listings show hidden items too, whatever the preferences say.
+    virtual void SetListHidden(bool) {}
 };

@@ -267,7 +267,7 @@ bool SFTPEngine::SendGetWorkingDir(std::string& path) {
 
 bool SFTPEngine::GetDirList(const char* path, std::string& listing) {
     listing.clear();
-    std::string command = "ls -l";
+    std::string command = mListHidden ? "ls -la" : "ls -l";
     if (path) {
         std::string quoted;
         if (!Quote(path, quoted))

@@ -46,6 +46,9 @@ public:
     virtual bool ChangeDir(const std::string& folder);
     virtual bool SendGetWorkingDir(std::string& path);
     virtual bool GetDirList(const char* path, std::string& listing);
+    // Whether listings show hidden items too (the synchronisation's: it
+    // must see its own temporary files).
+    void SetListHidden(bool hidden) { mListHidden = hidden; }
     virtual bool SendRename(const std::string& from, const std::string& to);
     // Renames `from` over the file `to`, which may exist.
     virtual bool ReplaceFile(const std::string& from, const std::string& to);
@@ -117,4 +120,5 @@ private:
     // when unknown.
     std::string mLocalDir;
     uint64_t mLocalDev = 0, mLocalIno = 0;
+    bool mListHidden = false;
 };

@@ -64,6 +64,7 @@ RequestResult SFTPThread::OnGetServerInfo(const sWorkerEvent&) {
 }
 
 bool SFTPThread::ListFolder(const char* path, std::string& listing) {
+    mEngine.SetListHidden(mListHidden.load());
     return mEngine.GetDirList(path, listing);
 }
 

@@ -268,3 +268,8 @@ void ThreadedBackend::GetModTime(const std::vector<sFileInfo>& files) {
     if (mThread)
         mThread->GetModTime(files);
 }
+
+void ThreadedBackend::SetListHidden(bool hidden) {
+    if (mThread)
+        mThread->SetListHidden(hidden);
+}

@@ -39,6 +39,7 @@ public:
     void Upload(const sUploadInfo& info) override;
     void AbortTransfer() override;
     void GetModTime(const std::vector<sFileInfo>& files) override;
+    void SetListHidden(bool hidden) override;
 
     // The target the worker's messages go to.
     PPx::EventTargetRef Target() const { return mTarget.Ref(); }

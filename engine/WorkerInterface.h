@@ -69,6 +69,8 @@ public:
     // `receiver` (none: later ones are dropped).
     virtual void SetReceiver(const PPx::EventTargetRef& receiver) = 0;
     virtual void SetAnswer(bool goOn) = 0;
+    // Listings show hidden items too, whatever the preferences say.
+    virtual void SetListHidden(bool) {}
     virtual bool IsConnected() = 0;
 
     // Results, each a copy taken under the worker's lock.

@@ -86,6 +86,8 @@ public:
     // Wakes an idle worker so that it looks at its idle work again.
     void Wakeup();
 
+    void SetListHidden(bool hidden) final { mListHidden.store(hidden); }
+
 protected:
     // MODTIMEREQUEST: this kind's code of GetModTime.
     explicit WorkerSlot(uint32_t modTimeRequest) : mModTimeRequest(modTimeRequest) {}
@@ -122,7 +124,8 @@ protected:
     // The running transfer is to stop: the user's abort or a quit.
     bool Stopping() const { return mAbort.load() || mQuit.load(); }
 
-    std::atomic<bool> mAbort{false}; // the running transfer's stop flag
+    std::atomic<bool> mAbort{false};      // the running transfer's stop flag
+    std::atomic<bool> mListHidden{false}; // listings show hidden items too
 
 private:
     template <typename Fill> void Request(uint32_t code, Fill fill);

@@ -65,13 +65,14 @@ bool IsValidUTF8(std::string_view text) {
 SyncSkip SyncNameRule(std::string_view name) {
     if (name.empty())
         return SyncSkip::Unsafe;
+    // Ours are hidden names, told apart from the user's hidden ones.
+    if (IsUploadPartName(name))
+        return SyncSkip::UploadPart;
     if (name.front() == '.')
         return SyncSkip::Hidden;
     if (name.size() > kCachePrefix.size() && name.starts_with(kCachePrefix) &&
         name.ends_with(kCacheSuffix))
         return SyncSkip::CacheFile;
-    if (IsUploadPartName(name))
-        return SyncSkip::UploadPart;
     if (name.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos)
         return SyncSkip::Unsafe;
     if (name.find_first_of("\\/:") != std::string_view::npos)

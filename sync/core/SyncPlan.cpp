@@ -194,21 +194,22 @@ std::string OnOtherSide(const std::string& name, const Side& other) {
     return name;
 }
 
-// The upload parts a remote walk met, by the upper-cased name of their target.
+// The temporary files of uploads that a remote walk met, by the upper-cased
+// stem of their target.
 class UploadParts {
 public:
     explicit UploadParts(std::span<const SyncIgnoredItem> remoteIgnored) {
         for (const SyncIgnoredItem& item : remoteIgnored)
             if (item.reason == SyncSkip::UploadPart && !item.isFolder)
-                mParts.insert(SyncUpperName(item.path));
+                mOwners.insert(SyncUpperName(UploadPartOwner(item.path)));
     }
-    // Whether a part of an upload to `name` stands beside it.
+    // Whether a temporary file of an upload to `name` stands beside it.
     bool Beside(const std::string& name) const {
-        return !mParts.empty() && mParts.contains(SyncUpperName(UploadPartName(name)));
+        return !mOwners.empty() && mOwners.contains(SyncUpperName(UploadPartStem(name)));
     }
 
 private:
-    KeySet mParts;
+    KeySet mOwners;
 };
 
 enum class Decision { Nothing, Upload, Download, Conflict };
@@ -267,9 +268,10 @@ SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers
     Match(local, remote, false, localOnly, plan.leftAlone);
     Match(remote, local, true, remoteOnly, plan.leftAlone);
 
-    // A remote file beside a part of its upload may be the part of a cut
-    // upload or missing for good: it is neither fetched nor deleted, and the
-    // local file it came from is not deleted either.
+    // An upload of this name did not end: a remote file alone beside its
+    // temporary file is neither fetched nor deleted, and a local file alone
+    // whose remote name has one is not deleted (the rename may have been cut
+    // after the old file went).
     const UploadParts parts(input.remoteIgnored);
     auto leaveCut = [&](const sFileInfo& item, bool remoteSide) {
         plan.leftAlone.push_back({item.name, {}, false, remoteSide, SyncSkip::UploadCut, {}});
@@ -347,14 +349,11 @@ SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers
             }
         }
         Decision decision = Decide(remote.items[r], local.items[l], rc, lc);
-        // What stands remotely may be cut short: the local file goes up again.
-        if (parts.Beside(remote.items[r].name)) {
-            decision = Decision::Upload;
-            if (!uploads) {
-                leaveCut(remote.items[r], true);
-                continue;
-            }
-        }
+        // The remote file is whole (it only ever takes a finished upload's
+        // place), but the local one may hold what that upload was to carry:
+        // it is not downloaded over without asking.
+        if (decision == Decision::Download && parts.Beside(remote.items[r].name))
+            decision = Decision::Conflict;
         if (decision != Decision::Nothing)
             pairs.push_back({local.keys[l], r, l, rc, lc, decision});
     }

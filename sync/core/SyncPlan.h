@@ -21,10 +21,10 @@ struct SyncInput {
     bool deleteLocal = false;
     bool deleteRemote = false;
     // What each walk left out by its kind (links, devices) or name: the same
-    // name on the other side, and everything below it, is left alone. Upload
-    // parts among the remote ones mark uploads that did not end: their
-    // targets are never downloaded nor deleted on either side, and their
-    // uploads are done again where the action uploads.
+    // name on the other side, and everything below it, is left alone. The
+    // temporary files of uploads among the remote ones mark uploads that did
+    // not end: their targets are never deleted on either side, and a
+    // download over a local file there becomes a conflict.
     std::span<const SyncIgnoredItem> remoteIgnored;
     std::span<const SyncIgnoredItem> localIgnored;
 };

@@ -93,6 +93,8 @@ void SyncRun::StartSession(const sSyncBookMarkData& bookmark) {
         ShowStopAlert("Could not allocate connection", "Not enough memory");
         return;
     }
+    // The walk must meet the temporary files of uploads that did not end.
+    mConnection->SetListHidden(true);
     const OSStatus status = mConnection->Initialize(mBookmark);
     if (status != 0) {
         char explanation[64];
@@ -376,6 +378,9 @@ void SyncRun::SyncFiles() {
     // Every upload goes beside its target and takes its place once whole, with
     // the permissions the file it replaces had.
     mUploadInfo.replaceWhole = true;
+    for (const SyncIgnoredItem& item : mRemoteIgnored)
+        if (item.reason == SyncSkip::UploadPart && !item.isFolder && IsSafeRelativePath(item.path))
+            mUploadInfo.leftovers.push_back(item.path);
     std::unordered_map<std::string_view, const sFileInfo*> remoteFiles;
     for (const sFileInfo& item : mRemoteList)
         if (!item.isFolder)

@@ -389,31 +389,37 @@ TEST(SyncPlan, NothingIsPlannedForAnActionNoBookmarkHolds) {
     }
 }
 
-// A part of a cut upload beside a name: that name is never fetched nor
-// deleted on either side, and where the action uploads, it goes up again.
-TEST(SyncPlan, ANameBesideACutUploadIsRedoneNeverFetchedNorDeleted) {
+// A temporary file of a cut upload beside a name: that name is never deleted
+// on either side, nor downloaded over without asking; otherwise the table
+// decides.
+TEST(SyncPlan, ANameBesideACutUploadIsNeverDeletedNorDownloadedOver) {
     const std::string longName(250, 'n');
-    const sFileInfo f = File("f", 1, 5), g = File("g", 1, 1), mine = File("f", 9, 1);
+    const sFileInfo f = File("f", 1, 5), g = File("g", 1, 1), older = File("f", 9, 1),
+                    newer = File("f", 9, 9);
     struct Row {
         const char* what;
         int32_t action;
         bool deleteOption;
         std::vector<sFileInfo> remote, local;
-        std::string partOf; // the remote name a part stands beside
-        S uploads, downloads, deletions, leftAlone;
+        std::string partOf; // the remote name a temporary file stands beside
+        S uploads, downloads, deletions, conflicts, leftAlone;
     } rows[] = {
         // clang-format off
-        {"remote newer, both ways: uploaded again", 3, false, {f}, {mine}, "f", {"f"}, {}, {}, {}},
-        {"remote newer, download only: left alone", 2, true, {f}, {mine}, "f", {}, {}, {}, {"f"}},
+        {"local newer, both ways: uploaded", 3, false, {f}, {newer}, "f", {"f"}, {}, {}, {}, {}},
+        {"remote newer, both ways: asked", 3, false, {f}, {older}, "f", {}, {}, {}, {"f"}, {}},
+        {"remote newer, download only: asked", 2, true, {f}, {older}, "f", {}, {}, {}, {"f"}, {}},
+        {"the same on both sides: nothing", 3, false, {f}, {f}, "f", {}, {}, {}, {}, {}},
         {"target gone before the rename, download only: the local file stays", 2, true, {},
-         {mine, g}, "f", {}, {}, {"g"}, {"f"}},
-        {"remote only, upload only: not deleted", 1, true, {f, g}, {}, "f", {}, {}, {"g"}, {"f"}},
-        {"remote only, both ways: not fetched", 3, false, {f, g}, {}, "f", {}, {"g"}, {}, {"f"}},
-        {"letter case: the part of the remote name counts", 3, false,
+         {older, g}, "f", {}, {}, {"g"}, {}, {"f"}},
+        {"remote only, upload only: not deleted", 1, true, {f, g}, {}, "f", {}, {}, {"g"}, {},
+         {"f"}},
+        {"remote only, both ways: not fetched", 3, false, {f, g}, {}, "f", {}, {"g"}, {}, {},
+         {"f"}},
+        {"letter case: the temporary file of the remote name counts", 3, false,
          {Folder("Docs"), File("Docs/Report", 1, 5)}, {Folder("docs"), File("docs/report", 9, 1)},
-         "DOCS/REPORT", {"docs/report"}, {}, {}, {}},
-        {"a long name's part", 3, false, {File(longName, 1, 1)}, {}, longName, {}, {}, {},
-         {longName}},
+         "DOCS/REPORT", {}, {}, {}, {"docs/report"}, {}},
+        {"a long name's temporary file", 3, false, {File(longName, 1, 1)}, {}, longName, {}, {},
+         {}, {}, {longName}},
         // clang-format on
     };
     for (const Row& row : rows) {
@@ -431,8 +437,10 @@ TEST(SyncPlan, ANameBesideACutUploadIsRedoneNeverFetchedNorDeleted) {
         EXPECT_EQ(Names(plan.uploads), row.uploads);
         EXPECT_EQ(Names(plan.downloads), row.downloads);
         EXPECT_EQ(Names(plan.deletions), row.deletions);
-        EXPECT_TRUE(plan.conflicts.empty());
-        S leftAlone;
+        S conflicts, leftAlone;
+        for (const SyncConflict& conflict : plan.conflicts)
+            conflicts.push_back(conflict.local.name);
+        EXPECT_EQ(conflicts, row.conflicts);
         for (const SyncIgnoredItem& item : plan.leftAlone) {
             EXPECT_EQ(item.reason, SyncSkip::UploadCut);
             leftAlone.push_back(item.path);

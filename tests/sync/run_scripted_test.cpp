@@ -14,8 +14,10 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <netinet/in.h>
 #include <poll.h>
+#include <regex>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,16 +87,51 @@ int Accept(int listener) {
 // What a server does with commands that came together with another.
 enum class Together { Answered, Dropped, Closed421, Refused500 };
 
-// A server listing `listing`; the data connection of "cut.bin" breaks after
-// a fifth of the file, either way. The command `unanswered` gets its data
+// How a server answers RNTO.
+enum class Renames { Over, OntoFreeNames, Refuse553, Refuse550, Refuse450 };
+
+// A server's files, by name, with their permission letters; it lists hidden
+// ones for "LIST -a" only. `cutAfterAside`: the session ends at the first
+// command after a file was renamed to a hidden name.
+struct RemoteFiles {
+    std::map<std::string, std::string> modes;
+    Renames renames = Renames::Over;
+    bool cutAfterAside = false;
+
+    std::string Listing(bool hidden) const {
+        std::string listing;
+        for (const auto& [name, mode] : modes)
+            if (hidden || name[0] != '.')
+                listing += mode + "   1 user group        3 Jan 10  2020 " + name + "\r\n";
+        return listing;
+    }
+    // The reply to RNTO, the file moved when it is a 250.
+    std::string Rename(const std::string& from, const std::string& to) {
+        const char* const refusals[] = {"553 File name not allowed.", "550 Operation not permitted",
+                                        "450 File busy"};
+        if (renames >= Renames::Refuse553)
+            return refusals[static_cast<int>(renames) - static_cast<int>(Renames::Refuse553)];
+        if (!modes.contains(from))
+            return "550 No such file";
+        if (renames == Renames::OntoFreeNames && modes.contains(to))
+            return "553 File exists.";
+        modes[to] = modes[from];
+        modes.erase(from);
+        return "250 renamed";
+    }
+};
+
+// A server listing `listing` (or `files`, kept up to date by STOR, RNFR and
+// RNTO, DELE); the data connection of "cut.bin" breaks after a fifth of the
+// file, either way. The command starting with `unanswered` gets its data
 // connection and then nothing, as from a server that lost the session: the
 // server waits until the client leaves. Commands sent together fare as
-// `together` says; without `renamesOverFiles` the first RNTO is refused as
-// by a server that does not rename over a file.
+// `together` says.
 void Serve(ScriptedSession& s, const std::string& listing, const std::string& unanswered = "",
-           Together together = Together::Answered, bool renamesOverFiles = true) {
+           Together together = Together::Answered, RemoteFiles* files = nullptr) {
     int port = 0;
     const int listener = Listener(port);
+    std::string renameFrom;
     s.Reply("220 scripted");
     for (;;) {
         const std::string line = s.Read();
@@ -109,7 +146,7 @@ void Serve(ScriptedSession& s, const std::string& listing, const std::string& un
             s.Reply("421 Too many commands at once.");
             break;
         }
-        if (line == unanswered) {
+        if (!unanswered.empty() && line.rfind(unanswered, 0) == 0) {
             const int data = Accept(listener);
             while (!s.Read().empty()) {
             }
@@ -134,7 +171,8 @@ void Serve(ScriptedSession& s, const std::string& listing, const std::string& un
             const int data = Accept(listener);
             s.Reply("150 here it comes");
             if (verb == "LIST") {
-                ScriptedSession::SendAll(data, listing);
+                ScriptedSession::SendAll(data, files ? files->Listing(line.rfind("LIST -a", 0) == 0)
+                                                     : listing);
             } else if (line == "RETR good.txt") {
                 ScriptedSession::SendAll(data, "good");
             } else {
@@ -148,7 +186,7 @@ void Serve(ScriptedSession& s, const std::string& listing, const std::string& un
         } else if (verb == "STOR") {
             const int data = Accept(listener);
             s.Reply("150 send it");
-            if (line.rfind("STOR cut.bin", 0) == 0) {
+            if (line.find("cut.bin") != std::string::npos) {
                 char chunk[1000];
                 ::recv(data, chunk, sizeof chunk, MSG_WAITALL);
                 ScriptedSession::CloseData(data, true);
@@ -156,11 +194,24 @@ void Serve(ScriptedSession& s, const std::string& listing, const std::string& un
             } else {
                 ScriptedSession::ReadAll(data);
                 ScriptedSession::CloseData(data);
+                if (files)
+                    files->modes[line.substr(5)] = "-rw-r--r--";
                 s.Reply("226 stored");
             }
-        } else if (verb == "RNTO" && !renamesOverFiles) {
-            s.Reply("553 File exists.");
-            renamesOverFiles = true; // once the target is gone
+        } else if (files && verb == "RNFR") {
+            renameFrom = line.substr(5);
+            s.Reply(files->modes.contains(renameFrom) ? "350 ready" : "550 No such file");
+        } else if (files && verb == "RNTO") {
+            const std::string to = line.substr(5);
+            const std::string reply = files->Rename(renameFrom, to);
+            s.Reply(reply);
+            // npos + 1 is 0: a bare name's first character.
+            if (files->cutAfterAside && reply[0] == '2' && to[to.rfind('/') + 1] == '.') {
+                s.Read();
+                break;
+            }
+        } else if (files && verb == "DELE") {
+            s.Reply(files->modes.erase(line.substr(5)) ? "250 deleted" : "550 No such file");
         } else if (verb == "DELE" || verb == "RNTO") {
             s.Reply("250 done");
         } else if (verb == "SITE") {
@@ -287,50 +338,75 @@ TEST(SyncRunScripted, ARefusedConnectionOffersRedialsUntilDeclined) {
         << refused.asked[0];
 }
 
-// Uploads go beside their target and take its place only once whole.
+// A temporary name of an upload to `name`, as a pattern.
+std::string Part(const std::string& name) {
+    return "\\." + std::regex_replace(name, std::regex(R"(\.)"), "\\.") +
+           "\\.[0-9a-f]{8}\\.zarvel-upload";
+}
+
+// Uploads go beside their target and take its place only once whole; a
+// refused rename never costs the target, and leaves no temporary file.
 TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
-    const std::string older = "-rw-------   1 user group        3 Jan 10  2020 old.txt\r\n";
+    const std::string leftover = ".old.txt.0badf00d.zarvel-upload";
     const struct Row {
         const char* what;
-        std::string file, listing;
-        bool renamesOverFiles;
+        std::string file;
+        std::map<std::string, std::string> remote; // name -> permissions
+        Renames renames;
         SyncCounts counts;
-        std::vector<std::string> sent; // in this order, among the commands
+        std::vector<std::string> sent; // patterns, in this order, among the commands
         std::vector<std::string> never;
+        std::string alert;
     } rows[] = {
-        {"a cut upload of a new file leaves no part",
+        {"a cut upload of a new file leaves no temporary file",
          "cut.bin",
-         "",
-         true,
+         {},
+         Renames::Over,
          {0, 0, 0, 1},
-         {"STOR cut.bin.zarvel-upload", "DELE cut.bin.zarvel-upload"},
-         {"STOR cut.bin", "RNTO cut.bin"}},
-        {"a whole upload replaces the file, keeping its permissions",
+         {"STOR " + Part("cut.bin"), "DELE " + Part("cut.bin")},
+         {"STOR cut.bin", "RNTO cut.bin"},
+         "alert: Connection closed; transfer aborted."},
+        {"a whole upload replaces the file, keeping its permissions, and takes the leftovers",
          "old.txt",
-         older,
-         true,
+         {{"old.txt", "-rw-------"}, {leftover, "-rw-r--r--"}},
+         Renames::Over,
          {1, 0, 0, 0},
-         {"STOR old.txt.zarvel-upload", "SITE CHMOD 600 old.txt.zarvel-upload",
-          "RNFR old.txt.zarvel-upload", "RNTO old.txt"},
-         {"STOR old.txt", "DELE old.txt"}},
-        {"a server that does not rename over a file",
+         {"STOR " + Part("old.txt"), "SITE CHMOD 600 " + Part("old.txt"), "RNFR " + Part("old.txt"),
+          "RNTO old.txt", "DELE \\" + leftover},
+         {"STOR old.txt", "DELE old.txt"},
+         {}},
+        {"a server that renames only onto free names",
          "old.txt",
-         older,
-         false,
+         {{"old.txt", "-rw-r--r--"}},
+         Renames::OntoFreeNames,
          {1, 0, 0, 0},
-         {"STOR old.txt.zarvel-upload", "RNTO old.txt", "DELE old.txt",
-          "RNFR old.txt.zarvel-upload", "RNTO old.txt"},
-         {"STOR old.txt"}},
+         {"RNTO old.txt", "RNFR old.txt", "RNTO " + Part("old.txt"), "RNTO old.txt",
+          "DELE " + Part("old.txt")},
+         {"DELE old.txt"},
+         {}},
     };
-    for (const Row& row : rows) {
+    std::vector<Row> all(std::begin(rows), std::end(rows));
+    for (const auto& [renames, text] : {std::pair{Renames::Refuse553, "File name not allowed."},
+                                        std::pair{Renames::Refuse550, "Operation not permitted"},
+                                        std::pair{Renames::Refuse450, "File busy"}})
+        all.push_back({text,
+                       "old.txt",
+                       {{"old.txt", "-rw-r--r--"}},
+                       renames,
+                       {0, 0, 0, 1},
+                       {"RNTO old.txt", "DELE " + Part("old.txt")},
+                       {"DELE old.txt"},
+                       std::string("alert: ") + text});
+    for (const Row& row : all) {
         SCOPED_TRACE(row.what);
         const Places places;
         const std::string& local = places.local;
         testsupport::writeFile(local + "/" + row.file, std::string(200000, 'u'));
         const struct timespec later[2] = {{0, UTIME_OMIT}, {1900000000, 0}};
         ::utimensat(AT_FDCWD, (local + "/" + row.file).c_str(), later, 0);
+        RemoteFiles files{row.remote, row.renames};
         ScriptedFtpServer server([&](ScriptedSession& s) {
-            Serve(s, row.listing, "", Together::Answered, row.renamesOverFiles);
+            Serve(s, "", "", Together::Answered, row.file == "cut.bin" ? nullptr : &files);
         });
         const sSyncBookMarkData bookmark = Bookmark("scripted-upload", server.Port(), local, 1);
         {
@@ -339,18 +415,64 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
             ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 60s));
             ASSERT_TRUE(run.summary);
             EXPECT_EQ(*run.summary, row.counts);
+            EXPECT_EQ(run.asked, row.alert.empty() ? std::vector<std::string>{}
+                                                   : std::vector<std::string>{row.alert});
         }
         const std::vector<std::string> commands = server.Finish();
         auto at = commands.begin();
-        for (const std::string& command : row.sent) {
-            at = std::find(at, commands.end(), command);
-            EXPECT_NE(at, commands.end()) << command;
+        for (const std::string& pattern : row.sent) {
+            at = std::find_if(at, commands.end(), [&](const std::string& command) {
+                return std::regex_match(command, std::regex(pattern));
+            });
+            EXPECT_NE(at, commands.end()) << pattern;
         }
         for (const std::string& command : row.never)
             EXPECT_EQ(std::find(commands.begin(), commands.end(), command), commands.end())
                 << command;
         EXPECT_EQ(commands.back(), "QUIT");
+        if (row.file == "cut.bin")
+            continue;
+        // The target as a server holds it: replaced, or as it was; no temporary file.
+        std::map<std::string, std::string> expected{{"old.txt", row.remote.at("old.txt")}};
+        if (row.counts.uploaded)
+            expected["old.txt"] = "-rw-r--r--";
+        EXPECT_EQ(files.modes, expected);
     }
+}
+
+// A link cut after the target went aside: the next run finds the name gone
+// but its temporary files there, and neither deletes nor fetches anything.
+TEST(SyncRunScripted, ALinkCutInTheMiddleOfAReplaceCostsNoLocalFile) {
+    const Places places;
+    const std::string& local = places.local;
+    testsupport::writeFile(local + "/old.txt", "the only copy of the new text");
+    const struct timespec later[2] = {{0, UTIME_OMIT}, {1900000000, 0}};
+    ::utimensat(AT_FDCWD, (local + "/old.txt").c_str(), later, 0);
+    RemoteFiles files{{{"old.txt", "-rw-r--r--"}}, Renames::OntoFreeNames, true};
+    ScriptedFtpServer server(
+        [&](ScriptedSession& s) { Serve(s, "", "", Together::Answered, &files); }, 2);
+    sSyncBookMarkData bookmark = Bookmark("scripted-cut", server.Port(), local, 3);
+    {
+        QuietRun run;
+        run.StartSession(bookmark);
+        ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 60s));
+        EXPECT_FALSE(run.summary);
+    }
+    ASSERT_FALSE(files.modes.contains("old.txt"));
+    ASSERT_EQ(files.modes.size(), 2u) << "the old file aside and the new one beside it";
+    bookmark.action = 2;
+    bookmark.deleteLocal = true;
+    {
+        QuietRun run;
+        run.StartSession(bookmark);
+        ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 60s));
+        ASSERT_TRUE(run.summary);
+        EXPECT_EQ(*run.summary, (SyncCounts{0, 0, 0, 0}));
+    }
+    const std::vector<std::string> commands = server.Finish();
+    for (const std::string& command : commands)
+        EXPECT_TRUE(command.rfind("RETR", 0) != 0 && command.rfind("DELE", 0) != 0) << command;
+    EXPECT_EQ(readFile(local + "/old.txt"), "the only copy of the new text");
 }
 
 // A server that mishandles commands sent together costs one new session; the
@@ -399,8 +521,7 @@ TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
         prefs.ftpTimeoutSecs = 2;
         return prefs;
     });
-    ScriptedFtpServer server(
-        [](ScriptedSession& s) { Serve(s, "", "STOR stuck.txt.zarvel-upload"); });
+    ScriptedFtpServer server([](ScriptedSession& s) { Serve(s, "", "STOR .stuck.txt."); });
 
     const sSyncBookMarkData bookmark = Bookmark("scripted-silent", server.Port(), local, 1);
     {
@@ -416,7 +537,8 @@ TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
     }
     SetEnginePreferencesProvider({});
     const std::vector<std::string> commands = server.Finish();
-    EXPECT_EQ(commands.back(), "STOR stuck.txt.zarvel-upload");
+    EXPECT_TRUE(std::regex_match(commands.back(), std::regex("STOR " + Part("stuck.txt"))))
+        << commands.back();
     std::vector<sFileInfo> cachedLocal, cachedRemote;
     EXPECT_EQ(LoadSyncFile(bookmark.name, cachedLocal, cachedRemote).status,
               SyncCacheLoad::Missing);

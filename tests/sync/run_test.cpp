@@ -682,3 +682,105 @@ TEST_F(SyncRunTest, RoadsThatLostFilesStayClosed) {
         row.body();
     }
 }
+
+// Temporary names of uploads are ours alone: a user's file never counts as
+// one, a leftover one never overrides the decision, and a file the server
+// keeps from its owner is not replaced through a rename. A row per road, on
+// fresh trees.
+TEST_F(SyncRunTest, TemporaryNamesNeverCostAUsersFile) {
+    const auto setTime = [](const std::string& path, time_t when) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
+        ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    };
+    const std::string leftover = ".big.bin.0badf00d.zarvel-upload";
+    const sSyncBookMarkData plain = bookmark;
+    const struct Row {
+        const char* what;
+        std::function<void()> body;
+    } rows[] = {
+        {"files named like temporary uploads are synchronised like any other",
+         [&] {
+             PutRemote("X.txt", "same");
+             PutRemote("X.txt.zarvel-upload", "the user's own");
+             PutRemote("theirs.zarvel-upload", "theirs");
+             writeFile(local + "/X.txt", "same");
+             writeFile(local + "/mine.zarvel-upload", "mine");
+             for (const std::string& path : {remote + "/X.txt", local + "/X.txt"})
+                 setTime(path, 1700000000);
+             bookmark.action = 1;
+             auto run = Run();
+             ASSERT_TRUE(run->summary);
+             EXPECT_EQ(*run->summary, (SyncCounts{1, 0, 0, 0}));
+             // Newer locally: replaced, and the user's look-alike stays.
+             writeFile(local + "/X.txt", "newer");
+             bookmark.action = 3;
+             run = Run();
+             ASSERT_TRUE(run->summary);
+             EXPECT_EQ(*run->summary, (SyncCounts{1, 2, 0, 0}));
+             EXPECT_EQ(readFile(remote + "/X.txt"), "newer");
+             EXPECT_EQ(readFile(remote + "/X.txt.zarvel-upload"), "the user's own");
+             EXPECT_EQ(readFile(remote + "/mine.zarvel-upload"), "mine");
+             EXPECT_EQ(readFile(local + "/theirs.zarvel-upload"), "theirs");
+             EXPECT_EQ(readFile(local + "/X.txt.zarvel-upload"), "the user's own");
+             EXPECT_EQ(Tree(local), Tree(remote));
+         }},
+        {"a leftover beside a file edited on both sides: asked, with a cache or without",
+         [&] {
+             PutRemote("big.bin", "both agree");
+             writeFile(local + "/big.bin", "both agree");
+             auto run = Run([](ScriptedRun& r) { r.firstTime = 'Yes '; });
+             for (bool cached : {true, false}) {
+                 SCOPED_TRACE(cached ? "cached" : "no cache");
+                 if (!cached)
+                     ::unlink(CachePath().c_str());
+                 writeFile(local + "/big.bin", "local edit");
+                 setTime(local + "/big.bin", ::time(nullptr) + 60);
+                 PutRemote(leftover, "local ed");
+                 PutRemote("big.bin", "remote edit, the newest");
+                 setTime(remote + "/big.bin", ::time(nullptr) + 120);
+                 run = Run();
+                 EXPECT_EQ(run->asked.back(), "conflict big.bin");
+                 EXPECT_EQ(run->asked.size(), cached ? 1u : 2u) << "and the first-time question";
+                 EXPECT_EQ(readFile(remote + "/big.bin"), "remote edit, the newest");
+                 EXPECT_EQ(readFile(local + "/big.bin"), "local edit");
+             }
+             // The user's answer goes up; the name is whole, the leftover goes.
+             run = Run([](ScriptedRun& r) { r.conflicts.push_back(SyncChoice::Upload); });
+             ASSERT_TRUE(run->summary);
+             EXPECT_EQ(*run->summary, (SyncCounts{1, 0, 0, 0}));
+             EXPECT_EQ(readFile(remote + "/big.bin"), "local edit");
+             EXPECT_EQ(Tree(remote), std::vector<std::string>{"big.bin"});
+         }},
+        {"a read-only remote file is not replaced",
+         [&] {
+             PutRemote("ro.txt", "read only");
+             ::chmod((remote + "/ro.txt").c_str(), 0444);
+             writeFile(local + "/ro.txt", "local, newer");
+             setTime(local + "/ro.txt", ::time(nullptr) + 60);
+             bookmark.action = 1;
+             auto run = Run();
+             EXPECT_EQ(run->alerts,
+                       (std::vector<std::string>{"Could not replace \"ro.txt\": the remote file is "
+                                                 "read-only."}));
+             ASSERT_TRUE(run->summary);
+             EXPECT_EQ(*run->summary, (SyncCounts{0, 0, 0, 1}));
+             EXPECT_EQ(readFile(remote + "/ro.txt"), "read only");
+             EXPECT_EQ(Tree(remote), std::vector<std::string>{"ro.txt"});
+             std::vector<sFileInfo> cachedLocal, cachedRemote;
+             LoadSyncFile(bookmark.name, cachedLocal, cachedRemote);
+             for (const sFileInfo& entry : cachedLocal)
+                 EXPECT_NE(entry.name, "ro.txt") << "a refused upload is not recorded";
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::system(
+            ("chmod -R u+rwx '" + remote + "' 2>/dev/null; rm -rf '" + remote + "' '" + local + "'")
+                .c_str());
+        MakeRemoteFolder("");
+        ::mkdir(local.c_str(), 0755);
+        ::unlink(CachePath().c_str());
+        bookmark = plain;
+        row.body();
+    }
+}

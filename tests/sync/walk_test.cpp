@@ -214,9 +214,16 @@ TEST(RemoteListing, AListingOfTheFolderItselfIsAFailedListing) {
 }
 
 TEST(BothWalks, LeaveOutTheSameNames) {
-    const S names{"plain",       ".dot",        "zarvel.x.sync",
-                  "a:b",         "back\\slash", "bad\xFE",
-                  "ok \xC3\xA9", "zarvel.sync", "plain.zarvel-upload"};
+    const S names{"plain",
+                  ".dot",
+                  "zarvel.x.sync",
+                  "a:b",
+                  "back\\slash",
+                  "bad\xFE",
+                  "ok \xC3\xA9",
+                  "zarvel.sync",
+                  "plain.zarvel-upload",
+                  ".plain.0badf00d.zarvel-upload"};
     TempDir dir;
     ::mkdir(dir.file("sub").c_str(), 0755);
     std::vector<sFileInfo> listing;
@@ -232,10 +239,12 @@ TEST(BothWalks, LeaveOutTheSameNames) {
     ASSERT_TRUE(TakeRemoteListing("sub", nullptr, listing, remote, ignored, error));
     EXPECT_EQ(Sorted(Names(local.items)), Sorted(Names(remote)));
     EXPECT_EQ(IgnoredPaths(local.ignored), IgnoredPaths(ignored));
-    EXPECT_EQ(Sorted(Names(remote)), (S{"sub", "sub/ok \xC3\xA9", "sub/plain"}));
-    // The part of an upload is known for what it is, and nobody is told of it.
+    // A user's name that looks like ours is an ordinary file.
+    EXPECT_EQ(Sorted(Names(remote)),
+              (S{"sub", "sub/ok \xC3\xA9", "sub/plain", "sub/plain.zarvel-upload"}));
+    // The temporary file of an upload is known for what it is, and nobody is told of it.
     const auto part = std::find_if(ignored.begin(), ignored.end(), [](const SyncIgnoredItem& i) {
-        return i.path == "sub/plain.zarvel-upload";
+        return i.path == "sub/.plain.0badf00d.zarvel-upload";
     });
     ASSERT_NE(part, ignored.end());
     EXPECT_EQ(part->reason, SyncSkip::UploadPart);
