@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -272,4 +273,34 @@ TEST_F(SftpFault, RenameOverAFileWithoutTheServersHelpStillReplacesIt) {
     // Nothing at the old path: the file at the new one stays.
     EXPECT_NE(t->command("rename -f new target").find("Couldn't rename file"), std::string::npos);
     EXPECT_EQ(readFile(remote + "/target"), "whole new copy");
+}
+
+TEST_F(SftpFault, RenameOverAFileKeepsItWhenTheRenameIsRefusedForAnyOtherReason) {
+    ASSERT_EQ(mkdir((remote + "/ro").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((remote + "/dir").c_str(), 0755), 0);
+    for (const char* name : {"ro/src", "ro/kept", "a", "src", "b", "dir/in", "new"})
+        writeFile(remote + "/" + name, name);
+    // Read-only to the server's user (the test runs as root, whom
+    // permissions do not stop).
+    struct passwd* pw = getpwnam(server.user.c_str());
+    ASSERT_NE(pw, nullptr);
+    ASSERT_EQ(lchown((remote + "/ro").c_str(), pw->pw_uid, pw->pw_gid), 0);
+    ASSERT_EQ(chmod((remote + "/ro").c_str(), 0555), 0);
+    const std::pair<const char*, const char*> rows[] = {
+        {"rename -f ro/src a", "Couldn't rename file: Permission denied\r\n"},
+        {"rename -f src dir", "Couldn't rename file: \"dir\" already exists\r\n"},
+        {"rename -f new ro/kept", "Couldn't rename file: \"ro/kept\" already exists\r\n"},
+        {"rename -f src b", ""}, // only the existing name stands in the way
+    };
+    auto t = open();
+    for (const auto& [command, said] : rows)
+        EXPECT_EQ(t->command(command), said) << command;
+    std::map<std::string, std::string> files; // every file left, by its content
+    for (const auto& e : std::filesystem::recursive_directory_iterator(remote))
+        if (e.is_regular_file())
+            files[e.path().lexically_relative(remote).string()] = readFile(e.path().string());
+    const std::map<std::string, std::string> expected = {
+        {"a", "a"},     {"b", "src"},           {"dir/in", "dir/in"},
+        {"new", "new"}, {"ro/kept", "ro/kept"}, {"ro/src", "ro/src"}};
+    EXPECT_EQ(files, expected);
 }

@@ -85,6 +85,12 @@ private:
     void doPut(const std::vector<Word>& w);
     void doModTime(const std::vector<Word>& w);
     void doSimple(const std::string& verb, const std::vector<Word>& w);
+    // After a plain rename of `from` onto the file at `to` was refused: sets
+    // that file aside, renames again, and removes it or puts it back. False
+    // when it was not set aside (no file there, a folder, nothing at `from`,
+    // or the server refused); otherwise `ok` and `error` are the outcome.
+    bool renameSettingAside(const std::string& from, const std::string& to, bool& ok,
+                            std::string& error);
 
     // Progress of the running transfer.
     void startProgress();

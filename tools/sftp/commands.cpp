@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <unistd.h>
 
 namespace sftptool {
@@ -299,6 +301,56 @@ void Client::doModTime(const std::vector<Word>& w) {
     mTerm.write(out);
 }
 
+bool Client::renameSettingAside(const std::string& from, const std::string& to, bool& ok,
+                                std::string& error) {
+    const size_t slash = to.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : to.substr(0, slash + 1);
+    const std::string name = to.substr(dir.size());
+    Attributes a;
+    std::string ignored;
+    // Only a file or a link is set aside; a folder is never moved or removed.
+    if (name.empty() || !stat(to, a, Lstat, ignored) || !(a.flags & HasPermissions))
+        return false;
+    const uint32_t type = a.permissions & 0170000;
+    if ((type != 0100000 && type != 0120000) || !stat(from, a, Lstat, ignored))
+        return false;
+    // A hidden name of our own that nothing uses yet.
+    std::random_device random;
+    char tag[16];
+    snprintf(tag, sizeof tag, "%08x", unsigned(random()));
+    const std::string aside = dir + "." + name + "." + tag + ".zarvel-aside";
+    std::string why;
+    if (stat(aside, a, Lstat, why) || why != statusText(NoSuchFile))
+        return false;
+    Packet away(Rename, nextId());
+    away.str(to).str(aside);
+    if (!simple(away, ignored))
+        return false; // the file stays where it was; the first refusal stands
+
+    // From here a dropped link leaves the old file under the set-aside name
+    // (and the new one either at its old path or already in place): the one
+    // state a cut leaves, and nothing is lost.
+    Packet again(Rename, nextId());
+    again.str(from).str(to);
+    if (simple(again, why)) {
+        // Should the server keep the old copy, it stays hidden beside the
+        // new file: the replace itself is done.
+        Packet remove(Remove, nextId());
+        remove.str(aside);
+        simple(remove, ignored);
+        ok = true;
+        return true;
+    }
+    // Refused with nothing in its way: this is the reason to give.
+    ok = false;
+    error = why;
+    Packet back(Rename, nextId());
+    back.str(aside).str(to);
+    if (!simple(back, ignored))
+        error += " (the file at \"" + to + "\" is kept as \"" + aside + "\")";
+    return true;
+}
+
 void Client::doSimple(const std::string& verb, const std::vector<Word>& w) {
     const size_t args = w.size() - 1;
     std::string what, error;
@@ -341,21 +393,14 @@ void Client::doSimple(const std::string& verb, const std::vector<Word>& w) {
             Packet p(Rename, nextId());
             p.str(from).str(to);
             ok = simple(p, error);
+            // A server that renames only onto a free name: the rename is tried
+            // again with the file at the new path set aside.
+            const bool retried = !ok && replace && renameSettingAside(from, to, ok, error);
             Attributes there;
             std::string ignored;
-            // A server that renames only onto a free name: the file at the new
-            // path goes first, once the old path is known to be there. A link
-            // dropped in between leaves the file under its old path.
-            if (!ok && replace && stat(from, there, Lstat, ignored)) {
-                Packet remove(Remove, nextId());
-                remove.str(to);
-                Packet again(Rename, nextId());
-                again.str(from).str(to);
-                ok = simple(remove, ignored) && simple(again, error);
-            }
             // Servers refuse a rename onto an existing name with a bare
             // "Failure"; say what stands in the way.
-            if (!ok && error == statusText(Failure) && stat(to, there, Lstat, ignored))
+            if (!ok && !retried && error == statusText(Failure) && stat(to, there, Lstat, ignored))
                 error = "\"" + w[replace ? 3 : 2].text + "\" already exists";
         }
     } else { // chmod
