@@ -314,11 +314,13 @@ bool Client::renameSettingAside(const std::string& from, const std::string& to, 
     const uint32_t type = a.permissions & 0170000;
     if ((type != 0100000 && type != 0120000) || !stat(from, a, Lstat, ignored))
         return false;
-    // A hidden name of our own that nothing uses yet.
+    // A hidden name of our own that nothing uses yet, in the form of the
+    // program's temporary upload names, so that a synchronisation that meets
+    // one left by a dropped link knows it for a leftover of `to`.
     std::random_device random;
     char tag[16];
     snprintf(tag, sizeof tag, "%08x", unsigned(random()));
-    const std::string aside = dir + "." + name + "." + tag + ".zarvel-aside";
+    const std::string aside = dir + "." + name + "." + tag + ".zarvel-upload";
     std::string why;
     if (stat(aside, a, Lstat, why) || why != statusText(NoSuchFile))
         return false;
