@@ -182,6 +182,20 @@ protected:
         writeFile(path, bytes);
         ::chown(path.c_str(), uid, gid);
     }
+    static void SetTime(const std::string& path, time_t when) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
+        ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    }
+    // Empty trees on both sides, no cache, and the bookmark as given.
+    void FreshTrees(const sSyncBookMarkData& plain) {
+        std::system(
+            ("chmod -R u+rwx '" + remote + "' 2>/dev/null; rm -rf '" + remote + "' '" + local + "'")
+                .c_str());
+        MakeRemoteFolder("");
+        ::mkdir(local.c_str(), 0755);
+        ::unlink(CachePath().c_str());
+        bookmark = plain;
+    }
     // Whether the server reads as someone that a mode of 000 keeps out.
     bool ServerHonoursModes() const { return ServerName() != "pyftpd"; }
 
@@ -524,20 +538,7 @@ std::string Pattern(size_t size, unsigned seed) {
 // The roads on which runs lost or miscounted files, each end to end on this
 // server: a row per road, every row on fresh trees.
 TEST_F(SyncRunTest, RoadsThatLostFilesStayClosed) {
-    const auto setTime = [](const std::string& path, time_t when) {
-        const struct timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
-        ::utimensat(AT_FDCWD, path.c_str(), times, 0);
-    };
     const sSyncBookMarkData plain = bookmark;
-    const std::function<void()> fresh = [&] {
-        std::system(
-            ("chmod -R u+rwx '" + remote + "' 2>/dev/null; rm -rf '" + remote + "' '" + local + "'")
-                .c_str());
-        MakeRemoteFolder("");
-        ::mkdir(local.c_str(), 0755);
-        ::unlink(CachePath().c_str());
-        bookmark = plain;
-    };
     const struct Row {
         const char* what;
         bool needsModes; // the server must be kept out by a folder's mode
@@ -584,7 +585,7 @@ TEST_F(SyncRunTest, RoadsThatLostFilesStayClosed) {
              Run();
              const std::string cache = readFile(CachePath());
              PutRemote("a.txt", "second, longer");
-             setTime(remote + "/a.txt", ::time(nullptr) + 60);
+             SetTime(remote + "/a.txt", ::time(nullptr) + 60);
              auto run = Run([](ScriptedRun& r) { r.abortAfterTransfers = true; });
              EXPECT_FALSE(run->summary);
              EXPECT_EQ(readFile(local + "/a.txt"), "second, longer");
@@ -638,9 +639,9 @@ TEST_F(SyncRunTest, RoadsThatLostFilesStayClosed) {
              bool cut = false;
              for (int trial = 0; trial < 5 && !cut; ++trial) {
                  PutRemote("big.bin", "old remote");
-                 setTime(remote + "/big.bin", 1600000000);
+                 SetTime(remote + "/big.bin", 1600000000);
                  writeFile(local + "/big.bin", whole);
-                 setTime(local + "/big.bin", ::time(nullptr) - 3600);
+                 SetTime(local + "/big.bin", ::time(nullptr) - 3600);
                  std::atomic<bool> over{false};
                  std::thread killer([&] {
                      while (!over.load()) {
@@ -678,7 +679,7 @@ TEST_F(SyncRunTest, RoadsThatLostFilesStayClosed) {
         SCOPED_TRACE(row.what);
         if (row.needsModes && !ServerHonoursModes())
             continue;
-        fresh();
+        FreshTrees(plain);
         row.body();
     }
 }
@@ -688,10 +689,6 @@ TEST_F(SyncRunTest, RoadsThatLostFilesStayClosed) {
 // keeps from its owner is not replaced through a rename. A row per road, on
 // fresh trees.
 TEST_F(SyncRunTest, TemporaryNamesNeverCostAUsersFile) {
-    const auto setTime = [](const std::string& path, time_t when) {
-        const struct timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
-        ::utimensat(AT_FDCWD, path.c_str(), times, 0);
-    };
     const std::string leftover = ".big.bin.0badf00d.zarvel-upload";
     const sSyncBookMarkData plain = bookmark;
     const struct Row {
@@ -706,7 +703,7 @@ TEST_F(SyncRunTest, TemporaryNamesNeverCostAUsersFile) {
              writeFile(local + "/X.txt", "same");
              writeFile(local + "/mine.zarvel-upload", "mine");
              for (const std::string& path : {remote + "/X.txt", local + "/X.txt"})
-                 setTime(path, 1700000000);
+                 SetTime(path, 1700000000);
              bookmark.action = 1;
              auto run = Run();
              ASSERT_TRUE(run->summary);
@@ -734,10 +731,10 @@ TEST_F(SyncRunTest, TemporaryNamesNeverCostAUsersFile) {
                  if (!cached)
                      ::unlink(CachePath().c_str());
                  writeFile(local + "/big.bin", "local edit");
-                 setTime(local + "/big.bin", ::time(nullptr) + 60);
+                 SetTime(local + "/big.bin", ::time(nullptr) + 60);
                  PutRemote(leftover, "local ed");
                  PutRemote("big.bin", "remote edit, the newest");
-                 setTime(remote + "/big.bin", ::time(nullptr) + 120);
+                 SetTime(remote + "/big.bin", ::time(nullptr) + 120);
                  run = Run();
                  EXPECT_EQ(run->asked.back(), "conflict big.bin");
                  EXPECT_EQ(run->asked.size(), cached ? 1u : 2u) << "and the first-time question";
@@ -756,7 +753,7 @@ TEST_F(SyncRunTest, TemporaryNamesNeverCostAUsersFile) {
              PutRemote("ro.txt", "read only");
              ::chmod((remote + "/ro.txt").c_str(), 0444);
              writeFile(local + "/ro.txt", "local, newer");
-             setTime(local + "/ro.txt", ::time(nullptr) + 60);
+             SetTime(local + "/ro.txt", ::time(nullptr) + 60);
              bookmark.action = 1;
              auto run = Run();
              EXPECT_EQ(run->alerts,
@@ -774,13 +771,7 @@ TEST_F(SyncRunTest, TemporaryNamesNeverCostAUsersFile) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        std::system(
-            ("chmod -R u+rwx '" + remote + "' 2>/dev/null; rm -rf '" + remote + "' '" + local + "'")
-                .c_str());
-        MakeRemoteFolder("");
-        ::mkdir(local.c_str(), 0755);
-        ::unlink(CachePath().c_str());
-        bookmark = plain;
+        FreshTrees(plain);
         row.body();
     }
 }
