@@ -361,7 +361,7 @@ TEST_F(DesktopWM, RepeatedReturnOnAClosingSheetUnderAWindowManager) {
     for (int round = 0; round < rounds; ++round) {
         const std::string name = "made-" + std::to_string(round);
         bool refusedSeen = false, done = false;
-        PPx::Window* sheet = nullptr;
+        WindowHandle<> sheet; // answered, it goes whenever the event loop deletes it
         QTimer driver;
         int step = 0, waited = 0;
         QObject::connect(&driver, &QTimer::timeout, [&] {
@@ -403,7 +403,8 @@ TEST_F(DesktopWM, RepeatedReturnOnAClosingSheetUnderAWindowManager) {
         ASSERT_TRUE(WaitFor([&] { return done; }, 30s)) << "round " << round << " step " << step;
         driver.stop();
         EXPECT_TRUE(refusedSeen) << "round " << round;
-        EXPECT_FALSE(sheet && sheet->IsVisible());
+        PPx::Window* still = sheet.get();
+        EXPECT_FALSE(still && still->IsVisible()) << "round " << round;
         ASSERT_TRUE(WaitIdle(window)) << "round " << round;
         EXPECT_TRUE(Exists(here + "/" + name)) << "round " << round;
     }
