@@ -167,6 +167,6 @@ int main(int argc, char** argv) {
     }
     ::unlink(script.c_str());
     window->Close();
-    WaitFor([window] { return !WindowAlive(window); }, std::chrono::seconds(30));
+    WaitGone(window, std::chrono::seconds(30));
     return 0;
 }

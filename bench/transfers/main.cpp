@@ -513,7 +513,7 @@ int main(int argc, char** argv) {
     delete b.upConn;
     for (BrowseWindow* window : {b.down, b.up}) {
         window->Close();
-        WaitFor([window] { return !WindowAlive(window); }, std::chrono::seconds(30));
+        WaitGone(window, std::chrono::seconds(30));
     }
     return 0;
 }

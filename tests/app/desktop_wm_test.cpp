@@ -5,6 +5,7 @@
 // windows run sheets of their own, driven with real key presses.
 #include "app/BasicApp.h"
 #include "app/ConnectWindow.h"
+#include "app/Preferences.h"
 #include "app/QuickConnectWindow.h"
 #include "browser/sheets/OperationSheets.h"
 #include "browser/window/BrowseWindow.h"
@@ -183,6 +184,12 @@ protected:
 };
 BasicApp* DesktopWM::app = nullptr;
 
+// The rounds of quick Returns wait on the redial sheets' second, so they come
+// in parts that the test list runs side by side, each in a process and on a
+// display of its own.
+constexpr int kParts = 4, kRoundsPerPart = 5;
+class DesktopWMReturns : public DesktopWM, public ::testing::WithParamInterface<int> {};
+
 } // namespace
 
 TEST_F(DesktopWM, WindowsSheetsAndAlertsOpenOverTheirParentsOnScreen) {
@@ -329,7 +336,7 @@ TEST_F(DesktopWM, WindowsSheetsAndAlertsOpenOverTheirParentsOnScreen) {
 // while another window's sheets come and go on their own (a run that keeps
 // redialling a server that refuses it). Real key presses through the X
 // server; every round must end with the sheet gone and the folder made.
-TEST_F(DesktopWM, RepeatedReturnOnAClosingSheetUnderAWindowManager) {
+TEST_P(DesktopWMReturns, RepeatedReturnOnAClosingSheetUnderAWindowManager) {
     BrowseWindow* window = OpenBrowseWindow(bookmark, nullptr);
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(WaitIdle(window));
@@ -339,29 +346,19 @@ TEST_F(DesktopWM, RepeatedReturnOnAClosingSheetUnderAWindowManager) {
     refused.port = 1;
     refused.localDir = local;
     refused.action = 3;
-    SyncStatusWindow* run = OpenSyncStatusWindow(refused);
-    ASSERT_NE(run, nullptr);
     // Its redial sheets ask again after a second, so that they start and
     // end above and below the sheet answered here.
-    QTimer quick;
-    QObject::connect(&quick, &QTimer::timeout, [] {
-        for (PPx::Window* sheet : PPx::Window::AllWindows())
-            if (std::string(sheet->ClassName()) == "RedialSheet" && sheet->IsVisible()) {
-                PPx::View* secs =
-                    PPx::View::FromWidget(PPx::FindControl(sheet->GetSysWindow(), 'SECS'));
-                if (secs->GetText() != "1") {
-                    secs->SetText("1");
-                    PPx::Testing::ClickControl(sheet->GetSysWindow(), 'APLY');
-                }
-            }
-    });
-    quick.start(50);
+    sPreferences prefs;
+    app->GetPreferences(prefs);
+    prefs.redialSecs = 1;
+    app->GetPreferencesMaster()->SetPreferences(prefs);
+    ASSERT_NE(OpenSyncStatusWindow(refused), nullptr);
 
-    const int rounds = 20;
-    for (int round = 0; round < rounds; ++round) {
+    for (int round = GetParam() * kRoundsPerPart; round < (GetParam() + 1) * kRoundsPerPart;
+         ++round) {
         const std::string name = "made-" + std::to_string(round);
         bool refusedSeen = false, done = false;
-        PPx::Window* sheet = nullptr;
+        WindowHandle<> sheet; // answered, it goes whenever the event loop deletes it
         QTimer driver;
         int step = 0, waited = 0;
         QObject::connect(&driver, &QTimer::timeout, [&] {
@@ -403,10 +400,12 @@ TEST_F(DesktopWM, RepeatedReturnOnAClosingSheetUnderAWindowManager) {
         ASSERT_TRUE(WaitFor([&] { return done; }, 30s)) << "round " << round << " step " << step;
         driver.stop();
         EXPECT_TRUE(refusedSeen) << "round " << round;
-        EXPECT_FALSE(sheet && sheet->IsVisible());
+        PPx::Window* still = sheet.get();
+        EXPECT_FALSE(still && still->IsVisible()) << "round " << round;
         ASSERT_TRUE(WaitIdle(window)) << "round " << round;
         EXPECT_TRUE(Exists(here + "/" + name)) << "round " << round;
     }
-    quick.stop();
     EXPECT_LE(PPx::AppModalDepth(), 1); // at most the run's redial sheet is up
 }
+
+INSTANTIATE_TEST_SUITE_P(Parts, DesktopWMReturns, ::testing::Range(0, kParts));

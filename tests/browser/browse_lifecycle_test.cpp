@@ -168,7 +168,7 @@ TEST_F(BrowseLifecycle, RefusedConnectionAsksToRedialWithANewConnection) {
     });
     WatchedWindow* window = Open(bookmark);
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    EXPECT_TRUE(WaitGone(window));
     EXPECT_EQ(responder.Pending(), 0);
     EXPECT_EQ(message, "Make sure you typed the address and port of the remote server "
                        "correctly.\nIf you continue to have problems connecting, please contact "
@@ -188,7 +188,7 @@ TEST_F(BrowseLifecycle, RefusedSftpConnectionAsksToRedialToo) {
     });
     WatchedWindow* window = Open(bookmark);
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    EXPECT_TRUE(WaitGone(window));
     EXPECT_EQ(responder.Pending(), 0);
     EXPECT_EQ(gWatch.made, 2);
 }
@@ -225,8 +225,9 @@ TEST_F(BrowseLifecycle, ServerGoneGivesConnectionLostAndCloses) {
     ::waitpid(server, nullptr, 0);
     Responder responder;
     responder.OnAlert();
+    const WindowHandle<> open(window);
     window->ProcessCommand('mRFS');
-    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    EXPECT_TRUE(WaitFor([&] { return !open; }));
     // One alert for the one lost connection.
     ASSERT_EQ(responder.alerts.size(), 1u);
     EXPECT_EQ(responder.alerts[0], "Connection Lost");
@@ -242,7 +243,7 @@ TEST_F(BrowseLifecycle, ClosingWhileAListingRunsStopsTheWorker) {
     window->ProcessCommand('mRFS');
     ASSERT_TRUE(window->RequestOutstanding());
     window->Close();
-    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }, 10s));
+    EXPECT_TRUE(WaitGone(window, 10s));
     EXPECT_EQ(gWatch.deleted, 1);
     // Whatever the worker still had to say goes nowhere.
     PPx::RunEventLoopUntil([] { return false; }, 500ms);
@@ -253,7 +254,7 @@ TEST_F(BrowseLifecycle, ClosingAConnectedWindowDisconnectsFirst) {
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(WaitIdle(window));
     window->Close();
-    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    EXPECT_TRUE(WaitGone(window));
     EXPECT_EQ(gWatch.statusAtDisconnect, "Closing Connection...");
     EXPECT_EQ(gWatch.disconnects, 1);
 }
@@ -266,7 +267,7 @@ TEST_F(BrowseLifecycle, AFailureWhileClosingIsShownThenConnectionLost) {
     Responder responder;
     responder.OnAlert();
     window->Close();
-    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    EXPECT_TRUE(WaitGone(window));
     // One alert: the connection is gone, with what the server said.
     EXPECT_EQ(responder.alerts, std::vector<std::string>{"Connection Lost"});
     ASSERT_EQ(responder.explanations.size(), 1u);
@@ -277,11 +278,12 @@ TEST_F(BrowseLifecycle, ClosingAgainDoesNotWaitForTheDisconnect) {
     WatchedWindow* window = Open(bookmark);
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(WaitIdle(window));
+    const WindowHandle<> open(window);
     window->DoWindowClose(); // "Closing Connection...", the disconnect goes out
     ASSERT_TRUE(window->RequestOutstanding());
     window->Close();
     PPx::Testing::ProcessEvents();
-    EXPECT_FALSE(WindowAlive(window));
+    EXPECT_FALSE(open);
 }
 
 TEST_F(BrowseLifecycle, ListOrderAndContextualMenu) {

@@ -55,7 +55,7 @@ bool ShootRedial(const sBookMarkData& bookmark, const std::string& path) {
     BrowseWindow* window = OpenBrowseWindow(bookmark, nullptr);
     if (!window)
         return false;
-    WaitFor([window] { return !WindowAlive(window); }, std::chrono::seconds(60));
+    WaitGone(window, std::chrono::seconds(60));
     return saved;
 }
 
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
             status = 1;
         }
         window->Close();
-        WaitFor([window] { return !WindowAlive(window); }, std::chrono::seconds(20));
+        WaitGone(window, std::chrono::seconds(20));
     } else {
         std::fprintf(stderr, "the browser window did not appear\n");
     }

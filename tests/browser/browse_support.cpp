@@ -10,7 +10,6 @@
 
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -87,23 +86,25 @@ void RemoveTree(const std::string& path) {
     std::filesystem::remove_all(path, ignored);
 }
 
-bool WindowAlive(const PPx::Window* window) {
-    auto all = PPx::Window::AllWindows();
-    return std::find(all.begin(), all.end(), window) != all.end();
-}
-
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     return PPx::RunEventLoopUntil(done, timeout);
 }
 
+bool WaitGone(PPx::Window* window, std::chrono::milliseconds timeout) {
+    const WindowHandle<> handle(window);
+    return WaitFor([&handle] { return !handle; }, timeout);
+}
+
 ::testing::AssertionResult WaitIdle(BrowseWindow* window, std::chrono::milliseconds timeout) {
+    const WindowHandle<BrowseWindow> handle(window);
     const bool settled = WaitFor(
-        [window] {
-            return !WindowAlive(window) || (!window->RequestOutstanding() && window->mCanRefresh &&
-                                            PPx::AppModalDepth() == 0);
+        [&handle] {
+            BrowseWindow* open = handle.get();
+            return !open ||
+                   (!open->RequestOutstanding() && open->mCanRefresh && PPx::AppModalDepth() == 0);
         },
         timeout);
-    if (!WindowAlive(window))
+    if (!handle)
         return ::testing::AssertionFailure() << "the window closed";
     if (settled)
         return ::testing::AssertionSuccess();
@@ -184,12 +185,15 @@ struct Responder::Impl {
                 // its own, in which this timer must go on answering. A sheet
                 // that closed meanwhile (its close is delivered later) is
                 // not acted on; the handler waits for the next one.
-                QTimer::singleShot(0, &timer, [this, handler = std::move(handler), window] {
-                    if (WindowAlive(window) && window->IsVisible())
-                        handler.act(window);
-                    else
-                        handlers.push_front(handler);
-                });
+                QTimer::singleShot(
+                    0, &timer,
+                    [this, handler = std::move(handler), shown = WindowHandle<>(window)] {
+                        PPx::Window* still = shown.get();
+                        if (still && still->IsVisible())
+                            handler.act(still);
+                        else
+                            handlers.push_front(handler);
+                    });
                 return;
             }
         }

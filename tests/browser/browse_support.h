@@ -4,6 +4,7 @@
 // sheets and alerts it brings up as a user would.
 #include "browser/window/BrowseWindow.h"
 #include "engine/ConnectionRecords.h"
+#include "tests/support/window_handle.h"
 
 #include <chrono>
 #include <functional>
@@ -15,6 +16,7 @@
 namespace browsetest {
 
 using namespace std::chrono_literals;
+using testsupport::WindowHandle;
 
 // Makes the application once, with a configuration folder of its own.
 void SetUpApplication();
@@ -34,11 +36,13 @@ bool Exists(const std::string& path); // without following links
 int ModeOf(const std::string& path);  // permission bits, -1 when missing
 void RemoveTree(const std::string& path);
 
-// Runs the event loop until the window has no request out and its controls
-// are enabled; on time-out, a failure that says what was showing.
+// Runs the event loop until the window (alive at the call) has no request
+// out and its controls are enabled; a failure when it closes meanwhile, and
+// on time-out one that says what was showing.
 ::testing::AssertionResult WaitIdle(BrowseWindow* window, std::chrono::milliseconds timeout = 60s);
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 60s);
-bool WindowAlive(const PPx::Window* window);
+// Runs the event loop until WINDOW, alive at the call, has gone.
+bool WaitGone(PPx::Window* window, std::chrono::milliseconds timeout = 60s);
 
 // The list item of the entry named NAME (0 when none).
 uint32_t ItemNamed(BrowseWindow* window, const std::string& name);

@@ -668,7 +668,7 @@ TEST_F(BrowseTransferTest, ClosingTheWindowDuringAViewLeavesNothingBehind) {
         return !folders.empty() && !Entries(runtime + "/" + folders.front()).empty();
     }));
     window->Close();
-    ASSERT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    ASSERT_TRUE(WaitGone(window));
     window = nullptr;
     EXPECT_TRUE(WaitFor([&] { return Entries(runtime).empty(); }, 30s));
 }

@@ -270,13 +270,13 @@ TEST_F(BrowseWindowTest, WorksTheServerFolderAsTheUserWould) {
     EXPECT_TRUE(Exists(here + "/gamma/inner.txt"));
 
     // Closing a connected window disconnects first, then the window goes.
+    const WindowHandle<> closing(window);
     window->Close();
     EXPECT_TRUE(WaitFor([&] {
-        return !WindowAlive(window) ||
-               PPx::View::FromWidget(PPx::FindControl(window->GetSysWindow(), 'STAT'))->GetText() ==
-                   "Closing Connection...";
+        PPx::Window* still = closing.get();
+        return !still || TextOf(still, 'STAT') == "Closing Connection...";
     }));
-    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(window); }));
+    EXPECT_TRUE(WaitFor([&] { return !closing; }));
 }
 
 TEST_F(BrowseWindowTest, ARenameNeverTakesTheNameOfAnotherItem) {
@@ -413,7 +413,7 @@ TEST_F(BrowseWindowTest, FailuresWhileConnectingSayWhatHappened) {
         });
         BrowseWindow* failing = OpenBrowseWindow(t.bookmark, nullptr);
         ASSERT_NE(failing, nullptr);
-        EXPECT_TRUE(WaitFor([&] { return !WindowAlive(failing); })) << t.what;
+        EXPECT_TRUE(WaitGone(failing)) << t.what;
         for (const std::string& part : t.says)
             EXPECT_NE(text.find(part), std::string::npos) << t.what << ": " << text;
         EXPECT_EQ(countsDown, t.countsDown) << t.what;

@@ -173,7 +173,7 @@ TEST(DragOut, ToAFileManagerFolderAndTrash) {
     EXPECT_TRUE(Exists(here + "/alpha.bin")); // the downloads took nothing away
 
     browser->Close();
-    WaitFor([browser] { return !WindowAlive(browser); }, 20s);
+    WaitGone(browser, 20s);
     RemoveTree(here);
 }
 

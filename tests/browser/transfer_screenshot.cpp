@@ -37,7 +37,10 @@ public:
         if (mStarted || !GetTransferSheet())
             return;
         mStarted = true;
-        QTimer::singleShot(1200, [this] {
+        // The window may have gone by then (a lost connection closes it).
+        QTimer::singleShot(1200, [this, alive = AliveFlag()] {
+            if (alive.expired())
+                return;
             if (TransferSheet* sheet = GetTransferSheet()) {
                 mSaved = Save(mOut);
                 PPx::Testing::ClickControl(sheet->GetSysWindow(), 'cncl');
@@ -112,7 +115,7 @@ int main(int argc, char** argv) {
         if (collisionSaved && window->mSaved)
             status = 0;
         window->Close();
-        WaitFor([window] { return !WindowAlive(window); }, std::chrono::seconds(20));
+        WaitGone(window, std::chrono::seconds(20));
     } else {
         std::fprintf(stderr, "the browser window did not appear\n");
     }

@@ -1,24 +1,52 @@
 #!/bin/sh
-# with_wm.sh COMMAND...: runs COMMAND on the current X display under a real
-# window manager (openbox), started first and stopped after. Run it inside
-# xvfb-run.
+# with_wm.sh COMMAND...: runs COMMAND on a virtual X server of its own (Xvfb,
+# 1024x768) under a real window manager (openbox), both started first and
+# stopped after. The server picks a free display itself (-displayfd), so that
+# many may start at once: numbers guessed beforehand (xvfb-run -a) collide.
 set -eu
-command -v openbox >/dev/null || { echo "openbox is missing (package openbox)" >&2; exit 2; }
-config=$(mktemp -d "${TMPDIR:-/tmp}/zarvel-wm.XXXXXX")
-openbox --sm-disable --config-file /dev/null >"$config/log" 2>&1 &
-wm=$!
-trap 'kill $wm 2>/dev/null || true; wait $wm 2>/dev/null || true; rm -rf "$config"' EXIT
-# Managed once the window manager has announced itself on the root window.
-i=0
-until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
-    i=$((i + 1))
-    if [ $i -gt 100 ] || ! kill -0 $wm 2>/dev/null; then
-        echo "openbox did not start:" >&2
-        cat "$config/log" >&2
-        exit 2
-    fi
-    sleep 0.1
+for tool in Xvfb openbox xprop; do
+    command -v $tool >/dev/null || { echo "$tool is missing (packages xvfb, openbox, x11-utils)" >&2; exit 2; }
 done
+work=$(mktemp -d "${TMPDIR:-/tmp}/zarvel-wm.XXXXXX")
+xvfb= wm=
+stop() {
+    for pid in $wm $xvfb; do
+        kill $pid 2>/dev/null || true
+        wait $pid 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap stop EXIT
+# started WHAT PID LOG TEST...: waits until TEST succeeds; fails with LOG
+# when PID has ended or 30 s have gone.
+started() {
+    what=$1 pid=$2 log=$3
+    shift 3
+    i=0
+    until "$@"; do
+        i=$((i + 1))
+        if [ $i -gt 300 ] || ! kill -0 "$pid" 2>/dev/null; then
+            echo "$what did not start:" >&2
+            cat "$log" >&2
+            exit 2
+        fi
+        sleep 0.1
+    done
+}
+# The display number arrives once the server accepts connections.
+numbered() { grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; }
+# Managed once the window manager has announced itself on the root window.
+managed() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+started Xvfb $xvfb "$work/xvfb.log" numbered
+DISPLAY=:$(cat "$work/display")
+export DISPLAY
+unset XAUTHORITY
+openbox --sm-disable --config-file /dev/null >"$work/openbox.log" 2>&1 &
+wm=$!
+started openbox $wm "$work/openbox.log" managed
 status=0
 "$@" || status=$?
 exit $status

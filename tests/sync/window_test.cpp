@@ -80,7 +80,7 @@ protected:
         EXPECT_EQ(window->GetTitle(), "Synchronizing with " + bookmark.host);
         // A small window of its own: no menu bar.
         EXPECT_EQ(window->GetSysWindow()->findChild<QMenuBar*>(), nullptr);
-        ASSERT_TRUE(WaitFor([&] { return !WindowAlive(window); }, 120s)) << "the run never ended";
+        ASSERT_TRUE(WaitGone(window, 120s)) << "the run never ended";
     }
     std::string CachePath() const { return SyncFilesFolder() + "/" + SyncFileName(bookmark.name); }
 
