@@ -14,9 +14,7 @@ const char* const kInvalidName = "Please specify a valid name.";
 const char* const kLineBreakInName = "The text cannot contain line breaks or NUL characters.";
 
 std::string TakenText(const std::string& name) {
-    return "An item named \"" + DisplayableText(name) +
-           "\" already exists in this folder. Choose another name, or rename or delete that "
-           "item first.";
+    return NameTakenText(DisplayableText(name));
 }
 
 } // namespace

@@ -316,24 +316,36 @@ TEST_F(BrowseWindowTest, ARenameNeverTakesTheNameOfAnotherItem) {
     EXPECT_EQ(SizeOf(here + "/Beta.txt"), 3000);
     EXPECT_EQ(SizeOf(here + "/tolink"), 5); // still the link to "gamma"
 
-    // A name that came after the listing: the SFTP server refuses, and the
-    // refusal says why. (FTP servers rename over it; only the listing can
-    // stop them.)
-    if (!bookmark.secure)
-        return;
+    // Names that came after the listing, a file and a folder: the server is
+    // asked just before the rename (most FTP servers would rename over them
+    // without a word), and the refusal says why.
     MakeFile(here + "/late.txt", 5);
+    MakeFolder(here + "/late folder");
     GiveToServer(root, here);
-    Responder responder;
-    responder.OnAlert();
+    for (const std::string late : {"late.txt", "late folder"}) {
+        Responder responder;
+        responder.OnAlert();
+        PPx::DataBrowser::ItemData data;
+        data.SetText(late);
+        content->ChangeItemData(ItemNamed(window, "alpha.txt"), 'name', data);
+        ASSERT_TRUE(WaitIdle(window)) << late;
+        ASSERT_EQ(responder.alerts.size(), 1u) << late;
+        EXPECT_NE(responder.alerts[0].find("\"" + late + "\" already exists"), std::string::npos)
+            << responder.alerts[0];
+    }
+    EXPECT_EQ(SizeOf(here + "/late.txt"), 5);
+    EXPECT_TRUE(Exists(here + "/late folder"));
+    EXPECT_EQ(SizeOf(here + "/alpha.txt"), 100);
+    // A free name still renames, in the folder the window shows.
+    Responder none;
     PPx::DataBrowser::ItemData data;
-    data.SetText("late.txt");
+    data.SetText("omega.txt");
     content->ChangeItemData(ItemNamed(window, "alpha.txt"), 'name', data);
     ASSERT_TRUE(WaitIdle(window));
-    ASSERT_EQ(responder.alerts.size(), 1u);
-    EXPECT_NE(responder.alerts[0].find("\"late.txt\" already exists"), std::string::npos)
-        << responder.alerts[0];
-    EXPECT_EQ(SizeOf(here + "/late.txt"), 5);
-    EXPECT_EQ(SizeOf(here + "/alpha.txt"), 100);
+    EXPECT_TRUE(none.alerts.empty());
+    EXPECT_EQ(SizeOf(here + "/omega.txt"), 100);
+    EXPECT_NE(ItemNamed(window, "omega.txt"), 0u);
+    EXPECT_NE(ItemNamed(window, "late folder"), 0u);
 }
 
 TEST_F(BrowseWindowTest, SetPermissionsKeepsEachItemsOwnSpecialBits) {
