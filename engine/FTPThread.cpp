@@ -108,8 +108,14 @@ bool FTPThread::LogIn() {
 
 RequestResult FTPThread::OnConnect(const sWorkerEvent& request) {
     mBookmark = request.bookmark;
-    if (!LogIn())
-        return EngineError();
+    if (!LogIn()) {
+        // A session the server did not let in is ended: kept, it would be
+        // sent keep-alives, each refused ("please log in") while the window
+        // asks whether to redial.
+        RequestResult failed = EngineError();
+        mEngine.Disconnect();
+        return failed;
+    }
     return EnterStartFolder(mBookmark);
 }
 

@@ -9,6 +9,9 @@
 #include "platform/ui/Dialogs.h"
 
 void BrowseWindow::ConnectFailed(const std::string& text) {
+    if (mRedialAsked)
+        return;
+    mRedialAsked = true;
     const ConnectFailure failure = DescribeConnectFailure(text, mBookmark.username);
     RedialSheet* sheet =
         RedialSheet::Make(DisplayableText(failure.message, 1024), failure.redialByItself);
@@ -32,9 +35,11 @@ void BrowseWindow::Redial() {
     PPx::PostToMainThread([this, alive] {
         if (alive.expired() || IsClosePending())
             return;
+        // Gone with its connection, the failed attempt reports nothing more.
         delete mConnection;
         mConnection = nullptr;
         mOutstanding = false;
+        mRedialAsked = false;
         StartSession(mBookmark);
     });
 }

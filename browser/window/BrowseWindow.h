@@ -223,6 +223,10 @@ private:
     std::string mCurrentPath;
     bool mConnecting = true;
     bool mRedialing = false;
+    // The redial sheet is up, or its redial has yet to start: the failed
+    // attempt may go on reporting (its keep-alive refused by a server that
+    // did not let it in), and is not asked about again.
+    bool mRedialAsked = false;
     int32_t mAlertDepth = 0;
 
     sDeleteInfo mDeleteInfo;

@@ -5,17 +5,24 @@
 #include "browser/sheets/RedialSheet.h"
 #include "browser/window/BrowseContent.h"
 #include "browser/window/BrowseWindow.h"
+#include "engine/EnginePreferences.h"
 #include "platform/core/EventLoop.h"
 #include "platform/ui/Views.h"
 #include "platform/ui/testing/Testing.h"
 #include "tests/browser/browse_support.h"
 #include "tests/support/servers.h"
 
+#include <QDateTime>
+#include <QTimer>
+#include <QVariant>
+#include <QWidget>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +55,16 @@ BrowseWindow* OnlyBrowseWindow() {
             found = browse;
     return found;
 }
+
+// Counts the connections its windows make: one per attempt to connect.
+int gConnectionsMade = 0;
+class CountingWindow : public BrowseWindow {
+protected:
+    Connection* MakeConnection() override {
+        ++gConnectionsMade;
+        return BrowseWindow::MakeConnection();
+    }
+};
 
 class BrowseWindowTest : public ::testing::Test {
 protected:
@@ -433,4 +450,55 @@ TEST_F(BrowseWindowTest, FailuresWhileConnectingSayWhatHappened) {
         if (t.what == "host key")
             std::ofstream(knownHosts) << kept;
     }
+}
+
+// A refused login, and Redial pressed as soon as each sheet shows: one
+// attempt per press and never a sheet over another, even with keep-alives
+// due while the first sheet is up (vsftpd refuses them before a login).
+TEST_F(BrowseWindowTest, ARedialAfterARefusedLoginMakesOneAttemptPerPress) {
+    SetEnginePreferencesProvider([] {
+        EnginePreferences prefs;
+        prefs.noopSecs = 1;
+        return prefs;
+    });
+    constexpr int kPresses = 3;
+    int shown = 0;
+    size_t mostAtOnce = 0;
+    auto ms = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        size_t showing = 0;
+        for (PPx::Window* sheet : PPx::Window::AllWindows()) {
+            if (std::string(sheet->ClassName()) != "RedialSheet" || !sheet->IsVisible())
+                continue;
+            ++showing;
+            // Kept on the sheet itself: a later one may come at its address.
+            QWidget* widget = sheet->GetSysWindow();
+            if (!widget->property("nth").isValid()) {
+                widget->setProperty("nth", ++shown);
+                widget->setProperty("due", ms() + (shown == 1 ? 3000 : 0));
+            }
+            if (widget->property("due").toLongLong() > ms())
+                continue;
+            widget->setProperty("due", std::numeric_limits<qint64>::max());
+            const uint32_t button = widget->property("nth").toInt() <= kPresses ? 'okok' : 'cncl';
+            QTimer::singleShot(0, &watch, [sheet, button] {
+                if (WindowAlive(sheet) && sheet->IsVisible())
+                    Click(sheet, button);
+            });
+        }
+        mostAtOnce = std::max(mostAtOnce, showing);
+    });
+    watch.start(20);
+    sBookMarkData wrong = bookmark;
+    wrong.password = "not-the-password";
+    auto* failing = PPx::MakeNibWindow<CountingWindow>(PPx::SysNib(), "BrowseWindow");
+    ASSERT_NE(failing, nullptr);
+    failing->Show();
+    failing->StartSession(wrong);
+    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(failing); }, 120s));
+    SetEnginePreferencesProvider(nullptr);
+    EXPECT_EQ(mostAtOnce, 1u);
+    EXPECT_EQ(shown, kPresses + 1);
+    EXPECT_EQ(gConnectionsMade, kPresses + 1);
 }
