@@ -7,6 +7,12 @@ bool HasLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+std::string NameTakenText(std::string_view name) {
+    return "An item named \"" + std::string(name) +
+           "\" already exists in this folder. Choose another name, or rename or delete that "
+           "item first.";
+}
+
 uint64_t ResumeOffset(const sFileInfo& info) {
     // Like "%llu": leading blanks are skipped, then the digits are read.
     const std::string_view text = info.resumeOffset;

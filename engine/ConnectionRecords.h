@@ -93,6 +93,9 @@ uint64_t ResumeOffset(const sFileInfo& info);
 // another: none goes to a server or the sftp tool.
 bool HasLineBreakOrNul(std::string_view text);
 
+// What a rename onto a name that an item already has is refused with.
+std::string NameTakenText(std::string_view name);
+
 // A download request.
 struct sDownloadInfo {
     std::string destination; // POSIX path of the local folder that receives the items

@@ -547,6 +547,27 @@ bool FTPEngine::SendRename(const std::string& from, const std::string& to) {
     return Expect("RNTO " + to, {250});
 }
 
+bool FTPEngine::ItemExists(const std::string& name, bool& exists) {
+    exists = false;
+    if (HasLineBreakOrNul(name))
+        return Fail(kBadCharacter);
+    // Some servers (ProFTPD, pyftpdlib) answer SIZE in binary mode only. A
+    // refused TYPE leaves SIZE to answer as it will.
+    UseType(false);
+    if (Expect("SIZE " + name, {213})) {
+        exists = true;
+        return true;
+    }
+    // A folder: SIZE is refused for it as for nothing at all.
+    std::string here;
+    if (!IsConnected() || !SendGetWorkingDir(here))
+        return false;
+    if (!ChangeDir(name))
+        return IsConnected();
+    exists = true;
+    return ChangeDir(here);
+}
+
 bool FTPEngine::ReplaceFile(const std::string& from, const std::string& to) {
     if (HasLineBreakOrNul(to))
         return Fail(kBadCharacter);

@@ -63,6 +63,10 @@ public:
     virtual bool SendPASV(std::string& host, uint16_t& port);
     virtual bool SendPORT(uint32_t address, uint16_t port);
     virtual bool SendRename(const std::string& from, const std::string& to);
+    // Whether an item of that name is on the server now: a file (its size is
+    // answered) or a folder (it can be entered; it is left again). False when
+    // the server could not be asked.
+    virtual bool ItemExists(const std::string& name, bool& exists);
     // Renames `from` over the file `to`, which may exist.
     virtual bool ReplaceFile(const std::string& from, const std::string& to);
     virtual bool SendCreateFolder(const std::string& path);

@@ -6,7 +6,16 @@
 
 #include <algorithm>
 #include <new>
+#include <strings.h>
 #include <sys/stat.h>
+
+namespace {
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+} // namespace
 
 // ---- life --------------------------------------------------------------------
 
@@ -99,8 +108,14 @@ bool FTPThread::LogIn() {
 
 RequestResult FTPThread::OnConnect(const sWorkerEvent& request) {
     mBookmark = request.bookmark;
-    if (!LogIn())
-        return EngineError();
+    if (!LogIn()) {
+        // A session the server did not let in is ended: kept, it would be
+        // sent keep-alives, each refused ("please log in") while the window
+        // asks whether to redial.
+        RequestResult failed = EngineError();
+        mEngine.Disconnect();
+        return failed;
+    }
     return EnterStartFolder(mBookmark);
 }
 
@@ -120,6 +135,22 @@ RequestResult FTPThread::OnGetModTime(const sWorkerEvent& request) {
     if (!LogIn() || !mEngine.ChangeDir(folder))
         return EngineError();
     return EngineWorker::OnGetModTime(request);
+}
+
+// Most servers rename over an existing item without a word, and the window
+// checked only its listing: an item made since then is looked for now. A new
+// name that differs from the old one only in case may find the item itself
+// on a server that ignores case, so it is not looked for.
+RequestResult FTPThread::OnRename(const sWorkerEvent& request) {
+    if (request.args.size() >= 2 && !SameIgnoringCase(request.args[0], request.args[1])) {
+        SetStatus("Renaming...");
+        bool taken = false;
+        if (!mEngine.ItemExists(request.args[1], taken))
+            return EngineError();
+        if (taken)
+            return RequestResult::Failed(NameTakenText(request.args[1]));
+    }
+    return EngineWorker::OnRename(request);
 }
 
 RequestResult FTPThread::OnDisconnect(const sWorkerEvent&) {

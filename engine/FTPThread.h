@@ -43,6 +43,7 @@ private:
     RequestResult OnDisconnect(const sWorkerEvent& request) override;
     RequestResult OnGetServerInfo(const sWorkerEvent& request) override;
     RequestResult OnCreateFileList(const sWorkerEvent& request) override;
+    RequestResult OnRename(const sWorkerEvent& request) override;
     bool OnOwnRequest(const sWorkerEvent& request, RequestResult& result) override;
     RequestResult OnNOOP(const sWorkerEvent& request);
     // Queues the keep-alive for the worker itself, never over a request of

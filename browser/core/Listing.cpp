@@ -196,6 +196,12 @@ bool IsDotName(std::string_view name) {
     return name == "." || name == "..";
 }
 
+// A name with a NUL would be cut there by every path and command it reaches,
+// and so name another item.
+bool HoldsNul(std::string_view name) {
+    return name.find('\0') != std::string_view::npos;
+}
+
 bool AllDigits(std::string_view text) {
     for (char c : text)
         if (c < '0' || c > '9')
@@ -246,7 +252,7 @@ bool FinishUnixLike(Fields& f) {
             return false;
     }
     // A link line whose name is all target names nothing.
-    return !f.name.empty();
+    return !f.name.empty() && !HoldsNul(f.name);
 }
 
 void AppendRecord(std::vector<sFileData>& out, const Fields& f) {
@@ -331,7 +337,7 @@ template <typename Sink> void ParseNTLine(std::string_view line, const char* lim
     if (!tokens.Next(date) || !tokens.Next(time) || !tokens.Next(sizeOrDir))
         return;
     const std::string_view name = tokens.RestAfterBlanks();
-    if (name.empty())
+    if (name.empty() || HoldsNul(name))
         return;
     const bool folder = sizeOrDir == "<DIR>";
     // The date is MM-DD-YY at the start of the line (checked by IsNTLine).

@@ -4,8 +4,9 @@
 // browser window and the synchronisation run both call these; each passes its
 // own server type, which the NT parser may switch to Unix.
 //
-// Names are kept byte for byte and are not checked here: callers must check
-// a name before it becomes a local path or part of a command.
+// Names are kept byte for byte and, but for a line whose name holds a NUL
+// (left out), are not checked here: callers must check a name before it
+// becomes a local path or part of a command.
 #include "engine/ConnectionRecords.h"
 
 #include <cstdint>

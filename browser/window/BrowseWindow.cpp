@@ -11,7 +11,6 @@
 #include "app/WindowState.h"
 #include "browser/core/Listing.h"
 #include "browser/sheets/OperationSheets.h"
-#include "browser/sheets/RedialSheet.h"
 #include "browser/sheets/TransferSheet.h"
 #include "browser/viewer/ViewFolder.h"
 #include "browser/window/BrowseContent.h"
@@ -22,26 +21,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
-#include <numeric>
-#include <system_error>
 
 using PPx::DataBrowser::ItemID;
-using PPx::DataBrowser::PropertyID;
 
 namespace {
 
 const uint32_t kAskFlags = 0x130; // note icon, OK and Cancel
 
-const char* const kEmptyName = "The name cannot be empty.";
-const char* const kInvalidName = "Please specify a valid name.";
-const char* const kLineBreakInName = "The text cannot contain line breaks or NUL characters.";
 const char* const kConnectionLost = "Connection Lost";
 const char* const kServerClosed = "The remote server has closed the connection.";
-
-// A listing job's end, and which listing it was.
-constexpr PPx::FourCharCode kListingParsed = 'LSTp';
-constexpr PPx::FourCharCode kParamGeneration = 'GENR';
 
 SyncBookmarkCreator& Creator() {
     static SyncBookmarkCreator creator;
@@ -93,13 +81,6 @@ void BrowseWindow::FinishInit() {
 
 Connection* BrowseWindow::MakeConnection() {
     return new Connection(this);
-}
-
-template <class F> void BrowseWindow::Send(F request) {
-    if (!mConnection)
-        return;
-    mOutstanding = true;
-    request(*mConnection);
 }
 
 void BrowseWindow::StartSession(const sBookMarkData& bookmark) {
@@ -156,20 +137,7 @@ void BrowseWindow::SetError(const std::string& text) {
     const std::string message = StripReplyCode(text);
 
     if (mConnecting) {
-        const ConnectFailure failure = DescribeConnectFailure(text, mBookmark.username);
-        RedialSheet* sheet =
-            RedialSheet::Make(DisplayableText(failure.message, 1024), failure.redialByItself);
-        uint32_t answer = 'not!';
-        if (sheet) {
-            answer = sheet->DoModal(this);
-            sheet->Close();
-        }
-        if (answer == 'ok  ') {
-            mRedialing = true;
-            Redial();
-        } else {
-            Close();
-        }
+        ConnectFailed(text);
         return;
     }
 
@@ -229,20 +197,6 @@ bool BrowseWindow::SetErrorAsk(const std::string& text) {
     return false;
 }
 
-// Deleting a connection inside one of its own callbacks would pull its backend
-// from under the running call: the new attempt starts from the event loop.
-void BrowseWindow::Redial() {
-    std::weak_ptr<bool> alive = mAlive;
-    PPx::PostToMainThread([this, alive] {
-        if (alive.expired() || IsClosePending())
-            return;
-        delete mConnection;
-        mConnection = nullptr;
-        mOutstanding = false;
-        StartSession(mBookmark);
-    });
-}
-
 PPx::OSStatus BrowseWindow::DoWindowClose() {
     if (mConnection && !mClosing && !mOutstanding && mConnection->IsConnected()) {
         mClosing = true;
@@ -269,174 +223,7 @@ void BrowseWindow::DisconnectComplete() {
 }
 
 // ---------------------------------------------------------------------------
-// The listing road
-
-void BrowseWindow::ConnectComplete() {
-    RequestEnded();
-    mConnecting = false;
-    if (mRedialing) {
-        sPreferences prefs;
-        BasicApp::CopyPreferences(prefs);
-        if (prefs.playRedialSound && !prefs.redialSound.empty()) {
-            if (!mSound)
-                mSound = std::make_unique<SoundTools>();
-            mSound->PlaySound(prefs.redialSound, -1);
-        }
-        mRedialing = false;
-    }
-    Send([](Connection& c) { c.GetServerInfo(); });
-}
-
-void BrowseWindow::GetServerInfoComplete(bool resumeSupported, int serverType) {
-    RequestEnded();
-    mResumeSupported = resumeSupported;
-    mServerType = serverType;
-    Send([](Connection& c) { c.GetDirList(); });
-}
-
-void BrowseWindow::GetDirListComplete(const std::string& path, const std::string& listing) {
-    RequestEnded();
-    mCurrentPath = path;
-    BuildPathPopup(path);
-    DisableControls();
-    ParseListing(listing);
-}
-
-// A folder of many thousand items takes tens of milliseconds to parse and
-// order: that is done on a thread of its own, so that the window goes on
-// drawing and answering meanwhile. Its controls stay disabled until the
-// list is filled, and the list keeps showing the old items until then.
-struct BrowseWindow::ParsedListing {
-    std::vector<sFileInfo> items;
-    std::vector<ItemID> order;
-    int32_t serverType = kServerUnix;
-    std::exception_ptr error;
-};
-
-void BrowseWindow::ParseListing(const std::string& listing) {
-    if (mListingJob.joinable())
-        mListingJob.join();
-    if (!mListingHandler.IsInstalled())
-        mListingHandler =
-            mListingTarget.InstallCommandHandler(kListingParsed, [this](PPx::Event& event) {
-                int64_t generation = 0;
-                // One that a later listing overtook is dropped.
-                if (event.GetInteger(kParamGeneration, generation) &&
-                    generation == mListingGeneration)
-                    ListingParsed();
-                return PPx::noErr;
-            });
-    auto parsed = std::make_shared<ParsedListing>();
-    parsed->serverType = mServerType;
-    mParsed = parsed;
-    const uint32_t generation = ++mListingGeneration;
-    const PropertyID property = mList ? mList->GetSortProperty() : 0;
-    const bool ascending = !mList || mList->GetSortOrderAscending();
-    auto text = std::make_shared<const std::string>(listing);
-    // The window's events go by a weak reference: once the window is gone,
-    // the job's end is dropped.
-    const PPx::EventTargetRef target = mListingTarget.Ref();
-    auto job = [parsed, text, property, ascending, generation, target] {
-        try {
-            BuildFileList(*text, parsed->items, parsed->serverType);
-            parsed->order = SortedOrder(parsed->items, property, ascending);
-        } catch (...) {
-            parsed->error = std::current_exception();
-        }
-        PPx::Event done = PPx::MakeCommandEvent(kListingParsed);
-        done.SetInteger(kParamGeneration, generation);
-        PPx::PostEvent(target, std::move(done));
-    };
-    try {
-        mListingJob = std::thread(job);
-    } catch (const std::system_error&) {
-        job(); // no thread to be had: here, then
-    }
-}
-
-void BrowseWindow::ListingParsed() {
-    // A window on its way out shows nothing more.
-    if (mClosing || IsClosePending())
-        return;
-    // The job has nothing left to do but end; joining it also orders its
-    // writes before the reads here.
-    if (mListingJob.joinable())
-        mListingJob.join();
-    const std::shared_ptr<ParsedListing> parsed = std::move(mParsed);
-    if (!parsed)
-        return;
-    // Out of memory, say: the old list stays, and the user may try again.
-    if (parsed->error) {
-        std::fprintf(stderr, "zarvel: the listing could not be shown\n");
-        EnableControls();
-        return;
-    }
-    mServerType = parsed->serverType;
-    mListedItems = std::move(parsed->items);
-    mListedOrder = std::move(parsed->order);
-    if (ResolveLinks())
-        return;
-    PopulateList();
-    EnableControls();
-}
-
-// The list's ids (index + 1) in the order the list sorts them by PROPERTY.
-std::vector<ItemID> BrowseWindow::SortedOrder(const std::vector<sFileInfo>& items,
-                                              PropertyID property, bool ascending) {
-    std::vector<ItemID> order(items.size());
-    std::iota(order.begin(), order.end(), ItemID(1));
-    std::stable_sort(order.begin(), order.end(), [&](ItemID a, ItemID b) {
-        return ascending ? BrowseContent::ItemLess(items[a - 1], items[b - 1], property)
-                         : BrowseContent::ItemLess(items[b - 1], items[a - 1], property);
-    });
-    return order;
-}
-
-bool BrowseWindow::ResolveLinks() {
-    if (mServerType == kServerWindowsNT)
-        return false;
-    mLinkIndexes.clear();
-    std::vector<std::string> names;
-    for (size_t i = 0; i < mListedItems.size(); ++i)
-        // A name that is no single item would have the server look elsewhere;
-        // such a link simply stays a file.
-        if (mListedItems[i].isLink && IsSingleComponent(mListedItems[i].name)) {
-            mLinkIndexes.push_back(static_cast<int32_t>(i));
-            names.push_back(mListedItems[i].name);
-        }
-    if (names.empty())
-        return false;
-    Send([&names](Connection& c) { c.ResolveLinks(names); });
-    return true;
-}
-
-void BrowseWindow::ResolveLinksComplete(const std::vector<std::string>& folderLinks) {
-    RequestEnded();
-    for (int32_t index : mLinkIndexes) {
-        if (index < 0 || static_cast<size_t>(index) >= mListedItems.size())
-            continue;
-        sFileInfo& item = mListedItems[static_cast<size_t>(index)];
-        if (std::find(folderLinks.begin(), folderLinks.end(), item.name) != folderLinks.end())
-            item.isFolder = true;
-    }
-    PopulateList();
-    EnableControls();
-}
-
-void BrowseWindow::ChangeDirToComplete() {
-    RequestEnded();
-    Send([](Connection& c) { c.GetDirList(); });
-}
-
-void BrowseWindow::RenameComplete() {
-    RequestEnded();
-    Send([](Connection& c) { c.GetDirList(); });
-}
-
-void BrowseWindow::CreateFolderComplete() {
-    RequestEnded();
-    Send([](Connection& c) { c.GetDirList(); });
-}
+// Other requests' ends
 
 void BrowseWindow::DownloadComplete() {
     PPx::Window::Busy busy(this);
@@ -458,46 +245,10 @@ void BrowseWindow::GetModTimeComplete(const std::vector<sFileInfo>&) {
     RequestEnded();
 }
 
-void BrowseWindow::BuildPathPopup(const std::string& path) {
-    if (!mPathPopup)
-        return;
-    mPathPopup->RemoveAllItems();
-    for (const std::string& item : PathPopupItems(path))
-        mPathPopup->AppendItem(item);
-    mPathPopup->SetValue(mPathPopup->GetMaxValue());
-}
-
 const sFileInfo* BrowseWindow::ItemForID(uint32_t item) const {
     if (item == 0 || item > mItems.size())
         return nullptr;
     return &mItems[item - 1];
-}
-
-void BrowseWindow::PopulateList() {
-    mList->RemoveAllItems();
-    mItems.swap(mListedItems);
-    mListedItems.clear();
-    // Added in the order they sort in, the sort below leaves them as they are.
-    std::vector<ItemID> ids;
-    ids.swap(mListedOrder);
-    if (ids.size() != mItems.size()) {
-        ids.resize(mItems.size());
-        std::iota(ids.begin(), ids.end(), ItemID(1));
-    }
-    mList->AddItems(ids);
-    mList->Sort();
-    mList->AutoSizeColumns();
-    const std::vector<ItemID> order = mList->GetItemsInOrder();
-    if (!order.empty())
-        mList->RevealItem(order.front());
-    if (!mRevealName.empty()) {
-        for (size_t i = 0; i < mItems.size(); ++i)
-            if (mItems[i].name == mRevealName) {
-                mList->RevealItem(static_cast<ItemID>(i + 1));
-                break;
-            }
-    }
-    mRevealName.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -735,17 +486,6 @@ bool BrowseWindow::CheckListedName(const std::string& name) {
     return false;
 }
 
-bool BrowseWindow::IsListedName(const std::string& name) const {
-    return std::any_of(mItems.begin(), mItems.end(),
-                       [&](const sFileInfo& item) { return item.name == name; });
-}
-
-std::string BrowseWindow::NameTakenText(const std::string& name) {
-    return "An item named \"" + DisplayableText(name) +
-           "\" already exists in this folder. Choose another name, or rename or delete that "
-           "item first.";
-}
-
 void BrowseWindow::ListDoubleClick(uint32_t item) {
     if (item == 0 || mOutstanding || mClosing)
         return;
@@ -786,99 +526,6 @@ void BrowseWindow::OnPathPopupChanged() {
         items.push_back(mPathPopup->GetItemText(i));
     const std::string path = PathForPopupItem(items, mPathPopup->GetValue());
     DisableControls();
-    Send([&path](Connection& c) { c.ChangeDirTo(path); });
-}
-
-bool BrowseWindow::AskName(const std::string& prompt, const std::string& initial, std::string& name,
-                           const std::string* differentFrom) {
-    ActionSheet* sheet = ActionSheet::Make(prompt, initial);
-    if (!sheet)
-        return false;
-    // A name that cannot be used is told over the sheet, which stays open
-    // for another try.
-    sheet->SetCheck([this, differentFrom](const std::string& text) -> std::optional<std::string> {
-        if (text.empty())
-            return std::string(kEmptyName);
-        if (text == "." || text == "..")
-            return std::string(kInvalidName);
-        if (differentFrom && text == *differentFrom)
-            return std::string(); // the old name: simply asked again
-        if (differentFrom && IsListedName(text))
-            return NameTakenText(text); // a rename onto another item
-        return std::nullopt;
-    });
-    const bool accepted = sheet->DoModal(this) == 'ok  ';
-    if (accepted)
-        sheet->GetData(name);
-    sheet->Close();
-    return accepted;
-}
-
-void BrowseWindow::OnCreateFolder() {
-    std::string name;
-    if (!AskName("Enter the name of the new folder:", "", name, nullptr))
-        return;
-    DisableControls();
-    mRevealName = name;
-    Send([&name](Connection& c) { c.CreateFolder(name); });
-}
-
-void BrowseWindow::OnRename() {
-    const std::vector<uint32_t> selected = SelectedItems();
-    if (selected.empty())
-        return;
-    const std::string old = ItemForID(selected.front())->name;
-    if (!CheckListedName(old))
-        return;
-    std::string name;
-    if (!AskName("Enter the new name for this item:", old, name, &old))
-        return;
-    DisableControls();
-    Send([&](Connection& c) { c.Rename(old, name); });
-    mRevealName = name;
-}
-
-void BrowseWindow::RenameItem(uint32_t item, const std::string& newName) {
-    const sFileInfo* info = ItemForID(item);
-    if (!info || mOutstanding || mClosing || !mConnection)
-        return;
-    const std::string old = info->name;
-    if (!CheckListedName(old))
-        return;
-    if (HasLineBreakOrNul(newName)) {
-        SetError(kLineBreakInName);
-        return;
-    }
-    // Some servers rename over an existing item without a word.
-    if (IsListedName(newName)) {
-        SetError(NameTakenText(newName));
-        return;
-    }
-    DisableControls();
-    Send([&](Connection& c) { c.Rename(old, newName); });
-    mRevealName = newName;
-}
-
-void BrowseWindow::OnGoToFolder() {
-    ActionSheet* sheet = ActionSheet::Make("Enter the path you want to go to:", "");
-    if (!sheet)
-        return;
-    DisableControls();
-    std::string path;
-    bool accepted = false;
-    while (sheet->DoModal(this) == 'ok  ') {
-        sheet->GetData(path);
-        if (!HasLineBreakOrNul(path)) {
-            accepted = true;
-            break;
-        }
-        ShowStopAlert(kLineBreakInName, "");
-    }
-    sheet->Close();
-    if (!accepted) {
-        EnableControls();
-        return;
-    }
     Send([&path](Connection& c) { c.ChangeDirTo(path); });
 }
 

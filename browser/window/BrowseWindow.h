@@ -180,15 +180,21 @@ private:
     bool CheckListedName(const std::string& name);
     // The current listing holds an item of exactly this name.
     bool IsListedName(const std::string& name) const;
-    static std::string NameTakenText(const std::string& name);
     void ShowStopAlert(const std::string& message, const std::string& explanation);
     std::vector<uint32_t> SelectedItems() const;
 
     // Every request goes through here: marks it outstanding until its end.
-    template <class F> void Send(F request);
+    template <class F> void Send(F request) {
+        if (!mConnection)
+            return;
+        mOutstanding = true;
+        request(*mConnection);
+    }
     void RequestEnded() { mOutstanding = false; }
     // Deletes the connection once the callback running now has returned.
     void RetireConnection();
+    // Connecting failed: the redial sheet, then a redial or the close.
+    void ConnectFailed(const std::string& text);
     void Redial();
     void CloseDeleteSheet();
 
@@ -217,6 +223,10 @@ private:
     std::string mCurrentPath;
     bool mConnecting = true;
     bool mRedialing = false;
+    // The redial sheet is up, or its redial has yet to start: the failed
+    // attempt may go on reporting (its keep-alive refused by a server that
+    // did not let it in), and is not asked about again.
+    bool mRedialAsked = false;
     int32_t mAlertDepth = 0;
 
     sDeleteInfo mDeleteInfo;

@@ -5,17 +5,24 @@
 #include "browser/sheets/RedialSheet.h"
 #include "browser/window/BrowseContent.h"
 #include "browser/window/BrowseWindow.h"
+#include "engine/EnginePreferences.h"
 #include "platform/core/EventLoop.h"
 #include "platform/ui/Views.h"
 #include "platform/ui/testing/Testing.h"
 #include "tests/browser/browse_support.h"
 #include "tests/support/servers.h"
 
+#include <QDateTime>
+#include <QTimer>
+#include <QVariant>
+#include <QWidget>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +55,16 @@ BrowseWindow* OnlyBrowseWindow() {
             found = browse;
     return found;
 }
+
+// Counts the connections its windows make: one per attempt to connect.
+int gConnectionsMade = 0;
+class CountingWindow : public BrowseWindow {
+protected:
+    Connection* MakeConnection() override {
+        ++gConnectionsMade;
+        return BrowseWindow::MakeConnection();
+    }
+};
 
 class BrowseWindowTest : public ::testing::Test {
 protected:
@@ -316,24 +333,36 @@ TEST_F(BrowseWindowTest, ARenameNeverTakesTheNameOfAnotherItem) {
     EXPECT_EQ(SizeOf(here + "/Beta.txt"), 3000);
     EXPECT_EQ(SizeOf(here + "/tolink"), 5); // still the link to "gamma"
 
-    // A name that came after the listing: the SFTP server refuses, and the
-    // refusal says why. (FTP servers rename over it; only the listing can
-    // stop them.)
-    if (!bookmark.secure)
-        return;
+    // Names that came after the listing, a file and a folder: the server is
+    // asked just before the rename (most FTP servers would rename over them
+    // without a word), and the refusal says why.
     MakeFile(here + "/late.txt", 5);
+    MakeFolder(here + "/late folder");
     GiveToServer(root, here);
-    Responder responder;
-    responder.OnAlert();
+    for (const std::string late : {"late.txt", "late folder"}) {
+        Responder responder;
+        responder.OnAlert();
+        PPx::DataBrowser::ItemData data;
+        data.SetText(late);
+        content->ChangeItemData(ItemNamed(window, "alpha.txt"), 'name', data);
+        ASSERT_TRUE(WaitIdle(window)) << late;
+        ASSERT_EQ(responder.alerts.size(), 1u) << late;
+        EXPECT_NE(responder.alerts[0].find("\"" + late + "\" already exists"), std::string::npos)
+            << responder.alerts[0];
+    }
+    EXPECT_EQ(SizeOf(here + "/late.txt"), 5);
+    EXPECT_TRUE(Exists(here + "/late folder"));
+    EXPECT_EQ(SizeOf(here + "/alpha.txt"), 100);
+    // A free name still renames, in the folder the window shows.
+    Responder none;
     PPx::DataBrowser::ItemData data;
-    data.SetText("late.txt");
+    data.SetText("omega.txt");
     content->ChangeItemData(ItemNamed(window, "alpha.txt"), 'name', data);
     ASSERT_TRUE(WaitIdle(window));
-    ASSERT_EQ(responder.alerts.size(), 1u);
-    EXPECT_NE(responder.alerts[0].find("\"late.txt\" already exists"), std::string::npos)
-        << responder.alerts[0];
-    EXPECT_EQ(SizeOf(here + "/late.txt"), 5);
-    EXPECT_EQ(SizeOf(here + "/alpha.txt"), 100);
+    EXPECT_TRUE(none.alerts.empty());
+    EXPECT_EQ(SizeOf(here + "/omega.txt"), 100);
+    EXPECT_NE(ItemNamed(window, "omega.txt"), 0u);
+    EXPECT_NE(ItemNamed(window, "late folder"), 0u);
 }
 
 TEST_F(BrowseWindowTest, SetPermissionsKeepsEachItemsOwnSpecialBits) {
@@ -421,4 +450,55 @@ TEST_F(BrowseWindowTest, FailuresWhileConnectingSayWhatHappened) {
         if (t.what == "host key")
             std::ofstream(knownHosts) << kept;
     }
+}
+
+// A refused login, and Redial pressed as soon as each sheet shows: one
+// attempt per press and never a sheet over another, even with keep-alives
+// due while the first sheet is up (vsftpd refuses them before a login).
+TEST_F(BrowseWindowTest, ARedialAfterARefusedLoginMakesOneAttemptPerPress) {
+    SetEnginePreferencesProvider([] {
+        EnginePreferences prefs;
+        prefs.noopSecs = 1;
+        return prefs;
+    });
+    constexpr int kPresses = 3;
+    int shown = 0;
+    size_t mostAtOnce = 0;
+    auto ms = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        size_t showing = 0;
+        for (PPx::Window* sheet : PPx::Window::AllWindows()) {
+            if (std::string(sheet->ClassName()) != "RedialSheet" || !sheet->IsVisible())
+                continue;
+            ++showing;
+            // Kept on the sheet itself: a later one may come at its address.
+            QWidget* widget = sheet->GetSysWindow();
+            if (!widget->property("nth").isValid()) {
+                widget->setProperty("nth", ++shown);
+                widget->setProperty("due", ms() + (shown == 1 ? 3000 : 0));
+            }
+            if (widget->property("due").toLongLong() > ms())
+                continue;
+            widget->setProperty("due", std::numeric_limits<qint64>::max());
+            const uint32_t button = widget->property("nth").toInt() <= kPresses ? 'okok' : 'cncl';
+            QTimer::singleShot(0, &watch, [sheet, button] {
+                if (WindowAlive(sheet) && sheet->IsVisible())
+                    Click(sheet, button);
+            });
+        }
+        mostAtOnce = std::max(mostAtOnce, showing);
+    });
+    watch.start(20);
+    sBookMarkData wrong = bookmark;
+    wrong.password = "not-the-password";
+    auto* failing = PPx::MakeNibWindow<CountingWindow>(PPx::SysNib(), "BrowseWindow");
+    ASSERT_NE(failing, nullptr);
+    failing->Show();
+    failing->StartSession(wrong);
+    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(failing); }, 120s));
+    SetEnginePreferencesProvider(nullptr);
+    EXPECT_EQ(mostAtOnce, 1u);
+    EXPECT_EQ(shown, kPresses + 1);
+    EXPECT_EQ(gConnectionsMade, kPresses + 1);
 }

@@ -256,6 +256,34 @@ TEST(ListingBuild, ParserChosenByServerTypeAndOutputsEmptied) {
     EXPECT_TRUE(items.empty());
 }
 
+// A name holding a NUL would be cut there on its way into a path or a
+// command, naming another item: such lines are left out by every parser.
+TEST(ListingBuild, LinesWhoseNameHoldsANulAreLeftOut) {
+    using namespace std::string_literals;
+    const std::string nul = "-rw-r--r--   1 ftp ftp 12 Dec  1 10:00 nul\0inside.txt\r\n"s;
+    const struct {
+        int32_t server;
+        std::string listing; // the one line kept is named "kept"
+    } rows[] = {
+        {kServerUnix, nul + "lrwxrwxrwx 1 u g 5 Jan 31 2004 \0link -> t\r\n"s +
+                          "drwxr-xr-x 1 u g 5 Jan 31 2004 sub\0\r\n"s +
+                          "-rw-r--r-- 1 u g 5 Jan 31 2004 kept\r\n"},
+        {kServerWindowsNT, "02-03-99  01:15PM  12 nul\0inside.txt\r\n"s +
+                               "01-31-05  10:22AM  <DIR>  \0Docs\r\n"s +
+                               "02-03-99  01:15PM  12 kept\r\n"},
+        // The classic Mac form reads the name as "10:00 nul\0inside.txt".
+        {kServerMacOS, nul + "-rw-r--r-- 1 2 5 Jan 31 2004 kept\r\n"},
+    };
+    for (const auto& row : rows) {
+        std::vector<sFileInfo> items;
+        int32_t type = row.server;
+        BuildFileList(row.listing, items, type);
+        EXPECT_EQ(type, row.server);
+        ASSERT_EQ(items.size(), 1u) << row.server;
+        EXPECT_EQ(items[0].name, "kept") << row.server;
+    }
+}
+
 // Listings long enough that their item storage is prepared before the parse
 // (huge pages, populated in advance): every item must come out as the record
 // path makes it, also when the storage is reused, and when lines that end in a

@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QTest>
 #include <QTreeView>
 
 #include <algorithm>
@@ -369,4 +370,26 @@ TEST_F(FourColumnTest, UserStateSkipsWhatItCannotUseAndTellsOfUserChanges) {
     header->moveSection(0, 3);
     EXPECT_GT(content->Count(kUserStateChanged), resized);
     EXPECT_EQ(list->GetUserState()["position.name"], 3);
+}
+
+// After a select-all, a plain click on one row selects it alone and opens no
+// editor; a click on the one row already selected opens the name's editor.
+TEST_F(FourColumnTest, PlainClickOnOneOfSeveralSelectedRowsSelectsItAlone) {
+    Tree()->setSelectionMode(QAbstractItemView::ExtendedSelection); // as the browser's list
+    auto editors = [&] { return Tree()->findChildren<QLineEdit*>().size(); };
+    auto click = [&] {
+        QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {},
+                          Tree()->visualRect(Tree()->model()->index(3, 0)).center());
+        // The editor comes only once no double-click can follow.
+        QTest::qWait(QApplication::doubleClickInterval() * 2);
+    };
+    list->SetSelection({1, 2, 3, 4, 5});
+    click();
+    EXPECT_EQ(list->GetSelectedItems(), std::vector<ItemID>{4});
+    EXPECT_EQ(editors(), 0);
+    click();
+    for (int i = 0; i < 100 && editors() == 0; ++i)
+        QTest::qWait(100);
+    EXPECT_EQ(editors(), 1);
+    EXPECT_EQ(list->GetSelectedItems(), std::vector<ItemID>{4});
 }
