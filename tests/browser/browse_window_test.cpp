@@ -482,8 +482,8 @@ TEST_F(BrowseWindowTest, ARedialAfterARefusedLoginMakesOneAttemptPerPress) {
                 continue;
             widget->setProperty("due", std::numeric_limits<qint64>::max());
             const uint32_t button = widget->property("nth").toInt() <= kPresses ? 'okok' : 'cncl';
-            QTimer::singleShot(0, &watch, [sheet, button] {
-                if (WindowAlive(sheet) && sheet->IsVisible())
+            QTimer::singleShot(0, &watch, [held = WindowHandle<>(sheet), button] {
+                if (PPx::Window* sheet = held.get(); sheet && sheet->IsVisible())
                     Click(sheet, button);
             });
         }
@@ -496,7 +496,7 @@ TEST_F(BrowseWindowTest, ARedialAfterARefusedLoginMakesOneAttemptPerPress) {
     ASSERT_NE(failing, nullptr);
     failing->Show();
     failing->StartSession(wrong);
-    EXPECT_TRUE(WaitFor([&] { return !WindowAlive(failing); }, 120s));
+    EXPECT_TRUE(WaitGone(failing, 120s));
     SetEnginePreferencesProvider(nullptr);
     EXPECT_EQ(mostAtOnce, 1u);
     EXPECT_EQ(shown, kPresses + 1);
