@@ -13,7 +13,7 @@ set(desktop_wm_shards 5) # the placement test and four parts of the Returns
 math(EXPR last_shard "${desktop_wm_shards} - 1")
 foreach(shard RANGE ${last_shard})
     add_test(NAME app_desktop_wm_test_${shard}
-        COMMAND sh ${CMAKE_SOURCE_DIR}/tests/support/with_wm.sh $<TARGET_FILE:app_desktop_wm_test>)
+        COMMAND sh ${CMAKE_SOURCE_DIR}/tests/support/with_x.sh --wm $<TARGET_FILE:app_desktop_wm_test>)
     set_tests_properties(app_desktop_wm_test_${shard} PROPERTIES TIMEOUT 900 FIXTURES_REQUIRED pyftpd
         LABELS "unit;wm"
         ENVIRONMENT "ZARVEL_SERVERS=${CMAKE_BINARY_DIR}/servers;QT_QPA_PLATFORM=xcb;ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources;ZARVEL_SCREENSHOTS=${CMAKE_BINARY_DIR}/screenshots;GTEST_TOTAL_SHARDS=${desktop_wm_shards};GTEST_SHARD_INDEX=${shard};LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")

@@ -11,7 +11,8 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 build=$(cd "$1" && pwd)
-for tool in xvfb-run xwininfo; do
+here=$(cd "$(dirname "$0")" && pwd)
+for tool in Xvfb xwininfo; do
     command -v "$tool" >/dev/null || { echo "$tool is missing (packages xvfb, x11-utils)" >&2; exit 2; }
 done
 work=$(mktemp -d "${TMPDIR:-/tmp}/zarvel-install.XXXXXX")
@@ -96,7 +97,7 @@ wait "$pid" || status=$?
 INNER
 chmod +x "$work/run.sh"
 env XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" HOME="$work" QT_QPA_PLATFORM=xcb \
-    xvfb-run -a -s "-screen 0 800x500x24" "$work/run.sh" "$program" "$work" || {
+    sh "$here/../support/with_x.sh" --screen 800x500x24 "$work/run.sh" "$program" "$work" || {
     cat "$work/program.log" >&2 2>/dev/null || true
     exit 1
 }

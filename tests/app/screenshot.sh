@@ -14,7 +14,7 @@ fi
 build=$(cd "$1" && pwd)
 program="$build/bin/zarvel"
 [ -x "$program" ] || { echo "no program at $program" >&2; exit 2; }
-for tool in xvfb-run xwininfo import; do
+for tool in Xvfb xwininfo import; do
     command -v "$tool" >/dev/null || { echo "$tool is missing (packages xvfb, x11-utils, imagemagick)" >&2; exit 2; }
 done
 
@@ -68,7 +68,7 @@ PLIST
 
 status=0
 env XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" HOME="$work" QT_QPA_PLATFORM=xcb \
-    SHOOT_MENU=1 xvfb-run -a -s "-screen 0 800x500x24" "$here/../support/shoot_program.sh" \
+    SHOOT_MENU=1 sh "$here/../support/with_x.sh" --screen 800x500x24 "$here/../support/shoot_program.sh" \
     Bookmarks "$build/screenshots/connect-window.png" "$work" 1 "$program" || status=$?
 if [ $status -ne 0 ]; then
     echo "the bookmark window did not appear" >&2

@@ -13,7 +13,7 @@ build=$(cd "$1" && pwd)
 program="$build/bin/zarvel"
 maker="$build/bin/browser_make_bookmark"
 servers=${ZARVEL_SERVERS:?run through ctest}
-for tool in xvfb-run xwininfo import; do
+for tool in Xvfb xwininfo import; do
     command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 2; }
 done
 
@@ -30,7 +30,7 @@ file=$("$maker" "Test server" 127.0.0.1 "$port" zarvel zarvel-secret "$folder" "
 
 status=0
 env XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" HOME="$work" QT_QPA_PLATFORM=xcb \
-    xvfb-run -a -s "-screen 0 900x600x24" "$here/../support/shoot_program.sh" 127.0.0.1 \
+    sh "$here/../support/with_x.sh" --screen 900x600x24 "$here/../support/shoot_program.sh" 127.0.0.1 \
     "$build/screenshots/program-browser.png" "$work" 2 "$program" "$file" || status=$?
 if [ $status -ne 0 ]; then
     echo "the browser window did not appear" >&2

@@ -33,7 +33,7 @@ add_executable(browser_screenshot ${browse_dir}/browse_screenshot.cpp)
 target_link_libraries(browser_screenshot PRIVATE zarvel_browse_testsupport)
 add_dependencies(browser_screenshot sftp)
 add_test(NAME browser_screenshot_test
-    COMMAND xvfb-run -a -s "-screen 0 900x600x24"
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/support/with_x.sh --screen 900x600x24
             $<TARGET_FILE:browser_screenshot> ${CMAKE_BINARY_DIR}/screenshots)
 set_tests_properties(browser_screenshot_test PROPERTIES TIMEOUT 180
     FIXTURES_REQUIRED "pyftpd;sshd"

@@ -14,7 +14,7 @@ add_dependencies(browser_transfer_sshd_test sftp)
 add_executable(browser_transfer_screenshot ${CMAKE_CURRENT_LIST_DIR}/transfer_screenshot.cpp)
 target_link_libraries(browser_transfer_screenshot PRIVATE zarvel_browse_testsupport)
 add_test(NAME browser_transfer_screenshot_test
-    COMMAND xvfb-run -a -s "-screen 0 900x600x24"
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/support/with_x.sh --screen 900x600x24
             $<TARGET_FILE:browser_transfer_screenshot> ${CMAKE_BINARY_DIR}/screenshots)
 set_tests_properties(browser_transfer_screenshot_test PROPERTIES TIMEOUT 240 FIXTURES_REQUIRED vsftpd
     ENVIRONMENT "ZARVEL_SERVERS=${CMAKE_BINARY_DIR}/servers;QT_QPA_PLATFORM=xcb;ZARVEL_RESOURCES=${CMAKE_SOURCE_DIR}/resources/Resources")

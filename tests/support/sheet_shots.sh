@@ -10,11 +10,11 @@ fi
 program=$1
 out=$(cd "$2" && pwd)/screenshots
 screen=$3
-for tool in xvfb-run xwininfo import; do
+for tool in Xvfb xwininfo import; do
     command -v "$tool" >/dev/null || { echo "$tool is missing (packages xvfb, x11-utils, imagemagick)" >&2; exit 2; }
 done
 mkdir -p "$out"
 work=$(mktemp -d "${TMPDIR:-/tmp}/zarvel-sheets.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 env XDG_CONFIG_HOME="$work" HOME="$work" QT_QPA_PLATFORM=xcb \
-    xvfb-run -a -s "-screen 0 $screen" "$program" "$out"
+    sh "$(dirname "$0")/with_x.sh" --screen "$screen" "$program" "$out"

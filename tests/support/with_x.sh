@@ -1,10 +1,19 @@
 #!/bin/sh
-# with_wm.sh COMMAND...: runs COMMAND on a virtual X server of its own (Xvfb,
-# 1024x768) under a real window manager (openbox), both started first and
-# stopped after. The server picks a free display itself (-displayfd), so that
-# many may start at once: numbers guessed beforehand (xvfb-run -a) collide.
+# with_x.sh [--screen WxHxD] [--wm] COMMAND...: runs COMMAND on a virtual X
+# server of its own (Xvfb, 1024x768x24 unless told), with --wm under a real
+# window manager (openbox), started first and stopped after. The server picks
+# a free display itself (-displayfd), so that many may start at once: numbers
+# guessed beforehand (xvfb-run -a) collide.
 set -eu
-for tool in Xvfb openbox xprop; do
+screen=1024x768x24 withWM=
+while [ $# -gt 0 ]; do
+    case $1 in
+    --screen) screen=$2; shift 2 ;;
+    --wm) withWM=1; shift ;;
+    *) break ;;
+    esac
+done
+for tool in Xvfb xprop ${withWM:+openbox}; do
     command -v $tool >/dev/null || { echo "$tool is missing (packages xvfb, openbox, x11-utils)" >&2; exit 2; }
 done
 work=$(mktemp -d "${TMPDIR:-/tmp}/zarvel-wm.XXXXXX")
@@ -38,15 +47,17 @@ numbered() { grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; }
 # Managed once the window manager has announced itself on the root window.
 managed() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 started Xvfb $xvfb "$work/xvfb.log" numbered
 DISPLAY=:$(cat "$work/display")
 export DISPLAY
 unset XAUTHORITY
-openbox --sm-disable --config-file /dev/null >"$work/openbox.log" 2>&1 &
-wm=$!
-started openbox $wm "$work/openbox.log" managed
+if [ -n "$withWM" ]; then
+    openbox --sm-disable --config-file /dev/null >"$work/openbox.log" 2>&1 &
+    wm=$!
+    started openbox $wm "$work/openbox.log" managed
+fi
 status=0
 "$@" || status=$?
 exit $status
