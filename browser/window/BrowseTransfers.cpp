@@ -13,7 +13,6 @@
 #include "browser/window/BrowseText.h"
 #include "browser/window/BrowseWindow.h"
 #include "engine/LocalFiles.h"
-#include "platform/core/Folders.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -135,7 +134,7 @@ void BrowseWindow::EndViewing() {
 }
 
 // ---------------------------------------------------------------------------
-// Choosers and drags
+// Choosers
 
 bool BrowseWindow::TransferModeIsASCII() const {
     return !mBookmark.secure && mModePopup && mModePopup->GetValue() == 2;
@@ -179,28 +178,6 @@ void BrowseWindow::OnUpload() {
                 static_cast<BrowseWindow*>(data)->DoUpload(chosen);
         },
         this);
-}
-
-void BrowseWindow::ListDragComplete(const std::string& dropFolder) {
-    if (dropFolder.empty())
-        return;
-    PPx::Window::Busy busy(this);
-    if (!LocationIsSystemTrash(dropFolder))
-        DoDownload(dropFolder); // no chooser: the drop said where
-    else if (mCanDelete)
-        OnDelete(); // with its confirmation
-}
-
-bool BrowseWindow::LocationIsSystemTrash(const std::string& folder) {
-    return PPx::IsTrashFolder(folder);
-}
-
-void BrowseWindow::ListDropRefused(const std::string& message, const std::string& explanation) {
-    ShowStopAlert(message, explanation);
-}
-
-void BrowseWindow::ListDragReceived(const std::vector<std::string>& paths) {
-    DoUpload(paths);
 }
 
 void BrowseWindow::TellLeftOut() {

@@ -83,8 +83,8 @@ public:
     // files and folders (POSIX paths) into the current remote folder.
     virtual void DoDownload(const std::string& destination);
     virtual void DoUpload(const std::vector<std::string>& paths);
-    // Drags: the list's items dropped on a local folder (or the Trash, which
-    // deletes them); local items dropped on the list.
+    // Drags (BrowseDrags.cpp): the list's items dropped on a local folder (or
+    // the Trash, which deletes them); local items dropped on the list.
     virtual void ListDragComplete(const std::string& dropFolder);
     virtual bool LocationIsSystemTrash(const std::string& folder);
     // The drop target named a place where nothing may go: told, nothing done.
@@ -185,7 +185,12 @@ private:
     std::vector<uint32_t> SelectedItems() const;
 
     // Every request goes through here: marks it outstanding until its end.
-    template <class F> void Send(F request);
+    template <class F> void Send(F request) {
+        if (!mConnection)
+            return;
+        mOutstanding = true;
+        request(*mConnection);
+    }
     void RequestEnded() { mOutstanding = false; }
     // Deletes the connection once the callback running now has returned.
     void RetireConnection();
