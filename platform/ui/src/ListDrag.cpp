@@ -81,17 +81,25 @@ public:
         Later(0, [](DirectSave& save) { save.Offer(100); });
     }
 
-    // The target asks for the items: "S" when they will go where it said,
-    // "E" when they will not.
-    QByteArray Answer() {
-        if (mAsked)
-            return mReply;
-        mAsked = true;
-        if (mDelivered) {
-            mReply = "E"; // asked too late: the drag is over
-            return mReply;
-        }
+    // Whether the target may have its answer now: once it has named a place.
+    // Some ask while the items only pass over them (PCManFM's side pane),
+    // with the proposed name still in place; that ask is refused, so that it
+    // neither fails the drag nor decides it, and the drop asks again.
+    bool Named() {
+        if (mDecided || mDelivered)
+            return true;
         mLocation = ReadDropLocation(ReadProperty());
+        return mLocation.kind != DropLocation::kNothing;
+    }
+
+    // The target asks for the items: "S" when they will go where it said,
+    // "E" when they will not. The first answer to a named place stands.
+    QByteArray Answer() {
+        if (mDecided)
+            return mReply;
+        if (mDelivered || !Named())
+            return "E"; // asked too late (the drag is over), or without a place
+        mDecided = true;
         mReply = Usable() ? "S" : "E";
         if (mEnded)
             Later(0, [](DirectSave& save) { save.Deliver(); });
@@ -102,13 +110,14 @@ public:
     void Ended(bool dropped) {
         mEnded = true;
         mDropped = dropped;
-        const int wait = mAsked ? 0 : dropped ? kWaitAfterDropMs : kWaitAfterRefusalMs;
+        const int wait = mDecided ? 0 : dropped ? kWaitAfterDropMs : kWaitAfterRefusalMs;
         Later(wait, [](DirectSave& save) { save.Deliver(); });
     }
 
 private:
     bool Usable() const {
-        return mLocation.kind == DropLocation::kFolder || mLocation.kind == DropLocation::kTrash;
+        return mDecided &&
+               (mLocation.kind == DropLocation::kFolder || mLocation.kind == DropLocation::kTrash);
     }
 
     // Runs ACT on this drag after MS milliseconds in the event loop; the call
@@ -168,7 +177,7 @@ private:
         if (!content)
             return;
         try {
-            if (mLocation.kind == DropLocation::kRefused)
+            if (mDecided && mLocation.kind == DropLocation::kRefused)
                 content->DropRefused(mLocation.message, mLocation.explanation);
             content->PostProcessDragFromBrowser(mDropped || Usable(),
                                                 Usable() ? mLocation.folder : std::string());
@@ -183,7 +192,7 @@ private:
     std::string mName;
     xcb_atom_t mProperty, mText, mSelection;
     xcb_window_t mOwner = XCB_NONE;
-    bool mEnded = false, mDropped = false, mAsked = false, mDelivered = false;
+    bool mEnded = false, mDropped = false, mDecided = false, mDelivered = false;
     DropLocation mLocation;
     QByteArray mReply;
 };
@@ -196,8 +205,9 @@ class DirectSaveData : public QMimeData {
 public:
     explicit DirectSaveData(std::shared_ptr<DirectSave> save) : mSave(std::move(save)) {}
     QStringList formats() const override { return QMimeData::formats() << kDirectSave; }
+    // Qt refuses a request for a format the data does not have just then.
     bool hasFormat(const QString& format) const override {
-        return format == kDirectSave || QMimeData::hasFormat(format);
+        return format == kDirectSave ? mSave->Named() : QMimeData::hasFormat(format);
     }
 
 protected:
