@@ -6,9 +6,12 @@
 #include "browser/window/BrowseWindow.h"
 
 void BrowseWindow::OnDelete() {
+    DeleteItems(SelectedFiles());
+}
+
+void BrowseWindow::DeleteItems(const std::vector<sFileInfo>& items) {
     mDeleteInfo = sDeleteInfo();
-    for (uint32_t item : SelectedItems()) {
-        sFileInfo copy = *ItemForID(item);
+    for (sFileInfo copy : items) {
         if (!CheckListedName(copy.name)) {
             mDeleteInfo = sDeleteInfo();
             return;

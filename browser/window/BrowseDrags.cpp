@@ -4,14 +4,34 @@
 #include "browser/window/BrowseWindow.h"
 #include "platform/core/Folders.h"
 
+bool BrowseWindow::AddDragItem(uint32_t item, bool first) {
+    const sFileInfo* info = ItemForID(item);
+    if (!mCanDownload || !info)
+        return false;
+    if (first) {
+        mDragItems.clear();
+        mDragPath = mCurrentPath;
+    }
+    mDragItems.push_back(*info);
+    return true;
+}
+
 void BrowseWindow::ListDragComplete(const std::string& dropFolder) {
-    if (dropFolder.empty())
+    std::vector<sFileInfo> items;
+    items.swap(mDragItems);
+    if (dropFolder.empty() || items.empty())
         return;
     PPx::Window::Busy busy(this);
+    // The names are relative to the folder they were listed in.
+    if (mDragPath != mCurrentPath) {
+        ShowStopAlert("The dragged items were left alone.",
+                      "Another folder was shown before the drop was complete.");
+        return;
+    }
     if (!LocationIsSystemTrash(dropFolder))
-        DoDownload(dropFolder); // no chooser: the drop said where
-    else if (mCanDelete)
-        OnDelete(); // with its confirmation
+        DownloadItems(dropFolder, items);  // no chooser: the drop said where
+    else if (mCanRefresh && !mOutstanding) // the window takes commands
+        DeleteItems(items);                // with its confirmation
 }
 
 bool BrowseWindow::LocationIsSystemTrash(const std::string& folder) {

@@ -207,14 +207,18 @@ void BrowseWindow::TellLeftOut() {
 // Downloads
 
 void BrowseWindow::DoDownload(const std::string& destination) {
+    DownloadItems(destination, SelectedFiles());
+}
+
+void BrowseWindow::DownloadItems(const std::string& destination,
+                                 const std::vector<sFileInfo>& items) {
     if (mOutstanding || mClosing || !mConnection || mViewing)
         return;
     mDownloadInfo = sDownloadInfo();
     mDownloadInfo.destination = destination;
     mDownloadInfo.ascii = TransferModeIsASCII();
     mLeftOut.clear();
-    for (uint32_t id : SelectedItems()) {
-        const sFileInfo& item = *ItemForID(id);
+    for (const sFileInfo& item : items) {
         if (item.isLink)
             continue; // never downloaded, neither chosen nor found in folders
         if (!IsPlainName(item.name)) {

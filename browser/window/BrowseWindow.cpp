@@ -530,6 +530,13 @@ std::vector<uint32_t> BrowseWindow::SelectedItems() const {
     return items;
 }
 
+std::vector<sFileInfo> BrowseWindow::SelectedFiles() const {
+    std::vector<sFileInfo> files;
+    for (uint32_t item : SelectedItems())
+        files.push_back(*ItemForID(item));
+    return files;
+}
+
 void BrowseWindow::UpdateMenus() {
     mCanView = mCanOpenFolder = mCanDownload = mCanRename = mCanDelete = mCanSetPerms = mCanUpload =
         mCanCreateFolder = mCanGoToFolder = mCanRefresh = false;

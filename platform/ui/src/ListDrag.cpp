@@ -72,11 +72,14 @@ public:
         : mX(x), mList(list), mName(std::move(name)), mProperty(InternAtom(x, kDirectSave)),
           mText(InternAtom(x, "text/plain")), mSelection(InternAtom(x, "XdndSelection")) {}
 
-    // Just before the drag runs.
-    void Begin() {
-        // A drag still waiting for its target is over: the property is this one's now.
+    // The drag still waiting for its target is over: its content hears now.
+    static void FinishEarlier() {
         if (std::shared_ptr<DirectSave> earlier = sLatest.lock())
             earlier->Deliver();
+    }
+
+    // Just before the drag runs.
+    void Begin() {
         sLatest = shared_from_this();
         Later(0, [](DirectSave& save) { save.Offer(100); });
     }
@@ -258,6 +261,9 @@ QPixmap DragPixmap(QAbstractItemView* list) {
 } // namespace
 
 void StartListDrag(DataBrowser::View* view) {
+    // One drag at a time: a content keeps its drag's items until it hears
+    // the end, so an earlier drag still waiting for its target ends first.
+    DirectSave::FinishEarlier();
     DataBrowser::Content* content = view->GetContent();
     auto* list = qobject_cast<QAbstractItemView*>(view->GetWidget());
     if (!content || !list)
@@ -271,6 +277,16 @@ void StartListDrag(DataBrowser::View* view) {
         }
     if (dragged.empty())
         return;
+    // Every drag that took items ends once for its content, even one that
+    // never ran.
+    auto ended = [view](bool dropped) {
+        if (DataBrowser::Content* now = view->GetContent()) {
+            try {
+                now->PostProcessDragFromBrowser(dropped, std::string());
+            } catch (...) {
+            }
+        }
+    };
 
     std::shared_ptr<DirectSave> save;
     if (xcb_connection_t* x = X11Connection()) {
@@ -291,8 +307,10 @@ void StartListDrag(DataBrowser::View* view) {
             files = content->FilesForDrag(dragged);
         } catch (...) {
         }
-        if (files.empty())
-            return; // nothing a drop target could take
+        if (files.empty()) {
+            ended(false); // nothing a drop target could take
+            return;
+        }
         data = new QMimeData;
         QList<QUrl> urls;
         for (const std::string& file : files)
@@ -316,16 +334,10 @@ void StartListDrag(DataBrowser::View* view) {
         NestedLoop nested;
         action = drag->exec(Qt::CopyAction);
     }
-    if (save) {
+    if (save)
         save->Ended(action != Qt::IgnoreAction); // the content hears once the target has asked
-        return;
-    }
-    if (DataBrowser::Content* now = view->GetContent()) {
-        try {
-            now->PostProcessDragFromBrowser(action != Qt::IgnoreAction, std::string());
-        } catch (...) {
-        }
-    }
+    else
+        ended(action != Qt::IgnoreAction);
 }
 
 } // namespace PPx
