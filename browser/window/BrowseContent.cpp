@@ -142,9 +142,13 @@ bool BrowseContent::ItemLess(const sFileInfo& a, const sFileInfo& b, PropertyID 
 }
 
 // Dragging items out downloads them into the folder they are dropped on,
-// once the drop target has said which (or deletes them, on the Trash).
+// once the drop target has said which (or deletes them, on the Trash). The
+// window keeps the items from here to the end of the drag.
 bool BrowseContent::AddItemToDrag(ItemID item) {
-    return mParent && mParent->mCanDownload && mParent->ItemForID(item);
+    if (!mParent || !mParent->AddDragItem(item, !mDragFromList))
+        return false;
+    mDragFromList = true;
+    return true;
 }
 
 std::string BrowseContent::DirectSaveName(const std::vector<ItemID>& items) {
@@ -156,8 +160,9 @@ std::string BrowseContent::DirectSaveName(const std::vector<ItemID>& items) {
 }
 
 void BrowseContent::PostProcessDragFromBrowser(bool dropped, const std::string& dropFolder) {
-    if (mParent && dropped && !dropFolder.empty())
-        mParent->ListDragComplete(dropFolder);
+    mDragFromList = false;
+    if (mParent)
+        mParent->ListDragComplete(dropped ? dropFolder : std::string());
 }
 
 void BrowseContent::DropRefused(const std::string& message, const std::string& explanation) {

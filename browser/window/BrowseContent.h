@@ -46,4 +46,5 @@ private:
     BrowseWindow* mParent;
     PPx::Icon mFolderIcon;
     PPx::Icon mDocumentIcon;
+    bool mDragFromList = false; // a drag started in this list has not ended yet
 };

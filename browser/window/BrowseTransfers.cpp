@@ -13,7 +13,6 @@
 #include "browser/window/BrowseText.h"
 #include "browser/window/BrowseWindow.h"
 #include "engine/LocalFiles.h"
-#include "platform/core/Folders.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -135,7 +134,7 @@ void BrowseWindow::EndViewing() {
 }
 
 // ---------------------------------------------------------------------------
-// Choosers and drags
+// Choosers
 
 bool BrowseWindow::TransferModeIsASCII() const {
     return !mBookmark.secure && mModePopup && mModePopup->GetValue() == 2;
@@ -181,28 +180,6 @@ void BrowseWindow::OnUpload() {
         this);
 }
 
-void BrowseWindow::ListDragComplete(const std::string& dropFolder) {
-    if (dropFolder.empty())
-        return;
-    PPx::Window::Busy busy(this);
-    if (!LocationIsSystemTrash(dropFolder))
-        DoDownload(dropFolder); // no chooser: the drop said where
-    else if (mCanDelete)
-        OnDelete(); // with its confirmation
-}
-
-bool BrowseWindow::LocationIsSystemTrash(const std::string& folder) {
-    return PPx::IsTrashFolder(folder);
-}
-
-void BrowseWindow::ListDropRefused(const std::string& message, const std::string& explanation) {
-    ShowStopAlert(message, explanation);
-}
-
-void BrowseWindow::ListDragReceived(const std::vector<std::string>& paths) {
-    DoUpload(paths);
-}
-
 void BrowseWindow::TellLeftOut() {
     const size_t count = mLeftOut.size() + mLeftOutLinks.size();
     if (count == 0)
@@ -230,14 +207,18 @@ void BrowseWindow::TellLeftOut() {
 // Downloads
 
 void BrowseWindow::DoDownload(const std::string& destination) {
+    DownloadItems(destination, SelectedFiles());
+}
+
+void BrowseWindow::DownloadItems(const std::string& destination,
+                                 const std::vector<sFileInfo>& items) {
     if (mOutstanding || mClosing || !mConnection || mViewing)
         return;
     mDownloadInfo = sDownloadInfo();
     mDownloadInfo.destination = destination;
     mDownloadInfo.ascii = TransferModeIsASCII();
     mLeftOut.clear();
-    for (uint32_t id : SelectedItems()) {
-        const sFileInfo& item = *ItemForID(id);
+    for (const sFileInfo& item : items) {
         if (item.isLink)
             continue; // never downloaded, neither chosen nor found in folders
         if (!IsPlainName(item.name)) {

@@ -288,6 +288,13 @@ std::vector<uint32_t> BrowseWindow::SelectedItems() const {
     return items;
 }
 
+std::vector<sFileInfo> BrowseWindow::SelectedFiles() const {
+    std::vector<sFileInfo> files;
+    for (uint32_t item : SelectedItems())
+        files.push_back(*ItemForID(item));
+    return files;
+}
+
 void BrowseWindow::UpdateMenus() {
     mCanView = mCanOpenFolder = mCanDownload = mCanRename = mCanDelete = mCanSetPerms = mCanUpload =
         mCanCreateFolder = mCanGoToFolder = mCanRefresh = false;
@@ -562,96 +569,6 @@ void BrowseWindow::OnCreateConnBookmark() {
         sheet->Close();
     }
     EnableControls();
-}
-
-// ---------------------------------------------------------------------------
-// Delete
-
-void BrowseWindow::OnDelete() {
-    mDeleteInfo = sDeleteInfo();
-    for (uint32_t item : SelectedItems()) {
-        sFileInfo copy = *ItemForID(item);
-        if (!CheckListedName(copy.name)) {
-            mDeleteInfo = sDeleteInfo();
-            return;
-        }
-        // A link goes as itself, never as the folder it leads to.
-        if (copy.isLink)
-            copy.isFolder = false;
-        mDeleteInfo.files.push_back(copy);
-    }
-    BuildFileListForDelete();
-}
-
-void BrowseWindow::BuildFileListForDelete() {
-    while (mDeleteInfo.index < mDeleteInfo.files.size()) {
-        const sFileInfo& entry = mDeleteInfo.files[mDeleteInfo.index++];
-        if (entry.isFolder && !entry.isLink) {
-            const std::string path = entry.name;
-            DisableControls();
-            Send([&path](Connection& c) { c.CreateFileList(path, kFileListDelete); });
-            return;
-        }
-    }
-    if (mDeleteInfo.files.empty())
-        return;
-    const int count = static_cast<int>(mDeleteInfo.files.size());
-    DeleteConfirmSheet* confirm = DeleteConfirmSheet::Make(count);
-    uint32_t answer = 'not!';
-    if (confirm) {
-        answer = confirm->DoModal(this);
-        confirm->Close();
-    }
-    if (answer != 'ok  ') {
-        mDeleteInfo = sDeleteInfo();
-        EnableControls();
-        return;
-    }
-    DisableControls();
-    mDeleteSheet = DeleteSheet::Make(count);
-    if (mDeleteSheet)
-        mDeleteSheet->Show(this);
-    Send([this](Connection& c) { c.Delete(mDeleteInfo); });
-}
-
-void BrowseWindow::CreateFileListComplete(const std::string& path, const std::string& listing,
-                                          int mode) {
-    PPx::Window::Busy busy(this);
-    RequestEnded();
-    if (mode != kFileListDelete) {
-        TransferListComplete(path, listing, mode);
-        return;
-    }
-    std::vector<sFileInfo> entries;
-    int32_t serverType = mServerType;
-    BuildFileList(listing, entries, serverType);
-    const std::string prefix = path + "/";
-    for (sFileInfo& entry : entries) {
-        std::string name = entry.name;
-        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
-            name.erase(0, prefix.size());
-        if (name == "." || name == "..")
-            continue;
-        if (!IsSingleComponent(name)) {
-            // Deleting around it would leave a half-deleted tree behind.
-            mDeleteInfo = sDeleteInfo();
-            CheckListedName(name);
-            EnableControls();
-            return;
-        }
-        entry.name = prefix + name;
-        if (entry.isLink)
-            entry.isFolder = false;
-        mDeleteInfo.files.push_back(entry);
-    }
-    BuildFileListForDelete();
-}
-
-void BrowseWindow::DeleteComplete() {
-    RequestEnded();
-    CloseDeleteSheet();
-    mDeleteInfo = sDeleteInfo();
-    Send([](Connection& c) { c.GetDirList(); });
 }
 
 // ---------------------------------------------------------------------------

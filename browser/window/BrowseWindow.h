@@ -83,8 +83,12 @@ public:
     // files and folders (POSIX paths) into the current remote folder.
     virtual void DoDownload(const std::string& destination);
     virtual void DoUpload(const std::vector<std::string>& paths);
-    // Drags: the list's items dropped on a local folder (or the Trash, which
-    // deletes them); local items dropped on the list.
+    // Drags (BrowseDrags.cpp). Out of the list: ITEM joins the drag (FIRST:
+    // a new drag starts with it), copied as it is listed now; false when it
+    // cannot be dragged. The drop acts on those copies, whatever is selected
+    // or listed by then: a download into the local folder DROPFOLDER, or a
+    // delete when that is the Trash. Into the list: local items, uploaded.
+    virtual bool AddDragItem(uint32_t item, bool first);
     virtual void ListDragComplete(const std::string& dropFolder);
     virtual bool LocationIsSystemTrash(const std::string& folder);
     // The drop target named a place where nothing may go: told, nothing done.
@@ -138,6 +142,7 @@ private:
     void OnRefresh();
     void OnRename();
     void OnDelete();
+    void DeleteItems(const std::vector<sFileInfo>& items); // (BrowseDelete.cpp)
     void OnPermissions();
     void OnCreateFolder();
     void OnGoToFolder();
@@ -153,6 +158,8 @@ private:
     void EndViewing();
     void OnDownload();
     void OnUpload();
+    // Downloads ITEMS (of the current folder) into the local folder DESTINATION.
+    void DownloadItems(const std::string& destination, const std::vector<sFileInfo>& items);
     void BuildFileListForDownload();
     void CheckDownloadList();
     void UploadAppendItem(const std::string& base, const std::string& name);
@@ -182,6 +189,7 @@ private:
     bool IsListedName(const std::string& name) const;
     void ShowStopAlert(const std::string& message, const std::string& explanation);
     std::vector<uint32_t> SelectedItems() const;
+    std::vector<sFileInfo> SelectedFiles() const; // copies of the selected items
 
     // Every request goes through here: marks it outstanding until its end.
     template <class F> void Send(F request) {
@@ -254,6 +262,8 @@ private:
     bool mEndPending = false;      // a file's end, counted once the next one starts
     sFileProgress mPendingEnd;
     bool mViewing = false;                   // the running download is a View
+    std::vector<sFileInfo> mDragItems;       // the drag's items, as listed when it started
+    std::string mDragPath;                   // the folder they were listed in
     std::unique_ptr<ViewFolder> mViewFolder; // where the viewed file arrives
 
     bool mOutstanding = false;

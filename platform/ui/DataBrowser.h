@@ -93,7 +93,10 @@ public:
 
     virtual void NotifyAboutItem(ItemID, ItemMessage) {}
 
-    // Drags out of the list: true to let ITEM take part.
+    // Drags out of the list: true to let ITEM take part. Called for each
+    // item as the drag starts; every drag that took items ends with one
+    // PostProcessDragFromBrowser before the next drag takes any, so a content
+    // may keep its own copy of the items from one to the other.
     virtual bool AddItemToDrag(ItemID) { return false; }
     // The file name proposed to a drop target that saves the dragged items
     // itself (a file manager's folder or Trash, on X11), which then says

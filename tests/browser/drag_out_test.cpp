@@ -2,8 +2,11 @@
 // virtual X server, the pointer driven from outside (xdotool): two files of
 // the vsftpd test server dropped on a folder window arrive there whole; a
 // bookmark dropped there is exported; a file dropped on the Trash view is
-// deleted on the server once the confirmation is answered. Run by
-// drag_out.sh, which starts the file manager and says where its windows are.
+// deleted on the server once the confirmation is answered; a file and a
+// folder of the FTP and the SFTP server arrive whole wherever the browser
+// window stands; a drop answered late acts on the item dragged, not on the
+// one selected by then. Run by drag_out.sh, which starts the file manager
+// and says where its windows are.
 #include "app/BasicApp.h"
 #include "app/BookmarkStore.h"
 #include "app/ConnectWindow.h"
@@ -18,6 +21,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -67,21 +71,28 @@ Point RowOnScreen(PPx::NibDataBrowserView* list, uint32_t item) {
 // Presses on FROM, moves there in steps and lets go, each a call of its own a
 // little after the last, as a hand would (one call that does it all lets go
 // before the file manager has answered). PICTURE, when given, is taken of
-// the screen while the items hover over the target.
-void DragWithPointer(Point from, Point to, const std::string& picture = {}) {
+// the screen while the items hover over the target. OVER, when given, is
+// crossed on the way with a few rests, as a hand crossing a window goes;
+// RELEASE is the shell command that lets go.
+void DragWithPointer(Point from, Point to, const std::string& picture = {}, Point over = {},
+                     const std::string& release = "xdotool mouseup 1") {
     std::ostringstream script;
     script << "(xdotool mousemove " << from.x << ' ' << from.y << "; sleep 0.2;"
            << " xdotool mousedown 1; sleep 0.15;";
     for (int step : {4, 8, 16, 32})
         script << " xdotool mousemove " << from.x + step << ' ' << from.y + step / 2
                << "; sleep 0.06;";
+    for (int nudge = 0; over.x > 0 && nudge < 9; nudge += 3)
+        script << " xdotool mousemove " << over.x + nudge << ' ' << over.y << "; sleep 0.6;";
+    if (over.x > 0)
+        from = over;
     for (int part = 1; part <= 4; ++part)
         script << " xdotool mousemove " << from.x + (to.x - from.x) * part / 4 << ' '
                << from.y + (to.y - from.y) * part / 4 << "; sleep 0.1;";
     script << " xdotool mousemove " << to.x + 4 << ' ' << to.y + 4 << "; sleep 0.4;";
     if (!picture.empty())
         script << " import -window root '" << Shots() << "/" << picture << "'; sleep 0.1;";
-    script << " xdotool mouseup 1) >/dev/null 2>&1 &";
+    script << ' ' << release << ") >/dev/null 2>&1 &";
     ASSERT_EQ(std::system(script.str().c_str()), 0);
 }
 
@@ -97,6 +108,28 @@ bool FileIs(const std::string& path, const std::string& bytes) {
     return Exists(path) && testsupport::readFile(path) == bytes;
 }
 
+// An empty folder NAME-pid on the test server SERVER, and its bookmark.
+struct ServerFolder {
+    sBookMarkData bookmark;
+    std::string root, here; // the server's folder and this one, on its disk
+};
+
+ServerFolder FreshFolder(const char* server, const std::string& name) {
+    ServerFolder folder;
+    const std::string relative = name + "-" + std::to_string(::getpid());
+    folder.bookmark = ServerBookmark(server, relative, folder.root);
+    folder.here = folder.root + "/" + relative;
+    RemoveTree(folder.here);
+    MakeFolder(folder.here);
+    return folder;
+}
+
+void CloseAndRemove(BrowseWindow* browser, const ServerFolder& folder) {
+    browser->Close();
+    WaitGone(browser, 20s);
+    RemoveTree(folder.here);
+}
+
 TEST(DragOut, ToAFileManagerFolderAndTrash) {
     const char* dropFolder = std::getenv("ZARVEL_DROP_FOLDER");
     const Point folderAt = PointFrom("ZARVEL_DROP_AT"), trashAt = PointFrom("ZARVEL_TRASH_AT");
@@ -104,17 +137,14 @@ TEST(DragOut, ToAFileManagerFolderAndTrash) {
     SetUpApplication();
     BasicApp app;
 
-    std::string root;
-    const std::string folder = "drag-out-" + std::to_string(::getpid());
-    const sBookMarkData bookmark = ServerBookmark("vsftpd", folder, root);
-    const std::string here = root + "/" + folder;
-    RemoveTree(here);
-    MakeFolder(here);
+    const ServerFolder server = FreshFolder("vsftpd", "drag-out");
+    const sBookMarkData& bookmark = server.bookmark;
+    const std::string& here = server.here;
     const std::string alpha = Random(3 << 20), beta = "beta\r\nline two\n";
     testsupport::writeFile(here + "/alpha.bin", alpha);
     testsupport::writeFile(here + "/beta.txt", beta);
     MakeFile(here + "/gamma.txt", 100);
-    GiveToServer(root, here);
+    GiveToServer(server.root, here);
 
     auto* browser = PPx::MakeNibWindow<BrowseWindow>(PPx::SysNib(), "BrowseWindow");
     ASSERT_NE(browser, nullptr);
@@ -171,10 +201,106 @@ TEST(DragOut, ToAFileManagerFolderAndTrash) {
     }
     EXPECT_EQ(ItemNamed(browser, "gamma.txt"), 0u);
     EXPECT_TRUE(Exists(here + "/alpha.bin")); // the downloads took nothing away
+    CloseAndRemove(browser, server);
+}
 
-    browser->Close();
-    WaitGone(browser, 20s);
-    RemoveTree(here);
+// A file and a folder of each server onto the folder view, from the browser
+// window's default place (centred) and two others, across the side pane,
+// where PCManFM asks for the items while they only pass over it.
+TEST(DragOut, FromAnyPlaceOfTheWindow) {
+    const char* drop = std::getenv("ZARVEL_DROP_FOLDER");
+    const Point folderAt = PointFrom("ZARVEL_DROP_AT"), paneAt = PointFrom("ZARVEL_SIDE_PANE_AT");
+    ASSERT_TRUE(drop && paneAt.x > 0) << "run through drag_out.sh";
+    SetUpApplication();
+    BasicApp app;
+    const std::string report = Random(1 << 20), one = Random(200000);
+    const struct {
+        const char* item;
+        std::string path, bytes; // what arrives
+    } drags[] = {{"report.bin", std::string(drop) + "/report.bin", report},
+                 {"tree", std::string(drop) + "/tree/one.bin", one}};
+    for (const char* name : {"vsftpd", "sshd"}) {
+        const ServerFolder server = FreshFolder(name, "drag-place");
+        MakeFolder(server.here + "/tree");
+        testsupport::writeFile(server.here + "/report.bin", report);
+        testsupport::writeFile(server.here + "/tree/one.bin", one);
+        GiveToServer(server.root, server.here);
+        BrowseWindow* browser = OpenBrowseWindow(server.bookmark, nullptr);
+        ASSERT_NE(browser, nullptr);
+        ASSERT_TRUE(WaitIdle(browser));
+        const PPx::Rect places[] = {
+            browser->GetContentBounds(), {30, 10, 490, 730}, {480, 60, 940, 780}};
+        for (const PPx::Rect& place : places) {
+            SCOPED_TRACE(std::string(name) + " at " + std::to_string(place.left));
+            browser->SetContentBounds(place);
+            WaitFor([] { return false; }, 800ms); // placed
+            for (const auto& drag : drags) {
+                Select(browser, {drag.item});
+                DragWithPointer(RowOnScreen(browser->GetList(), ItemNamed(browser, drag.item)),
+                                folderAt, {}, paneAt);
+                EXPECT_TRUE(WaitFor([&] { return FileIs(drag.path, drag.bytes); }, 60s));
+                ASSERT_TRUE(WaitIdle(browser));
+            }
+            Save("drag-out-" + std::string(name) + "-" + std::to_string(place.left) + ".png");
+            RemoveTree(drags[0].path);
+            RemoveTree(std::string(drop) + "/tree");
+        }
+        CloseAndRemove(browser, server);
+    }
+}
+
+// A drop the file manager answers late (stopped at the release) acts on the
+// item dragged, though a new listing, one item longer, lands meanwhile and
+// another item is selected.
+TEST(DragOut, ActsOnTheDraggedItem) {
+    const char *dropFolder = std::getenv("ZARVEL_DROP_FOLDER"),
+               *pid = std::getenv("ZARVEL_FILE_MANAGER_PID");
+    const Point folderAt = PointFrom("ZARVEL_DROP_AT"), trashAt = PointFrom("ZARVEL_TRASH_AT");
+    ASSERT_TRUE(dropFolder && trashAt.x > 0 && pid) << "run through drag_out.sh";
+    const std::string drop = dropFolder;
+    SetUpApplication();
+    BasicApp app;
+    const ServerFolder server = FreshFolder("vsftpd", "drag-late");
+    testsupport::writeFile(server.here + "/fileA.txt", "dragged\n");
+    testsupport::writeFile(server.here + "/fileB.txt", "selected later\n");
+    GiveToServer(server.root, server.here);
+    testsupport::TempDir marks;
+    BrowseWindow* browser = OpenBrowseWindow(server.bookmark, nullptr);
+    ASSERT_NE(browser, nullptr);
+    ASSERT_TRUE(WaitIdle(browser));
+    Responder responder;
+    std::string question;
+    responder.OnSheet("DeleteConfirmSheet", [&](PPx::Window* sheet) {
+        question =
+            PPx::View::FromWidget(PPx::FindControl(sheet->GetSysWindow(), 'TEXT'))->GetText();
+        WaitFor([] { return false; }, 500ms); // drawn
+        Save("drag-out-late-trash-confirm.png");
+        Click(sheet, 'okok');
+    });
+    for (bool trash : {false, true}) {
+        Select(browser, {"fileA.txt"});
+        const std::string released = marks.path() + (trash ? "/trash" : "/folder");
+        DragWithPointer(RowOnScreen(browser->GetList(), ItemNamed(browser, "fileA.txt")),
+                        trash ? trashAt : folderAt, {}, {},
+                        std::string("kill -STOP ") + pid +
+                            "; xdotool mouseup 1; sleep 0.3; touch '" + released + "'");
+        ASSERT_TRUE(WaitFor([&] { return Exists(released); }));
+        testsupport::writeFile(server.here + (trash ? "/0-new-2" : "/0-new-1"), "new\n");
+        GiveToServer(server.root, server.here);
+        browser->DoCommandProcess('mRFS');
+        EXPECT_TRUE(WaitIdle(browser));
+        Select(browser, {"fileB.txt"});
+        ::kill(std::atoi(pid), SIGCONT);
+        if (trash)
+            EXPECT_TRUE(WaitFor([&] { return !Exists(server.here + "/fileA.txt"); }));
+        else
+            EXPECT_TRUE(WaitFor([&] { return FileIs(drop + "/fileA.txt", "dragged\n"); }));
+        ASSERT_TRUE(WaitIdle(browser));
+        EXPECT_TRUE(Exists(server.here + "/fileB.txt"));
+        EXPECT_FALSE(Exists(drop + "/fileB.txt"));
+    }
+    EXPECT_EQ(question, "Are you sure you want to delete 1 item?");
+    CloseAndRemove(browser, server);
 }
 
 } // namespace

@@ -72,26 +72,37 @@ public:
         : mX(x), mList(list), mName(std::move(name)), mProperty(InternAtom(x, kDirectSave)),
           mText(InternAtom(x, "text/plain")), mSelection(InternAtom(x, "XdndSelection")) {}
 
-    // Just before the drag runs.
-    void Begin() {
-        // A drag still waiting for its target is over: the property is this one's now.
+    // The drag still waiting for its target is over: its content hears now.
+    static void FinishEarlier() {
         if (std::shared_ptr<DirectSave> earlier = sLatest.lock())
             earlier->Deliver();
+    }
+
+    // Just before the drag runs.
+    void Begin() {
         sLatest = shared_from_this();
         Later(0, [](DirectSave& save) { save.Offer(100); });
     }
 
-    // The target asks for the items: "S" when they will go where it said,
-    // "E" when they will not.
-    QByteArray Answer() {
-        if (mAsked)
-            return mReply;
-        mAsked = true;
-        if (mDelivered) {
-            mReply = "E"; // asked too late: the drag is over
-            return mReply;
-        }
+    // Whether the target may have its answer now: once it has named a place.
+    // Some ask while the items only pass over them (PCManFM's side pane),
+    // with the proposed name still in place; that ask is refused, so that it
+    // neither fails the drag nor decides it, and the drop asks again.
+    bool Named() {
+        if (mDecided || mDelivered)
+            return true;
         mLocation = ReadDropLocation(ReadProperty());
+        return mLocation.kind != DropLocation::kNothing;
+    }
+
+    // The target asks for the items: "S" when they will go where it said,
+    // "E" when they will not. The first answer to a named place stands.
+    QByteArray Answer() {
+        if (mDecided)
+            return mReply;
+        if (mDelivered || !Named())
+            return "E"; // asked too late (the drag is over), or without a place
+        mDecided = true;
         mReply = Usable() ? "S" : "E";
         if (mEnded)
             Later(0, [](DirectSave& save) { save.Deliver(); });
@@ -102,13 +113,14 @@ public:
     void Ended(bool dropped) {
         mEnded = true;
         mDropped = dropped;
-        const int wait = mAsked ? 0 : dropped ? kWaitAfterDropMs : kWaitAfterRefusalMs;
+        const int wait = mDecided ? 0 : dropped ? kWaitAfterDropMs : kWaitAfterRefusalMs;
         Later(wait, [](DirectSave& save) { save.Deliver(); });
     }
 
 private:
     bool Usable() const {
-        return mLocation.kind == DropLocation::kFolder || mLocation.kind == DropLocation::kTrash;
+        return mDecided &&
+               (mLocation.kind == DropLocation::kFolder || mLocation.kind == DropLocation::kTrash);
     }
 
     // Runs ACT on this drag after MS milliseconds in the event loop; the call
@@ -168,7 +180,7 @@ private:
         if (!content)
             return;
         try {
-            if (mLocation.kind == DropLocation::kRefused)
+            if (mDecided && mLocation.kind == DropLocation::kRefused)
                 content->DropRefused(mLocation.message, mLocation.explanation);
             content->PostProcessDragFromBrowser(mDropped || Usable(),
                                                 Usable() ? mLocation.folder : std::string());
@@ -183,7 +195,7 @@ private:
     std::string mName;
     xcb_atom_t mProperty, mText, mSelection;
     xcb_window_t mOwner = XCB_NONE;
-    bool mEnded = false, mDropped = false, mAsked = false, mDelivered = false;
+    bool mEnded = false, mDropped = false, mDecided = false, mDelivered = false;
     DropLocation mLocation;
     QByteArray mReply;
 };
@@ -196,8 +208,9 @@ class DirectSaveData : public QMimeData {
 public:
     explicit DirectSaveData(std::shared_ptr<DirectSave> save) : mSave(std::move(save)) {}
     QStringList formats() const override { return QMimeData::formats() << kDirectSave; }
+    // Qt refuses a request for a format the data does not have just then.
     bool hasFormat(const QString& format) const override {
-        return format == kDirectSave || QMimeData::hasFormat(format);
+        return format == kDirectSave ? mSave->Named() : QMimeData::hasFormat(format);
     }
 
 protected:
@@ -248,6 +261,9 @@ QPixmap DragPixmap(QAbstractItemView* list) {
 } // namespace
 
 void StartListDrag(DataBrowser::View* view) {
+    // One drag at a time: a content keeps its drag's items until it hears
+    // the end, so an earlier drag still waiting for its target ends first.
+    DirectSave::FinishEarlier();
     DataBrowser::Content* content = view->GetContent();
     auto* list = qobject_cast<QAbstractItemView*>(view->GetWidget());
     if (!content || !list)
@@ -261,6 +277,16 @@ void StartListDrag(DataBrowser::View* view) {
         }
     if (dragged.empty())
         return;
+    // Every drag that took items ends once for its content, even one that
+    // never ran.
+    auto ended = [view](bool dropped) {
+        if (DataBrowser::Content* now = view->GetContent()) {
+            try {
+                now->PostProcessDragFromBrowser(dropped, std::string());
+            } catch (...) {
+            }
+        }
+    };
 
     std::shared_ptr<DirectSave> save;
     if (xcb_connection_t* x = X11Connection()) {
@@ -281,8 +307,10 @@ void StartListDrag(DataBrowser::View* view) {
             files = content->FilesForDrag(dragged);
         } catch (...) {
         }
-        if (files.empty())
-            return; // nothing a drop target could take
+        if (files.empty()) {
+            ended(false); // nothing a drop target could take
+            return;
+        }
         data = new QMimeData;
         QList<QUrl> urls;
         for (const std::string& file : files)
@@ -306,16 +334,10 @@ void StartListDrag(DataBrowser::View* view) {
         NestedLoop nested;
         action = drag->exec(Qt::CopyAction);
     }
-    if (save) {
+    if (save)
         save->Ended(action != Qt::IgnoreAction); // the content hears once the target has asked
-        return;
-    }
-    if (DataBrowser::Content* now = view->GetContent()) {
-        try {
-            now->PostProcessDragFromBrowser(action != Qt::IgnoreAction, std::string());
-        } catch (...) {
-        }
-    }
+    else
+        ended(action != Qt::IgnoreAction);
 }
 
 } // namespace PPx
