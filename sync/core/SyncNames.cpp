@@ -123,8 +123,8 @@ std::string SyncIgnoredMessage(const SyncIgnoredItem& item) {
                "' has the same name in other letter case.";
     case SyncSkip::UploadCut:
         return kind + item.path +
-               "' will be left alone because an earlier upload of it did not end; a run that "
-               "uploads will finish it.";
+               "' will be left alone because an earlier upload of it did not end" +
+               (item.remote ? "." : "; a run that uploads will finish it.");
     case SyncSkip::IgnoredOtherSide:
         return kind + item.path +
                "' will be left alone because the item of the same name on the other side "

@@ -268,26 +268,23 @@ SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers
     Match(local, remote, false, localOnly, plan.leftAlone);
     Match(remote, local, true, remoteOnly, plan.leftAlone);
 
-    // An upload of this name did not end: a remote file alone beside its
-    // temporary file is neither fetched nor deleted, and a local file alone
-    // whose remote name has one is not deleted (the rename may have been cut
-    // after the old file went).
+    // An upload of this name did not end: a file beside its temporary file
+    // is not deleted, nor is a local file whose remote name has one (the
+    // rename may have been cut after the old remote file went aside).
     const UploadParts parts(input.remoteIgnored);
     auto leaveCut = [&](const sFileInfo& item, bool remoteSide) {
         plan.leftAlone.push_back({item.name, {}, false, remoteSide, SyncSkip::UploadCut, {}});
         plan.unsettled.push_back(item.name);
     };
-    std::erase_if(remoteOnly, [&](uint32_t i) {
-        if (!parts.Beside(remote.items[i].name))
-            return false;
-        leaveCut(remote.items[i], true);
-        return true;
-    });
 
     // Deletions come only from what this run listed on one side alone.
     if (input.action == 1 && input.deleteRemote)
-        for (uint32_t i : remoteOnly)
-            plan.deletions.push_back(remote.items[i]);
+        for (uint32_t i : remoteOnly) {
+            if (parts.Beside(remote.items[i].name))
+                leaveCut(remote.items[i], true);
+            else
+                plan.deletions.push_back(remote.items[i]);
+        }
     else if (input.action == 2 && input.deleteLocal)
         for (uint32_t i : localOnly) {
             if (parts.Beside(OnOtherSide(local.items[i].name, remote)))

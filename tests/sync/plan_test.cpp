@@ -413,12 +413,12 @@ TEST(SyncPlan, ANameBesideACutUploadIsNeverDeletedNorDownloadedOver) {
          {older, g}, "f", {}, {}, {"g"}, {}, {"f"}},
         {"remote only, upload only: not deleted", 1, true, {f, g}, {}, "f", {}, {}, {"g"}, {},
          {"f"}},
-        {"remote only, both ways: not fetched", 3, false, {f, g}, {}, "f", {}, {"g"}, {}, {},
-         {"f"}},
+        {"remote only, both ways: fetched, nothing stands in its way", 3, false, {f, g}, {}, "f",
+         {}, {"f", "g"}, {}, {}, {}},
         {"letter case: the temporary file of the remote name counts", 3, false,
          {Folder("Docs"), File("Docs/Report", 1, 5)}, {Folder("docs"), File("docs/report", 9, 1)},
          "DOCS/REPORT", {}, {}, {}, {"docs/report"}, {}},
-        {"a long name's temporary file", 3, false, {File(longName, 1, 1)}, {}, longName, {}, {},
+        {"a long name's temporary file", 1, true, {File(longName, 1, 1)}, {}, longName, {}, {},
          {}, {}, {longName}},
         // clang-format on
     };
