@@ -1,11 +1,11 @@
 #include "tools/sftp/client.h"
+
+#include "engine/UploadPart.h"
 #include "tools/sftp/client_internal.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <random>
 #include <unistd.h>
 
 namespace sftptool {
@@ -303,24 +303,19 @@ void Client::doModTime(const std::vector<Word>& w) {
 
 bool Client::renameSettingAside(const std::string& from, const std::string& to, bool& ok,
                                 std::string& error) {
-    const size_t slash = to.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : to.substr(0, slash + 1);
-    const std::string name = to.substr(dir.size());
     Attributes a;
     std::string ignored;
     // Only a file or a link is set aside; a folder is never moved or removed.
-    if (name.empty() || !stat(to, a, Lstat, ignored) || !(a.flags & HasPermissions))
+    if (to.empty() || to.back() == '/' || !stat(to, a, Lstat, ignored) ||
+        !(a.flags & HasPermissions))
         return false;
     const uint32_t type = a.permissions & 0170000;
     if ((type != 0100000 && type != 0120000) || !stat(from, a, Lstat, ignored))
         return false;
-    // A hidden name of our own that nothing uses yet, in the form of the
-    // program's temporary upload names, so that a synchronisation that meets
-    // one left by a dropped link knows it for a leftover of `to`.
-    std::random_device random;
-    char tag[16];
-    snprintf(tag, sizeof tag, "%08x", unsigned(random()));
-    const std::string aside = dir + "." + name + "." + tag + ".zarvel-upload";
+    // A hidden name of our own that nothing uses yet: one of the program's
+    // temporary upload names, so that a synchronisation that meets one left
+    // by a dropped link knows it for a leftover of `to`.
+    const std::string aside = UploadPartName(to);
     std::string why;
     if (stat(aside, a, Lstat, why) || why != statusText(NoSuchFile))
         return false;
