@@ -108,7 +108,7 @@ protected:
     RequestResult EnterStartFolder(const sBookMarkData& bookmark) {
         if (!bookmark.dir.empty()) {
             SetStatus(kChangingDirectory);
-            if (!mEngine.ChangeDir(bookmark.dir))
+            if (!mEngine.ChangeDirAsTyped(bookmark.dir))
                 return FolderError(bookmark.dir);
         }
         SetStatus(kConnected);

@@ -191,6 +191,7 @@ bool FTPEngine::Connect(const std::string& host, int port, int timeout) {
         return Fail("Could not connect to server");
     }
     mUp.store(true);
+    mHiddenHere = mHiddenNamed = HiddenListing::kUntried;
     return WaitForServerID();
 }
 
@@ -465,7 +466,17 @@ bool FTPEngine::Authenticate(const std::string& user, const std::string& passwor
     }
 }
 
+std::string FTPEngine::ForServer(const std::string& path) {
+    if (!path.empty() && (path[0] == '-' || path[0] == '~'))
+        return "./" + path;
+    return path;
+}
+
 bool FTPEngine::ChangeDir(const std::string& folder) {
+    return Expect("CWD " + ForServer(folder), {250});
+}
+
+bool FTPEngine::ChangeDirAsTyped(const std::string& folder) {
     return Expect("CWD " + folder, {250});
 }
 
@@ -498,11 +509,11 @@ bool FTPEngine::SendNOOP() {
 }
 
 bool FTPEngine::SendSTOR(const std::string& name) {
-    return Expect("STOR " + name, {150, 125});
+    return Expect("STOR " + ForServer(name), {150, 125});
 }
 
 bool FTPEngine::SendRETR(const std::string& name) {
-    return Expect("RETR " + name, {150, 125});
+    return Expect("RETR " + ForServer(name), {150, 125});
 }
 
 bool FTPEngine::SendGetWorkingDir(std::string& path) {
@@ -529,22 +540,23 @@ bool FTPEngine::SendGetWorkingDir(std::string& path) {
     return false;
 }
 
+bool FTPEngine::WantsHidden() const {
+    return mListHidden || (gHiddenFilesSource && gHiddenFilesSource());
+}
+
 bool FTPEngine::SendLIST(const char* path) {
-    std::string command = "LIST";
-    mHiddenSent = !mHiddenRefused && (mListHidden || (gHiddenFilesSource && gHiddenFilesSource()));
-    if (mHiddenSent)
-        command += " -a";
+    std::string command = mAskHidden ? "LIST -a" : "LIST";
     if (path && *path)
-        command += std::string(" ") + path;
+        command += " " + ForServer(path);
     return Expect(command, {150, 125});
 }
 
 bool FTPEngine::SendRename(const std::string& from, const std::string& to) {
     if (HasLineBreakOrNul(to))
         return Fail(kBadCharacter);
-    if (!Expect("RNFR " + from, {350}))
+    if (!Expect("RNFR " + ForServer(from), {350}))
         return false;
-    return Expect("RNTO " + to, {250});
+    return Expect("RNTO " + ForServer(to), {250});
 }
 
 bool FTPEngine::ItemExists(const std::string& name, bool& exists) {
@@ -554,7 +566,7 @@ bool FTPEngine::ItemExists(const std::string& name, bool& exists) {
     // Some servers (ProFTPD, pyftpdlib) answer SIZE in binary mode only. A
     // refused TYPE leaves SIZE to answer as it will.
     UseType(false);
-    if (Expect("SIZE " + name, {213})) {
+    if (Expect("SIZE " + ForServer(name), {213})) {
         exists = true;
         return true;
     }
@@ -571,9 +583,9 @@ bool FTPEngine::ItemExists(const std::string& name, bool& exists) {
 bool FTPEngine::ReplaceFile(const std::string& from, const std::string& to) {
     if (HasLineBreakOrNul(to))
         return Fail(kBadCharacter);
-    if (!Expect("RNFR " + from, {350}))
+    if (!Expect("RNFR " + ForServer(from), {350}))
         return false;
-    if (Expect("RNTO " + to, {250}))
+    if (Expect("RNTO " + ForServer(to), {250}))
         return true;
     // Servers that rename only onto a free name give no code of their own
     // for it. The file at `to` goes aside, never away, until `from` stands
@@ -599,7 +611,7 @@ bool FTPEngine::ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 bool FTPEngine::SendCreateFolder(const std::string& path) {
-    if (!SendCommandWithReply("MKD " + path, mLastResponse))
+    if (!SendCommandWithReply("MKD " + ForServer(path), mLastResponse))
         return false;
     const int code = GetResponseCode();
     if (code == 257)
@@ -608,19 +620,19 @@ bool FTPEngine::SendCreateFolder(const std::string& path) {
 }
 
 bool FTPEngine::SetPerms(const std::string& path, const std::string& mode) {
-    return Expect("SITE CHMOD " + mode + " " + path, {200, 250});
+    return Expect("SITE CHMOD " + mode + " " + ForServer(path), {200, 250});
 }
 
 bool FTPEngine::DeleteFile(const std::string& path) {
-    return Expect("DELE " + path, {250});
+    return Expect("DELE " + ForServer(path), {250});
 }
 
 bool FTPEngine::DeleteFolder(const std::string& path) {
-    return Expect("RMD " + path, {250});
+    return Expect("RMD " + ForServer(path), {250});
 }
 
 bool FTPEngine::GetModTime(const std::string& path, DateTimeRec& date) {
-    return Expect("MDTM " + path, {213}) && ParseModTime(mLastResponse, date);
+    return Expect("MDTM " + ForServer(path), {213}) && ParseModTime(mLastResponse, date);
 }
 
 bool FTPEngine::GetModTimes(const std::vector<std::string>& paths,
@@ -635,7 +647,7 @@ bool FTPEngine::GetModTimes(const std::vector<std::string>& paths,
         size_t count = 0;
         bool refused = false;
         while (at + count < paths.size() && count < group) {
-            const std::string command = "MDTM " + paths[at + count];
+            const std::string command = "MDTM " + ForServer(paths[at + count]);
             if (HasLineBreakOrNul(command)) {
                 refused = true;
                 break;

@@ -47,7 +47,14 @@ public:
     virtual bool Disconnect();
     virtual bool Authenticate(const std::string& user, const std::string& password,
                               const std::string& account);
+    // Paths the program made from listed names go to the server as what
+    // they are: one that starts with "-" or "~" would be read as options or
+    // as another user's home, so it is sent as "./PATH". Every command that
+    // takes a path does this; the bookmark's start folder, typed by the
+    // user, goes as typed.
+    static std::string ForServer(const std::string& path);
     virtual bool ChangeDir(const std::string& folder);
+    bool ChangeDirAsTyped(const std::string& folder);
     virtual bool SendSystem(std::string& reply);
     virtual bool SendREST(uint64_t offset);
     virtual bool SendTYPE(bool ascii);
@@ -115,14 +122,24 @@ public:
     virtual bool SendAbort();
     virtual uint32_t GetIPAddress();
 
-    // The listing command adds " -a" when this says so; the application
-    // installs a source that reads its preferences afresh on every call.
+    // Listings ask for hidden items (" -a") when this says so; the
+    // application installs a source that reads its preferences afresh on
+    // every call.
     static void SetHiddenFilesSource(bool (*source)());
     // Whether this engine's listings ask for hidden items whatever the
     // preferences say (the synchronisation's: it must see its own
-    // temporary files). A server that refuses the option as a syntax error
-    // is then asked without it for the rest of the session.
+    // temporary files).
     void SetListHidden(bool hidden) { mListHidden = hidden; }
+    // Many servers take "-a" for a path and answer with an empty listing or
+    // a refusal, so the option is not trusted until it has shown itself:
+    // the first listings of a connection are asked both ways, and "-a" is
+    // kept only when it holds every line the plain one holds. Listings of
+    // the current folder and of a named one are told apart, as servers
+    // treat them differently.
+    enum class HiddenListing { kUntried, kShown, kRefused };
+    HiddenListing HiddenListingOf(bool named) const { return named ? mHiddenNamed : mHiddenHere; }
+    // Whether the listings of this connection ask for hidden items.
+    bool WantsHidden() const;
 
     // The most a listing may hold before it is refused (default kMaxListing).
     void SetListingLimit(size_t bytes) { mListingLimit = bytes; }
@@ -141,7 +158,7 @@ protected:
     bool ControlReadable(int timeoutMs);
 
 private:
-    enum class Kind { kList, kRetrieve, kStore };
+    enum class Kind { kList, kHiddenList, kMachineList, kRetrieve, kStore };
 
     // MDTM commands sent before their replies are read. The bytes bound
     // matters more than the count: the server may stop reading commands while
@@ -151,8 +168,12 @@ private:
     static constexpr size_t kModTimeGroupBytes = 8 * 1024;
 
     bool Fail(const char* text);
-    // One LIST over its own data connection.
-    bool ListOnce(const char* path, std::string& listing, bool passive);
+    // One listing of KIND over its own data connection.
+    bool ListOnce(Kind kind, const char* path, std::string& listing, bool passive);
+    bool ListAsAsked(const char* path, std::string& listing, bool passive);
+    bool ConfirmEmpty(const char* path, bool passive);
+    // A listing asked both ways, and what that shows of "-a".
+    bool ProbeHidden(const char* path, std::string& listing, bool passive, HiddenListing& state);
     // A transfer that could not go on: an abort when the user asked for one
     // (true, with the abort's text), else a failure (false).
     bool AbortedOrFailed();
@@ -208,8 +229,9 @@ private:
     bool mGroupsFailed = false;
     bool mOneByOne = false;
     bool mListHidden = false;
-    bool mHiddenSent = false;    // the last LIST asked for hidden items
-    bool mHiddenRefused = false; // the server knows no " -a"
+    bool mAskHidden = false; // the next LIST adds " -a"
+    HiddenListing mHiddenHere = HiddenListing::kUntried;
+    HiddenListing mHiddenNamed = HiddenListing::kUntried;
 
     // Bytes read from the control connection beyond the reply in hand.
     std::string mInput;

@@ -226,24 +226,34 @@ RequestResult FTPThread::OnCreateFileList(const sWorkerEvent& request) {
         SetStatus(kChangingDirectory);
         return mEngine.ChangeDir(saved);
     };
-    // LIST takes no quoting: a path with a blank is listed from inside.
-    if (path.find(' ') != std::string::npos || mHiddenFromInside) {
+    // Some servers (pyftpdlib) take "-a" only without a path: their folders
+    // are listed from inside once a named listing has shown it.
+    mEngine.SetListHidden(mListHidden.load());
+    using Hidden = FTPEngine::HiddenListing;
+    auto hiddenOnlyInside = [&] {
+        return mEngine.WantsHidden() && mEngine.HiddenListingOf(true) == Hidden::kRefused &&
+               mEngine.HiddenListingOf(false) != Hidden::kRefused;
+    };
+    // LIST takes no quoting: a blank splits the path, and many servers read
+    // "*?[]{}" as a pattern and "\\" as its escape. Such a path is listed
+    // from inside.
+    if (path.find_first_of(" \t*?[]{}\\") != std::string::npos || hiddenOnlyInside()) {
         if (!listInside())
             return EngineError();
     } else {
+        const bool probing = mEngine.HiddenListingOf(true) == Hidden::kUntried;
         SetStatus("Getting file list...");
         listed = ListFolder(path.c_str(), listing);
         if (!listed) {
             failed();
-            // Some servers take "-a" only without a path.
-            if (mListHidden.load() && refused && mEngine.GetResponseCode() == 550) {
-                const std::string direct = failure;
-                if (!listInside())
-                    return EngineError();
-                mHiddenFromInside = listed;
-                if (!listed)
-                    failure = direct;
-            }
+        } else if (probing && hiddenOnlyInside()) {
+            // The plain listing stands should the one from inside fail.
+            std::string plain = listing;
+            if (!listInside())
+                return EngineError();
+            if (!listed)
+                listing = std::move(plain);
+            listed = true;
         }
     }
     if (!listed) {

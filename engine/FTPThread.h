@@ -66,7 +66,4 @@ private:
     // Worker thread only.
     sBookMarkData mBookmark; // of the last Connect: its passive flag drives every transfer
     uint32_t mLastActivity = 0;
-    // The server refused a hidden listing of a named folder: folders are
-    // listed from inside for the rest of the session.
-    bool mHiddenFromInside = false;
 };

@@ -16,9 +16,11 @@
 #include <memory>
 #include <netinet/in.h>
 #include <new>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 using namespace ftptext;
 
@@ -86,11 +88,43 @@ bool SaysFolderUnread(const std::string& reply) {
     std::string text = reply.size() > 4 ? reply.substr(4) : std::string();
     for (char& c : text)
         c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    for (const char* failure :
-         {"failed to open", "could not open", "cannot open", "can't open", "permission denied"})
+    for (const char* failure : {"failed to open", "could not open", "cannot open", "can't open",
+                                "permission denied", "unable to read"})
         if (text.find(failure) != std::string::npos)
             return true;
     return false;
+}
+
+// The lines of a listing that name entries: without their line ends, and
+// without the "total" line, whose count differs once hidden items are in.
+template <typename Each> void ForEachEntryLine(const std::string& listing, Each each) {
+    size_t at = 0;
+    while (at < listing.size()) {
+        size_t end = listing.find('\n', at);
+        if (end == std::string::npos)
+            end = listing.size();
+        std::string_view line(listing.data() + at, end - at);
+        at = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+            line.remove_suffix(1);
+        if (!line.empty() && line.rfind("total ", 0) != 0)
+            each(line);
+    }
+}
+
+bool HasEntryLine(const std::string& listing) {
+    bool any = false;
+    ForEachEntryLine(listing, [&](std::string_view) { any = true; });
+    return any;
+}
+
+// Whether every entry of `plain` stands in `hidden` as well.
+bool HoldsEveryLine(const std::string& hidden, const std::string& plain) {
+    std::unordered_set<std::string_view> lines;
+    ForEachEntryLine(hidden, [&](std::string_view line) { lines.insert(line); });
+    bool all = true;
+    ForEachEntryLine(plain, [&](std::string_view line) { all = all && lines.contains(line); });
+    return all;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -245,7 +279,13 @@ bool FTPEngine::OpenDataConnection(Kind kind, const std::string& name, bool pass
     bool accepted = false;
     switch (kind) {
     case Kind::kList:
+    case Kind::kHiddenList:
+        mAskHidden = kind == Kind::kHiddenList;
         accepted = SendLIST(name.empty() ? nullptr : name.c_str());
+        mAskHidden = false;
+        break;
+    case Kind::kMachineList:
+        accepted = Expect(name.empty() ? "MLSD" : "MLSD " + ForServer(name), {150, 125});
         break;
     case Kind::kRetrieve:
         accepted = SendRETR(name);
@@ -281,21 +321,63 @@ bool FTPEngine::AbandonTransfer(const std::string& reason, bool reset) {
 }
 
 bool FTPEngine::GetDirList(const char* path, std::string& listing, bool passive) {
-    if (ListOnce(path, listing, passive))
-        return true;
-    const int code = GetResponseCode();
-    if (!mHiddenSent || !IsConnected() || (code != 500 && code != 501))
+    if (!ListAsAsked(path, listing, passive))
         return false;
-    mHiddenRefused = true;
-    return ListOnce(path, listing, passive);
+    return HasEntryLine(listing) || ConfirmEmpty(path, passive);
 }
 
-bool FTPEngine::ListOnce(const char* path, std::string& listing, bool passive) {
+// Some servers (ProFTPD) answer a folder they cannot read with an empty
+// listing and a success. Their machine listing refuses it; a server that
+// has none leaves the listing as it is.
+bool FTPEngine::ConfirmEmpty(const char* path, bool passive) {
+    std::string entries;
+    if (ListOnce(Kind::kMachineList, path, entries, passive))
+        return true;
+    const int code = GetResponseCode();
+    return IsConnected() && (code == 500 || code == 501 || code == 502 || code == 504);
+}
+
+bool FTPEngine::ListAsAsked(const char* path, std::string& listing, bool passive) {
+    HiddenListing& state = path && *path ? mHiddenNamed : mHiddenHere;
+    if (!WantsHidden() || state == HiddenListing::kRefused)
+        return ListOnce(Kind::kList, path, listing, passive);
+    if (state == HiddenListing::kUntried)
+        return ProbeHidden(path, listing, passive, state);
+    if (ListOnce(Kind::kHiddenList, path, listing, passive))
+        return true;
+    // A server may still turn the option down as a syntax error.
+    const int code = GetResponseCode();
+    if (!IsConnected() || (code != 500 && code != 501))
+        return false;
+    state = HiddenListing::kRefused;
+    return ListOnce(Kind::kList, path, listing, passive);
+}
+
+bool FTPEngine::ProbeHidden(const char* path, std::string& listing, bool passive,
+                            HiddenListing& state) {
+    std::string hidden;
+    const bool shown = ListOnce(Kind::kHiddenList, path, hidden, passive);
+    if (!IsConnected())
+        return false;
+    // The plain listing decides whether the folder could be listed at all.
+    if (!ListOnce(Kind::kList, path, listing, passive))
+        return false;
+    if (!shown || !HoldsEveryLine(hidden, listing)) {
+        state = HiddenListing::kRefused;
+        return true;
+    }
+    // Two empty answers tell nothing about the option.
+    if (HasEntryLine(hidden))
+        state = HiddenListing::kShown;
+    listing = std::move(hidden);
+    return true;
+}
+
+bool FTPEngine::ListOnce(Kind kind, const char* path, std::string& listing, bool passive) {
     listing.clear();
-    mHiddenSent = false;
     mData.ClearInterrupt();
     uint64_t offset = 0;
-    if (!OpenDataConnection(Kind::kList, path ? path : "", passive, offset, nullptr))
+    if (!OpenDataConnection(kind, path ? path : "", passive, offset, nullptr))
         return false;
     if (!mData.RetrieveData(listing, mListingLimit)) {
         listing.clear();

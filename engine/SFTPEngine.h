@@ -44,6 +44,8 @@ public:
     virtual bool Disconnect();
     virtual bool SendREST(uint64_t offset);
     virtual bool ChangeDir(const std::string& folder);
+    // The tool takes every path as it is.
+    bool ChangeDirAsTyped(const std::string& folder) { return ChangeDir(folder); }
     virtual bool SendGetWorkingDir(std::string& path);
     virtual bool GetDirList(const char* path, std::string& listing);
     // Whether listings show hidden items too (the synchronisation's: it

@@ -1,7 +1,7 @@
 # Whole synchronisation runs against the real servers: a SyncRun whose sheets
 # are scripted answers, the real connection, real trees on both sides.
 if(TARGET zarvel_sync_window)
-    foreach(server pyftpd vsftpd sshd)
+    foreach(server pyftpd vsftpd sshd proftpd pureftpd)
         zarvel_test(sync_run_${server}_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/run_test.cpp
             LIBS zarvel_sync_window zarvel_core_test_main FIXTURES ${server}
             ENV "ZARVEL_SYNC_SERVER=${server}" "ZARVEL_SFTP_TOOL=${ZARVEL_LIBEXEC_DIR}/sftp"

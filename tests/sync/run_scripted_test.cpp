@@ -90,19 +90,29 @@ enum class Together { Answered, Dropped, Closed421, Refused500 };
 // How a server answers RNTO.
 enum class Renames { Over, OntoFreeNames, Refuse553, Refuse550, Refuse450 };
 
-// A server's files, by name, with their permission letters; it lists hidden
+// How a server answers "LIST -a": as an option, or as the servers that take
+// it for a path do.
+enum class HiddenOption { Understood, ListsNothing, Refuses550, Refuses451 };
+
+// A server's files, by path, with their permission letters; it lists hidden
 // ones for "LIST -a" only. `cutAfterAside`: the session ends at the first
 // command after a file was renamed to a hidden name.
 struct RemoteFiles {
     std::map<std::string, std::string> modes;
     Renames renames = Renames::Over;
     bool cutAfterAside = false;
+    HiddenOption hiddenOption = HiddenOption::Understood;
 
-    std::string Listing(bool hidden) const {
+    // The entries right inside FOLDER ("" for the top).
+    std::string Listing(bool hidden, const std::string& folder = "") const {
         std::string listing;
-        for (const auto& [name, mode] : modes)
-            if (hidden || name[0] != '.')
+        for (const auto& [path, mode] : modes) {
+            const size_t slash = path.rfind('/');
+            const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+            if ((slash == std::string::npos ? "" : path.substr(0, slash)) == folder &&
+                (hidden || name[0] != '.'))
                 listing += mode + "   1 user group        3 Jan 10  2020 " + name + "\r\n";
+        }
         return listing;
     }
     // The reply to RNTO, the file moved when it is a 250.
@@ -169,10 +179,22 @@ void Serve(ScriptedSession& s, const std::string& listing, const std::string& un
             s.Reply(reply);
         } else if (verb == "LIST" || verb == "RETR") {
             const int data = Accept(listener);
+            const bool hidden = line.rfind("LIST -a", 0) == 0;
+            if (files && hidden && files->hiddenOption >= HiddenOption::Refuses550) {
+                ScriptedSession::CloseData(data);
+                s.Reply(files->hiddenOption == HiddenOption::Refuses550
+                            ? "550 -a: No such file or directory."
+                            : "451 Requested action aborted: local error in processing.");
+                continue;
+            }
             s.Reply("150 here it comes");
             if (verb == "LIST") {
-                ScriptedSession::SendAll(data, files ? files->Listing(line.rfind("LIST -a", 0) == 0)
-                                                     : listing);
+                const std::string folder =
+                    line.size() > (hidden ? 8 : 5) ? line.substr(hidden ? 8 : 5) : std::string();
+                const bool nothing = hidden && files->hiddenOption == HiddenOption::ListsNothing;
+                ScriptedSession::SendAll(data, !files    ? listing
+                                               : nothing ? std::string()
+                                                         : files->Listing(hidden, folder));
             } else if (line == "RETR good.txt") {
                 ScriptedSession::SendAll(data, "good");
             } else {
@@ -545,6 +567,45 @@ TEST(SyncRunScripted, AServerThatStopsAnsweringEndsTheRunWithAnError) {
     std::vector<sFileInfo> cachedLocal, cachedRemote;
     EXPECT_EQ(LoadSyncFile(bookmark.name, cachedLocal, cachedRemote).status,
               SyncCacheLoad::Missing);
+}
+
+// A server that takes "-a" for a path (an empty listing, 550 or 451): the
+// run lists plainly, so a download mirror deletes only what the server does
+// not hold, and completes.
+TEST(SyncRunScripted, AServerThatMisreadsTheHiddenOptionIsListedPlainly) {
+    for (HiddenOption option :
+         {HiddenOption::ListsNothing, HiddenOption::Refuses550, HiddenOption::Refuses451}) {
+        SCOPED_TRACE(static_cast<int>(option));
+        const Places places;
+        const std::string& local = places.local;
+        ::mkdir((local + "/sub").c_str(), 0755);
+        for (const char* name : {"a.txt", "sub/b.txt", "c.txt"}) {
+            testsupport::writeFile(local + "/" + name, "abc");
+            // The moment every MDTM of the server answers.
+            const struct timespec listed[2] = {{0, UTIME_OMIT}, {1768042800, 0}};
+            ::utimensat(AT_FDCWD, (local + "/" + name).c_str(), listed, 0);
+        }
+        RemoteFiles files{
+            {{"a.txt", "-rw-r--r--"}, {"sub", "drwxr-xr-x"}, {"sub/b.txt", "-rw-r--r--"}}};
+        files.hiddenOption = option;
+        ScriptedFtpServer server(
+            [&](ScriptedSession& s) { Serve(s, "", "", Together::Answered, &files); });
+        sSyncBookMarkData bookmark = Bookmark("scripted-hidden", server.Port(), local, 2);
+        bookmark.deleteLocal = true;
+        {
+            QuietRun run;
+            run.StartSession(bookmark);
+            ASSERT_TRUE(PPx::RunEventLoopUntil([&] { return run.closed; }, 60s));
+            EXPECT_EQ(run.asked, std::vector<std::string>{}) << run.asked.front();
+            ASSERT_TRUE(run.summary);
+            EXPECT_EQ(*run.summary, (SyncCounts{0, 0, 1, 0}));
+        }
+        server.Finish();
+        EXPECT_EQ(readFile(local + "/a.txt"), "abc");
+        EXPECT_EQ(readFile(local + "/sub/b.txt"), "abc");
+        struct stat gone {};
+        EXPECT_NE(::lstat((local + "/c.txt").c_str(), &gone), 0);
+    }
 }
 
 TEST(SyncRunScripted, ABookmarkWithAnActionItCannotHoldIsDamagedAndNothingRuns) {

@@ -777,3 +777,55 @@ TEST_F(SyncRunTest, TemporaryNamesNeverCostAUsersFile) {
         row.body();
     }
 }
+
+// Folder names that servers may read as options ("-dir"), a pattern ("x[1]",
+// "a*b", which "x1" and "aXb" beside them would match) or another user's home
+// ("~tilde"), at the top and one level down: each is listed as itself. A
+// newer remote edit inside each survives a run both ways, and a download
+// mirror that deletes deletes only what the server does not hold.
+TEST_F(SyncRunTest, FolderNamesThatServersMayMisreadAreListedAsTheyAre) {
+    const std::vector<std::string> names = {"-dir", "x[1]", "~tilde", "a*b", "sub dir"};
+    std::vector<std::string> folders;
+    for (const std::string& name : names)
+        for (const std::string& folder : {name, "nest/" + name})
+            folders.push_back(folder);
+    MakeRemoteFolder("nest");
+    ::mkdir((local + "/nest").c_str(), 0755);
+    for (const char* decoy : {"x1", "aXb"}) {
+        MakeRemoteFolder(decoy);
+        PutRemote(std::string(decoy) + "/edit.txt", "decoy");
+        ::mkdir((local + "/" + decoy).c_str(), 0755);
+        writeFile(local + "/" + decoy + "/edit.txt", "decoy");
+        for (const std::string& side : {remote, local})
+            SetTime(side + "/" + decoy + "/edit.txt", 1700000000);
+    }
+    for (const std::string& folder : folders) {
+        MakeRemoteFolder(folder);
+        PutRemote(folder + "/edit.txt", "the newer remote edit of " + folder);
+        SetTime(remote + "/" + folder + "/edit.txt", 1700000600);
+        ::mkdir((local + "/" + folder).c_str(), 0755);
+        writeFile(local + "/" + folder + "/edit.txt", "older");
+        SetTime(local + "/" + folder + "/edit.txt", 1700000000);
+    }
+    auto run = Run();
+    EXPECT_TRUE(run->alerts.empty()) << run->alerts.front();
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(*run->summary, (SyncCounts{0, static_cast<uint32_t>(folders.size()), 0, 0}));
+    for (const std::string& folder : folders) {
+        SCOPED_TRACE(folder);
+        EXPECT_EQ(readFile(remote + "/" + folder + "/edit.txt"),
+                  "the newer remote edit of " + folder);
+        EXPECT_EQ(readFile(local + "/" + folder + "/edit.txt"),
+                  "the newer remote edit of " + folder);
+    }
+
+    writeFile(local + "/nest/-dir/only-here.txt", "gone remotely");
+    bookmark.action = 2;
+    bookmark.deleteLocal = true;
+    run = Run();
+    EXPECT_TRUE(run->alerts.empty()) << run->alerts.front();
+    ASSERT_TRUE(run->summary);
+    EXPECT_EQ(*run->summary, (SyncCounts{0, 0, 1, 0}));
+    EXPECT_FALSE(Exists(local + "/nest/-dir/only-here.txt"));
+    EXPECT_EQ(Tree(local), Tree(remote));
+}
