@@ -191,7 +191,8 @@ void Serve(ScriptedSession& s, const std::string& listing, const std::string& un
             if (verb == "LIST") {
                 const std::string folder =
                     line.size() > (hidden ? 8 : 5) ? line.substr(hidden ? 8 : 5) : std::string();
-                const bool nothing = hidden && files->hiddenOption == HiddenOption::ListsNothing;
+                const bool nothing =
+                    files && hidden && files->hiddenOption == HiddenOption::ListsNothing;
                 ScriptedSession::SendAll(data, !files    ? listing
                                                : nothing ? std::string()
                                                          : files->Listing(hidden, folder));
