@@ -1,6 +1,6 @@
 # Viewing, downloads and uploads through the real browser window against the
 # real servers; pictures of the viewer and the transfer sheets.
-foreach(server vsftpd sshd)
+foreach(server vsftpd sshd proftpd pureftpd)
     zarvel_test(browser_transfer_${server}_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/browse_transfer_test.cpp
         LIBS zarvel_browse_testsupport FIXTURES ${server}
         ENV "ZARVEL_BROWSE_SERVER=${server}" "ZARVEL_SFTP_TOOL=${ZARVEL_LIBEXEC_DIR}/sftp"
