@@ -106,8 +106,12 @@ bool BookmarkListContent<Record>::CompareItems(ItemID a, ItemID b,
     return ::strcasecmp(first->name.c_str(), second->name.c_str()) < 0;
 }
 
+// The window keeps the dragged bookmarks from here to the end of the drag.
 template <class Record> bool BookmarkListContent<Record>::AddItemToDrag(ItemID item) {
-    return mWindow && mWindow->BookmarkForItem(item);
+    if (!mWindow || !mWindow->AddDragItem(item, !mDragFromList))
+        return false;
+    mDragFromList = true;
+    return true;
 }
 
 template <class Record>
@@ -127,8 +131,9 @@ BookmarkListContent<Record>::FilesForDrag(const std::vector<ItemID>& items) {
 template <class Record>
 void BookmarkListContent<Record>::PostProcessDragFromBrowser(bool dropped,
                                                              const std::string& dropFolder) {
-    if (mWindow && dropped && !dropFolder.empty())
-        mWindow->ListDragComplete(dropFolder);
+    mDragFromList = false;
+    if (mWindow)
+        mWindow->ListDragComplete(dropped ? dropFolder : std::string());
 }
 
 template <class Record>
@@ -237,10 +242,19 @@ template <class Record> void BookmarkListWindow<Record>::OpenBookmark(const std:
 }
 
 template <class Record> void BookmarkListWindow<Record>::SaveBookmark(const std::string& folder) {
+    std::vector<Record> selected;
     for (ItemID item : mList->GetSelectedItems())
-        if (const Record* selected = BookmarkForItem(item))
-            if (!CreateBookmark(*selected, folder))
-                break;
+        if (const Record* bookmark = BookmarkForItem(item))
+            selected.push_back(*bookmark);
+    ExportBookmarks(selected, folder);
+}
+
+template <class Record>
+void BookmarkListWindow<Record>::ExportBookmarks(const std::vector<Record>& bookmarks,
+                                                 const std::string& folder) {
+    for (const Record& bookmark : bookmarks)
+        if (!CreateBookmark(bookmark, folder))
+            break;
 }
 
 template <class Record>
@@ -352,16 +366,57 @@ template <class Record> void BookmarkListWindow<Record>::EnableButtons(bool enab
     mRunButton->SetEnabled(enabled);
 }
 
+template <class Record> bool BookmarkListWindow<Record>::AddDragItem(uint32_t item, bool first) {
+    const Record* bookmark = BookmarkForItem(item);
+    if (!bookmark)
+        return false;
+    if (first)
+        mDragBookmarks.clear();
+    mDragBookmarks.push_back(*bookmark);
+    return true;
+}
+
 template <class Record>
 void BookmarkListWindow<Record>::ListDragComplete(const std::string& dropFolder) {
-    if (LocationIsSystemTrash(dropFolder)) {
-        OnRemoveBookmark();
+    std::vector<Record> dragged;
+    dragged.swap(mDragBookmarks);
+    if (dropFolder.empty() || dragged.empty())
+        return;
+    const bool trash = LocationIsSystemTrash(dropFolder);
+    if (trash && dragged.size() != 1)
+        return; // one bookmark is removed at a time
+    struct stat st {};
+    if (!trash && (::stat(dropFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+        return;
+    const bool one = dragged.size() == 1;
+    const std::string leftAlone =
+        "The dragged " + mSettings.noun + (one ? " was" : "s were") + " left alone.";
+    // The target may answer long after the release: the list may have
+    // changed meanwhile, and item IDs are positions.
+    std::vector<ItemID> items;
+    for (const Record& bookmark : dragged) {
+        auto found = std::find(mBookmarks.begin(), mBookmarks.end(), bookmark);
+        if (found == mBookmarks.end()) {
+            ShowError(leftAlone, std::string(one ? "It" : "One of them") +
+                                     " was changed or removed before the drop was complete.");
+            return;
+        }
+        items.push_back(static_cast<ItemID>(found - mBookmarks.begin() + 1));
+    }
+    if (!trash) {
+        ExportBookmarks(dragged, dropFolder);
         return;
     }
-    struct stat st {};
-    if (::stat(dropFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    // An open sheet may be about to change the list by position.
+    if (IsBusy()) {
+        ShowError(leftAlone, "The window was waiting for another answer when the drop was "
+                             "complete.");
         return;
-    SaveBookmark(dropFolder);
+    }
+    // The question speaks of the selected bookmark: the one that will go.
+    mList->SetSelection(items);
+    mList->RevealItem(items[0]);
+    OnRemoveBookmark();
 }
 
 template <class Record>

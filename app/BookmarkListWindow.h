@@ -41,6 +41,7 @@ public:
 protected:
     BookmarkListWindow<Record>* mWindow; // not owned; may be null
     PPx::Icon mIcon;
+    bool mDragFromList = false; // a drag started in this list has not ended yet
 };
 
 // What one kind of bookmark window calls things and where it keeps them.
@@ -89,6 +90,7 @@ public:
     virtual void AddBookmark(const Record& bookmark);
     virtual bool CheckUniqueName(const std::string& name);
     virtual void OpenBookmark(const std::string& path);
+    // Exports the selected bookmarks into FOLDER.
     virtual void SaveBookmark(const std::string& folder);
 
     PPx::OSStatus DoCommandProcess(uint32_t command) override;
@@ -102,6 +104,13 @@ public:
     virtual void EncryptBookmarks(std::vector<uint8_t>& data);
     virtual void DecryptBookmarks(std::vector<uint8_t>& data);
     virtual void ListSelChanged();
+    // Drags out of the list: ITEM joins the drag (FIRST: a new drag starts
+    // with it), copied as it is now; false when it cannot be dragged. The
+    // drop acts on those copies, whatever is selected by then: exported into
+    // the folder DROPFOLDER, or removed (after the question) when that is the
+    // Trash. They are left alone, and the user told, when the list no longer
+    // holds them, or (on the Trash) while a sheet of the window is open.
+    virtual bool AddDragItem(uint32_t item, bool first);
     virtual void ListDragComplete(const std::string& dropFolder);
     virtual bool LocationIsSystemTrash(const std::string& folder);
     // A drop target named a place where nothing may go: told, nothing done.
@@ -144,6 +153,8 @@ protected:
     virtual void BookmarkEdited(const Record& before, const Record& after, bool saved);
     virtual void BookmarkRemoved(const Record& removed, bool saved);
 
+    // Exports each of BOOKMARKS into FOLDER, up to the first failure.
+    void ExportBookmarks(const std::vector<Record>& bookmarks, const std::string& folder);
     // The index of the one selected bookmark, or -1 unless exactly one is.
     int SingleSelection() const;
     void EnableButtons(bool enabled);
@@ -163,6 +174,7 @@ private:
     std::string mStorePath;
     bool mStoreBlocked = false; // the store could not be read nor moved aside
     std::vector<std::string> mDragFolders;
+    std::vector<Record> mDragBookmarks; // the drag's bookmarks, as they were when it started
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
 };
 

@@ -438,7 +438,7 @@ TEST_F(BookmarkWindows, DraggedFilesAreWrittenAndDroppedFilesImported) {
     // manager is offered; a place refused by the window layer is told.
     Select({"three"});
     TempDir folder;
-    window->ListDragComplete(folder.path());
+    DropSelectionOn(folder.path());
     EXPECT_TRUE(ReadExportedBookmark(folder.file("three.zarvel"), read));
     EXPECT_EQ(content->DirectSaveName({Item("three"), Item("one")}), "three.zarvel");
     auto refused = std::make_shared<Testing::AlertInfo>();
@@ -496,7 +496,7 @@ TEST_F(BookmarkWindows, DropOnTheTrashRemovesOneAfterAsking) {
     ::mkdir(data.file("Trash/files").c_str(), 0700);
     Start({Bookmark("a"), Bookmark("b"), Bookmark("c")});
     Select({"a", "b"});
-    window->ListDragComplete(data.file("Trash/files")); // two: nothing
+    DropSelectionOn(data.file("Trash/files")); // two: nothing
     EXPECT_EQ(window->GetBookmarks().size(), 3u);
     Select({"b"});
     auto info = std::make_shared<Testing::AlertInfo>();
@@ -504,13 +504,57 @@ TEST_F(BookmarkWindows, DropOnTheTrashRemovesOneAfterAsking) {
         *info = Testing::CurrentAlert();
         Testing::ClickAlertButton("Yes");
     });
-    window->ListDragComplete(data.file("Trash/files"));
+    DropSelectionOn(data.file("Trash/files"));
     Testing::ProcessEvents();
     ::unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(info->message, "Are you sure you want to remove the selected bookmark?");
     ASSERT_EQ(window->GetBookmarks().size(), 2u);
     EXPECT_EQ(window->GetBookmarks()[1].name, "c");
     EXPECT_FALSE(window->LocationIsSystemTrash(data.path()));
+}
+
+// A drop the target answers late leaves the dragged bookmark alone, and
+// says so, when it was removed meanwhile, or (on the Trash) while a sheet of
+// the window is open.
+TEST_F(BookmarkWindows, ALateDropLeavesAloneWhatItCannotActOn) {
+    TempDir data, folder;
+    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    ::mkdir(data.file("Trash").c_str(), 0700);
+    ::mkdir(data.file("Trash/files").c_str(), 0700);
+    Start({Bookmark("a"), Bookmark("b"), Bookmark("c")});
+    auto* content = window->GetList()->GetContent();
+    auto told = [](Testing::AlertInfo& info) {
+        Testing::Later([&info] {
+            info = Testing::CurrentAlert();
+            if (!Testing::ClickAlertButton("OK"))
+                Testing::ClickAlertButton("No"); // a question: nothing goes
+        });
+    };
+    Testing::AlertInfo gone, busy;
+    content->AddItemToDrag(Item("a"));
+    Select({"a"});
+    ClickForAlert(window, 'RMVB', "Yes");
+    Select({"b"});
+    told(gone);
+    content->PostProcessDragFromBrowser(true, folder.path());
+    Testing::ProcessEvents();
+    EXPECT_EQ(gone.message, "The dragged bookmark was left alone.");
+    EXPECT_EQ(gone.explanation, "It was changed or removed before the drop was complete.");
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+
+    content->AddItemToDrag(Item("c"));
+    WithSheet('EDBB', [&](ConnectSheet* sheet) {
+        told(busy);
+        content->PostProcessDragFromBrowser(true, data.file("Trash/files"));
+        Testing::ProcessEvents();
+        Testing::ClickControl(sheet->GetSysWindow(), 'cncl');
+    });
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(busy.message, "The dragged bookmark was left alone.");
+    EXPECT_EQ(busy.explanation,
+              "The window was waiting for another answer when the drop was complete.");
+    ASSERT_EQ(window->GetBookmarks().size(), 2u);
+    EXPECT_EQ(Stored(), window->GetBookmarks());
 }
 
 TEST_F(BookmarkWindows, PreferencesDecideLookHidingAndPlace) {

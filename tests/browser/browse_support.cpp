@@ -155,6 +155,7 @@ struct Responder::Impl {
         std::function<void(PPx::Window*)> act;
         std::string button;
         std::function<void()> then;
+        std::function<void()> whileShown;
     };
     std::list<Handler> handlers;
     QTimer timer;
@@ -170,7 +171,10 @@ struct Responder::Impl {
                 owner->explanations.push_back(alert.explanation);
                 const std::string button = it->button;
                 auto then = std::move(it->then);
+                auto whileShown = std::move(it->whileShown);
                 handlers.erase(it);
+                if (whileShown)
+                    whileShown();
                 PPx::Testing::ClickAlertButton(button);
                 if (then)
                     then();
@@ -210,11 +214,13 @@ Responder::Responder() : mImpl(std::make_unique<Impl>()) {
 Responder::~Responder() = default;
 
 void Responder::OnSheet(const std::string& className, std::function<void(PPx::Window*)> act) {
-    mImpl->handlers.push_back({className, std::move(act), std::string(), nullptr});
+    mImpl->handlers.push_back({className, std::move(act), std::string(), nullptr, nullptr});
 }
 
-void Responder::OnAlert(const std::string& button, std::function<void()> then) {
-    mImpl->handlers.push_back({std::string(), nullptr, button, std::move(then)});
+void Responder::OnAlert(const std::string& button, std::function<void()> then,
+                        std::function<void()> whileShown) {
+    mImpl->handlers.push_back(
+        {std::string(), nullptr, button, std::move(then), std::move(whileShown)});
 }
 
 int Responder::Pending() const {

@@ -57,8 +57,10 @@ public:
     ~Responder();
     // ACT runs once a window whose class name is CLASSNAME shows.
     void OnSheet(const std::string& className, std::function<void(PPx::Window*)> act);
-    // Answers the next alert with BUTTON, records its message, then runs THEN.
-    void OnAlert(const std::string& button = "OK", std::function<void()> then = nullptr);
+    // Answers the next alert with BUTTON, records its message, then runs THEN;
+    // WHILESHOWN, when given, runs first, with the alert still up.
+    void OnAlert(const std::string& button = "OK", std::function<void()> then = nullptr,
+                 std::function<void()> whileShown = nullptr);
     std::vector<std::string> alerts;       // messages of the alerts answered, in order
     std::vector<std::string> explanations; // and their explanations
     int Pending() const;

@@ -5,13 +5,14 @@
 // deleted on the server once the confirmation is answered; a file and a
 // folder of the FTP and the SFTP server arrive whole wherever the browser
 // window stands; a drop answered late acts on the item dragged, not on the
-// one selected by then. Run by drag_out.sh, which starts the file manager
-// and says where its windows are.
+// one selected by then, in the browser and in both bookmark windows. Run by
+// drag_out.sh, which starts the file manager and says where its windows are.
 #include "app/BasicApp.h"
 #include "app/BookmarkStore.h"
 #include "app/ConnectWindow.h"
 #include "browser/window/BrowseWindow.h"
 #include "platform/ui/testing/Testing.h"
+#include "sync/bookmarks/SyncWindow.h"
 #include "tests/browser/browse_support.h"
 #include "tests/support/tempdir.h"
 
@@ -94,6 +95,24 @@ void DragWithPointer(Point from, Point to, const std::string& picture = {}, Poin
         script << " import -window root '" << Shots() << "/" << picture << "'; sleep 0.1;";
     script << ' ' << release << ") >/dev/null 2>&1 &";
     ASSERT_EQ(std::system(script.str().c_str()), 0);
+}
+
+// Drags from FROM onto TO and lets go with the file manager stopped, so that
+// it answers late: MEANWHILE runs once the release is done, then the file
+// manager goes on.
+void DragAnsweredLate(Point from, Point to, const std::function<void()>& meanwhile) {
+    const char* pid = std::getenv("ZARVEL_FILE_MANAGER_PID");
+    ASSERT_TRUE(pid) << "run through drag_out.sh";
+    testsupport::TempDir marks;
+    const std::string released = marks.path() + "/released";
+    DragWithPointer(from, to, {}, {},
+                    std::string("kill -STOP ") + pid + "; xdotool mouseup 1; sleep 0.3; touch '" +
+                        released + "'");
+    const bool seen = WaitFor([&] { return Exists(released); });
+    EXPECT_TRUE(seen) << "the pointer was not released";
+    if (seen)
+        meanwhile();
+    ::kill(std::atoi(pid), SIGCONT);
 }
 
 std::string Random(size_t size) {
@@ -253,10 +272,9 @@ TEST(DragOut, FromAnyPlaceOfTheWindow) {
 // item dragged, though a new listing, one item longer, lands meanwhile and
 // another item is selected.
 TEST(DragOut, ActsOnTheDraggedItem) {
-    const char *dropFolder = std::getenv("ZARVEL_DROP_FOLDER"),
-               *pid = std::getenv("ZARVEL_FILE_MANAGER_PID");
+    const char* dropFolder = std::getenv("ZARVEL_DROP_FOLDER");
     const Point folderAt = PointFrom("ZARVEL_DROP_AT"), trashAt = PointFrom("ZARVEL_TRASH_AT");
-    ASSERT_TRUE(dropFolder && trashAt.x > 0 && pid) << "run through drag_out.sh";
+    ASSERT_TRUE(dropFolder && trashAt.x > 0) << "run through drag_out.sh";
     const std::string drop = dropFolder;
     SetUpApplication();
     BasicApp app;
@@ -264,7 +282,6 @@ TEST(DragOut, ActsOnTheDraggedItem) {
     testsupport::writeFile(server.here + "/fileA.txt", "dragged\n");
     testsupport::writeFile(server.here + "/fileB.txt", "selected later\n");
     GiveToServer(server.root, server.here);
-    testsupport::TempDir marks;
     BrowseWindow* browser = OpenBrowseWindow(server.bookmark, nullptr);
     ASSERT_NE(browser, nullptr);
     ASSERT_TRUE(WaitIdle(browser));
@@ -279,18 +296,15 @@ TEST(DragOut, ActsOnTheDraggedItem) {
     });
     for (bool trash : {false, true}) {
         Select(browser, {"fileA.txt"});
-        const std::string released = marks.path() + (trash ? "/trash" : "/folder");
-        DragWithPointer(RowOnScreen(browser->GetList(), ItemNamed(browser, "fileA.txt")),
-                        trash ? trashAt : folderAt, {}, {},
-                        std::string("kill -STOP ") + pid +
-                            "; xdotool mouseup 1; sleep 0.3; touch '" + released + "'");
-        ASSERT_TRUE(WaitFor([&] { return Exists(released); }));
-        testsupport::writeFile(server.here + (trash ? "/0-new-2" : "/0-new-1"), "new\n");
-        GiveToServer(server.root, server.here);
-        browser->DoCommandProcess('mRFS');
-        EXPECT_TRUE(WaitIdle(browser));
-        Select(browser, {"fileB.txt"});
-        ::kill(std::atoi(pid), SIGCONT);
+        DragAnsweredLate(RowOnScreen(browser->GetList(), ItemNamed(browser, "fileA.txt")),
+                         trash ? trashAt : folderAt, [&] {
+                             testsupport::writeFile(server.here + (trash ? "/0-new-2" : "/0-new-1"),
+                                                    "new\n");
+                             GiveToServer(server.root, server.here);
+                             browser->DoCommandProcess('mRFS');
+                             EXPECT_TRUE(WaitIdle(browser));
+                             Select(browser, {"fileB.txt"});
+                         });
         if (trash)
             EXPECT_TRUE(WaitFor([&] { return !Exists(server.here + "/fileA.txt"); }));
         else
@@ -301,6 +315,86 @@ TEST(DragOut, ActsOnTheDraggedItem) {
     }
     EXPECT_EQ(question, "Are you sure you want to delete 1 item?");
     CloseAndRemove(browser, server);
+}
+
+template <class Window> uint32_t BookmarkNamed(Window* window, const std::string& name) {
+    const auto& bookmarks = window->GetBookmarks();
+    for (size_t i = 0; i < bookmarks.size(); ++i)
+        if (bookmarks[i].name == name)
+            return static_cast<uint32_t>(i + 1);
+    return 0;
+}
+
+// Drags "AAA" of WINDOW, placed at PLACE, onto the folder view, then onto the
+// Trash view; "Dead" is selected before the file manager answers each time.
+template <class Window, class Record>
+void DragAAAThenSelectDead(Window* window, Record aaa, const PPx::Rect& place,
+                           const std::string& picture) {
+    const std::string drop = std::getenv("ZARVEL_DROP_FOLDER");
+    Record dead = aaa;
+    aaa.name = "AAA";
+    dead.name = "Dead";
+    window->AddBookmark(aaa);
+    window->AddBookmark(dead);
+    window->SetContentBounds(place);
+    window->Show();
+    WaitFor([] { return false; }, 1500ms); // shown and placed
+    PPx::NibDataBrowserView* list = window->GetList();
+    Responder responder;
+    std::string question, selectedThen;
+    responder.OnAlert("Yes", nullptr, [&] {
+        question = PPx::Testing::CurrentAlert().message;
+        const std::vector<uint32_t> selected = list->GetSelectedItems();
+        if (selected.size() == 1)
+            selectedThen = window->BookmarkForItem(selected[0])->name;
+        WaitFor([] { return false; }, 500ms); // drawn
+        Save(picture);
+    });
+    for (bool trash : {false, true}) {
+        SCOPED_TRACE(trash ? "the Trash" : "a folder");
+        list->SetSelection({BookmarkNamed(window, "AAA")});
+        DragAnsweredLate(RowOnScreen(list, BookmarkNamed(window, "AAA")),
+                         PointFrom(trash ? "ZARVEL_TRASH_AT" : "ZARVEL_DROP_AT"),
+                         [&] { list->SetSelection({BookmarkNamed(window, "Dead")}); });
+        if (trash) {
+            EXPECT_TRUE(WaitFor([&] { return BookmarkNamed(window, "AAA") == 0; }, 30s));
+            EXPECT_NE(BookmarkNamed(window, "Dead"), 0u);
+        } else {
+            const std::string exported = drop + "/" + window->ExportName(aaa);
+            EXPECT_TRUE(WaitFor([&] { return Exists(exported); }, 30s));
+            EXPECT_FALSE(Exists(drop + "/" + window->ExportName(dead)));
+            RemoveTree(exported);
+            RemoveTree(drop + "/" + window->ExportName(dead));
+        }
+    }
+    EXPECT_EQ(question, kRemoveBookmarkQuestion);
+    EXPECT_EQ(selectedThen, "AAA"); // the bookmark the question speaks of
+}
+
+// A bookmark drop the file manager answers late, in either bookmark window,
+// exports or removes the bookmark dragged, though another one is selected by
+// then; the Trash question is asked with the dragged one selected again.
+TEST(DragOut, BookmarksActOnTheDraggedBookmark) {
+    ASSERT_TRUE(std::getenv("ZARVEL_DROP_FOLDER") && PointFrom("ZARVEL_TRASH_AT").x > 0)
+        << "run through drag_out.sh";
+    SetUpApplication();
+    InstallSyncWindow();
+    BasicApp app;
+    sBookMarkData bookmark;
+    bookmark.host = "ftp.example.org";
+    bookmark.port = 21;
+    DragAAAThenSelectDead(app.GetConnectWindow(), bookmark, PPx::Rect{40, 40, 480, 700},
+                          "drag-out-late-bookmark.png");
+    sSyncBookMarkData sync;
+    sync.host = "ftp.example.org";
+    sync.port = 21;
+    sync.localDir = std::getenv("ZARVEL_DROP_FOLDER");
+    sync.remoteDir = "/pub";
+    sync.action = 3;
+    ASSERT_NE(app.GetSyncWindow(), nullptr);
+    DragAAAThenSelectDead(app.GetSyncWindow(), sync, PPx::Rect{520, 40, 960, 1000},
+                          "drag-out-late-sync-bookmark.png");
+    SetSyncWindowHooks({});
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // Driving windows and sheets offscreen as the user does, and what the
 // bookmark list window fixtures have in common.
+#include "platform/ui/DataBrowser.h"
 #include "platform/ui/Views.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/testing/Testing.h"
@@ -73,6 +74,14 @@ protected:
             items.push_back(Item(name));
         window->GetList()->SetSelection(items);
         PPx::Testing::ProcessEvents();
+    }
+    // The selection dragged out of the list and dropped on FOLDER, as the
+    // list's drag tells the content.
+    void DropSelectionOn(const std::string& folder) {
+        PPx::DataBrowser::Content* content = window->GetList()->GetContent();
+        for (uint32_t item : window->GetList()->GetSelectedItems())
+            content->AddItemToDrag(item);
+        content->PostProcessDragFromBrowser(true, folder);
     }
     // Runs ACTION inside the sheet that clicking SIGNATURE brings up.
     void WithSheet(uint32_t signature, std::function<void(Sheet*)> action) {

@@ -490,7 +490,7 @@ TEST_F(SyncWindows, RemembersItsPlaceAndListAndADropOnTheTrashRemovesWithTheCach
     ::mkdir(data.file("Trash/files").c_str(), 0700);
     MakeCache("b");
     Select({"a", "b"});
-    window->ListDragComplete(data.file("Trash/files")); // two: nothing
+    DropSelectionOn(data.file("Trash/files")); // two: nothing
     EXPECT_EQ(window->GetBookmarks().size(), 2u);
     Select({"b"});
     Testing::AlertInfo asked;
@@ -498,7 +498,7 @@ TEST_F(SyncWindows, RemembersItsPlaceAndListAndADropOnTheTrashRemovesWithTheCach
         asked = Testing::CurrentAlert();
         Testing::ClickAlertButton("Yes");
     });
-    window->ListDragComplete(data.file("Trash/files"));
+    DropSelectionOn(data.file("Trash/files"));
     Testing::ProcessEvents();
     ::unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(asked.message, kRemoveBookmarkQuestion);
@@ -508,7 +508,7 @@ TEST_F(SyncWindows, RemembersItsPlaceAndListAndADropOnTheTrashRemovesWithTheCach
     // Another folder receives the exported files, under the name a file
     // manager is offered.
     Select({"a"});
-    window->ListDragComplete(data.path());
+    DropSelectionOn(data.path());
     EXPECT_TRUE(Exists(data.file("a.sync.zarvel")));
     EXPECT_EQ(window->GetList()->GetContent()->DirectSaveName({Item("a")}), "a.sync.zarvel");
 }
