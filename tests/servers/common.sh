@@ -20,6 +20,18 @@ test_user() {
     echo "$1:$2" | chpasswd
 }
 
+# server_files DIR USER PASSWORD: the system user USER (home /var/lib/USER,
+# made here) with that password owns DIR/root, the server's files;
+# DIR/credentials says who logs in.
+server_files() {
+    mkdir -p "$1/root" "/var/lib/$2"
+    chmod 755 "$1"
+    test_user "$2" "$3" "/var/lib/$2"
+    chown "$2" "$1/root"
+    chmod 755 "$1/root"
+    echo "$2 $3" >"$1/credentials"
+}
+
 # unpacked DIR PACKAGE...: Debian's packages fetched and unpacked (not
 # installed) into DIR once; prints DIR. Some FTP servers conflict with vsftpd
 # as installed packages, yet run fine as private instances from there.

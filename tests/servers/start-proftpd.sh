@@ -11,14 +11,8 @@ password=zarvel-proftpd-secret
 need_root "$user"
 pkg=$(unpacked "${ZARVEL_SERVERS:-$(dirname "$dir")}/.debs/proftpd" proftpd-core)
 
-mkdir -p "$dir/root"
-chmod 755 "$dir"
 # The system user only owns the files; the server logs in its own user.
-mkdir -p "/var/lib/$user"
-test_user "$user" "$password" "/var/lib/$user"
-chown "$user" "$dir/root"
-chmod 755 "$dir/root"
-echo "$user $password" >"$dir/credentials"
+server_files "$dir" "$user" "$password"
 uid=$(id -u "$user")
 gid=$(id -g "$user")
 group=$(id -gn "$user")

@@ -12,14 +12,8 @@ password=zarvel-pureftpd-secret
 need_root "$user"
 pkg=$(unpacked "${ZARVEL_SERVERS:-$(dirname "$dir")}/.debs/pure-ftpd" pure-ftpd pure-ftpd-common)
 
-mkdir -p "$dir/root"
-chmod 755 "$dir"
 # The system user only owns the files; the server logs in its own user.
-mkdir -p "/var/lib/$user"
-test_user "$user" "$password" "/var/lib/$user"
-chown "$user" "$dir/root"
-chmod 755 "$dir/root"
-echo "$user $password" >"$dir/credentials"
+server_files "$dir" "$user" "$password"
 # Its own user database (the system's would need a login shell), confined
 # to its home ("/./").
 echo "$user:$(crypt_hash "$password"):$(id -u "$user"):$(id -g "$user")::$dir/root/./::::::::::::" \

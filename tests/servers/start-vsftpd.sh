@@ -13,21 +13,16 @@ command -v vsftpd >/dev/null || { echo "vsftpd is not installed" >&2; exit 1; }
 
 # A PAM service that checks only the user's password, so the user cannot log
 # in anywhere but here. vsftpd changes into the home folder before
-# local_root, so it must exist.
-home=/var/lib/$user
-mkdir -p "$home"
-test_user "$user" "$password" "$home"
+# local_root.
+server_files "$dir" "$user" "$password"
 pam=/etc/pam.d/zarvel-vsftpd
 want=$'auth required pam_unix.so\naccount required pam_unix.so\nsession required pam_permit.so'
 if [ ! -f "$pam" ] || [ "$(cat "$pam")" != "$want" ]; then
     printf '%s\n' "$want" >"$pam.tmp" && mv "$pam.tmp" "$pam"
 fi
 
-mkdir -p "$dir/root" "$dir/empty"
-chmod 755 "$dir" "$dir/empty"
-chown "$user" "$dir/root"
-chmod 755 "$dir/root"
-echo "$user $password" >"$dir/credentials"
+mkdir -p "$dir/empty"
+chmod 755 "$dir/empty"
 
 # A free port: ask the kernel for one, then hand it to vsftpd. Another process
 # may take it in between, so try a few times.
