@@ -53,6 +53,9 @@ public:
     // takes a path does this; the bookmark's start folder, typed by the
     // user, goes as typed.
     static std::string ForServer(const std::string& path);
+    // Whether a line of LISTING ends in NAME after a blank, or names it as a
+    // link. A longer name that ends the same way counts too.
+    static bool ListingNames(const std::string& listing, const std::string& name);
     virtual bool ChangeDir(const std::string& folder);
     bool ChangeDirAsTyped(const std::string& folder);
     virtual bool SendSystem(std::string& reply);

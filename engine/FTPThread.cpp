@@ -138,17 +138,26 @@ RequestResult FTPThread::OnGetModTime(const sWorkerEvent& request) {
 }
 
 // Most servers rename over an existing item without a word, and the window
-// checked only its listing: an item made since then is looked for now. A new
-// name that differs from the old one only in case may find the item itself
-// on a server that ignores case, so it is not looked for.
+// checked only its listing: an item made since then is looked for now.
 RequestResult FTPThread::OnRename(const sWorkerEvent& request) {
-    if (request.args.size() >= 2 && !SameIgnoringCase(request.args[0], request.args[1])) {
+    if (request.args.size() >= 2 && request.args[0] != request.args[1]) {
+        const std::string& to = request.args[1];
         SetStatus("Renaming...");
         bool taken = false;
-        if (!mEngine.ItemExists(request.args[1], taken))
+        if (!mEngine.ItemExists(to, taken))
             return EngineError();
+        // A server that ignores letter case finds the item itself under a
+        // name that differs only in case: another item is one listed under
+        // exactly that name, in a listing that shows the item itself.
+        const std::string& from = request.args[0];
+        if (taken && SameIgnoringCase(from, to) && to.find('/') == std::string::npos) {
+            std::string listing;
+            if (!ListFolder(nullptr, listing))
+                return EngineError();
+            taken = !FTPEngine::ListingNames(listing, from) || FTPEngine::ListingNames(listing, to);
+        }
         if (taken)
-            return RequestResult::Failed(NameTakenText(request.args[1]));
+            return RequestResult::Failed(NameTakenText(to));
     }
     return EngineWorker::OnRename(request);
 }

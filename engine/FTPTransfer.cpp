@@ -141,6 +141,15 @@ std::string NameOf(const std::string& path) {
 
 } // namespace
 
+bool FTPEngine::ListingNames(const std::string& listing, const std::string& name) {
+    const std::string tail = " " + name;
+    bool named = false;
+    ForEachEntryLine(listing, [&](std::string_view line) {
+        named = named || line.ends_with(tail) || line.find(tail + " -> ") != std::string_view::npos;
+    });
+    return named;
+}
+
 bool FTPEngine::SendPASV(std::string& host, uint16_t& port) {
     if (!SendCommandWithReply("PASV", mLastResponse))
         return false;

@@ -333,29 +333,45 @@ TEST_F(BrowseWindowTest, ARenameNeverTakesTheNameOfAnotherItem) {
     EXPECT_EQ(SizeOf(here + "/Beta.txt"), 3000);
     EXPECT_EQ(SizeOf(here + "/tolink"), 5); // still the link to "gamma"
 
-    // Names that came after the listing, a file and a folder: the server is
+    // Names that came after the listing, a file and a folder, one of them
+    // differing from the item's own name only in letter case: the server is
     // asked just before the rename (most FTP servers would rename over them
     // without a word), and the refusal says why.
     MakeFile(here + "/late.txt", 5);
     MakeFolder(here + "/late folder");
     GiveToServer(root, here);
-    // Then a free name: it still renames, in the folder the window shows.
-    for (const std::string name : {"late.txt", "late folder", "omega.txt"}) {
+    // Then free names: it still renames, in the folder the window shows.
+    const struct {
+        const char* from;
+        const char* to;
+        bool taken;
+        const char* late = nullptr; // made just before, after the last listing
+    } renames[] = {{"alpha.txt", "late.txt", true},
+                   {"alpha.txt", "late folder", true},
+                   {"alpha.txt", "omega.txt", false},
+                   {"omega.txt", "OMEGA.txt", true, "OMEGA.txt"},
+                   {"omega.txt", "Omega.txt", false}};
+    for (const auto& rename : renames) {
+        const std::string name = rename.to;
+        if (rename.late) {
+            MakeFile(here + "/" + rename.late, 7);
+            GiveToServer(root, here);
+        }
         Responder responder;
         responder.OnAlert();
         PPx::DataBrowser::ItemData data;
         data.SetText(name);
-        content->ChangeItemData(ItemNamed(window, "alpha.txt"), 'name', data);
+        content->ChangeItemData(ItemNamed(window, rename.from), 'name', data);
         ASSERT_TRUE(WaitIdle(window)) << name;
-        const bool taken = name != "omega.txt";
-        ASSERT_EQ(responder.alerts.size(), taken ? 1u : 0u) << name;
+        ASSERT_EQ(responder.alerts.size(), rename.taken ? 1u : 0u) << name;
         for (const std::string& alert : responder.alerts)
             EXPECT_NE(alert.find("\"" + name + "\" already exists"), std::string::npos) << alert;
     }
     EXPECT_EQ(SizeOf(here + "/late.txt"), 5);
     EXPECT_TRUE(Exists(here + "/late folder"));
-    EXPECT_EQ(SizeOf(here + "/omega.txt"), 100);
-    EXPECT_NE(ItemNamed(window, "omega.txt"), 0u);
+    EXPECT_EQ(SizeOf(here + "/OMEGA.txt"), 7);
+    EXPECT_EQ(SizeOf(here + "/Omega.txt"), 100);
+    EXPECT_NE(ItemNamed(window, "Omega.txt"), 0u);
     EXPECT_NE(ItemNamed(window, "late folder"), 0u);
 }
 

@@ -311,3 +311,40 @@ TEST_F(ConnScriptedTest, EveryDeleteStatusNamesItsOwnItemHoweverLateItIsRead) {
             told.push_back(line.substr(5));
     EXPECT_EQ(told, names);
 }
+
+// A rename in other letter case on a server that ignores case: SIZE finds
+// the item itself, so only a listing that names the new name exactly beside
+// the old one keeps the rename from going over another item.
+TEST_F(ConnScriptedTest, ARenameInOtherLetterCaseOnAServerThatIgnoresCaseGoesOverNoOtherItem) {
+    const std::string line = "-rw-r--r--   1 user group        3 Jan 10  2020 ";
+    for (const bool another : {false, true}) {
+        SCOPED_TRACE(another ? "another item" : "the item itself");
+        const std::string listing =
+            line + "a.txt\r\n" + (another ? line + "A.txt\r\n" : std::string());
+        ScriptedFtpServer server([&](ScriptedSession& s) {
+            s.Login();
+            s.Expect("TYPE I");
+            s.Reply("200 ok");
+            s.Expect("SIZE A.txt");
+            s.Reply("213 3");
+            s.AnswerPasv();
+            s.Expect("LIST");
+            const int data = s.AcceptData();
+            s.Reply("150 here");
+            ScriptedSession::SendAll(data, listing);
+            ScriptedSession::CloseData(data);
+            s.Reply("226 done");
+            for (std::string command; !(command = s.Read()).empty();)
+                s.Reply(command.rfind("RNFR", 0) == 0 ? "350 ready" : "250 renamed");
+        });
+        connection = Open(frontend, Scripted(server));
+        ASSERT_TRUE(connection);
+        EXPECT_EQ(frontend.Do([&] { connection->Rename("a.txt", "A.txt"); }), !another);
+        if (another) {
+            EXPECT_EQ(frontend.lastError.rfind("An item named \"A.txt\" already exists", 0), 0u)
+                << frontend.lastError;
+        }
+        connection.reset();
+        EXPECT_EQ(Has(server.Finish(), "RNTO A.txt"), !another);
+    }
+}
