@@ -159,6 +159,7 @@ void FTPEngine::CloseControl() {
     mInput.clear();
     mInputStart = 0;
     mType = 0;
+    mFreeNamesOnly = Proof::Unknown;
 }
 
 bool FTPEngine::SetTimeout(int seconds) {
@@ -589,25 +590,60 @@ bool FTPEngine::ReplaceFile(const std::string& from, const std::string& to) {
         return true;
     // Servers that rename only onto a free name give no code of their own
     // for it. The file at `to` goes aside, never away, until `from` stands
-    // in its place: any other refusal leaves it where it was. A link dropped
-    // in between leaves both under temporary names of their own.
+    // in its place; only a file goes, and only on a server that has shown
+    // that this is why it refused. Any other refusal leaves it where it was.
+    // A link dropped in between leaves both under temporary names of their own.
     if (!IsConnected())
         return false;
     const std::string refusal = mLastResponse;
-    const std::string aside = UploadPartName(to);
     auto refused = [&] {
         mLastResponse = refusal;
         return false;
     };
+    if (!IsFile(to) || !RenamesOntoFreeNamesOnly(to))
+        return refused();
+    const std::string aside = UploadPartName(to);
     if (!SendRename(to, aside))
         return refused();
     if (SendRename(from, to)) {
         DeleteFile(aside);
         return true;
     }
-    if (IsConnected())
-        SendRename(aside, to);
-    return refused();
+    if (IsConnected() && SendRename(aside, to))
+        return refused();
+    // The old file stays whole, but under a name the user would not look for.
+    const bool coded = ReplyCode(refusal) != 0 && refusal.size() > 4;
+    mLastResponse = (coded ? refusal.substr(0, 4) : std::string()) + "Could not replace \"" + to +
+                    "\": the old file, set aside to make room, could not be put back; it "
+                    "is kept as \"" +
+                    aside + "\".\n" + (coded ? refusal.substr(4) : refusal);
+    return false;
+}
+
+bool FTPEngine::IsFile(const std::string& name) {
+    // Some servers (ProFTPD, pyftpdlib) answer SIZE in binary mode only; a
+    // folder has no size.
+    UseType(false);
+    return Expect("SIZE " + ForServer(name), {213});
+}
+
+bool FTPEngine::RenamesOntoFreeNamesOnly(const std::string& beside) {
+    if (mFreeNamesOnly == Proof::Unknown) {
+        // Two files of our own: one renamed onto the other must be refused,
+        // and onto a free name taken.
+        const std::string first = UploadPartName(beside), second = UploadPartName(beside);
+        const std::string free = UploadPartName(beside);
+        const bool only = StoreEmpty(first) && StoreEmpty(second) && !SendRename(first, second) &&
+                          IsConnected() && SendRename(first, free);
+        if (IsConnected()) {
+            DeleteFile(only ? free : first);
+            DeleteFile(second);
+        }
+        // What a lost connection left open is asked again on the next one.
+        if (IsConnected())
+            mFreeNamesOnly = only ? Proof::Shown : Proof::Refuted;
+    }
+    return mFreeNamesOnly == Proof::Shown;
 }
 
 bool FTPEngine::SendCreateFolder(const std::string& path) {

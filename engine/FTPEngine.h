@@ -77,7 +77,10 @@ public:
     // answered) or a folder (it can be entered; it is left again). False when
     // the server could not be asked.
     virtual bool ItemExists(const std::string& name, bool& exists);
-    // Renames `from` over the file `to`, which may exist.
+    // Renames `from` over the file `to`, which may exist. When the server
+    // refuses, the file at `to` is set aside for the rename only when it is
+    // a file and the server renames onto free names only; should it then not
+    // go back, the text names where it is.
     virtual bool ReplaceFile(const std::string& from, const std::string& to);
     virtual bool SendCreateFolder(const std::string& path);
     virtual bool SetPerms(const std::string& path, const std::string& mode);
@@ -171,6 +174,14 @@ private:
     static constexpr size_t kModTimeGroupBytes = 8 * 1024;
 
     bool Fail(const char* text);
+    // Whether `name` answers SIZE, which a folder does not.
+    bool IsFile(const std::string& name);
+    // Whether the server renames onto a free name but refuses a rename onto
+    // an existing one: asked once a connection, with files of our own beside
+    // `beside`.
+    bool RenamesOntoFreeNamesOnly(const std::string& beside);
+    // An empty file `remote`, without progress (no item of the user's).
+    bool StoreEmpty(const std::string& remote);
     // One listing of KIND over its own data connection.
     bool ListOnce(Kind kind, const char* path, std::string& listing, bool passive);
     bool ListAsAsked(const char* path, std::string& listing, bool passive);
@@ -219,6 +230,10 @@ private:
     // The transfer type the server last accepted on this control connection
     // ('A' or 'I'); 0 when unknown (new connection, new login, TYPE refused).
     char mType = 0;
+    // What RenamesOntoFreeNamesOnly found on this control connection.
+    enum class Proof { Unknown, Shown, Refuted };
+    Proof mFreeNamesOnly = Proof::Unknown;
+    bool mPassive = true; // the mode of the last upload
     // Why the last ReceiveLine failed.
     const char* mLineFailure = nullptr;
     FTPDataConnection mData;

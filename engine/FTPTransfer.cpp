@@ -574,6 +574,7 @@ bool FTPEngine::GetFile(const std::string& remote, const std::string& destinatio
 
 bool FTPEngine::PutFile(const std::string& remote, const std::string& source, uint64_t offset,
                         bool ascii, bool passive) {
+    mPassive = passive;
     mAbort.store(false);
     const AbortArming armed = ArmAbort();
     mData.ClearInterrupt();
@@ -656,6 +657,18 @@ bool FTPEngine::PutFile(const std::string& remote, const std::string& source, ui
     EndTransfer();
     if (!WaitResponse(mLastResponse))
         return AbortedOrFailed();
+    const int code = GetResponseCode();
+    return code == 226 || code == 250;
+}
+
+bool FTPEngine::StoreEmpty(const std::string& remote) {
+    mData.ClearInterrupt();
+    uint64_t offset = 0;
+    if (!UseType(false) || !OpenDataConnection(Kind::kStore, remote, mPassive, offset, nullptr))
+        return false;
+    mData.Disconnect();
+    if (!WaitResponse(mLastResponse))
+        return false;
     const int code = GetResponseCode();
     return code == 226 || code == 250;
 }

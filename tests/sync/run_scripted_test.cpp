@@ -96,11 +96,13 @@ enum class HiddenOption { Understood, ListsNothing, Refuses550, Refuses451 };
 
 // A server's files, by path, with their permission letters; it lists hidden
 // ones for "LIST -a" only. `cutAfterAside`: the session ends at the first
-// command after a file was renamed to a hidden name.
+// command after a file was renamed from its own name to a hidden one.
+// Nothing is renamed onto `filtered`, whatever stands there.
 struct RemoteFiles {
     std::map<std::string, std::string> modes;
     Renames renames = Renames::Over;
     bool cutAfterAside = false;
+    std::string filtered = {};
     HiddenOption hiddenOption = HiddenOption::Understood;
 
     // The entries right inside FOLDER ("" for the top).
@@ -121,6 +123,8 @@ struct RemoteFiles {
                                         "450 File busy"};
         if (renames >= Renames::Refuse553)
             return refusals[static_cast<int>(renames) - static_cast<int>(Renames::Refuse553)];
+        if (to == filtered)
+            return "553 Rename to this name is not allowed.";
         if (!modes.contains(from))
             return "550 No such file";
         if (renames == Renames::OntoFreeNames && modes.contains(to))
@@ -229,10 +233,15 @@ void Serve(ScriptedSession& s, const std::string& listing, const std::string& un
             const std::string reply = files->Rename(renameFrom, to);
             s.Reply(reply);
             // npos + 1 is 0: a bare name's first character.
-            if (files->cutAfterAside && reply[0] == '2' && to[to.rfind('/') + 1] == '.') {
+            if (files->cutAfterAside && reply[0] == '2' && to[to.rfind('/') + 1] == '.' &&
+                renameFrom[renameFrom.rfind('/') + 1] != '.') {
                 s.Read();
                 break;
             }
+        } else if (files && verb == "SIZE") {
+            const auto found = files->modes.find(line.substr(5));
+            s.Reply(found != files->modes.end() && found->second[0] == '-' ? "213 3"
+                                                                           : "550 Not a file");
         } else if (files && verb == "DELE") {
             s.Reply(files->modes.erase(line.substr(5)) ? "250 deleted" : "550 No such file");
         } else if (verb == "DELE" || verb == "RNTO") {
@@ -380,6 +389,8 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
         std::vector<std::string> sent; // patterns, in this order, among the commands
         std::vector<std::string> never;
         std::string alert;
+        std::string filtered = {}; // a name nothing is renamed onto
+        bool keptAside = false;    // the old file ends under a temporary name the alert gives
     } rows[] = {
         {"a cut upload of a new file leaves no temporary file",
          "cut.bin",
@@ -407,6 +418,27 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
           "DELE " + Part("old.txt")},
          {"DELE old.txt"},
          {}},
+        {"a name filter on a server that renames over files: the target is never moved",
+         "old.txt",
+         {{"old.txt", "-rw-r--r--"}},
+         Renames::Over,
+         {0, 0, 0, 1},
+         {"RNTO old.txt", "DELE " + Part("old.txt")},
+         {"RNFR old.txt", "DELE old.txt"},
+         "alert: Rename to this name is not allowed.",
+         "old.txt"},
+        {"a name filter on a server that renames onto free names only: the alert names where the "
+         "old file stays",
+         "old.txt",
+         {{"old.txt", "-rw-r--r--"}},
+         Renames::OntoFreeNames,
+         {0, 0, 0, 1},
+         {"RNTO old.txt", "RNFR old.txt", "RNTO " + Part("old.txt"), "RNTO old.txt"},
+         {"DELE old.txt"},
+         "alert: Could not replace \"old.txt\": the old file, set aside to make room, could not be "
+         "put back; it is kept as \".old.txt.",
+         "old.txt",
+         true},
     };
     std::vector<Row> all(std::begin(rows), std::end(rows));
     for (const auto& [renames, text] : {std::pair{Renames::Refuse553, "File name not allowed."},
@@ -427,7 +459,8 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
         testsupport::writeFile(local + "/" + row.file, std::string(200000, 'u'));
         const struct timespec later[2] = {{0, UTIME_OMIT}, {1900000000, 0}};
         ::utimensat(AT_FDCWD, (local + "/" + row.file).c_str(), later, 0);
-        RemoteFiles files{row.remote, row.renames};
+        RemoteFiles files{row.remote, row.renames, false, row.filtered};
+        std::string alert;
         ScriptedFtpServer server([&](ScriptedSession& s) {
             Serve(s, "", "", Together::Answered, row.file == "cut.bin" ? nullptr : &files);
         });
@@ -443,6 +476,7 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
             EXPECT_EQ(run.asked.size(), row.alert.empty() ? 0u : 1u);
             for (const std::string& said : run.asked)
                 EXPECT_EQ(said.substr(0, row.alert.size()), row.alert);
+            alert = run.asked.empty() ? "" : run.asked[0];
         }
         const std::vector<std::string> commands = server.Finish();
         auto at = commands.begin();
@@ -458,7 +492,16 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
         EXPECT_EQ(commands.back(), "QUIT");
         if (row.file == "cut.bin")
             continue;
-        // The target as a server holds it: replaced, or as it was; no temporary file.
+        // The target as a server holds it: replaced, or as it was; no other
+        // temporary file.
+        if (row.keptAside) {
+            ASSERT_EQ(files.modes.size(), 1u);
+            const auto& [name, mode] = *files.modes.begin();
+            EXPECT_TRUE(std::regex_match(name, std::regex(Part("old.txt")))) << name;
+            EXPECT_EQ(mode, row.remote.at("old.txt"));
+            EXPECT_NE(alert.find("\"" + name + "\""), std::string::npos) << alert;
+            continue;
+        }
         std::map<std::string, std::string> expected{{"old.txt", row.remote.at("old.txt")}};
         if (row.counts.uploaded)
             expected["old.txt"] = "-rw-r--r--";
@@ -495,9 +538,13 @@ TEST(SyncRunScripted, ALinkCutInTheMiddleOfAReplaceCostsNoLocalFile) {
         ASSERT_TRUE(run.summary);
         EXPECT_EQ(*run.summary, (SyncCounts{0, 0, 0, 0}));
     }
+    // The second session, after its login.
     const std::vector<std::string> commands = server.Finish();
-    for (const std::string& command : commands)
-        EXPECT_TRUE(command.rfind("RETR", 0) != 0 && command.rfind("DELE", 0) != 0) << command;
+    const auto second = std::find(std::find(commands.begin(), commands.end(), "USER user") + 1,
+                                  commands.end(), "USER user");
+    ASSERT_NE(second, commands.end());
+    for (auto command = second; command != commands.end(); ++command)
+        EXPECT_TRUE(command->rfind("RETR", 0) != 0 && command->rfind("DELE", 0) != 0) << *command;
     EXPECT_EQ(readFile(local + "/old.txt"), "the only copy of the new text");
 }
 
