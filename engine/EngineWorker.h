@@ -95,13 +95,18 @@ protected:
     RequestResult FolderError(const std::string& folder) {
         if (!mEngine.IsConnected())
             return EngineError(); // not the folder's fault
-        std::string text = mEngine.GetLastError();
+        return RequestResult::Failed(
+            Explained(mEngine.GetLastError(), "Could not open the folder \"" + folder + "\":"));
+    }
+    // `explanation` on a line of its own before the engine's TEXT; a leading
+    // reply code stays in front, where windows look for it.
+    static std::string Explained(std::string text, const std::string& explanation) {
         const bool coded = text.size() > 4 && std::isdigit(static_cast<unsigned char>(text[0])) &&
                            std::isdigit(static_cast<unsigned char>(text[1])) &&
                            std::isdigit(static_cast<unsigned char>(text[2])) &&
                            (text[3] == ' ' || text[3] == '-');
-        text.insert(coded ? 4 : 0, "Could not open the folder \"" + folder + "\":\n");
-        return RequestResult::Failed(text);
+        text.insert(coded ? 4 : 0, explanation + "\n");
+        return text;
     }
 
     // The end of a login: into the bookmark's start folder, when it names one.
@@ -341,6 +346,8 @@ protected:
     // it for the whole transfer, and raising it again would interrupt the tool
     // once per progress line.
     bool mProgressReraisesAbort = true;
+    // Worker thread only: whether the item being replaced was told as started.
+    bool mItemStarted = false;
 
 private:
     static LiveWorkerCount& Live() {
@@ -354,26 +361,37 @@ private:
     // connection lasts. An abort leaves the target as it was. False with
     // FAILURE set when it failed.
     bool ReplaceWhole(const sFileInfo& item, const sUploadInfo& info, std::string& failure) {
+        mItemStarted = false;
         // A rename would replace what a write may not change.
-        if (PermissionsDenyOwnerWrite(item.permissions.view())) {
-            failure =
-                "Could not replace \"" + item.name.str() + "\": the remote file is read-only.";
-            return false;
-        }
+        if (PermissionsDenyOwnerWrite(item.permissions.view()))
+            return Refuse(item,
+                          "Could not replace \"" + item.name.str() +
+                              "\": the remote file is read-only.",
+                          failure);
         const std::string part = UploadPartName(item.name.view());
         sFileInfo whole = item;
         whole.resumeOffset = std::string_view(); // the part is written from its start
         std::string refusal;
         const bool sent = SendFile(whole, info, part, refusal);
-        if (!refusal.empty()) {
-            failure = refusal;
-            return false;
-        }
+        if (!refusal.empty())
+            return Refuse(item, refusal, failure);
         if (!sent || Stopping()) {
             if (!sent)
                 failure = mEngine.GetLastError();
-            if (mEngine.IsConnected())
+            if (mEngine.IsConnected()) {
+                // The server's words alone name neither the file nor the
+                // folder, which is what refused (a file that may be written
+                // still cannot be replaced where nothing new may be made).
+                if (!sent && !Stopping())
+                    failure = Explained(
+                        failure, item.permissions.view().empty()
+                                     ? "Could not upload \"" + item.name.str() +
+                                           "\": it could not be written in the remote folder."
+                                     : "Could not replace \"" + item.name.str() +
+                                           "\": its new copy could not be written beside it in "
+                                           "the remote folder.");
                 mEngine.DeleteFile(part);
+            }
             return Stopping();
         }
         // The target's permissions go with it, where the server can set them.
@@ -394,6 +412,19 @@ private:
         return true;
     }
 
+    // The item fails with TEXT before anything of it was sent. The front end
+    // counts a failure against the last item it saw start, so this one is
+    // told as started (and ended) first.
+    bool Refuse(const sFileInfo& item, const std::string& text, std::string& failure) {
+        if (!mItemStarted) {
+            mCurrentFile = item;
+            StartTransfer();
+            EndTransfer();
+        }
+        failure = text;
+        return false;
+    }
+
     // The status text, one engine call, then "Connected"; or the engine's error.
     template <typename Call> RequestResult OneStep(const char* status, Call call) {
         SetStatus(status);
@@ -409,6 +440,7 @@ private:
         // a quit that came just before must still stop this one.
         if (Stopping())
             mEngine.AbortTransfer();
+        mItemStarted = true;
         PostMessage(kMsgStartTransfer, mCurrentFile.name, static_cast<long long>(mCurrentFile.size),
                     static_cast<long long>(ResumeOffset(mCurrentFile)));
     }

@@ -125,6 +125,10 @@ std::string SyncIgnoredMessage(const SyncIgnoredItem& item) {
         return kind + item.path +
                "' will be left alone because an earlier upload of it did not end" +
                (item.remote ? "." : "; a run that uploads will finish it.");
+    case SyncSkip::KindClash:
+        return kind + item.path + "' will be left alone because the " +
+               (item.remote ? "local " : "remote ") + (item.isFolder ? "file '" : "folder '") +
+               item.other + "' has the same name.";
     case SyncSkip::IgnoredOtherSide:
         return kind + item.path +
                "' will be left alone because the item of the same name on the other side "

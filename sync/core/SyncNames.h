@@ -24,7 +24,8 @@ enum class SyncSkip {
     CaseCollision,    // another item has the same name in other letters' case
     IgnoredOtherSide, // the other side holds an item of this name that its walk left out
     UploadPart,       // what an upload writes before it takes its target's place
-    UploadCut         // a remote upload part stands beside it: an upload of it did not end
+    UploadCut,        // a remote upload part stands beside it: an upload of it did not end
+    KindClash         // a file on one side, a folder of the same name on the other
 };
 
 // The rule of both walks for one directory entry. Links and other kinds are
@@ -45,7 +46,7 @@ struct SyncIgnoredItem {
     bool isFolder = false;
     bool remote = false;
     SyncSkip reason = SyncSkip::None;
-    std::string other; // CaseCollision: the name that was kept
+    std::string other; // CaseCollision: the name that was kept; KindClash: the other side's
 };
 
 // Whether the user hears about it: hidden items, cache files and links are

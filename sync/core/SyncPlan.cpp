@@ -158,6 +158,36 @@ void Prepare(Side& side, const KeySet& otherIgnored, bool remote,
     }
 }
 
+// A name that is a file on one side and a folder on the other: neither is
+// synchronised, nor anything below the folder, so that no transfer lands on
+// the other kind and no deletion takes what stands in its way. Each clash is
+// told once, by the local item.
+void LeaveClashesAlone(Side& local, Side& remote, std::vector<SyncIgnoredItem>& leftAlone) {
+    KeySet clashes;
+    for (uint32_t i = 0; i < local.items.size(); ++i) {
+        if (!local.usable[i])
+            continue;
+        const bool folder = local.items[i].isFolder;
+        const NameIndex& otherKind = folder ? remote.files : remote.folders;
+        const uint32_t other = otherKind.Find(local.keys[i], local.keys.Hash(i));
+        if (other == NameIndex::kAbsent)
+            continue;
+        clashes.insert(std::string(local.keys[i]));
+        leftAlone.push_back({local.items[i].name,
+                             {},
+                             folder,
+                             false,
+                             SyncSkip::KindClash,
+                             remote.items[other].name});
+    }
+    if (clashes.empty())
+        return;
+    for (Side* side : {&local, &remote})
+        for (uint32_t i = 0; i < side->items.size(); ++i)
+            if (ShadowOf(side->keys[i], clashes) != Shadow::None)
+                side->usable[i] = 0;
+}
+
 // Files of `side` without a partner go to `oneSide`; files with one whose
 // name another file of the same side took are left alone.
 void Match(const Side& side, const Side& other, bool remote, std::vector<uint32_t>& oneSide,
@@ -251,6 +281,7 @@ SyncPlan PlanSync(const SyncInput& input, const std::vector<SyncChoice>& answers
     Side remote(input.remote), local(input.local);
     Prepare(remote, IgnoredKeys(input.localIgnored, input.local), true, plan.leftAlone);
     Prepare(local, IgnoredKeys(input.remoteIgnored, input.remote), false, plan.leftAlone);
+    LeaveClashesAlone(local, remote, plan.leftAlone);
 
     // Folders missing on the other side, parents first as the trees list them.
     if (uploads)

@@ -69,6 +69,8 @@ public:
     // The user's Cancel handled only once the transfers ended (a late 'ABRT').
     bool abortAfterTransfers = false;
     std::function<void()> onStart; // once, when the first transfer starts
+    // At the first-time question: after the walks, before the plan.
+    std::function<void()> onFirstTime;
     std::vector<std::string> alerts, notices, asked, statuses;
     std::optional<SyncCounts> summary;
     bool closed = false;
@@ -92,6 +94,8 @@ protected:
     void ShowNotice(const std::string& message) override { notices.push_back(message); }
     uint32_t AskFirstTime(const std::string&, const std::string&) override {
         asked.push_back("first time");
+        if (onFirstTime)
+            onFirstTime();
         return firstTime;
     }
     std::optional<SyncChoice> AskConflict(const SyncConflict& conflict) override {
@@ -535,8 +539,8 @@ std::string Pattern(size_t size, unsigned seed) {
 
 } // namespace
 
-// The roads on which runs lost or miscounted files, each end to end on this
-// server: a row per road, every row on fresh trees.
+// The roads on which runs lost, hid or miscounted files or told too little,
+// each end to end on this server: a row per road, every row on fresh trees.
 TEST_F(SyncRunTest, RoadsThatLostFilesStayClosed) {
     const sSyncBookMarkData plain = bookmark;
     const struct Row {
@@ -591,12 +595,17 @@ TEST_F(SyncRunTest, RoadsThatLostFilesStayClosed) {
              EXPECT_EQ(readFile(local + "/a.txt"), "second, longer");
              EXPECT_EQ(readFile(CachePath()), cache);
          }},
-        {"a download that a local folder keeps out is reported", false,
+        {"a download that a local folder made during the run keeps out is reported", false,
          [&] {
              PutRemote("clash", "a file here");
              PutRemote("other.txt", "other");
-             ::mkdir((local + "/clash").c_str(), 0755);
-             writeFile(local + "/clash/inside.txt", "x");
+             // After the walk: the plan cannot see it.
+             auto makeFolder = [&](ScriptedRun& r) {
+                 r.onFirstTime = [&] {
+                     ::mkdir((local + "/clash").c_str(), 0755);
+                     writeFile(local + "/clash/inside.txt", "x");
+                 };
+             };
              bookmark.action = 2;
              char root[PATH_MAX];
              ASSERT_TRUE(::realpath(local.c_str(), root));
@@ -604,7 +613,7 @@ TEST_F(SyncRunTest, RoadsThatLostFilesStayClosed) {
                                          "/clash is preventing the download of a file with the "
                                          "same name.\nPlease resolve this problem and "
                                          "synchronize again.\n";
-             auto run = Run();
+             auto run = Run(makeFolder);
              EXPECT_EQ(run->asked, (std::vector<std::string>{"first time", "go on: " + message}));
              ASSERT_TRUE(run->summary);
              EXPECT_EQ(*run->summary, (SyncCounts{0, 1, 0, 1}));
@@ -613,11 +622,93 @@ TEST_F(SyncRunTest, RoadsThatLostFilesStayClosed) {
              // The only download: the run ends with it.
              ::unlink((remote + "/other.txt").c_str());
              ::unlink((local + "/other.txt").c_str());
+             std::system(("rm -rf '" + local + "/clash'").c_str());
              ::unlink(CachePath().c_str());
-             run = Run();
+             run = Run(makeFolder);
              EXPECT_EQ(run->alerts, std::vector<std::string>{message});
              ASSERT_TRUE(run->summary);
              EXPECT_EQ(*run->summary, (SyncCounts{0, 0, 0, 1}));
+         }},
+        {"a file where the other side has a folder is left alone in every action", false,
+         [&] {
+             for (int action = 1; action <= 3; ++action) {
+                 SCOPED_TRACE("action " + std::to_string(action));
+                 FreshTrees(plain);
+                 writeFile(local + "/x", "local file");
+                 MakeRemoteFolder("x");
+                 PutRemote("x/inner.txt", "remote, in a folder");
+                 ::mkdir((local + "/y").c_str(), 0755);
+                 writeFile(local + "/y/in.txt", "local, in a folder");
+                 PutRemote("y", "remote file");
+                 writeFile(local + "/up.txt", "up");
+                 PutRemote("down.txt", "down");
+                 bookmark.action = action;
+                 bookmark.deleteRemote = action == 1;
+                 bookmark.deleteLocal = action == 2;
+                 auto run = Run();
+                 EXPECT_TRUE(run->alerts.empty()) << run->alerts.front();
+                 ASSERT_EQ(run->notices.size(), 1u);
+                 for (const char* told :
+                      {"The file 'x' will be left alone because the remote folder 'x' has the "
+                       "same name.",
+                       "The folder 'y' will be left alone because the remote file 'y' has the "
+                       "same name."})
+                     EXPECT_NE(run->notices[0].find(told), std::string::npos) << run->notices[0];
+                 ASSERT_TRUE(run->summary);
+                 EXPECT_EQ(*run->summary, (SyncCounts{action != 2 ? 1u : 0u, action != 1 ? 1u : 0u,
+                                                      action != 3, 0}));
+                 std::vector<std::string> remoteTree{"x", "x/inner.txt", "y"};
+                 std::vector<std::string> localTree{"x", "y", "y/in.txt"};
+                 if (action != 2)
+                     remoteTree.push_back("up.txt"), localTree.push_back("up.txt");
+                 if (action != 1)
+                     remoteTree.push_back("down.txt"), localTree.push_back("down.txt");
+                 std::sort(remoteTree.begin(), remoteTree.end());
+                 std::sort(localTree.begin(), localTree.end());
+                 EXPECT_EQ(Tree(remote), remoteTree);
+                 EXPECT_EQ(Tree(local), localTree);
+                 EXPECT_EQ(readFile(remote + "/x/inner.txt"), "remote, in a folder");
+                 EXPECT_EQ(readFile(remote + "/y"), "remote file");
+                 EXPECT_EQ(readFile(local + "/x"), "local file");
+                 EXPECT_EQ(readFile(local + "/y/in.txt"), "local, in a folder");
+             }
+         }},
+        {"a folder made where a file goes after the walk is never moved aside", false,
+         [&] {
+             writeFile(local + "/x", "local file");
+             bookmark.action = 1;
+             auto run = Run([&](ScriptedRun& r) {
+                 r.onFirstTime = [&] {
+                     MakeRemoteFolder("x");
+                     PutRemote("x/inner.txt", "remote, in a folder");
+                 };
+             });
+             EXPECT_EQ(run->alerts.size(), 1u);
+             ASSERT_TRUE(run->summary);
+             EXPECT_EQ(*run->summary, (SyncCounts{0, 0, 0, 1}));
+             EXPECT_EQ(Tree(remote), (std::vector<std::string>{"x", "x/inner.txt"}));
+             EXPECT_EQ(readFile(remote + "/x/inner.txt"), "remote, in a folder");
+         }},
+        {"a file in a folder that takes no new file is not replaced, and the folder is named", true,
+         [&] {
+             MakeRemoteFolder("ro");
+             PutRemote("ro/f.txt", "old");
+             ::chmod((remote + "/ro").c_str(), 0555);
+             ::mkdir((local + "/ro").c_str(), 0755);
+             writeFile(local + "/ro/f.txt", "new, from here");
+             SetTime(local + "/ro/f.txt", ::time(nullptr) + 60);
+             bookmark.action = 1;
+             auto run = Run();
+             ::chmod((remote + "/ro").c_str(), 0755);
+             ASSERT_EQ(run->alerts.size(), 1u);
+             const std::string told = "Could not replace \"ro/f.txt\": its new copy could not be "
+                                      "written beside it in the remote folder.\n";
+             EXPECT_EQ(run->alerts[0].substr(0, told.size()), told);
+             EXPECT_GT(run->alerts[0].size(), told.size()) << "and what the server said";
+             ASSERT_TRUE(run->summary);
+             EXPECT_EQ(*run->summary, (SyncCounts{0, 0, 0, 1}));
+             EXPECT_EQ(readFile(remote + "/ro/f.txt"), "old");
+             EXPECT_EQ(Tree(remote), (std::vector<std::string>{"ro", "ro/f.txt"}));
          }},
         {"an upload cut by the server's death never replaces the file", false,
          [&] {
@@ -750,25 +841,30 @@ TEST_F(SyncRunTest, TemporaryNamesNeverCostAUsersFile) {
              EXPECT_EQ(readFile(remote + "/big.bin"), "local edit");
              EXPECT_EQ(Tree(remote), std::vector<std::string>{"big.bin"});
          }},
-        {"a read-only remote file is not replaced",
+        {"a read-only remote file is not replaced; those before it are, those after it are not "
+         "tried, and each is counted as such",
          [&] {
-             PutRemote("ro.txt", "read only");
+             for (const char* name : {"a.txt", "ro.txt", "z.txt"}) {
+                 PutRemote(name, "read only");
+                 writeFile(local + "/" + name, "local, newer");
+                 SetTime(local + "/" + name, ::time(nullptr) + 60);
+             }
              ::chmod((remote + "/ro.txt").c_str(), 0444);
-             writeFile(local + "/ro.txt", "local, newer");
-             SetTime(local + "/ro.txt", ::time(nullptr) + 60);
              bookmark.action = 1;
              auto run = Run();
              EXPECT_EQ(run->alerts,
                        (std::vector<std::string>{"Could not replace \"ro.txt\": the remote file is "
                                                  "read-only."}));
              ASSERT_TRUE(run->summary);
-             EXPECT_EQ(*run->summary, (SyncCounts{0, 0, 0, 1}));
+             EXPECT_EQ(*run->summary, (SyncCounts{1, 0, 0, 2}));
+             EXPECT_EQ(readFile(remote + "/a.txt"), "local, newer");
              EXPECT_EQ(readFile(remote + "/ro.txt"), "read only");
-             EXPECT_EQ(Tree(remote), std::vector<std::string>{"ro.txt"});
+             EXPECT_EQ(readFile(remote + "/z.txt"), "read only");
+             EXPECT_EQ(Tree(remote), (std::vector<std::string>{"a.txt", "ro.txt", "z.txt"}));
              std::vector<sFileInfo> cachedLocal, cachedRemote;
              LoadSyncFile(bookmark.name, cachedLocal, cachedRemote);
              for (const sFileInfo& entry : cachedLocal)
-                 EXPECT_NE(entry.name, "ro.txt") << "a refused upload is not recorded";
+                 EXPECT_TRUE(entry.name == "a.txt") << entry.name << ": not uploaded, not recorded";
          }},
     };
     for (const Row& row : rows) {
