@@ -592,7 +592,9 @@ bool FTPEngine::ReplaceFile(const std::string& from, const std::string& to) {
     // for it. The file at `to` goes aside, never away, until `from` stands
     // in its place; only a file goes, and only on a server that has shown
     // that this is why it refused. Any other refusal leaves it where it was.
-    // A link dropped in between leaves both under temporary names of their own.
+    // A link dropped in between leaves both under temporary names of their
+    // own, which only a connection whose listings show hidden items finds
+    // again: elsewhere the target is never moved.
     if (!IsConnected())
         return false;
     const std::string refusal = mLastResponse;
@@ -600,7 +602,7 @@ bool FTPEngine::ReplaceFile(const std::string& from, const std::string& to) {
         mLastResponse = refusal;
         return false;
     };
-    if (!IsFile(to) || !RenamesOntoFreeNamesOnly(to))
+    if (mHiddenHere != HiddenListing::kShown || !IsFile(to) || !RenamesOntoFreeNamesOnly(to))
         return refused();
     const std::string aside = UploadPartName(to);
     if (!SendRename(to, aside))

@@ -391,6 +391,7 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
         std::string alert;
         std::string filtered = {}; // a name nothing is renamed onto
         bool keptAside = false;    // the old file ends under a temporary name the alert gives
+        HiddenOption hiddenOption = HiddenOption::Understood;
     } rows[] = {
         {"a cut upload of a new file leaves no temporary file",
          "cut.bin",
@@ -439,6 +440,17 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
          "put back; it is kept as \".old.txt.",
          "old.txt",
          true},
+        {"a server whose listings cannot show temporary files: the target is never moved",
+         "old.txt",
+         {{"old.txt", "-rw-r--r--"}},
+         Renames::OntoFreeNames,
+         {0, 0, 0, 1},
+         {"RNTO old.txt", "DELE " + Part("old.txt")},
+         {"RNFR old.txt", "DELE old.txt"},
+         "alert: File exists.",
+         {},
+         false,
+         HiddenOption::ListsNothing},
     };
     std::vector<Row> all(std::begin(rows), std::end(rows));
     for (const auto& [renames, text] : {std::pair{Renames::Refuse553, "File name not allowed."},
@@ -460,6 +472,7 @@ TEST(SyncRunScripted, AnUploadNeverStandsUnderItsNameUntilItIsWhole) {
         const struct timespec later[2] = {{0, UTIME_OMIT}, {1900000000, 0}};
         ::utimensat(AT_FDCWD, (local + "/" + row.file).c_str(), later, 0);
         RemoteFiles files{row.remote, row.renames, false, row.filtered};
+        files.hiddenOption = row.hiddenOption;
         std::string alert;
         ScriptedFtpServer server([&](ScriptedSession& s) {
             Serve(s, "", "", Together::Answered, row.file == "cut.bin" ? nullptr : &files);
