@@ -564,10 +564,7 @@ bool FTPEngine::ItemExists(const std::string& name, bool& exists) {
     exists = false;
     if (HasLineBreakOrNul(name))
         return Fail(kBadCharacter);
-    // Some servers (ProFTPD, pyftpdlib) answer SIZE in binary mode only. A
-    // refused TYPE leaves SIZE to answer as it will.
-    UseType(false);
-    if (Expect("SIZE " + ForServer(name), {213})) {
+    if (IsFile(name)) {
         exists = true;
         return true;
     }
@@ -624,7 +621,7 @@ bool FTPEngine::ReplaceFile(const std::string& from, const std::string& to) {
 
 bool FTPEngine::IsFile(const std::string& name) {
     // Some servers (ProFTPD, pyftpdlib) answer SIZE in binary mode only; a
-    // folder has no size.
+    // refused TYPE leaves SIZE to answer as it will. A folder has no size.
     UseType(false);
     return Expect("SIZE " + ForServer(name), {213});
 }

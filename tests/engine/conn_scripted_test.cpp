@@ -327,13 +327,7 @@ TEST_F(ConnScriptedTest, ARenameInOtherLetterCaseOnAServerThatIgnoresCaseGoesOve
             s.Reply("200 ok");
             s.Expect("SIZE A.txt");
             s.Reply("213 3");
-            s.AnswerPasv();
-            s.Expect("LIST");
-            const int data = s.AcceptData();
-            s.Reply("150 here");
-            ScriptedSession::SendAll(data, listing);
-            ScriptedSession::CloseData(data);
-            s.Reply("226 done");
+            s.ServeData("LIST", listing);
             for (std::string command; !(command = s.Read()).empty();)
                 s.Reply(command.rfind("RNFR", 0) == 0 ? "350 ready" : "250 renamed");
         });

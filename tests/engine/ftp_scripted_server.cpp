@@ -107,6 +107,16 @@ void ScriptedSession::Close() {
     mFD = -1;
 }
 
+void ScriptedSession::ServeData(const std::string& command, const std::string& bytes) {
+    AnswerPasv();
+    Expect(command);
+    const int data = AcceptData();
+    Reply("150 Opening");
+    SendAll(data, bytes);
+    CloseData(data);
+    Reply("226 Done");
+}
+
 void ScriptedSession::AnswerPasv(const std::string& reply) {
     Expect("PASV");
     if (mPasvListener < 0)

@@ -34,6 +34,9 @@ public:
     // Passive mode: answers the next PASV (expected) with the standard 227 for
     // a fresh listener, or with `reply` when given (%d%d for the port bytes).
     void AnswerPasv(const std::string& reply = "");
+    // Passive mode: PASV, then COMMAND (expected as a prefix), answered with
+    // BYTES over the data connection and a 226.
+    void ServeData(const std::string& command, const std::string& bytes);
     // Accepts the client's data connection on the passive listener.
     int AcceptData(int timeoutMs = 5000);
     // Active mode: reads PORT and connects to it (from `fromAddress`).

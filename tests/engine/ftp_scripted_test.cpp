@@ -906,13 +906,7 @@ namespace {
 
 // Serves one RETR in passive mode with `bytes`.
 void ServeRetrieve(ScriptedSession& s, const std::string& bytes) {
-    s.AnswerPasv();
-    s.Expect("RETR");
-    const int data = s.AcceptData();
-    s.Reply("150 Opening");
-    ScriptedSession::SendAll(data, bytes);
-    ScriptedSession::CloseData(data);
-    s.Reply("226 Done");
+    s.ServeData("RETR", bytes);
 }
 
 } // namespace
